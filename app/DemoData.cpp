@@ -1,0 +1,193 @@
+#include "DemoData.h"
+
+#include <QStringList>
+#include <array>
+#include <cstdint>
+
+#include "Records.h"
+#include "Store.h"
+
+using namespace ledgerhost;
+
+namespace demo {
+namespace {
+
+// A small deterministic generator, so every demo database is the same.
+struct Lcg {
+    std::uint32_t state = 20240101u;
+    std::uint32_t next() {
+        state = state * 1664525u + 1013904223u;
+        return state >> 8;
+    }
+    int below(int n) { return static_cast<int>(next() % static_cast<std::uint32_t>(n)); }
+};
+
+struct Account {
+    const char* set;
+    const char* code;
+    const char* number;
+    const char* name;
+    int kind;
+    const char* state;
+    std::int64_t openingCents;
+    const char* subject;
+};
+
+const std::array<Account, 9> kAccounts{{
+    {"001", "100201", "6222020200112345678", "工商银行基本户", 1, "1", 25000000, "100201"},
+    {"001", "100202", "4367420010203040506", "建设银行一般户", 1, "1", 8000000, "100202"},
+    {"001", "100203", "6228480010009999", "农业银行专户", 1, "0", 0, "100203"},
+    {"001", "1001", "XJ-001", "库存现金", 2, "1", 500000, "1001"},
+    {"002", "100211", "6214830100556677", "招商银行分公司户", 1, "1", 3000000, "100211"},
+    {"002", "1001", "XJ-002", "分公司现金", 2, "1", 100000, "1001"},
+    {"003", "100201", "6222020200187654321", "工商银行工厂户", 1, "1", 12000000, "100201"},
+    {"003", "1001", "XJ-003", "工厂现金", 2, "1", 300000, "1001"},
+    {"004", "100201", "6222020200100000004", "新账套银行户", 1, "1", 0, "100201"},
+}};
+
+const char* const kSummaries[] = {"收到货款", "支付货款", "支付工资",   "银行手续费", "利息收入",
+                                  "提取现金", "缴纳税款", "支付水电费", "收到投资款", "报销差旅费"};
+
+}  // namespace
+
+void createDemoDatabase(const std::string& path, const QDate& today) {
+    Database db(path);
+    Transaction t(db);
+    const int year = today.year();
+    const std::string y = std::to_string(year);
+    db.exec("INSERT INTO book_sets VALUES "
+            "('001', '001', " + y + ", '演示总公司', 0, 1, 1, ''),"
+            "('002', '002', " + y + ", '演示分公司', 0, 1, 0, '001'),"
+            "('003', '003', " + y + ", '演示工厂', 0, 1, 0, ''),"
+            "('004', '004', " + y + ", '新建账套', 0, 0, 0, '')");
+    db.exec("INSERT INTO book_set_options VALUES "
+            "('001', 'GLIDE_INPUT_MODE', '0'), ('002', 'GLIDE_INPUT_MODE', '0'),"
+            "('003', 'GLIDE_INPUT_MODE', '1'), ('004', 'GLIDE_INPUT_MODE', '0')");
+    db.exec("INSERT INTO users VALUES ('admin', '系统管理员'), ('zhang', '张会计'), ('li', '李出纳')");
+    for (const char* u : {"admin", "zhang", "li"})
+        for (int i = 1; i <= 4; ++i)
+            db.exec(std::string("INSERT INTO user_book_sets VALUES ('") + u + "', '00" + std::to_string(i) +
+                    "', " + std::to_string(i) + ")");
+    {
+        Stmt s = db.prepare("INSERT INTO bank_accounts VALUES (?,?,?,?,?,?,?,?)");
+        for (const auto& a : kAccounts) {
+            s.reset();
+            s.bind(1, a.set).bind(2, a.code).bind(3, a.number).bind(4, a.name).bind(5, a.kind);
+            s.bind(6, a.state).bind(7, a.openingCents).bind(8, a.subject);
+            s.run();
+        }
+    }
+    db.exec("INSERT INTO base_info VALUES "
+            "('PAY_MODE', 'PM01', '01', '现金', 1), ('PAY_MODE', 'PM02', '02', '现金支票', 2),"
+            "('PAY_MODE', 'PM03', '03', '转账支票', 3), ('PAY_MODE', 'PM04', '04', '电汇', 4),"
+            "('PAY_MODE', 'PM05', '05', '网上银行', 5),"
+            "('CURRENTS', 'CU01', 'C001', '北京华信科技有限公司', 1),"
+            "('CURRENTS', 'CU02', 'C002', '上海东方贸易公司', 2),"
+            "('CURRENTS', 'CU03', 'C003', '广州南方物流有限公司', 3),"
+            "('CURRENTS', 'CU04', 'C004', '深圳创新电子厂', 4),"
+            "('DEPARTMENT', 'DP01', 'D01', '财务部', 1), ('DEPARTMENT', 'DP02', 'D02', '销售部', 2),"
+            "('DEPARTMENT', 'DP03', 'D03', '采购部', 3), ('DEPARTMENT', 'DP04', 'D04', '行政部', 4)");
+    for (const char* set : {"001", "002", "003", "004"})
+        db.exec(std::string("INSERT INTO voucher_types VALUES ('") + set + "', 1, '记'), ('" + set +
+                "', 2, '收'), ('" + set + "', 3, '付'), ('" + set + "', 4, '转')");
+    {
+        Stmt s = db.prepare("INSERT INTO summaries VALUES (?, ?)");
+        int i = 1;
+        for (const char* text : kSummaries) {
+            s.reset();
+            char code[8];
+            std::snprintf(code, sizeof code, "%02d", i++);
+            s.bind(1, code).bind(2, text);
+            s.run();
+        }
+    }
+
+    Lcg rnd;
+    const char* const pm[] = {"PM01", "PM02", "PM03", "PM04", "PM05"};
+    const char* const cu[] = {"CU01", "CU02", "CU03", "CU04"};
+    const char* const dp[] = {"DP01", "DP02", "DP03", "DP04"};
+    const char* const users[] = {"zhang", "li"};
+    const int lastMonth = today.month();
+
+    // Vouchers of the year for every book set: each moves money on one bank or
+    // cash subject against an expense or income subject.
+    Stmt voucher = db.prepare("INSERT INTO vouchers (set_code, vdate, voucher_class, voucher_no, maker) VALUES (?,?,?,?,?)");
+    Stmt line = db.prepare(
+        "INSERT INTO voucher_lines (voucher_id, line_no, subject_code, summary, deb_cents, cre_cents, "
+        "pm_code, pay_code, cr_code, dp_code) VALUES (?,?,?,?,?,?,?,?,?,?)");
+    for (const char* set : {"001", "003"}) {
+        for (int m = 1; m <= lastMonth; ++m) {
+            for (int k = 1; k <= 4; ++k) {
+                int day = std::min(3 + k * 6 + rnd.below(3), QDate(year, m, 1).daysInMonth());
+                QDate d(year, m, day);
+                bool income = rnd.below(2) == 0;
+                int vclass = income ? 2 : 3;
+                std::int64_t cents = (rnd.below(900) + 20) * 1000 + rnd.below(100);
+                const char* subject = k == 4 ? "1001" : "100201";
+                voucher.reset();
+                voucher.bind(1, set).bind(2, d.toString("yyyy-MM-dd").toStdString()).bind(3, vclass);
+                voucher.bind(4, m * 100 + k).bind(5, users[k % 2]);
+                voucher.run();
+                std::int64_t vid = db.lastInsertId();
+                const char* summary = kSummaries[rnd.below(10)];
+                std::string cheque = k == 2 ? std::to_string(10203000 + m * 10 + k) : "";
+                auto addLine = [&](int no, const char* subj, std::int64_t deb, std::int64_t cre) {
+                    line.reset();
+                    line.bind(1, vid).bind(2, no).bind(3, subj).bind(4, summary).bind(5, deb).bind(6, cre);
+                    line.bind(7, pm[rnd.below(5)]).bind(8, cheque).bind(9, cu[rnd.below(4)]).bind(10, dp[rnd.below(4)]);
+                    line.run();
+                };
+                addLine(1, subject, income ? cents : 0, income ? 0 : cents);
+                addLine(2, income ? "6001" : "6602", income ? 0 : cents, income ? cents : 0);
+            }
+        }
+    }
+
+    // Journal and statement rows of the main book set.
+    Stmt row = db.prepare(
+        "INSERT INTO CaCollateGlide (set_code, as_code, create_date, date_or_no, summary, deb_cents, "
+        "cre_cents, pay_code, pm_code, cr_code, dp_code, remark, apply_user, glide_flag) "
+        "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?, '1')");
+    Stmt cash = db.prepare(
+        "INSERT INTO CaGlide (set_code, as_code, create_date, date_or_no, summary, deb_cents, "
+        "cre_cents, pay_code, pm_code, cr_code, dp_code, remark, apply_user, glide_flag) "
+        "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?, '1')");
+    struct Target {
+        Stmt* stmt;
+        const char* set;
+        const char* account;
+        int perMonth;
+    };
+    Target targets[] = {{&row, "001", "100201", 6}, {&row, "001", "100202", 3}, {&row, "002", "100211", 2},
+                        {&cash, "001", "100201", 5}, {&cash, "001", "1001", 4},  {&cash, "002", "1001", 2}};
+    for (auto& tg : targets) {
+        int number = 0;
+        for (int m = 1; m <= lastMonth; ++m) {
+            int days = QDate(year, m, 1).daysInMonth();
+            if (m == lastMonth) days = std::max(1, today.day() - 1);
+            std::vector<int> dayList;
+            for (int i = 0; i < tg.perMonth; ++i) dayList.push_back(1 + rnd.below(days));
+            std::sort(dayList.begin(), dayList.end());
+            for (int day : dayList) {
+                bool in = rnd.below(3) == 0;
+                std::int64_t cents = (rnd.below(500) + 1) * 100 + (rnd.below(4) == 0 ? rnd.below(100) : 0);
+                if (in) cents *= 3;
+                Stmt& s = *tg.stmt;
+                s.reset();
+                s.bind(1, tg.set).bind(2, tg.account);
+                s.bind(3, QDate(year, m, day).toString("yyyy-MM-dd").toStdString());
+                s.bind(4, ++number).bind(5, kSummaries[in ? (rnd.below(2) == 0 ? 0 : 4) : 1 + rnd.below(9)]);
+                s.bind(6, in ? cents : 0).bind(7, in ? 0 : cents);
+                s.bind(8, rnd.below(3) == 0 ? std::to_string(3040500 + number) : std::string());
+                s.bind(9, pm[rnd.below(5)]);
+                s.bind(10, rnd.below(2) == 0 ? cu[rnd.below(4)] : "");
+                s.bind(11, rnd.below(3) == 0 ? dp[rnd.below(4)] : "");
+                s.bind(12, "").bind(13, users[rnd.below(2)]);
+                s.run();
+            }
+        }
+    }
+    t.commit();
+}
+
+}  // namespace demo

@@ -1,0 +1,58 @@
+#include "MainWindow.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMap>
+#include <QMenuBar>
+#include <QStatusBar>
+
+#include "Handles.h"
+
+using namespace ledgerhost;
+
+MainWindow::MainWindow(HostSession& session, std::vector<LoadedPlugin>& plugins, const QString& dbPath)
+    : session_(session), plugins_(plugins) {
+    setWindowTitle(QStringLiteral("账务处理 - %1 %2").arg(QString::fromStdString(session.bookSet().DispCode),
+                                                      QString::fromStdString(session.bookSet().Name)));
+    resize(1024, 700);
+    QMenu* sys = menuBar()->addMenu(QStringLiteral("系统(&S)"));
+    sys->addAction(QStringLiteral("退出(&X)"), this, &QWidget::close);
+
+    QMap<QString, QMenu*> menus;
+    for (const LoadedPlugin& p : plugins_) {
+        QMenu*& m = menus[p.type];
+        if (!m) m = menuBar()->addMenu(p.type);
+        QAction* a = m->addAction(p.name);
+        a->setToolTip(p.detail);
+        a->setObjectName(p.name);
+        connect(a, &QAction::triggered, this, [this, &p] { runPlugin(p); });
+    }
+    auto* welcome = new QLabel(this);
+    welcome->setAlignment(Qt::AlignCenter);
+    welcome->setText(QStringLiteral("<h2>%1 %2</h2><p>会计年度 %3 · 用户 %4</p><p>从菜单“出纳”打开日记账或银行对账单。</p>")
+                         .arg(QString::fromStdString(session.bookSet().DispCode),
+                              QString::fromStdString(session.bookSet().Name))
+                         .arg(session.bookSet().Year)
+                         .arg(QString::fromStdString(session.user().Name)));
+    setCentralWidget(welcome);
+    statusBar()->showMessage(QStringLiteral("数据库：%1").arg(dbPath));
+}
+
+const LoadedPlugin* MainWindow::findPlugin(const QString& name) const {
+    for (const LoadedPlugin& p : plugins_)
+        if (p.name == name) return &p;
+    return nullptr;
+}
+
+QWidget* MainWindow::runPlugin(const LoadedPlugin& plugin) {
+    PluginHostBlock block = session_.makeBlock(this);
+    std::uint32_t app = registerHandle<QWidget>(this);
+    if (plugin.run(app, &block) != 0) return nullptr;
+    QWidget* w = resolveHandle<QWidget>(block.Window);
+    if (!w) return nullptr;
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    w->move(geometry().center() - w->rect().center());
+    w->show();
+    w->raise();
+    return w;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QMainWindow>
+#include <memory>
+#include <vector>
+
+#include "PluginLoader.h"
+#include "Session.h"
+
+class QLabel;
+
+// The host application's main window: a menu per plug-in type listing the
+// plug-ins found, and the windows they return.
+class MainWindow final : public QMainWindow {
+    Q_OBJECT
+public:
+    MainWindow(ledgerhost::HostSession& session, std::vector<LoadedPlugin>& plugins, const QString& dbPath);
+
+    // Runs a plug-in; answers its window (shown) or nothing when it refused.
+    QWidget* runPlugin(const LoadedPlugin& plugin);
+    const LoadedPlugin* findPlugin(const QString& name) const;
+
+private:
+    ledgerhost::HostSession& session_;
+    std::vector<LoadedPlugin>& plugins_;
+};

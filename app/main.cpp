@@ -1,0 +1,154 @@
+// The host application: opens a book-set database (creating the demo one on
+// first run), signs a user in, finds the plug-ins and runs them.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTimer>
+#include <cstdio>
+#include <iostream>
+
+#include "DemoData.h"
+#include "MainWindow.h"
+#include "PluginLoader.h"
+#include "Seams.h"
+#include "Session.h"
+
+using namespace ledgerhost;
+
+namespace {
+
+// Failures that event handlers let through end up here and are shown; the
+// application keeps running.
+class LedgerApplication final : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            MessageBoxA(applicationWindow(), e.what(), "错误", MB_OK | MB_ICONERROR);
+        } catch (...) {
+            MessageBoxA(applicationWindow(), "发生未知错误。", "错误", MB_OK | MB_ICONERROR);
+        }
+        return false;
+    }
+};
+
+bool hasDisplay() {
+    QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform == "offscreen" || platform == "minimal" || platform == "vnc") return true;
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+bool wantsScreenshot(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (QByteArray(argv[i]).startsWith("--screenshot")) return true;
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool screenshot = wantsScreenshot(argc, argv);
+    if (!hasDisplay()) {
+        if (!screenshot) {
+            std::fprintf(stderr,
+                         "ledger: 没有图形显示（DISPLAY 未设置）。请在桌面环境中运行，"
+                         "或加 --screenshot 文件名 在无显示环境下截图。\n");
+            return 2;
+        }
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    LedgerApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("ledger"));
+    QApplication::setApplicationName(QStringLiteral("ledger"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("账务处理主程序（出纳插件的宿主）"));
+    parser.addHelpOption();
+    QCommandLineOption dbOpt("db", "账套数据库文件（不存在时创建演示账套）", "PATH",
+                             QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/demo.db");
+    QCommandLineOption userOpt("user", "登录用户编码", "CODE", "admin");
+    QCommandLineOption bookOpt("book", "账套编码", "CODE", "001");
+    QCommandLineOption dirOpt("plugin-dir", "插件目录", "DIR",
+                              QCoreApplication::applicationDirPath() + "/" + LEDGER_DEFAULT_PLUGIN_DIR);
+    QCommandLineOption runOpt("run-plugin", "直接打开该插件的窗口", "NAME");
+    QCommandLineOption shotOpt("screenshot", "显示插件窗口后截图保存为 PNG 并退出", "PATH");
+    parser.addOptions({dbOpt, userOpt, bookOpt, dirOpt, runOpt, shotOpt});
+    parser.process(app);
+
+    QString dbPath = parser.value(dbOpt);
+    if (!QFileInfo::exists(dbPath)) {
+        QDir().mkpath(QFileInfo(dbPath).absolutePath());
+        try {
+            demo::createDemoDatabase(dbPath.toStdString(), QDate::currentDate());
+        } catch (const std::exception& e) {
+            QFile::remove(dbPath);
+            std::cerr << "ledger: 无法创建演示账套：" << e.what() << "\n";
+            return 1;
+        }
+        std::cerr << "ledger: 已创建演示账套 " << dbPath.toStdString() << "\n";
+    }
+
+    std::unique_ptr<HostSession> session;
+    try {
+        session = std::make_unique<HostSession>(dbPath.toStdString(), parser.value(bookOpt).toStdString(),
+                                                parser.value(userOpt).toStdString());
+    } catch (const std::exception& e) {
+        std::cerr << "ledger: " << e.what() << "\n";
+        return 1;
+    }
+
+    if (screenshot) {
+        // Nobody is there to answer a message box: print it instead.
+        seams::messageHook() = [](QWidget*, const seams::Message& m) {
+            std::cerr << "ledger: [" << m.caption << "] " << m.text << "\n";
+            return (m.flags & 0xF) == MB_YESNO ? IDNO : IDOK;
+        };
+    }
+
+    QStringList problems;
+    std::vector<LoadedPlugin> plugins = loadPlugins(parser.value(dirOpt), &problems);
+    for (const QString& p : problems) std::cerr << "ledger: " << p.toStdString() << "\n";
+    if (plugins.empty()) std::cerr << "ledger: 插件目录 " << parser.value(dirOpt).toStdString() << " 中没有插件。\n";
+
+    int rc = 0;
+    {
+        MainWindow main(*session, plugins, dbPath);
+        setApplicationWindow(&main);
+        main.show();
+
+        QString runName = parser.value(runOpt);
+        if (screenshot && runName.isEmpty() && !plugins.empty()) runName = plugins.front().name;
+        QWidget* window = nullptr;
+        if (!runName.isEmpty()) {
+            const LoadedPlugin* p = main.findPlugin(runName);
+            if (!p) {
+                std::cerr << "ledger: 没有名为 " << runName.toStdString() << " 的插件。\n";
+                rc = 1;
+            } else {
+                window = main.runPlugin(*p);
+                if (!window && screenshot) rc = 1;
+            }
+        }
+        if (screenshot && rc == 0) {
+            QString path = parser.value(shotOpt);
+            QWidget* target = window ? window : static_cast<QWidget*>(&main);
+            QTimer::singleShot(200, [&, target] {
+                QApplication::processEvents();
+                if (!target->grab().save(path)) {
+                    std::cerr << "ledger: 无法保存截图 " << path.toStdString() << "\n";
+                    rc = 1;
+                }
+                QApplication::quit();
+            });
+        }
+        if (rc == 0) rc = app.exec() == 0 ? rc : 1;
+        setApplicationWindow(nullptr);
+    }
+    session.reset();
+    unloadPlugins(plugins);
+    return rc;
+}

@@ -1,0 +1,204 @@
+#include "BaseForms.h"
+
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "Cell.h"
+#include "ReportOutput.h"
+#include "Seams.h"
+
+namespace ledgerhost {
+
+QIcon toolIcon(int imageIndex) {
+    QStyle* s = QApplication::style();
+    switch (imageIndex) {
+        case 0: return s->standardIcon(QStyle::SP_FileIcon);
+        case 1: return s->standardIcon(QStyle::SP_TrashIcon);
+        case 2: return s->standardIcon(QStyle::SP_DialogCloseButton);
+        case 3: return s->standardIcon(QStyle::SP_FileDialogContentsView);
+        case 4: return s->standardIcon(QStyle::SP_FileDialogDetailedView);
+        case 5: return s->standardIcon(QStyle::SP_FileDialogInfoView);
+        case 6: return s->standardIcon(QStyle::SP_ArrowDown);
+        case 7: return s->standardIcon(QStyle::SP_DialogSaveButton);
+        case 8: return s->standardIcon(QStyle::SP_ComputerIcon);
+        case 9: return s->standardIcon(QStyle::SP_DriveFDIcon);
+        case 17: return s->standardIcon(QStyle::SP_FileDialogDetailedView);
+        case 20: return s->standardIcon(QStyle::SP_ArrowUp);
+        default: return s->standardIcon(QStyle::SP_FileIcon);
+    }
+}
+
+TToolBar::TToolBar(QWidget* parent) : QFrame(parent) {
+    setFixedHeight(49);
+    setFrameShape(QFrame::NoFrame);
+    setAutoFillBackground(true);
+}
+
+QToolButton* TToolBar::addButton(const QString& name, const QString& caption, int imageIndex, int width) {
+    auto* b = new QToolButton(this);
+    b->setObjectName(name);
+    b->setText(caption);
+    b->setIcon(toolIcon(imageIndex));
+    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    b->setAutoRaise(true);
+    b->setGeometry(left_, 1, width, 46);
+    left_ += width;
+    return b;
+}
+
+QWidget* TToolBar::addSeparator(const QString& name, int width) {
+    auto* w = new QFrame(this);
+    w->setObjectName(name);
+    w->setFrameShape(QFrame::VLine);
+    w->setFrameShadow(QFrame::Sunken);
+    w->setGeometry(left_, 6, width, 36);
+    left_ += width;
+    return w;
+}
+
+TfrmBaseAssRpt::TfrmBaseAssRpt(QWidget* owner) : QWidget(owner, Qt::Window) {
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    layout_ = new QVBoxLayout(this);
+    layout_->setContentsMargins(0, 0, 0, 0);
+    layout_->setSpacing(0);
+
+    tlbAssSumRpt = new TToolBar(this);
+    tlbAssSumRpt->setObjectName(QStringLiteral("tlbAssSumRpt"));
+    tbtnClose = tlbAssSumRpt->addButton(QStringLiteral("tbtnClose"), QStringLiteral("退出&X"), 2);
+    ToolButton5 = tlbAssSumRpt->addSeparator(QStringLiteral("ToolButton5"));
+    tbtnSet = tlbAssSumRpt->addButton(QStringLiteral("tbtnSet"), QStringLiteral("查询&Q"), 3);
+    tbtnPrivew = tlbAssSumRpt->addButton(QStringLiteral("tbtnPrivew"), QStringLiteral("预览&V"), 4);
+    tbtnPrint = tlbAssSumRpt->addButton(QStringLiteral("tbtnPrint"), QStringLiteral("打印&P"), 8);
+    tbtnPageSetup = tlbAssSumRpt->addButton(QStringLiteral("tbtnPageSetup"), QStringLiteral("页面设置"), 9);
+    tbtnPrintSetup = tlbAssSumRpt->addButton(QStringLiteral("tbtnPrintSetup"), QStringLiteral("打印设置"), 8);
+    ToolButton3 = tlbAssSumRpt->addSeparator(QStringLiteral("ToolButton3"));
+    tbtnExport = tlbAssSumRpt->addButton(QStringLiteral("tbtnExport"), QStringLiteral("导出&O"), 7);
+    layout_->addWidget(tlbAssSumRpt);
+
+    pnlDetail = new QFrame(this);
+    pnlDetail->setObjectName(QStringLiteral("pnlDetail"));
+    auto* detail = new QVBoxLayout(pnlDetail);
+    detail->setContentsMargins(0, 0, 0, 0);
+    Cell = new TCell(pnlDetail);
+    detail->addWidget(Cell);
+    layout_->addWidget(pnlDetail, 1);
+
+    connect(tbtnClose, &QToolButton::clicked, this, &TfrmBaseAssRpt::tbtnCloseClick);
+    connect(tbtnPrivew, &QToolButton::clicked, this, &TfrmBaseAssRpt::tbtnPrivewClick);
+    connect(tbtnPrint, &QToolButton::clicked, this, &TfrmBaseAssRpt::tbtnPrintClick);
+    connect(tbtnPageSetup, &QToolButton::clicked, this, &TfrmBaseAssRpt::tbtnPageSetupClick);
+    connect(tbtnPrintSetup, &QToolButton::clicked, this, &TfrmBaseAssRpt::tbtnPrintSetupClick);
+    connect(tbtnExport, &QToolButton::clicked, this, &TfrmBaseAssRpt::tbtnExportClick);
+}
+
+TfrmBaseAssRpt::~TfrmBaseAssRpt() = default;
+
+void TfrmBaseAssRpt::insertPanel(QWidget* panel) { layout_->insertWidget(1, panel); }
+
+QPrinter& TfrmBaseAssRpt::printer() {
+    if (!printer_) {
+        printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer_->setPageOrientation(QPageLayout::Landscape);
+    }
+    return *printer_;
+}
+
+void TfrmBaseAssRpt::BuildFormat() {
+    SheetModel* m = Cell->sheet();
+    int cols = m->columnCount();
+    int rows = m->rowCount();
+    m->titleRow = rows >= 1 ? 1 : 0;
+    m->titleFont = font();
+    m->titleFont.setPointSizeF(font().pointSizeF() * 1.6);
+    m->titleFont.setBold(true);
+    if (rows >= 1 && cols > 1) {
+        bool merged = false;
+        for (const auto& s : m->spans) merged |= s.row == 1 && s.col == 1 && s.cols == cols;
+        if (!merged) Cell->MergeCells(1, 1, cols, 1);
+    }
+    if (rows >= 1) Cell->setRowHeight(0, 36);
+    // Widths from the content of the heading rows and a sample of the rest.
+    QFontMetrics fm(font());
+    int sample = std::min(rows, 400);
+    for (int c = 1; c <= cols; ++c) {
+        int w = 36;
+        for (int r = 2; r <= sample; ++r) {
+            bool spanned = false;
+            for (const auto& s : m->spans) spanned |= s.row <= r && r < s.row + s.rows && s.cols > 1 && s.col <= c && c < s.col + s.cols;
+            if (!spanned) w = std::max(w, fm.horizontalAdvance(m->displayText(c, r)) + 14);
+        }
+        Cell->setColumnWidth(c - 1, std::min(w, 320));
+    }
+}
+
+void TfrmBaseAssRpt::tbtnCloseClick() { close(); }
+
+void TfrmBaseAssRpt::tbtnPrivewClick() {
+    QPrintPreviewDialog dlg(&printer(), this);
+    dlg.setWindowTitle(QStringLiteral("打印预览"));
+    connect(&dlg, &QPrintPreviewDialog::paintRequested, this,
+            [this](QPrinter* p) { printSheet(*Cell->sheet(), *p, windowTitle()); });
+    ShowModal(dlg);
+}
+
+void TfrmBaseAssRpt::tbtnPrintClick() {
+    QPrintDialog dlg(&printer(), this);
+    if (ShowModal(dlg) == QDialog::Accepted) printSheet(*Cell->sheet(), printer(), windowTitle());
+}
+
+void TfrmBaseAssRpt::tbtnPageSetupClick() {
+    QPageSetupDialog dlg(&printer(), this);
+    ShowModal(dlg);
+}
+
+void TfrmBaseAssRpt::tbtnPrintSetupClick() {
+    QPrintDialog dlg(&printer(), this);
+    dlg.setOption(QAbstractPrintDialog::PrintToFile, true);
+    ShowModal(dlg);
+}
+
+void TfrmBaseAssRpt::tbtnExportClick() {
+    seams::FileRequest req;
+    req.title = QStringLiteral("导出");
+    req.filter = QStringLiteral("Excel 工作簿(*.xlsx)|*.xlsx|CSV 文件(*.csv)|*.csv|PDF 文件(*.pdf)|*.pdf");
+    req.defaultExt = QStringLiteral("xlsx");
+    req.save = true;
+    auto path = OpenFileDialog(this, req);
+    if (!path) return;
+    QString file = *path;
+    if (QFileInfo(file).suffix().isEmpty()) file += QStringLiteral(".xlsx");
+    QString error;
+    if (exportSheet(*Cell->sheet(), file, &error))
+        MessageBoxA(this, "已导出到 " + file.toStdString(), "提示", MB_OK | MB_ICONINFORMATION);
+    else
+        MessageBoxA(this, "导出失败：" + error.toStdString(), "提示", MB_OK | MB_ICONERROR);
+}
+
+TfrmAccBase::TfrmAccBase(QWidget* owner) : QDialog(owner) {}
+
+void TfrmAccBase::reject() { done(mrCancel); }
+
+void TfrmAccBase::keyPressEvent(QKeyEvent* k) {
+    QWidget* f = focusWidget();
+    if (EnterAsTab && (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) &&
+        k->modifiers() == Qt::NoModifier &&
+        (qobject_cast<QLineEdit*>(f) || qobject_cast<QComboBox*>(f) || qobject_cast<QAbstractSpinBox*>(f))) {
+        focusNextChild();
+        return;
+    }
+    QDialog::keyPressEvent(k);
+}
+
+}  // namespace ledgerhost

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QFont>
+#include <QString>
+#include <QTableView>
+#include <cstdint>
+#include <vector>
+
+#include "LhApi.h"
+
+namespace ledgerhost {
+
+// One cell of the report sheet.
+struct LH_API CellData {
+    QString text;
+    double number = 0;
+    bool isNumber = false;
+    std::uint8_t numType = 0;    // 1: a number with two decimals
+    std::uint8_t separator = 0;  // 2: grouping separators
+    bool hideZero = false;
+    bool operator==(const CellData&) const = default;
+};
+
+struct LH_API CellSpan {
+    int col, row, cols, rows;  // 1-based first cell and extent
+};
+
+// The sheet behind the grid: rows and columns numbered from 1 as the grid
+// numbers them. Cells are kept row by row in one flat vector, so a sheet of
+// many rows costs little more than its text.
+class LH_API SheetModel final : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit SheetModel(QObject* parent = nullptr);
+
+    // Row and column counts include the grid's heading row and column 0, so a
+    // sheet of n rows has the rows 1 to n - 1.
+    void setRowCount(int n);
+    int sheetRows() const { return rows_ + 1; }
+    void setColCount(int n);
+    int sheetCols() const { return cols_ + 1; }
+
+    CellData& cell(int col, int row);
+    const CellData* cellAt(int col, int row) const;
+    QString displayText(int col, int row) const;
+    void touch();  // announce changed cells once the current event is done
+
+    std::vector<CellSpan> spans;
+    QFont titleFont;
+    int titleRow = 0;  // 0: none
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation o, int role) const override;
+
+private:
+    int rows_ = 0;  // sheet rows 1..rows_
+    int cols_ = 12;
+    std::vector<CellData> cells_;
+    bool touchPending_ = false;
+};
+
+// The spreadsheet grid of the base report form, with the operations the
+// journal window uses. A QTableView over SheetModel: no widget per cell.
+class LH_API TCell final : public QTableView {
+    Q_OBJECT
+public:
+    explicit TCell(QWidget* parent = nullptr);
+
+    void SetRows(int rows, int sheet = 0);
+    int GetRows(int sheet = 0) const;
+    void SetCols(int cols, int sheet = 0);
+    int GetCols(int sheet = 0) const;
+    void S(int col, int row, const QString& text);
+    void D(int col, int row, double value);
+    QString GetCellString(int col, int row) const;
+    double GetCellDouble(int col, int row) const;
+    void MergeCells(int col1, int row1, int col2, int row2);
+    void SetCellNumType(int col, int row, int sheet, int type);
+    void SetCellHideZero(int col, int row, int sheet, int hide);
+    void SetCellSeparator(int col, int row, int sheet, int style);
+    int GetCurSheet() const { return 0; }
+    // The sheet row of the current cell; 0 when there is none.
+    int GetCurrentRow() const;
+    void SetCurrentRow(int row);
+
+    // The text as the grid shows it (formatted numbers, hidden zeros).
+    QString DisplayText(int col, int row) const { return model_->displayText(col, row); }
+    const std::vector<CellSpan>& Spans() const { return model_->spans; }
+    SheetModel* sheet() const { return model_; }
+
+private:
+    SheetModel* model_;
+};
+
+// Formats a number cell's value as the grid shows it.
+LH_API QString formatCellNumber(const CellData& c);
+
+}  // namespace ledgerhost

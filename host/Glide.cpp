@@ -1,0 +1,684 @@
+#include "Glide.h"
+
+#include <QDate>
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+#include "Regional.h"
+
+namespace ledgerhost {
+
+bool isSummaryText(const std::string& s) {
+    return s == kYearOpening || s == kPeriodOpening || s == kMonthTotal || s == kYearTotal;
+}
+
+namespace {
+
+// Checks the table name before it is spliced into SQL: only the two journal
+// tables exist.
+const std::string& checkedTable(const std::string& name) {
+    if (name != kCashJournalTable && name != kStatementTable)
+        throw StoreError("未知的日记账表：" + name);
+    return name;
+}
+
+std::string directionOf(std::int64_t cents) { return cents > 0 ? "借" : cents < 0 ? "贷" : "平"; }
+
+bool validAmount(double v) { return std::isfinite(v) && std::fabs(v) < 1e13; }
+
+// Writes journal rows: checks each against its book set and account and gives
+// it its number. Book sets, accounts and the next numbers are cached, so a
+// batch of many rows costs one prepared insert per row.
+class RowWriter {
+public:
+    RowWriter(Database& db, const std::string& table)
+        : db_(db),
+          table_(checkedTable(table)),
+          insert_(db.prepare(
+              "INSERT INTO " + table_ +
+              " (set_code, as_code, create_date, date_or_no, summary, deb_cents, cre_cents, "
+              "pay_code, pm_code, cr_code, dp_code, remark, apply_user, voucher_id, "
+              "voucher_class, voucher_no, glide_flag, voucher_line_id) "
+              "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")) {}
+
+    // Throws StoreError with the reason when the row must not be stored.
+    void check(const TCaGlide& row) {
+        const TBookSet& book = bookSet(row.SetCode);
+        if (book.EntryLocked) throw StoreError("账套 " + book.DispCode + " 已锁定，不能录入或修改记录。");
+        const TBankAccount* acc = account(book, row.AS_Code);
+        if (!acc) throw StoreError("账号 " + row.AS_Code + " 不存在。");
+        if (acc->State != kAccountInUse) throw StoreError("账号 " + acc->AccountNo + " 已停用，不能录入。");
+        if (row.CreateDate.size() != 10 || !parseDate(row.CreateDate, "yyyy-MM-dd", '-'))
+            throw StoreError("日期格式错误：" + row.CreateDate);
+        if (!validAmount(row.DebMoney) || !validAmount(row.CreMoney))
+            throw StoreError("金额超出范围。");
+    }
+
+    void insert(TCaGlide& row) {
+        check(row);
+        std::int64_t no = number(row);
+        insert_.reset();
+        insert_.bind(1, row.SetCode)
+            .bind(2, row.AS_Code)
+            .bind(3, row.CreateDate)
+            .bind(4, no)
+            .bind(5, row.Summary)
+            .bind(6, toCents(row.DebMoney))
+            .bind(7, toCents(row.CreMoney))
+            .bind(8, row.PayCode)
+            .bind(9, row.PM_Code)
+            .bind(10, row.CR_Code)
+            .bind(11, row.DP_Code)
+            .bind(12, row.Remark)
+            .bind(13, row.ApplyUser)
+            .bind(14, row.Voucher_ID.empty() ? std::string("0") : row.Voucher_ID)
+            .bind(15, row.VoucherClass)
+            .bind(16, row.VoucherNo)
+            .bind(17, row.GlideFlag);
+        if (row.VoucherLineId) insert_.bind(18, row.VoucherLineId);
+        else insert_.bindNull(18);
+        insert_.run();
+        row.Id = db_.lastInsertId();
+        row.DateOrNo = std::to_string(no);
+    }
+
+    // The next free number of the row's book set and account.
+    std::int64_t nextNumber(const std::string& setCode, const std::string& asCode) {
+        auto key = setCode + '\x1f' + asCode;
+        auto it = next_.find(key);
+        if (it == next_.end()) {
+            Stmt s = db_.prepare("SELECT COALESCE(MAX(date_or_no), 0) FROM " + table_ +
+                                 " WHERE set_code = ? AND as_code = ?");
+            s.bind(1, setCode).bind(2, asCode);
+            s.step();
+            it = next_.emplace(key, s.i64(0) + 1).first;
+        }
+        return it->second;
+    }
+
+private:
+    // The row keeps the number it was given when that number is still free;
+    // otherwise it gets the next one.
+    std::int64_t number(const TCaGlide& row) {
+        std::int64_t next = nextNumber(row.SetCode, row.AS_Code);
+        std::int64_t wanted = 0;
+        if (auto v = parseDecimal(row.DateOrNo); v && *v >= 1 && *v == std::floor(*v) && *v < 1e15)
+            wanted = static_cast<std::int64_t>(*v);
+        std::int64_t no = wanted >= next ? wanted : next;
+        if (wanted > 0 && wanted < next) {
+            Stmt s = db_.prepare("SELECT 1 FROM " + table_ +
+                                 " WHERE set_code = ? AND as_code = ? AND date_or_no = ?");
+            s.bind(1, row.SetCode).bind(2, row.AS_Code).bind(3, wanted);
+            if (!s.step()) no = wanted;
+        }
+        auto key = row.SetCode + '\x1f' + row.AS_Code;
+        next_[key] = std::max(next, no + 1);
+        return no;
+    }
+
+    const TBookSet& bookSet(const std::string& code) {
+        auto it = books_.find(code);
+        if (it == books_.end()) {
+            auto b = TBookSet::load(db_, code);
+            if (!b) throw StoreError("账套 " + code + " 不存在。");
+            it = books_.emplace(code, *b).first;
+        }
+        return it->second;
+    }
+
+    // A book set's rows may use its own accounts and those of its managing
+    // book set.
+    const TBankAccount* account(const TBookSet& book, const std::string& asCode) {
+        auto key = book.Code + '\x1f' + asCode;
+        auto it = accounts_.find(key);
+        if (it == accounts_.end()) {
+            TBankAccountManage m;
+            BankAccountPtr a = m.DetailByCode(book.Code, asCode);
+            if (!a && !book.ManageSetCode.empty()) a = m.DetailByCode(book.ManageSetCode, asCode);
+            it = accounts_.emplace(key, a).first;
+        }
+        return it->second.get();
+    }
+
+    Database& db_;
+    std::string table_;
+    Stmt insert_;
+    std::unordered_map<std::string, TBookSet> books_;
+    std::unordered_map<std::string, BankAccountPtr> accounts_;
+    std::unordered_map<std::string, std::int64_t> next_;
+
+    friend class ::ledgerhost::TCaGlide;
+};
+
+struct StoredState {
+    bool exists = false;
+    bool reconciled = false;
+};
+
+StoredState storedState(Database& db, const std::string& table, std::int64_t id) {
+    StoredState st;
+    if (id == 0) return st;
+    Stmt s = db.prepare("SELECT reconciled FROM " + checkedTable(table) + " WHERE id = ?");
+    s.bind(1, id);
+    if (s.step()) {
+        st.exists = true;
+        st.reconciled = s.i32(0) != 0;
+    }
+    return st;
+}
+
+void updateRow(Database& db, RowWriter& w, TCaGlide& row) {
+    StoredState st = storedState(db, row.TableName(), row.Id);
+    if (!st.exists) throw StoreError("该记录已不存在，可能已被删除。");
+    if (st.reconciled) throw StoreError("该记录已对账，不能修改。");
+    w.check(row);
+    std::int64_t no = 0;
+    if (auto v = parseDecimal(row.DateOrNo); v && *v >= 1 && *v < 1e15) no = static_cast<std::int64_t>(*v);
+    if (no == 0) no = w.nextNumber(row.SetCode, row.AS_Code);
+    Stmt s = db.prepare("UPDATE " + row.TableName() +
+                        " SET set_code=?, as_code=?, create_date=?, date_or_no=?, summary=?, "
+                        "deb_cents=?, cre_cents=?, pay_code=?, pm_code=?, cr_code=?, dp_code=?, "
+                        "remark=?, apply_user=?, voucher_id=?, voucher_class=?, voucher_no=?, "
+                        "glide_flag=? WHERE id=?");
+    s.bind(1, row.SetCode).bind(2, row.AS_Code).bind(3, row.CreateDate).bind(4, no);
+    s.bind(5, row.Summary).bind(6, toCents(row.DebMoney)).bind(7, toCents(row.CreMoney));
+    s.bind(8, row.PayCode).bind(9, row.PM_Code).bind(10, row.CR_Code).bind(11, row.DP_Code);
+    s.bind(12, row.Remark).bind(13, row.ApplyUser);
+    s.bind(14, row.Voucher_ID.empty() ? std::string("0") : row.Voucher_ID);
+    s.bind(15, row.VoucherClass).bind(16, row.VoucherNo).bind(17, row.GlideFlag).bind(18, row.Id);
+    s.run();
+    row.DateOrNo = std::to_string(no);
+}
+
+void deleteRow(Database& db, TCaGlide& row) {
+    StoredState st = storedState(db, row.TableName(), row.Id);
+    if (!st.exists) throw StoreError("该记录已不存在，可能已被删除。");
+    if (st.reconciled) throw StoreError("该记录已对账，不能删除。");
+    auto book = TBookSet::load(db, row.SetCode);
+    if (book && book->EntryLocked) throw StoreError("账套 " + book->DispCode + " 已锁定，不能删除记录。");
+    Stmt s = db.prepare("DELETE FROM " + row.TableName() + " WHERE id = ?");
+    s.bind(1, row.Id).run();
+}
+
+// Runs one store operation in its own transaction, turning a failure into
+// ErrorText.
+template <class Fn>
+bool guarded(TCaGlide& row, Fn&& fn) {
+    row.ErrorText.clear();
+    try {
+        Database& db = currentDb();
+        Transaction t(db);
+        fn(db);
+        t.commit();
+        return true;
+    } catch (const std::exception& e) {
+        row.ErrorText = e.what();
+        return false;
+    }
+}
+
+}  // namespace
+
+// ---- TCaGlide ----
+
+TCaGlide::TCaGlide(std::string tableName) : tableName_(std::move(tableName)) {}
+
+void TCaGlide::SetCRCode(const std::string& code) {
+    CR_Code = code;
+    CR_Name.clear();
+    if (!code.empty() && DBManage) {
+        TCurrentManage m;
+        CR_Name = m.GetDisplayName(code, 0);
+    }
+}
+
+BankAccountPtr TCaGlide::GetAccount() const {
+    if (AS_Code.empty() || !DBManage) return nullptr;
+    TBankAccountManage m;
+    if (auto a = m.DetailByCode(SetCode, AS_Code)) return a;
+    if (auto book = TBookSet::load(currentDb(), SetCode); book && !book->ManageSetCode.empty())
+        return m.DetailByCode(book->ManageSetCode, AS_Code);
+    return nullptr;
+}
+
+std::string TCaGlide::GetDateOrNo() {
+    RowWriter w(currentDb(), tableName_);
+    return std::to_string(w.nextNumber(SetCode, AS_Code));
+}
+
+std::string TCaGlide::getEncode() const {
+    if (CR_Code.empty() || !DBManage) return {};
+    TCurrentManage m;
+    TBaseInfoItem* i = m.GetOfInCode(CR_Code);
+    return i ? i->Code : std::string();
+}
+
+bool TCaGlide::Insert(bool) {
+    return guarded(*this, [&](Database& db) {
+        RowWriter w(db, tableName_);
+        w.insert(*this);
+    });
+}
+
+bool TCaGlide::Update(bool) {
+    return guarded(*this, [&](Database& db) {
+        RowWriter w(db, tableName_);
+        updateRow(db, w, *this);
+    });
+}
+
+bool TCaGlide::Delete(bool) {
+    return guarded(*this, [&](Database& db) { deleteRow(db, *this); });
+}
+
+bool TCaGlide::CanDelete() {
+    ErrorText.clear();
+    try {
+        Database& db = currentDb();
+        StoredState st = storedState(db, tableName_, Id);
+        if (!st.exists) ErrorText = "该记录已不存在，可能已被删除。";
+        else if (st.reconciled) ErrorText = "该记录已对账，不能修改或删除。";
+        else if (auto book = TBookSet::load(db, SetCode); book && book->EntryLocked)
+            ErrorText = "账套 " + book->DispCode + " 已锁定，不能修改或删除记录。";
+    } catch (const std::exception& e) {
+        ErrorText = e.what();
+    }
+    return ErrorText.empty();
+}
+
+void TCaGlide::CopyFrom(const TCaGlide& o) {
+    std::string keep = tableName_;
+    *this = o;
+    tableName_ = keep;
+}
+
+void TCaGlide::checkForStore(Database& db) const {
+    RowWriter w(db, tableName_);
+    w.check(*this);
+}
+
+void TCaGlide::insertInto(Database& db) {
+    RowWriter w(db, tableName_);
+    w.insert(*this);
+}
+
+void TCaGlideQry::CopyFrom(const TCaGlide& o) {
+    TCaGlide::CopyFrom(o);
+    if (auto* q = dynamic_cast<const TCaGlideQry*>(&o)) {
+        EDateOrNo = q->EDateOrNo;
+        BDateOrNo = q->BDateOrNo;
+        EMoney = q->EMoney;
+        BMoney = q->BMoney;
+        OperSymble = q->OperSymble;
+        BVoucher_ID = q->BVoucher_ID;
+        EVoucher_ID = q->EVoucher_ID;
+        BCreateDate = q->BCreateDate;
+        ECreateDate = q->ECreateDate;
+    }
+}
+
+// ---- TOrder_itemMng ----
+
+namespace {
+
+// The sort keys a journal offers and the columns they stand for.
+const std::map<std::string, std::string>& orderColumns() {
+    static const std::map<std::string, std::string> m = {
+        {"create_date", "t.create_date"}, {"date_or_no", "t.date_or_no"},
+        {"deb_cents", "t.deb_cents"},     {"cre_cents", "t.cre_cents"},
+        {"summary", "t.summary"},         {"pay_code", "t.pay_code"},
+    };
+    return m;
+}
+
+}  // namespace
+
+TOrder_itemMng::TOrder_itemMng(std::string tableName) : tableName_(std::move(tableName)) {}
+
+std::vector<TOrder_itemMng::Item> TOrder_itemMng::defaultItems() {
+    return {{"create_date", "日期"}, {"date_or_no", "统一号"}, {"deb_cents", "借方金额"},
+            {"cre_cents", "贷方金额"}, {"summary", "摘要"},    {"pay_code", "支票号"}};
+}
+
+void TOrder_itemMng::ensureLoaded() {
+    if (loaded_) return;
+    items_.clear();
+    if (DBManage) {
+        Stmt s = currentDb().prepare(
+            "SELECT field, caption FROM order_items WHERE table_name = ? ORDER BY position");
+        s.bind(1, tableName_);
+        while (s.step())
+            if (orderColumns().count(s.text(0))) items_.push_back({s.text(0), s.text(1)});
+    }
+    // Keys added to the program after the order was stored go last.
+    for (const auto& d : defaultItems())
+        if (std::none_of(items_.begin(), items_.end(), [&](const Item& i) { return i.Field == d.Field; }))
+            items_.push_back(d);
+    loaded_ = true;
+}
+
+int TOrder_itemMng::Getcount() {
+    ensureLoaded();
+    return static_cast<int>(items_.size());
+}
+
+void TOrder_itemMng::Assignto(QStringList& lines) {
+    ensureLoaded();
+    lines.clear();
+    for (const auto& i : items_) lines << QString::fromStdString(i.Caption);
+}
+
+void TOrder_itemMng::Exchange(int a, int b) {
+    ensureLoaded();
+    int n = static_cast<int>(items_.size());
+    if (a < 0 || b < 0 || a >= n || b >= n) return;
+    std::swap(items_[a], items_[b]);
+}
+
+void TOrder_itemMng::save() {
+    ensureLoaded();
+    Database& db = currentDb();
+    Transaction t(db);
+    db.prepare("DELETE FROM order_items WHERE table_name = ?").bind(1, tableName_).run();
+    Stmt ins = db.prepare("INSERT INTO order_items (table_name, position, field, caption) VALUES (?,?,?,?)");
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        ins.reset();
+        ins.bind(1, tableName_).bind(2, static_cast<std::int64_t>(i)).bind(3, items_[i].Field).bind(4, items_[i].Caption);
+        ins.run();
+    }
+    t.commit();
+}
+
+const std::vector<TOrder_itemMng::Item>& TOrder_itemMng::items() {
+    ensureLoaded();
+    return items_;
+}
+
+std::string TOrder_itemMng::orderByTerms() {
+    std::string terms;
+    for (const auto& i : items()) {
+        terms += orderColumns().at(i.Field);
+        terms += ", ";
+    }
+    return terms + "t.id";
+}
+
+// ---- TCaGlideMng ----
+
+TCaGlideMng::TCaGlideMng(std::string tableName)
+    : tableName_(std::move(tableName)), query_(std::make_unique<TCaGlideQry>(tableName_)) {
+    if (BookManage && BookManage->BookSet) query_->SetCode = BookManage->BookSet->Code;
+}
+
+TCaGlideMng::~TCaGlideMng() = default;
+
+TCaGlide* TCaGlideMng::GetDetails(int index) const {
+    if (index < 0 || index >= static_cast<int>(rows_.size())) return nullptr;
+    return rows_[index].get();
+}
+
+void TCaGlideMng::Add(TCaGlide* row) {
+    if (row) pending_.emplace_back(row);
+}
+
+void TCaGlideMng::DiscardPending(std::size_t from) {
+    if (from < pending_.size()) pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(from), pending_.end());
+}
+
+void TCaGlideMng::Save() {
+    if (pending_.empty()) return;
+    Database& db = currentDb();
+    {
+        Transaction t(db);
+        RowWriter w(db, tableName_);
+        for (std::size_t i = 0; i < pending_.size(); ++i) {
+            TCaGlide& row = *pending_[i];
+            try {
+                if (row.OperFlag == "1") updateRow(db, w, row);
+                else if (row.OperFlag == "2") deleteRow(db, row);
+                else w.insert(row);
+            } catch (const StoreError& e) {
+                row.ErrorText = e.what();
+                throw StoreError("第 " + std::to_string(i + 1) + " 条记录不能保存：" + e.what());
+            }
+        }
+        t.commit();
+    }
+    pending_.clear();
+}
+
+// Loading. The rows come in the order of the sort keys, within each month;
+// summary rows are computed here:
+//  - the scope is the rows of the accounts of the manager's subject kind that
+//    meet the book-set, account and date conditions; every other condition
+//    only decides which rows of the scope are shown;
+//  - each row's Balance is the running balance of its own account over the
+//    whole scope in journal order, starting from the account's opening balance
+//    of the year plus every row of the year before the date range;
+//  - first comes "年初余额" when the range starts on 1 January of the year, else
+//    "期初余额", with the balance of all accounts in the scope;
+//  - after each month that shows rows come "本月合计" (the debits and credits
+//    of the rows shown that month) and "本年累计" (those of the rows that meet
+//    the conditions from 1 January through that month), each with the balance
+//    of all accounts at the end of the month;
+//  - Direction is "借" for a positive balance, "贷" for a negative one and "平"
+//    for zero.
+void TCaGlideMng::Load() {
+    rows_.clear();
+    const TCaGlideQry& q = *query_;
+    Database& db = currentDb();
+    const std::string& table = checkedTable(tableName_);
+
+    // Scope conditions, on t (journal) joined with a (accounts).
+    std::string scope = "1=1";
+    std::vector<std::string> scopeArgs;
+    auto addScope = [&](const std::string& cond, const std::string& v) {
+        scope += " AND " + cond;
+        scopeArgs.push_back(v);
+    };
+    if (!q.SetCode.empty()) addScope("t.set_code = ?", q.SetCode);
+    if (!q.AS_Code.empty()) addScope("t.as_code = ?", q.AS_Code);
+    if (SubjectKind != 0) scope += " AND a.kind = " + std::to_string(SubjectKind);
+
+    // Conditions that decide which rows are shown.
+    std::string match = "1=1";
+    std::vector<std::string> matchText;
+    auto addText = [&](const char* col, const std::string& v) {
+        if (v.empty()) return;
+        match += std::string(" AND t.") + col + " = ?";
+        matchText.push_back(v);
+    };
+    addText("apply_user", q.ApplyUser);
+    addText("cr_code", q.CR_Code);
+    addText("dp_code", q.DP_Code);
+    addText("pay_code", q.PayCode);
+    addText("pm_code", q.PM_Code);
+    addText("summary", q.Summary);
+    if (q.VoucherClass != 0) match += " AND t.voucher_class = " + std::to_string(q.VoucherClass);
+    auto wholeNumber = [](double v) { return std::to_string(static_cast<std::int64_t>(std::floor(v))); };
+    if (q.BDateOrNo != 0) match += " AND t.date_or_no >= " + wholeNumber(q.BDateOrNo);
+    if (q.EDateOrNo != 0) match += " AND t.date_or_no <= " + wholeNumber(q.EDateOrNo);
+    auto voucherBound = [](const std::string& v) {
+        if (v.empty() || v == "0") return std::optional<std::int64_t>();
+        auto d = parseDecimal(v);
+        return d ? std::optional<std::int64_t>(static_cast<std::int64_t>(*d)) : std::nullopt;
+    };
+    if (auto b = voucherBound(q.BVoucher_ID)) match += " AND CAST(t.voucher_id AS INTEGER) >= " + std::to_string(*b);
+    if (auto e = voucherBound(q.EVoucher_ID)) match += " AND CAST(t.voucher_id AS INTEGER) <= " + std::to_string(*e);
+    const std::string amount = "(CASE WHEN t.deb_cents <> 0 THEN t.deb_cents ELSE t.cre_cents END)";
+    std::int64_t e = toCents(q.EMoney), b = toCents(q.BMoney);
+    if (e != 0 || b != 0) {
+        const std::string& op = q.OperSymble;
+        if (op == "大于等于") match += " AND " + amount + " >= " + std::to_string(e);
+        else if (op == "大于") match += " AND " + amount + " > " + std::to_string(e);
+        else if (op == "小于等于") match += " AND " + amount + " <= " + std::to_string(e);
+        else if (op == "小于") match += " AND " + amount + " < " + std::to_string(e);
+        else if (op == "等于") match += " AND " + amount + " = " + std::to_string(e);
+        else if (op == "至")
+            match += " AND " + amount + " BETWEEN " + std::to_string(std::min(b, e)) + " AND " +
+                     std::to_string(std::max(b, e));
+    }
+
+    // A row's account is its book set's own, or else its managing book set's.
+    const std::string fromAny =
+        " FROM " + table +
+        " t JOIN book_sets bs ON bs.code = t.set_code JOIN bank_accounts a ON a.as_code = t.as_code "
+        "AND a.set_code = CASE WHEN EXISTS (SELECT 1 FROM bank_accounts x WHERE x.set_code = "
+        "t.set_code AND x.as_code = t.as_code) THEN t.set_code ELSE bs.manage_set_code END ";
+
+    int year = 0;
+    if (q.BCreateDate.size() >= 4) year = std::atoi(q.BCreateDate.substr(0, 4).c_str());
+    if (year <= 0 && BookManage && BookManage->BookSet) year = BookManage->BookSet->Year;
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04d-01-01", year > 0 ? year : 1);
+    const std::string yearStart = buf;
+
+    // Opening balances: the accounts' own, plus the rows of the year before the range.
+    std::unordered_map<std::string, std::int64_t> balance;
+    std::int64_t total = 0, ytdDeb = 0, ytdCre = 0;
+    {
+        std::string sql = "SELECT a.set_code || char(31) || a.as_code, a.opening_cents FROM bank_accounts a WHERE 1=1";
+        std::vector<std::string> args;
+        if (!q.SetCode.empty()) {
+            sql += " AND (a.set_code = ? OR a.set_code = (SELECT manage_set_code FROM book_sets WHERE code = ?))";
+            args.push_back(q.SetCode);
+            args.push_back(q.SetCode);
+        }
+        if (!q.AS_Code.empty()) {
+            sql += " AND a.as_code = ?";
+            args.push_back(q.AS_Code);
+        }
+        if (SubjectKind != 0) sql += " AND a.kind = " + std::to_string(SubjectKind);
+        Stmt s = db.prepare(sql);
+        for (std::size_t i = 0; i < args.size(); ++i) s.bind(static_cast<int>(i + 1), args[i]);
+        while (s.step()) {
+            balance[s.text(0)] += s.i64(1);
+            total += s.i64(1);
+        }
+    }
+    if (!q.BCreateDate.empty()) {
+        Stmt s = db.prepare("SELECT a.set_code || char(31) || a.as_code, SUM(t.deb_cents - t.cre_cents), "
+                            "SUM(CASE WHEN " + match + " THEN t.deb_cents ELSE 0 END), "
+                            "SUM(CASE WHEN " + match + " THEN t.cre_cents ELSE 0 END)" + fromAny +
+                            "WHERE " + scope + " AND t.create_date >= ? AND t.create_date < ? GROUP BY 1");
+        // match appears twice before scope in the text: bind in text order.
+        int i = 1;
+        for (int rep = 0; rep < 2; ++rep)
+            for (const auto& v : matchText) s.bind(i++, v);
+        for (const auto& v : scopeArgs) s.bind(i++, v);
+        s.bind(i++, yearStart).bind(i++, q.BCreateDate);
+        while (s.step()) {
+            balance[s.text(0)] += s.i64(1);
+            total += s.i64(1);
+            ytdDeb += s.i64(2);
+            ytdCre += s.i64(3);
+        }
+    }
+
+    std::string sql =
+        "SELECT t.id, t.set_code, t.as_code, t.create_date, t.date_or_no, t.summary, t.deb_cents, "
+        "t.cre_cents, t.pay_code, t.pm_code, t.cr_code, t.dp_code, t.remark, t.apply_user, "
+        "t.voucher_id, t.voucher_class, t.voucher_no, t.glide_flag, t.voucher_line_id, "
+        "a.set_code || char(31) || a.as_code, (" + match + ")" + fromAny + "WHERE " + scope;
+    std::vector<std::string> dateArgs;
+    if (!q.BCreateDate.empty()) {
+        sql += " AND t.create_date >= ?";
+        dateArgs.push_back(q.BCreateDate);
+    }
+    if (!q.ECreateDate.empty()) {
+        sql += " AND t.create_date <= ?";
+        dateArgs.push_back(q.ECreateDate);
+    }
+    std::string order = OrderItemMng ? OrderItemMng->orderByTerms() : "t.create_date, t.date_or_no, t.id";
+    sql += " ORDER BY substr(t.create_date, 1, 7), " + order;
+    Stmt s = db.prepare(sql);
+    {
+        int i = 1;
+        for (const auto& v : matchText) s.bind(i++, v);
+        for (const auto& v : scopeArgs) s.bind(i++, v);
+        for (const auto& v : dateArgs) s.bind(i++, v);
+    }
+
+    auto summaryRow = [&](const char* text, const std::string& date, std::int64_t deb, std::int64_t cre) {
+        auto r = std::make_unique<TCaGlide>(tableName_);
+        r->Summary = text;
+        r->CreateDate = date;
+        r->DebMoney = fromCents(deb);
+        r->CreMoney = fromCents(cre);
+        r->Balance = fromCents(total);
+        r->Direction = directionOf(total);
+        r->SetCode = q.SetCode;
+        r->AS_Code = q.AS_Code;
+        return r;
+    };
+
+    const std::string openingDate = q.BCreateDate.empty() ? yearStart : q.BCreateDate;
+    rows_.push_back(summaryRow(openingDate == yearStart ? kYearOpening : kPeriodOpening, openingDate, 0, 0));
+
+    std::string month;
+    bool monthShown = false;
+    std::int64_t monDeb = 0, monCre = 0;
+    auto closeMonth = [&]() {
+        if (month.empty() || !monthShown) return;
+        QDate first = QDate::fromString(QString::fromStdString(month + "-01"), "yyyy-MM-dd");
+        std::string last = first.isValid() ? isoDate(first.addMonths(1).addDays(-1)) : month + "-31";
+        rows_.push_back(summaryRow(kMonthTotal, last, monDeb, monCre));
+        rows_.push_back(summaryRow(kYearTotal, last, ytdDeb, ytdCre));
+    };
+
+    TBaseInfoManage& currents = currents_;
+    bool shownAny = false;
+    while (s.step()) {
+        std::string date = s.text(3);
+        std::string m = date.substr(0, 7);
+        if (m != month) {
+            closeMonth();
+            if (!month.empty() && m.substr(0, 4) != month.substr(0, 4)) ytdDeb = ytdCre = 0;
+            month = m;
+            monthShown = false;
+            monDeb = monCre = 0;
+        }
+        std::int64_t deb = s.i64(6), cre = s.i64(7);
+        std::int64_t& bal = balance[s.text(19)];
+        bal += deb - cre;
+        total += deb - cre;
+        if (s.i32(20) == 0) continue;
+        monthShown = shownAny = true;
+        monDeb += deb;
+        monCre += cre;
+        ytdDeb += deb;
+        ytdCre += cre;
+        auto r = std::make_unique<TCaGlide>(tableName_);
+        r->Id = s.i64(0);
+        r->SetCode = s.text(1);
+        r->AS_Code = s.text(2);
+        r->CreateDate = std::move(date);
+        r->DateOrNo = std::to_string(s.i64(4));
+        r->Summary = s.text(5);
+        r->DebMoney = fromCents(deb);
+        r->CreMoney = fromCents(cre);
+        r->PayCode = s.text(8);
+        r->PM_Code = s.text(9);
+        r->CR_Code = s.text(10);
+        r->DP_Code = s.text(11);
+        r->Remark = s.text(12);
+        r->ApplyUser = s.text(13);
+        r->Voucher_ID = s.text(14);
+        r->VoucherClass = s.i32(15);
+        r->VoucherNo = s.dbl(16);
+        r->GlideFlag = s.text(17);
+        r->VoucherLineId = s.isNull(18) ? 0 : s.i64(18);
+        if (!r->CR_Code.empty()) r->CR_Name = currents.GetDisplayName(r->CR_Code, 0);
+        r->Balance = fromCents(bal);
+        r->Direction = directionOf(bal);
+        rows_.push_back(std::move(r));
+    }
+    closeMonth();
+    // Without an account and without rows there is nothing to open.
+    if (!shownAny && q.AS_Code.empty()) rows_.clear();
+}
+
+}  // namespace ledgerhost

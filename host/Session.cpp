@@ -1,0 +1,83 @@
+#include "Session.h"
+
+#include "Handles.h"
+
+namespace ledgerhost {
+
+HostSession::HostSession(const std::string& dbPath, const std::string& bookCode,
+                         const std::string& userCode)
+    : db_(std::make_unique<TDBManage>(dbPath)) {
+    auto book = TBookSet::load(db_->Db(), bookCode);
+    if (!book) throw StoreError("账套 " + bookCode + " 不存在。");
+    {
+        Stmt s = db_->Db().prepare("SELECT name FROM users WHERE code = ?");
+        s.bind(1, userCode);
+        if (!s.step()) throw StoreError("用户 " + userCode + " 不存在。");
+        user_ = std::make_unique<TUser>(userCode, s.text(0));
+    }
+    users_ = std::make_unique<TUserManage>(userCode);
+    role_ = std::make_unique<TUserRole>();
+    tables_ = std::make_unique<TTableManage>();
+    fields_ = std::make_unique<TFieldManage>();
+    books_ = std::make_unique<TBookManage>(*book);
+    vdefine_ = std::make_unique<TVDefineManage>(book->Code);
+    vrestrict_ = std::make_unique<TVRestrictManage>();
+    basis_ = std::make_unique<TBasisManageFactory>();
+    input_ = std::make_unique<TInputCtrl>();
+    bind();
+}
+
+HostSession::~HostSession() {
+    for (auto h : handles_) handleRemove(h);
+    if (DBManage == db_.get()) {
+        DBManage = nullptr;
+        User = nullptr;
+        UserManage = nullptr;
+        UserRole = nullptr;
+        TableManage = nullptr;
+        FieldManage = nullptr;
+        BookManage = nullptr;
+        VDefineManage = nullptr;
+        VRestrictManage = nullptr;
+        BasisManageFactory = nullptr;
+        InputCtrl = nullptr;
+    }
+}
+
+void HostSession::bind() {
+    DBManage = db_.get();
+    User = user_.get();
+    UserManage = users_.get();
+    UserRole = role_.get();
+    TableManage = tables_.get();
+    FieldManage = fields_.get();
+    BookManage = books_.get();
+    VDefineManage = vdefine_.get();
+    VRestrictManage = vrestrict_.get();
+    BasisManageFactory = basis_.get();
+    InputCtrl = input_.get();
+}
+
+PluginHostBlock HostSession::makeBlock(QWidget* owner) {
+    PluginHostBlock b{};
+    auto reg = [&](auto* p) {
+        std::uint32_t h = registerHandle(p);
+        handles_.push_back(h);
+        return h;
+    };
+    b.DBManage = reg(db_.get());
+    b.User = reg(user_.get());
+    b.UserManage = reg(users_.get());
+    b.UserRole = reg(role_.get());
+    b.TableManage = reg(tables_.get());
+    b.FieldManage = reg(fields_.get());
+    b.BookManage = reg(books_.get());
+    b.VDefineManage = reg(vdefine_.get());
+    b.VRestrictManage = reg(vrestrict_.get());
+    b.BasisManageFactory = reg(basis_.get());
+    b.InputCtrl = reg(input_.get());
+    b.Owner = owner ? registerHandle(owner) : 0;
+    return b;
+}
+
+}  // namespace ledgerhost

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "LhApi.h"
+
+namespace ledgerhost {
+
+// A failure of the store; the message is shown to the user as it stands.
+class LH_API StoreError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Amounts cross the records as doubles but are kept as integer cents, so that
+// balances and totals never drift.
+inline std::int64_t toCents(double amount) { return std::llround(amount * 100.0); }
+inline double fromCents(std::int64_t cents) { return static_cast<double>(cents) / 100.0; }
+
+// A prepared statement. Columns and parameters are numbered as SQLite numbers
+// them (parameters from 1, columns from 0).
+class LH_API Stmt {
+public:
+    Stmt(sqlite3* db, std::string_view sql);
+    ~Stmt();
+    Stmt(Stmt&& o) noexcept : db_(o.db_), st_(o.st_) { o.st_ = nullptr; }
+    Stmt(const Stmt&) = delete;
+    Stmt& operator=(const Stmt&) = delete;
+
+    Stmt& bind(int i, std::int64_t v);
+    Stmt& bind(int i, int v) { return bind(i, static_cast<std::int64_t>(v)); }
+    Stmt& bind(int i, double v);
+    Stmt& bind(int i, std::string_view v);
+    Stmt& bind(int i, const char* v) { return bind(i, std::string_view(v)); }
+    Stmt& bind(int i, const std::string& v) { return bind(i, std::string_view(v)); }
+    Stmt& bindNull(int i);
+
+    // Steps once; true while a row is available.
+    bool step();
+    // Steps to the end (for statements that return no rows).
+    void run();
+    void reset();
+
+    std::int64_t i64(int col) const { return sqlite3_column_int64(st_, col); }
+    int i32(int col) const { return sqlite3_column_int(st_, col); }
+    double dbl(int col) const { return sqlite3_column_double(st_, col); }
+    std::string text(int col) const;
+    bool isNull(int col) const { return sqlite3_column_type(st_, col) == SQLITE_NULL; }
+
+private:
+    sqlite3* db_;
+    sqlite3_stmt* st_ = nullptr;
+};
+
+// One book-set database file: WAL, foreign keys on, a busy timeout.
+class LH_API Database {
+public:
+    static constexpr int kSchemaVersion = 1;
+
+    explicit Database(const std::string& path);
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    Stmt prepare(std::string_view sql) { return Stmt(db_, sql); }
+    void exec(const std::string& sql);
+    std::int64_t lastInsertId() const { return sqlite3_last_insert_rowid(db_); }
+    int changes() const { return sqlite3_changes(db_); }
+    int schemaVersion();
+    const std::string& path() const { return path_; }
+    sqlite3* raw() const { return db_; }
+    bool inTransaction() const { return !sqlite3_get_autocommit(db_); }
+
+private:
+    void migrate();
+
+    sqlite3* db_ = nullptr;
+    std::string path_;
+};
+
+// Begins an immediate transaction; commits on commit(), rolls back otherwise.
+class LH_API Transaction {
+public:
+    explicit Transaction(Database& db);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit();
+
+private:
+    Database& db_;
+    bool done_ = false;
+};
+
+}  // namespace ledgerhost

@@ -1,0 +1,380 @@
+#include "Unt_CashGlideForm.h"
+
+#include <QApplication>
+#include <QShowEvent>
+#include <cmath>
+
+#include "Cell.h"
+#include "Pickers.h"
+#include "Regional.h"
+#include "Seams.h"
+#include "ui_FrmCashGlide.h"
+
+using namespace ledgerhost;
+
+namespace {
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+// Texts of the twelve columns, in order.
+const char* const kColumnTitles[12] = {"月",     "日",     "统一号",   "单位名称", "凭证号", "支票号",
+                                       "结算方式", "摘要", "借方金额", "贷方金额", "方向",   "金额"};
+
+}  // namespace
+
+bool TOpenDialog::Execute(QWidget* owner) {
+    seams::FileRequest r;
+    r.filter = Filter;
+    r.filterIndex = FilterIndex;
+    r.defaultExt = DefaultExt;
+    auto chosen = OpenFileDialog(owner, r);
+    if (!chosen) return false;
+    FileName = *chosen;
+    return true;
+}
+
+TFrmCashGlide::TFrmCashGlide(QWidget* owner, std::int32_t subjectKind, std::int32_t journalKind)
+    : TfrmBaseAssRpt(owner), ui_(std::make_unique<Ui::FrmCashGlide>()) {
+    // The layout: the filter panel from the form file, under the tool bar.
+    ui_->setupUi(this);
+    Panel1 = ui_->Panel1;
+    insertPanel(Panel1);
+    CMB_SetCode = ui_->CMB_SetCode;
+    CmbAs_Code = ui_->CmbAs_Code;
+    Cmb_ApplyUser = ui_->Cmb_ApplyUser;
+    DTPBCreateDate = ui_->DTPBCreateDate;
+    DTPECreateDate = ui_->DTPECreateDate;
+    Edt_FirstNo = ui_->Edt_FirstNo;
+    Edt_EndNo = ui_->Edt_EndNo;
+    EDT_FirstMonery = ui_->EDT_FirstMonery;
+    Cmb_operSymble = ui_->Cmb_operSymble;
+    EDT_ENdMonery = ui_->EDT_ENdMonery;
+    Edt_summary = ui_->Edt_summary;
+    Edt_PayCode = ui_->Edt_PayCode;
+    for (TPBNumEdit* e : {Edt_FirstNo, Edt_EndNo}) {
+        e->setDecimals(0);
+        e->setNumberFormat(TPBNumEdit::Thousands);
+    }
+    for (TPBNumEdit* e : {EDT_FirstMonery, EDT_ENdMonery}) {
+        e->setDecimals(2);
+        e->setNumberFormat(TPBNumEdit::Thousands);
+    }
+    Cmb_operSymble->setCurrentIndex(0);
+    setWindowTitle(QStringLiteral("日记帐录入"));
+    resize(896, 453);
+
+    // The window's own tool buttons, after the base form's.
+    tbtnOptionSet = tlbAssSumRpt->addButton(QStringLiteral("tbtnOptionSet"), QStringLiteral("导入&I"), 6);
+    ToolButton6 = tlbAssSumRpt->addSeparator(QStringLiteral("ToolButton6"));
+    TBtnNew = tlbAssSumRpt->addButton(QStringLiteral("TBtnNew"), QStringLiteral("新增&N"), 0);
+    TBtnEdit = tlbAssSumRpt->addButton(QStringLiteral("TBtnEdit"), QStringLiteral("修改&E"), 17);
+    TBtnDelete = tlbAssSumRpt->addButton(QStringLiteral("TBtnDelete"), QStringLiteral("删除&D"), 1);
+    ToolButton1 = tlbAssSumRpt->addSeparator(QStringLiteral("ToolButton1"));
+    tbtn_viewVoucher = tlbAssSumRpt->addButton(QStringLiteral("tbtn_viewVoucher"), QStringLiteral("查凭证"), 5);
+    Tlbn_Oderset = tlbAssSumRpt->addButton(QStringLiteral("Tlbn_Oderset"), QStringLiteral("排序设置"), 20);
+
+    PMenu_input = new QMenu(this);
+    PMenu_input->setObjectName(QStringLiteral("PMenu_input"));
+    auto item = [this](const char* name, const char* caption) {
+        QAction* a = PMenu_input->addAction(QString::fromUtf8(caption));
+        a->setObjectName(QString::fromUtf8(name));
+        return a;
+    };
+    Mitm_Fileinput = item("Mitm_Fileinput", "从文件中导入");
+    Mitm_Vouinput = item("Mitm_Vouinput", "从凭证中导入");
+    mniICBC = item("mniICBC", "工行对账单导入");
+    mniCCB = item("mniCCB", "建行对账单导入");
+    tbtnOptionSet->setMenu(PMenu_input);
+    tbtnOptionSet->setPopupMode(QToolButton::InstantPopup);
+
+    connect(tbtnSet, &QToolButton::clicked, this, &TFrmCashGlide::tbtnSetClick);
+    connect(Cmb_operSymble, &QComboBox::currentIndexChanged, this, &TFrmCashGlide::Cmb_operSymbleChange);
+    connect(TBtnNew, &QToolButton::clicked, this, &TFrmCashGlide::TBtnNewClick);
+    connect(TBtnEdit, &QToolButton::clicked, this, &TFrmCashGlide::TBtnEditClick);
+    connect(TBtnDelete, &QToolButton::clicked, this, &TFrmCashGlide::TBtnDeleteClick);
+    connect(tbtn_viewVoucher, &QToolButton::clicked, this, &TFrmCashGlide::tbtn_viewVoucherClick);
+    connect(Tlbn_Oderset, &QToolButton::clicked, this, &TFrmCashGlide::Tlbn_OdersetClick);
+    connect(Mitm_Fileinput, &QAction::triggered, this, &TFrmCashGlide::Mitm_FileinputClick);
+    connect(Mitm_Vouinput, &QAction::triggered, this, &TFrmCashGlide::Mitm_VouinputClick);
+    connect(mniICBC, &QAction::triggered, this, &TFrmCashGlide::mniICBCClick);
+    connect(mniCCB, &QAction::triggered, this, &TFrmCashGlide::mniCCBClick);
+
+    // Kinds first: the table name depends on the journal kind.
+    subject_Kind = subjectKind;
+    Capation_Flag = journalKind;
+    orderMng_ = std::make_unique<TOrder_itemMng>(tableName());
+    mng_ = new TCaGlideMng(tableName());
+    mng_->OrderItemMng = orderMng_.get();
+    spare_ = new TCaGlide(tableName());
+
+    fillAccounts();
+    fillBookSets();
+    QDate today = DBManage->GetDBTime().date();
+    DTPBCreateDate->setDate(today);
+    DTPECreateDate->setDate(today);
+    fillUsers();
+}
+
+TFrmCashGlide::~TFrmCashGlide() {
+    orderMng_.reset();
+    delete spare_;
+    spare_ = nullptr;
+    delete mng_;
+    mng_ = nullptr;
+}
+
+std::string TFrmCashGlide::tableName() const {
+    return Capation_Flag == jkStatement ? kStatementTable : kCashJournalTable;
+}
+
+// Lists the accounts of the window's subject kind that belong to the current
+// book set (letter case aside) or, failing that, to its managing book set.
+void TFrmCashGlide::fillAccounts() {
+    CmbAs_Code->clear();
+    accountItems_.clear();
+    const TBookSet& book = currentBookSet();
+    TBankAccountManage* accounts = mng_->BankAccountManage();
+    for (int i = 0; i < accounts->GetCount(); ++i) {
+        BankAccountPtr a = accounts->GetDetail(i);
+        if (a->Kind != subject_Kind) continue;
+        bool listed = QString::compare(q(a->SetCode), q(book.Code), Qt::CaseInsensitive) == 0 ||
+                      a->SetCode == book.GetManageSetCode();
+        if (!listed) continue;
+        QString text = q(a->AccountNo + " " + a->AccountName);
+        if (a->State != kAccountInUse) text += QStringLiteral(" [已停用]");
+        CmbAs_Code->addItem(text, static_cast<int>(accountItems_.size()));
+        accountItems_.push_back(a);
+    }
+    if (CmbAs_Code->count() > 0) CmbAs_Code->setCurrentIndex(0);
+}
+
+void TFrmCashGlide::fillBookSets() {
+    CMB_SetCode->clear();
+    bookItems_.clear();
+    const TBookSet& book = currentBookSet();
+    auto add = [this](const TBookSet& b) {
+        CMB_SetCode->addItem(q(b.DispCode + " " + b.Name), static_cast<int>(bookItems_.size()));
+        bookItems_.emplace_back(b);
+    };
+    if (book.ManageFlag == 0) {
+        add(book);
+    } else {
+        CMB_SetCode->addItem(QStringLiteral(" "), static_cast<int>(bookItems_.size()));
+        bookItems_.emplace_back(std::nullopt);
+        add(book);
+        TBookSetMng* sets = UserManage->BookSetMng();
+        for (int i = 0; i < sets->GetCount(); ++i) add(*sets->GetDetail(i));
+    }
+    CMB_SetCode->setCurrentIndex(0);
+}
+
+void TFrmCashGlide::fillUsers() {
+    Cmb_ApplyUser->clear();
+    userItems_.clear();
+    Cmb_ApplyUser->addItem(QString(), 0);
+    userItems_.emplace_back(std::nullopt);
+    for (int i = 0; i < UserManage->GetUserCount(); ++i) {
+        TUser* u = UserManage->GetUsers(i);
+        Cmb_ApplyUser->addItem(q(u->Code + " " + u->Name), static_cast<int>(userItems_.size()));
+        userItems_.emplace_back(*u);
+    }
+    Cmb_ApplyUser->setCurrentIndex(-1);
+}
+
+BankAccountPtr TFrmCashGlide::accountOfItem(int index) const {
+    if (index < 0 || index >= CmbAs_Code->count()) return nullptr;
+    int k = CmbAs_Code->itemData(index).toInt();
+    return k >= 0 && k < static_cast<int>(accountItems_.size()) ? accountItems_[k] : nullptr;
+}
+
+BankAccountPtr TFrmCashGlide::selectedAccount() const { return accountOfItem(CmbAs_Code->currentIndex()); }
+
+const TBookSet* TFrmCashGlide::selectedBookSet() const {
+    int i = CMB_SetCode->currentIndex();
+    if (i < 0) return nullptr;
+    const auto& b = bookItems_[CMB_SetCode->itemData(i).toInt()];
+    return b ? &*b : nullptr;
+}
+
+const TUser* TFrmCashGlide::selectedUser() const {
+    int i = Cmb_ApplyUser->currentIndex();
+    if (i < 0) return nullptr;
+    const auto& u = userItems_[Cmb_ApplyUser->itemData(i).toInt()];
+    return u ? &*u : nullptr;
+}
+
+std::string TFrmCashGlide::As_Code() const {
+    BankAccountPtr a = selectedAccount();
+    return a ? a->AsCode : std::string();
+}
+
+bool TFrmCashGlide::selectedAccountInUse() {
+    BankAccountPtr a = selectedAccount();
+    return a && a->State == kAccountInUse;
+}
+
+void TFrmCashGlide::showEvent(QShowEvent* event) {
+    TfrmBaseAssRpt::showEvent(event);
+    if (!event->spontaneous()) FormShow();
+}
+
+void TFrmCashGlide::FormShow() {
+    ClearImeName(this);
+    const std::string mode = TBookSetOptionManage::GetOptionValueByName("-1", "GLIDE_INPUT_MODE");
+    bool commands = mode == "0";
+    TBtnNew->setVisible(commands);
+    TBtnEdit->setVisible(commands);
+    TBtnDelete->setVisible(commands);
+    Mitm_Vouinput->setVisible(TBookSetOptionManage::GetOptionValueByName("-1", "GLIDE_INPUT_MODE") == "1");
+    Mitm_Fileinput->setVisible(false);
+    mniICBC->setVisible(false);
+    mniCCB->setVisible(false);
+    switch (Capation_Flag) {
+        case jkCash:
+            setWindowTitle(QStringLiteral("现金日记账"));
+            break;
+        case jkBank:
+            setWindowTitle(QStringLiteral("银行日记账"));
+            break;
+        case jkStatement:
+            setWindowTitle(QStringLiteral("银行对账单"));
+            Mitm_Vouinput->setVisible(false);
+            Mitm_Fileinput->setVisible(true);
+            mniICBC->setVisible(true);
+            mniCCB->setVisible(true);
+            TBtnNew->setVisible(true);
+            TBtnEdit->setVisible(true);
+            TBtnDelete->setVisible(true);
+            break;
+        default:
+            break;
+    }
+    if (currentBookSet().EntryLocked) {
+        TBtnNew->setVisible(false);
+        TBtnEdit->setVisible(false);
+        TBtnDelete->setVisible(false);
+        tbtnOptionSet->setVisible(false);
+    }
+    Cmb_operSymbleChange();
+    RebuildGrid();
+}
+
+// ---- query ----
+
+void TFrmCashGlide::Cmb_operSymbleChange() {
+    EDT_FirstMonery->setEnabled(Cmb_operSymble->currentText().compare(QStringLiteral("至"), Qt::CaseInsensitive) == 0);
+    EDT_ENdMonery->setEnabled(true);
+}
+
+void TFrmCashGlide::tbtnSetClick() {
+    EDT_ENdMonery->setFocus();
+    BankAccountPtr account = selectedAccount();
+    if (!account) return;
+    TCaGlideQry* c = mng_->CaGlideQry();
+    const TBookSet* book = selectedBookSet();
+    c->SetCode = book ? book->Code : std::string();
+    c->SetASCode(account->AsCode);
+    c->BCreateDate = isoDate(DTPBCreateDate->date());
+    c->ECreateDate = isoDate(DTPECreateDate->date());
+    c->BDateOrNo = Edt_FirstNo->Value();
+    c->EDateOrNo = Edt_EndNo->Value();
+    c->OperSymble = Cmb_operSymble->currentText().toStdString();
+    c->BMoney = EDT_FirstMonery->Value();
+    c->EMoney = EDT_ENdMonery->Value();
+    c->Summary = Edt_summary->text().toStdString();
+    c->PayCode = Edt_PayCode->text().toStdString();
+    const TUser* user = selectedUser();
+    c->ApplyUser = !Cmb_ApplyUser->currentText().isEmpty() && user ? user->Code : std::string();
+    RebuildGrid();
+}
+
+void TFrmCashGlide::CBAsCodeCloseUp() {
+    if (!selectedAccount()) return;
+    TCaGlideQry* c = mng_->CaGlideQry();
+    c->SetCode = currentBookSet().Code;
+    c->SetASCode(As_Code());
+    std::string today = isoDate(DBManage->GetDBTime().date());
+    c->BCreateDate = today;
+    c->ECreateDate = today;
+    RebuildGrid();
+}
+
+// ---- grid ----
+
+void TFrmCashGlide::RebuildGrid() {
+    TCell& g = *Cell;
+    g.SetRows(1);
+    g.SetRows(g.GetRows() + 1);
+    g.S(1, 1, windowTitle());
+
+    g.SetRows(g.GetRows() + 1);
+    if (!CMB_SetCode->currentText().trimmed().isEmpty()) {
+        if (const TBookSet* b = selectedBookSet()) g.S(1, 2, q(b->Name + "[" + b->Code + "]"));
+    }
+    g.MergeCells(1, 2, 4, 2);
+    const TCaGlideQry* c = mng_->CaGlideQry();
+    if (!QString::fromStdString(c->CR_Code).trimmed().isEmpty())
+        g.S(5, 2, q("对方单位：[" + mng_->CurrentManage()->GetDisplayName(c->CR_Code, 0) + "]"));
+    g.MergeCells(5, 2, 6, 2);
+    if (!QString::fromStdString(c->DP_Code).trimmed().isEmpty()) {
+        g.S(7, 2, q("部门：[" + mng_->DepartmentManage()->GetDisplayName(c->DP_Code, 0) + "]"));
+        g.MergeCells(7, 2, 8, 2);
+    }
+
+    g.SetRows(g.GetRows() + 2);
+    for (int col = 3; col <= 10; ++col) {
+        g.S(col, 3, QString::fromUtf8(kColumnTitles[col - 1]));
+        g.MergeCells(col, 3, col, 4);
+    }
+    g.S(1, 3, QString::number(currentBookSet().Year) + QStringLiteral("年"));
+    g.MergeCells(1, 3, 2, 3);
+    g.S(11, 3, QStringLiteral("余额"));
+    g.MergeCells(11, 3, 12, 3);
+    for (int col : {1, 2, 11, 12}) g.S(col, 4, QString::fromUtf8(kColumnTitles[col - 1]));
+
+    mng_->SubjectKind = subject_Kind;
+    mng_->Load();
+    int n = mng_->GetCount();
+    if (n > 0) {
+        g.SetRows(g.GetRows() + n);
+        for (int i = 0; i < n; ++i) WriteGridRow(mng_->GetDetails(i), i + 5);
+    }
+    BuildFormat();
+}
+
+void TFrmCashGlide::WriteGridRow(TCaGlide* row, int gridRow) {
+    TCell& g = *Cell;
+    if (gridRow == -1) {
+        g.SetRows(g.GetRows() + 1);
+        gridRow = g.GetRows() - 1;
+    }
+    const std::string& d = row->CreateDate;
+    auto part = [&](std::size_t from) { return from < d.size() ? d.substr(from, 2) : std::string(); };
+    g.S(1, gridRow, q(part(5)));
+    g.S(2, gridRow, q(part(8)));
+    g.S(3, gridRow, q(row->DateOrNo));
+    g.S(4, gridRow, q(row->getEncode() + " " + row->CR_Name));
+    if (row->VoucherClass > 0 && row->VoucherNo > 0)
+        g.S(5, gridRow, q(VDefineManage->GetDefineNameByID(row->VoucherClass)) + ' ' +
+                            QString::number(row->VoucherNo, 'g', 15));
+    g.S(6, gridRow, q(row->PayCode));
+    if (!row->PM_Code.empty())
+        g.S(7, gridRow, q(row->PM_Code + " " +
+                          BasisManageFactory->GetBaseInfoManage(kPayMode)->GetDispNameByInCode(row->PM_Code)));
+    g.S(8, gridRow, q(row->Summary));
+    const int sheet = g.GetCurSheet();
+    auto number = [&](int col, double value) {
+        g.SetCellNumType(col, gridRow, sheet, 1);
+        g.SetCellHideZero(col, gridRow, sheet, 1);
+        g.SetCellSeparator(col, gridRow, sheet, 2);
+        if (std::fabs(value) >= 0.01) g.D(col, gridRow, value);
+    };
+    if (row->Summary != kYearOpening) {
+        number(9, row->DebMoney);
+        number(10, row->CreMoney);
+    }
+    g.S(11, gridRow, q(row->Direction));
+    number(12, std::fabs(row->Balance));
+}
+
+TCaGlide* TFrmCashGlide::GetCaGlide() { return mng_->GetDetails(Cell->GetCurrentRow() - 5); }

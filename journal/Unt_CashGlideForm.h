@@ -1,0 +1,135 @@
+#pragma once
+
+// The journal window: a cash journal, a bank journal or a bank statement of the
+// current book set, with its filter panel, tool bar commands, import menu and
+// the report grid.
+
+#include <QAction>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLineEdit>
+#include <QMenu>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "BaseForms.h"
+#include "Glide.h"
+#include "NumEdit.h"
+#include "Records.h"
+
+namespace Ui {
+class FrmCashGlide;
+}
+
+// Journal kinds (the window's Capation_Flag).
+enum JournalKind : std::int32_t { jkCash = 1, jkBank = 2, jkStatement = 3 };
+
+// The window's file-open dialog settings for the statement imports.
+struct TOpenDialog {
+    QString Filter;
+    int FilterIndex = 0;
+    QString DefaultExt;
+    QString FileName;
+    // Shows the dialog (through the host's seam); false when cancelled.
+    bool Execute(QWidget* owner);
+};
+
+class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
+    Q_OBJECT
+public:
+    TFrmCashGlide(QWidget* owner, std::int32_t subjectKind, std::int32_t journalKind);
+    ~TFrmCashGlide() override;
+
+    // Published properties.
+    ledgerhost::TCaGlide* CaGlide() { return GetCaGlide(); }
+    // Replaces the spare row reference without freeing the previous one.
+    void setCaGlide(ledgerhost::TCaGlide* row) { spare_ = row; }
+    ledgerhost::TCaGlideMng* CaGlideMng() const { return mng_; }
+    // Replaces the reference only; the previous manager is not freed.
+    void setCaGlideMng(ledgerhost::TCaGlideMng* m) { mng_ = m; }
+    // The code of the selected account; empty when none is selected.
+    std::string As_Code() const;
+    void setAs_Code(const std::string& code) { asCodeWritten_ = code; }
+    std::int32_t subject_Kind = 0;
+    std::int32_t Capation_Flag = 0;
+    std::string tableName() const;
+
+    QString GetFormKey() override { return QStringLiteral("CashGlideform"); }
+    void ReportHook() override {}
+    // The row object under the grid's current row; nothing on a heading row.
+    virtual ledgerhost::TCaGlide* GetCaGlide();
+    virtual void RebuildGrid();
+    virtual void WriteGridRow(ledgerhost::TCaGlide* row, int gridRow);
+
+    // The account, book set and user records behind the list items.
+    ledgerhost::BankAccountPtr selectedAccount() const;
+    ledgerhost::BankAccountPtr accountOfItem(int index) const;
+    const ledgerhost::TBookSet* selectedBookSet() const;
+    const ledgerhost::TUser* selectedUser() const;
+    ledgerhost::TOrder_itemMng* orderItemMng() const { return orderMng_.get(); }
+
+    // Controls.
+    QFrame* Panel1;
+    QComboBox* CMB_SetCode;
+    QComboBox* CmbAs_Code;
+    QComboBox* Cmb_ApplyUser;
+    QDateEdit* DTPBCreateDate;
+    QDateEdit* DTPECreateDate;
+    ledgerhost::TPBNumEdit* Edt_FirstNo;
+    ledgerhost::TPBNumEdit* Edt_EndNo;
+    ledgerhost::TPBNumEdit* EDT_FirstMonery;
+    QComboBox* Cmb_operSymble;
+    ledgerhost::TPBNumEdit* EDT_ENdMonery;
+    QLineEdit* Edt_summary;
+    QLineEdit* Edt_PayCode;
+    QToolButton* tbtnOptionSet;
+    QWidget* ToolButton6;
+    QToolButton* TBtnNew;
+    QToolButton* TBtnEdit;
+    QToolButton* TBtnDelete;
+    QWidget* ToolButton1;
+    QToolButton* tbtn_viewVoucher;
+    QToolButton* Tlbn_Oderset;
+    QMenu* PMenu_input;
+    QAction* Mitm_Fileinput;
+    QAction* Mitm_Vouinput;
+    QAction* mniICBC;
+    QAction* mniCCB;
+    TOpenDialog odlgImport;
+
+public slots:
+    void FormShow();
+    void tbtnSetClick();
+    void Cmb_operSymbleChange();
+    void CBAsCodeCloseUp();
+    void TBtnNewClick();
+    void TBtnEditClick();
+    void TBtnDeleteClick();
+    void tbtn_viewVoucherClick();
+    void Tlbn_OdersetClick();
+    void Mitm_FileinputClick();
+    void Mitm_VouinputClick();
+    void mniICBCClick();
+    void mniCCBClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void fillAccounts();
+    void fillBookSets();
+    void fillUsers();
+    bool selectedAccountInUse();
+
+    std::unique_ptr<Ui::FrmCashGlide> ui_;
+    std::unique_ptr<ledgerhost::TOrder_itemMng> orderMng_;
+    ledgerhost::TCaGlideMng* mng_ = nullptr;
+    ledgerhost::TCaGlide* spare_ = nullptr;
+    std::string asCodeWritten_;
+    std::vector<ledgerhost::BankAccountPtr> accountItems_;
+    std::vector<std::optional<ledgerhost::TBookSet>> bookItems_;
+    std::vector<std::optional<ledgerhost::TUser>> userItems_;
+};

@@ -1,0 +1,32 @@
+// Test entry: a QApplication on the offscreen platform, and hooks that fail
+// the test when a form would wait for a person that no test answered.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include "Seams.h"
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    using namespace ledgerhost;
+    seams::modalHook() = [](QDialog&) {
+        ADD_FAILURE() << "a modal form was shown that the test did not answer";
+        return mrCancel;
+    };
+    seams::messageHook() = [](QWidget*, const seams::Message& m) {
+        ADD_FAILURE() << "unanswered message: " << m.text;
+        return IDOK;
+    };
+    seams::fileHook() = [](QWidget*, const seams::FileRequest&) {
+        ADD_FAILURE() << "unanswered file dialog";
+        return std::optional<QString>();
+    };
+    seams::pickHook() = [](QWidget*, const seams::PickRequest& r) {
+        ADD_FAILURE() << "unanswered picker " << r.kind;
+        return std::optional<seams::PickResult>();
+    };
+    seams::processHook() = [] {};
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
