@@ -55,19 +55,29 @@ void createDemoDatabase(const std::string& path, const QDate& today) {
     Transaction t(db);
     const int year = today.year();
     const std::string y = std::to_string(year);
-    db.exec("INSERT INTO book_sets VALUES "
-            "('001', '001', " + y + ", '演示总公司', 0, 1, 1, ''),"
-            "('002', '002', " + y + ", '演示分公司', 0, 1, 0, '001'),"
-            "('003', '003', " + y + ", '演示工厂', 0, 1, 0, ''),"
-            "('004', '004', " + y + ", '新建账套', 0, 0, 0, '')");
-    db.exec("INSERT INTO book_set_options VALUES "
-            "('001', 'GLIDE_INPUT_MODE', '0'), ('002', 'GLIDE_INPUT_MODE', '0'),"
-            "('003', 'GLIDE_INPUT_MODE', '1'), ('004', 'GLIDE_INPUT_MODE', '0')");
-    db.exec("INSERT INTO users VALUES ('admin', '系统管理员'), ('zhang', '张会计'), ('li', '李出纳')");
+    db.exec(
+        "INSERT INTO book_sets VALUES "
+        "('001', '001', " +
+        y +
+        ", '演示总公司', 0, 1, 1, ''),"
+        "('002', '002', " +
+        y +
+        ", '演示分公司', 0, 1, 0, '001'),"
+        "('003', '003', " +
+        y +
+        ", '演示工厂', 0, 1, 0, ''),"
+        "('004', '004', " +
+        y + ", '新建账套', 0, 0, 0, '')");
+    db.exec(
+        "INSERT INTO book_set_options VALUES "
+        "('001', 'GLIDE_INPUT_MODE', '0'), ('002', 'GLIDE_INPUT_MODE', '0'),"
+        "('003', 'GLIDE_INPUT_MODE', '1'), ('004', 'GLIDE_INPUT_MODE', '0')");
+    db.exec(
+        "INSERT INTO users VALUES ('admin', '系统管理员'), ('zhang', '张会计'), ('li', '李出纳')");
     for (const char* u : {"admin", "zhang", "li"})
         for (int i = 1; i <= 4; ++i)
-            db.exec(std::string("INSERT INTO user_book_sets VALUES ('") + u + "', '00" + std::to_string(i) +
-                    "', " + std::to_string(i) + ")");
+            db.exec(std::string("INSERT INTO user_book_sets VALUES ('") + u + "', '00" +
+                    std::to_string(i) + "', " + std::to_string(i) + ")");
     {
         Stmt s = db.prepare("INSERT INTO bank_accounts VALUES (?,?,?,?,?,?,?,?)");
         for (const auto& a : kAccounts) {
@@ -77,16 +87,17 @@ void createDemoDatabase(const std::string& path, const QDate& today) {
             s.run();
         }
     }
-    db.exec("INSERT INTO base_info VALUES "
-            "('PAY_MODE', 'PM01', '01', '现金', 1), ('PAY_MODE', 'PM02', '02', '现金支票', 2),"
-            "('PAY_MODE', 'PM03', '03', '转账支票', 3), ('PAY_MODE', 'PM04', '04', '电汇', 4),"
-            "('PAY_MODE', 'PM05', '05', '网上银行', 5),"
-            "('CURRENTS', 'CU01', 'C001', '北京华信科技有限公司', 1),"
-            "('CURRENTS', 'CU02', 'C002', '上海东方贸易公司', 2),"
-            "('CURRENTS', 'CU03', 'C003', '广州南方物流有限公司', 3),"
-            "('CURRENTS', 'CU04', 'C004', '深圳创新电子厂', 4),"
-            "('DEPARTMENT', 'DP01', 'D01', '财务部', 1), ('DEPARTMENT', 'DP02', 'D02', '销售部', 2),"
-            "('DEPARTMENT', 'DP03', 'D03', '采购部', 3), ('DEPARTMENT', 'DP04', 'D04', '行政部', 4)");
+    db.exec(
+        "INSERT INTO base_info VALUES "
+        "('PAY_MODE', 'PM01', '01', '现金', 1), ('PAY_MODE', 'PM02', '02', '现金支票', 2),"
+        "('PAY_MODE', 'PM03', '03', '转账支票', 3), ('PAY_MODE', 'PM04', '04', '电汇', 4),"
+        "('PAY_MODE', 'PM05', '05', '网上银行', 5),"
+        "('CURRENTS', 'CU01', 'C001', '北京华信科技有限公司', 1),"
+        "('CURRENTS', 'CU02', 'C002', '上海东方贸易公司', 2),"
+        "('CURRENTS', 'CU03', 'C003', '广州南方物流有限公司', 3),"
+        "('CURRENTS', 'CU04', 'C004', '深圳创新电子厂', 4),"
+        "('DEPARTMENT', 'DP01', 'D01', '财务部', 1), ('DEPARTMENT', 'DP02', 'D02', '销售部', 2),"
+        "('DEPARTMENT', 'DP03', 'D03', '采购部', 3), ('DEPARTMENT', 'DP04', 'D04', '行政部', 4)");
     for (const char* set : {"001", "002", "003", "004"})
         db.exec(std::string("INSERT INTO voucher_types VALUES ('") + set + "', 1, '记'), ('" + set +
                 "', 2, '收'), ('" + set + "', 3, '付'), ('" + set + "', 4, '转')");
@@ -111,9 +122,12 @@ void createDemoDatabase(const std::string& path, const QDate& today) {
 
     // Vouchers of the year for every book set: each moves money on one bank or
     // cash subject against an expense or income subject.
-    Stmt voucher = db.prepare("INSERT INTO vouchers (set_code, vdate, voucher_class, voucher_no, maker) VALUES (?,?,?,?,?)");
+    Stmt voucher = db.prepare(
+        "INSERT INTO vouchers (set_code, vdate, voucher_class, voucher_no, maker) VALUES "
+        "(?,?,?,?,?)");
     Stmt line = db.prepare(
-        "INSERT INTO voucher_lines (voucher_id, line_no, subject_code, summary, deb_cents, cre_cents, "
+        "INSERT INTO voucher_lines (voucher_id, line_no, subject_code, summary, deb_cents, "
+        "cre_cents, "
         "pm_code, pay_code, cr_code, dp_code) VALUES (?,?,?,?,?,?,?,?,?,?)");
     for (const char* set : {"001", "003"}) {
         for (int m = 1; m <= lastMonth; ++m) {
@@ -125,7 +139,9 @@ void createDemoDatabase(const std::string& path, const QDate& today) {
                 std::int64_t cents = (rnd.below(900) + 20) * 1000 + rnd.below(100);
                 const char* subject = k == 4 ? "1001" : "100201";
                 voucher.reset();
-                voucher.bind(1, set).bind(2, d.toString("yyyy-MM-dd").toStdString()).bind(3, vclass);
+                voucher.bind(1, set)
+                    .bind(2, d.toString("yyyy-MM-dd").toStdString())
+                    .bind(3, vclass);
                 voucher.bind(4, m * 100 + k).bind(5, users[k % 2]);
                 voucher.run();
                 std::int64_t vid = db.lastInsertId();
@@ -133,8 +149,16 @@ void createDemoDatabase(const std::string& path, const QDate& today) {
                 std::string cheque = k == 2 ? std::to_string(10203000 + m * 10 + k) : "";
                 auto addLine = [&](int no, const char* subj, std::int64_t deb, std::int64_t cre) {
                     line.reset();
-                    line.bind(1, vid).bind(2, no).bind(3, subj).bind(4, summary).bind(5, deb).bind(6, cre);
-                    line.bind(7, pm[rnd.below(5)]).bind(8, cheque).bind(9, cu[rnd.below(4)]).bind(10, dp[rnd.below(4)]);
+                    line.bind(1, vid)
+                        .bind(2, no)
+                        .bind(3, subj)
+                        .bind(4, summary)
+                        .bind(5, deb)
+                        .bind(6, cre);
+                    line.bind(7, pm[rnd.below(5)])
+                        .bind(8, cheque)
+                        .bind(9, cu[rnd.below(4)])
+                        .bind(10, dp[rnd.below(4)]);
                     line.run();
                 };
                 addLine(1, subject, income ? cents : 0, income ? 0 : cents);
@@ -145,7 +169,8 @@ void createDemoDatabase(const std::string& path, const QDate& today) {
 
     // Journal and statement rows of the main book set.
     Stmt row = db.prepare(
-        "INSERT INTO CaCollateGlide (set_code, as_code, create_date, date_or_no, summary, deb_cents, "
+        "INSERT INTO CaCollateGlide (set_code, as_code, create_date, date_or_no, summary, "
+        "deb_cents, "
         "cre_cents, pay_code, pm_code, cr_code, dp_code, remark, apply_user, glide_flag) "
         "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?, '1')");
     Stmt cash = db.prepare(
@@ -158,8 +183,9 @@ void createDemoDatabase(const std::string& path, const QDate& today) {
         const char* account;
         int perMonth;
     };
-    Target targets[] = {{&row, "001", "100201", 6}, {&row, "001", "100202", 3}, {&row, "002", "100211", 2},
-                        {&cash, "001", "100201", 5}, {&cash, "001", "1001", 4},  {&cash, "002", "1001", 2}};
+    Target targets[] = {{&row, "001", "100201", 6}, {&row, "001", "100202", 3},
+                        {&row, "002", "100211", 2}, {&cash, "001", "100201", 5},
+                        {&cash, "001", "1001", 4},  {&cash, "002", "1001", 2}};
     for (auto& tg : targets) {
         int number = 0;
         for (int m = 1; m <= lastMonth; ++m) {
@@ -170,13 +196,15 @@ void createDemoDatabase(const std::string& path, const QDate& today) {
             std::sort(dayList.begin(), dayList.end());
             for (int day : dayList) {
                 bool in = rnd.below(3) == 0;
-                std::int64_t cents = (rnd.below(500) + 1) * 100 + (rnd.below(4) == 0 ? rnd.below(100) : 0);
+                std::int64_t cents =
+                    (rnd.below(500) + 1) * 100 + (rnd.below(4) == 0 ? rnd.below(100) : 0);
                 if (in) cents *= 3;
                 Stmt& s = *tg.stmt;
                 s.reset();
                 s.bind(1, tg.set).bind(2, tg.account);
                 s.bind(3, QDate(year, m, day).toString("yyyy-MM-dd").toStdString());
-                s.bind(4, ++number).bind(5, kSummaries[in ? (rnd.below(2) == 0 ? 0 : 4) : 1 + rnd.below(9)]);
+                s.bind(4, ++number)
+                    .bind(5, kSummaries[in ? (rnd.below(2) == 0 ? 0 : 4) : 1 + rnd.below(9)]);
                 s.bind(6, in ? cents : 0).bind(7, in ? 0 : cents);
                 s.bind(8, rnd.below(3) == 0 ? std::to_string(3040500 + number) : std::string());
                 s.bind(9, pm[rnd.below(5)]);

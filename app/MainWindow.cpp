@@ -10,10 +10,12 @@
 
 using namespace ledgerhost;
 
-MainWindow::MainWindow(HostSession& session, std::vector<LoadedPlugin>& plugins, const QString& dbPath)
+MainWindow::MainWindow(HostSession& session, std::vector<LoadedPlugin>& plugins,
+                       const QString& dbPath)
     : session_(session), plugins_(plugins) {
-    setWindowTitle(QStringLiteral("账务处理 - %1 %2").arg(QString::fromStdString(session.bookSet().DispCode),
-                                                      QString::fromStdString(session.bookSet().Name)));
+    setWindowTitle(QStringLiteral("账务处理 - %1 %2")
+                       .arg(QString::fromStdString(session.bookSet().DispCode),
+                            QString::fromStdString(session.bookSet().Name)));
     resize(1024, 700);
     QMenu* sys = menuBar()->addMenu(QStringLiteral("系统(&S)"));
     sys->addAction(QStringLiteral("退出(&X)"), this, &QWidget::close);
@@ -29,11 +31,13 @@ MainWindow::MainWindow(HostSession& session, std::vector<LoadedPlugin>& plugins,
     }
     auto* welcome = new QLabel(this);
     welcome->setAlignment(Qt::AlignCenter);
-    welcome->setText(QStringLiteral("<h2>%1 %2</h2><p>会计年度 %3 · 用户 %4</p><p>从菜单“出纳”打开日记账或银行对账单。</p>")
-                         .arg(QString::fromStdString(session.bookSet().DispCode),
-                              QString::fromStdString(session.bookSet().Name))
-                         .arg(session.bookSet().Year)
-                         .arg(QString::fromStdString(session.user().Name)));
+    welcome->setText(
+        QStringLiteral(
+            "<h2>%1 %2</h2><p>会计年度 %3 · 用户 %4</p><p>从菜单“出纳”打开日记账或银行对账单。</p>")
+            .arg(QString::fromStdString(session.bookSet().DispCode),
+                 QString::fromStdString(session.bookSet().Name))
+            .arg(session.bookSet().Year)
+            .arg(QString::fromStdString(session.user().Name)));
     setCentralWidget(welcome);
     statusBar()->showMessage(QStringLiteral("数据库：%1").arg(dbPath));
 }

@@ -13,14 +13,15 @@ class QLabel;
 // plug-ins found, and the windows they return.
 class MainWindow final : public QMainWindow {
     Q_OBJECT
-public:
-    MainWindow(ledgerhost::HostSession& session, std::vector<LoadedPlugin>& plugins, const QString& dbPath);
+  public:
+    MainWindow(ledgerhost::HostSession& session, std::vector<LoadedPlugin>& plugins,
+               const QString& dbPath);
 
     // Runs a plug-in; answers its window (shown) or nothing when it refused.
     QWidget* runPlugin(const LoadedPlugin& plugin);
     const LoadedPlugin* findPlugin(const QString& name) const;
 
-private:
+  private:
     ledgerhost::HostSession& session_;
     std::vector<LoadedPlugin>& plugins_;
 };

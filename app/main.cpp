@@ -22,7 +22,7 @@ namespace {
 // Failures that event handlers let through end up here and are shown; the
 // application keeps running.
 class LedgerApplication final : public QApplication {
-public:
+  public:
     using QApplication::QApplication;
     bool notify(QObject* receiver, QEvent* event) override {
         try {
@@ -39,7 +39,8 @@ public:
 bool hasDisplay() {
     QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (platform == "offscreen" || platform == "minimal" || platform == "vnc") return true;
-    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
 bool wantsScreenshot(int argc, char** argv) {
@@ -68,12 +69,14 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("账务处理主程序（出纳插件的宿主）"));
     parser.addHelpOption();
-    QCommandLineOption dbOpt("db", "账套数据库文件（不存在时创建演示账套）", "PATH",
-                             QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/demo.db");
+    QCommandLineOption dbOpt(
+        "db", "账套数据库文件（不存在时创建演示账套）", "PATH",
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/demo.db");
     QCommandLineOption userOpt("user", "登录用户编码", "CODE", "admin");
     QCommandLineOption bookOpt("book", "账套编码", "CODE", "001");
-    QCommandLineOption dirOpt("plugin-dir", "插件目录", "DIR",
-                              QCoreApplication::applicationDirPath() + "/" + LEDGER_DEFAULT_PLUGIN_DIR);
+    QCommandLineOption dirOpt(
+        "plugin-dir", "插件目录", "DIR",
+        QCoreApplication::applicationDirPath() + "/" + LEDGER_DEFAULT_PLUGIN_DIR);
     QCommandLineOption runOpt("run-plugin", "直接打开该插件的窗口", "NAME");
     QCommandLineOption shotOpt("screenshot", "显示插件窗口后截图保存为 PNG 并退出", "PATH");
     parser.addOptions({dbOpt, userOpt, bookOpt, dirOpt, runOpt, shotOpt});
@@ -94,8 +97,9 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<HostSession> session;
     try {
-        session = std::make_unique<HostSession>(dbPath.toStdString(), parser.value(bookOpt).toStdString(),
-                                                parser.value(userOpt).toStdString());
+        session =
+            std::make_unique<HostSession>(dbPath.toStdString(), parser.value(bookOpt).toStdString(),
+                                          parser.value(userOpt).toStdString());
     } catch (const std::exception& e) {
         std::cerr << "ledger: " << e.what() << "\n";
         return 1;
@@ -112,7 +116,8 @@ int main(int argc, char** argv) {
     QStringList problems;
     std::vector<LoadedPlugin> plugins = loadPlugins(parser.value(dirOpt), &problems);
     for (const QString& p : problems) std::cerr << "ledger: " << p.toStdString() << "\n";
-    if (plugins.empty()) std::cerr << "ledger: 插件目录 " << parser.value(dirOpt).toStdString() << " 中没有插件。\n";
+    if (plugins.empty())
+        std::cerr << "ledger: 插件目录 " << parser.value(dirOpt).toStdString() << " 中没有插件。\n";
 
     int rc = 0;
     {

@@ -14,11 +14,14 @@ using namespace ledgerhost;
 
 namespace {
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 // Texts of the twelve columns, in order.
-const char* const kColumnTitles[12] = {"月",     "日",     "统一号",   "单位名称", "凭证号", "支票号",
-                                       "结算方式", "摘要", "借方金额", "贷方金额", "方向",   "金额"};
+const char* const kColumnTitles[12] = {"月",       "日",       "统一号",   "单位名称",
+                                       "凭证号",   "支票号",   "结算方式", "摘要",
+                                       "借方金额", "贷方金额", "方向",     "金额"};
 
 }  // namespace
 
@@ -64,14 +67,17 @@ TFrmCashGlide::TFrmCashGlide(QWidget* owner, std::int32_t subjectKind, std::int3
     resize(896, 453);
 
     // The window's own tool buttons, after the base form's.
-    tbtnOptionSet = tlbAssSumRpt->addButton(QStringLiteral("tbtnOptionSet"), QStringLiteral("导入&I"), 6);
+    tbtnOptionSet =
+        tlbAssSumRpt->addButton(QStringLiteral("tbtnOptionSet"), QStringLiteral("导入&I"), 6);
     ToolButton6 = tlbAssSumRpt->addSeparator(QStringLiteral("ToolButton6"));
     TBtnNew = tlbAssSumRpt->addButton(QStringLiteral("TBtnNew"), QStringLiteral("新增&N"), 0);
     TBtnEdit = tlbAssSumRpt->addButton(QStringLiteral("TBtnEdit"), QStringLiteral("修改&E"), 17);
     TBtnDelete = tlbAssSumRpt->addButton(QStringLiteral("TBtnDelete"), QStringLiteral("删除&D"), 1);
     ToolButton1 = tlbAssSumRpt->addSeparator(QStringLiteral("ToolButton1"));
-    tbtn_viewVoucher = tlbAssSumRpt->addButton(QStringLiteral("tbtn_viewVoucher"), QStringLiteral("查凭证"), 5);
-    Tlbn_Oderset = tlbAssSumRpt->addButton(QStringLiteral("Tlbn_Oderset"), QStringLiteral("排序设置"), 20);
+    tbtn_viewVoucher =
+        tlbAssSumRpt->addButton(QStringLiteral("tbtn_viewVoucher"), QStringLiteral("查凭证"), 5);
+    Tlbn_Oderset =
+        tlbAssSumRpt->addButton(QStringLiteral("Tlbn_Oderset"), QStringLiteral("排序设置"), 20);
 
     PMenu_input = new QMenu(this);
     PMenu_input->setObjectName(QStringLiteral("PMenu_input"));
@@ -88,7 +94,8 @@ TFrmCashGlide::TFrmCashGlide(QWidget* owner, std::int32_t subjectKind, std::int3
     tbtnOptionSet->setPopupMode(QToolButton::InstantPopup);
 
     connect(tbtnSet, &QToolButton::clicked, this, &TFrmCashGlide::tbtnSetClick);
-    connect(Cmb_operSymble, &QComboBox::currentIndexChanged, this, &TFrmCashGlide::Cmb_operSymbleChange);
+    connect(Cmb_operSymble, &QComboBox::currentIndexChanged, this,
+            &TFrmCashGlide::Cmb_operSymbleChange);
     connect(TBtnNew, &QToolButton::clicked, this, &TFrmCashGlide::TBtnNewClick);
     connect(TBtnEdit, &QToolButton::clicked, this, &TFrmCashGlide::TBtnEditClick);
     connect(TBtnDelete, &QToolButton::clicked, this, &TFrmCashGlide::TBtnDeleteClick);
@@ -187,7 +194,9 @@ BankAccountPtr TFrmCashGlide::accountOfItem(int index) const {
     return k >= 0 && k < static_cast<int>(accountItems_.size()) ? accountItems_[k] : nullptr;
 }
 
-BankAccountPtr TFrmCashGlide::selectedAccount() const { return accountOfItem(CmbAs_Code->currentIndex()); }
+BankAccountPtr TFrmCashGlide::selectedAccount() const {
+    return accountOfItem(CmbAs_Code->currentIndex());
+}
 
 const TBookSet* TFrmCashGlide::selectedBookSet() const {
     int i = CMB_SetCode->currentIndex();
@@ -225,7 +234,8 @@ void TFrmCashGlide::FormShow() {
     TBtnNew->setVisible(commands);
     TBtnEdit->setVisible(commands);
     TBtnDelete->setVisible(commands);
-    Mitm_Vouinput->setVisible(TBookSetOptionManage::GetOptionValueByName("-1", "GLIDE_INPUT_MODE") == "1");
+    Mitm_Vouinput->setVisible(
+        TBookSetOptionManage::GetOptionValueByName("-1", "GLIDE_INPUT_MODE") == "1");
     Mitm_Fileinput->setVisible(false);
     mniICBC->setVisible(false);
     mniCCB->setVisible(false);
@@ -262,7 +272,8 @@ void TFrmCashGlide::FormShow() {
 // ---- query ----
 
 void TFrmCashGlide::Cmb_operSymbleChange() {
-    EDT_FirstMonery->setEnabled(Cmb_operSymble->currentText().compare(QStringLiteral("至"), Qt::CaseInsensitive) == 0);
+    EDT_FirstMonery->setEnabled(
+        Cmb_operSymble->currentText().compare(QStringLiteral("至"), Qt::CaseInsensitive) == 0);
     EDT_ENdMonery->setEnabled(true);
 }
 
@@ -349,18 +360,22 @@ void TFrmCashGlide::WriteGridRow(TCaGlide* row, int gridRow) {
         gridRow = g.GetRows() - 1;
     }
     const std::string& d = row->CreateDate;
-    auto part = [&](std::size_t from) { return from < d.size() ? d.substr(from, 2) : std::string(); };
+    auto part = [&](std::size_t from) {
+        return from < d.size() ? d.substr(from, 2) : std::string();
+    };
     g.S(1, gridRow, q(part(5)));
     g.S(2, gridRow, q(part(8)));
     g.S(3, gridRow, q(row->DateOrNo));
     g.S(4, gridRow, q(row->getEncode() + " " + row->CR_Name));
     if (row->VoucherClass > 0 && row->VoucherNo > 0)
-        g.S(5, gridRow, q(VDefineManage->GetDefineNameByID(row->VoucherClass)) + ' ' +
-                            QString::number(row->VoucherNo, 'g', 15));
+        g.S(5, gridRow,
+            q(VDefineManage->GetDefineNameByID(row->VoucherClass)) + ' ' +
+                QString::number(row->VoucherNo, 'g', 15));
     g.S(6, gridRow, q(row->PayCode));
     if (!row->PM_Code.empty())
-        g.S(7, gridRow, q(row->PM_Code + " " +
-                          BasisManageFactory->GetBaseInfoManage(kPayMode)->GetDispNameByInCode(row->PM_Code)));
+        g.S(7, gridRow,
+            q(row->PM_Code + " " +
+              BasisManageFactory->GetBaseInfoManage(kPayMode)->GetDispNameByInCode(row->PM_Code)));
     g.S(8, gridRow, q(row->Summary));
     const int sheet = g.GetCurSheet();
     auto number = [&](int col, double value) {
@@ -377,4 +392,6 @@ void TFrmCashGlide::WriteGridRow(TCaGlide* row, int gridRow) {
     number(12, std::fabs(row->Balance));
 }
 
-TCaGlide* TFrmCashGlide::GetCaGlide() { return mng_->GetDetails(Cell->GetCurrentRow() - 5); }
+TCaGlide* TFrmCashGlide::GetCaGlide() {
+    return mng_->GetDetails(Cell->GetCurrentRow() - 5);
+}

@@ -39,7 +39,7 @@ struct TOpenDialog {
 
 class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
     Q_OBJECT
-public:
+  public:
     TFrmCashGlide(QWidget* owner, std::int32_t subjectKind, std::int32_t journalKind);
     ~TFrmCashGlide() override;
 
@@ -100,7 +100,7 @@ public:
     QAction* mniCCB;
     TOpenDialog odlgImport;
 
-public slots:
+  public slots:
     void FormShow();
     void tbtnSetClick();
     void Cmb_operSymbleChange();
@@ -115,10 +115,10 @@ public slots:
     void mniICBCClick();
     void mniCCBClick();
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     void fillAccounts();
     void fillBookSets();
     void fillUsers();

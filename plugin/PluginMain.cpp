@@ -24,11 +24,14 @@ struct ModuleKind {
 };
 
 #if defined(LEDGER_PLUGIN_CASH)
-constexpr ModuleKind kModule{"现金日记账", "现金日记账", 2, jkCash, "没有初始化确认，不能进行现金日记账录入！"};
+constexpr ModuleKind kModule{"现金日记账", "现金日记账", 2, jkCash,
+                             "没有初始化确认，不能进行现金日记账录入！"};
 #elif defined(LEDGER_PLUGIN_BANK)
-constexpr ModuleKind kModule{"银行日记账", "银行日记账", 1, jkBank, "没有初始化确认，不能进行银行日记账录入！"};
+constexpr ModuleKind kModule{"银行日记账", "银行日记账", 1, jkBank,
+                             "没有初始化确认，不能进行银行日记账录入！"};
 #else
-constexpr ModuleKind kModule{"银行对账单", "银行对账单", 1, jkStatement, "没有初始化确认，不能进行对账单录入！"};
+constexpr ModuleKind kModule{"银行对账单", "银行对账单", 1, jkStatement,
+                             "没有初始化确认，不能进行对账单录入！"};
 #endif
 
 constexpr const char* kPluginType = "出纳";
@@ -46,9 +49,15 @@ T* bindSlot(std::uint32_t handle, const char* what) {
 
 }  // namespace
 
-void PluginName(HostStr* var) { storeText(var, kModule.name); }
-void PluginDetail(HostStr* var) { storeText(var, kModule.detail); }
-void PluginType(HostStr* var) { storeText(var, kPluginType); }
+void PluginName(HostStr* var) {
+    storeText(var, kModule.name);
+}
+void PluginDetail(HostStr* var) {
+    storeText(var, kModule.detail);
+}
+void PluginType(HostStr* var) {
+    storeText(var, kPluginType);
+}
 
 // Binds the host's managers from the block and creates the journal window. No
 // exception leaves this function: a failure is reported through the host's
@@ -67,7 +76,8 @@ std::int32_t PluginRun(std::uint32_t appWindow, PluginHostBlock* block) {
         BookManage = bindSlot<TBookManage>(block->BookManage, "账套管理对象");
         VDefineManage = bindSlot<TVDefineManage>(block->VDefineManage, "凭证定义管理对象");
         VRestrictManage = bindSlot<TVRestrictManage>(block->VRestrictManage, "凭证限制管理对象");
-        BasisManageFactory = bindSlot<TBasisManageFactory>(block->BasisManageFactory, "基础资料管理对象");
+        BasisManageFactory =
+            bindSlot<TBasisManageFactory>(block->BasisManageFactory, "基础资料管理对象");
         InputCtrl = bindSlot<TInputCtrl>(block->InputCtrl, "录入控制对象");
 
         if (!currentBookSet().InitConfirmed) {
@@ -75,7 +85,8 @@ std::int32_t PluginRun(std::uint32_t appWindow, PluginHostBlock* block) {
             return result;
         }
         QWidget* owner = resolveHandle<QWidget>(block->Owner);
-        auto window = std::make_unique<TFrmCashGlide>(owner, kModule.subjectKind, kModule.journalKind);
+        auto window =
+            std::make_unique<TFrmCashGlide>(owner, kModule.subjectKind, kModule.journalKind);
         std::uint32_t handle = handleAdd(static_cast<QWidget*>(window.get()), typeid(QWidget));
         QObject::connect(window.get(), &QObject::destroyed, [handle] { handleRemove(handle); });
         block->Window = handle;

@@ -9,22 +9,25 @@ namespace testutil {
 void createTestBook(const std::string& path, const BookOptions& o) {
     Database db(path);
     auto exec = [&](const std::string& sql) { db.exec(sql); };
-    exec("INSERT INTO book_sets VALUES ('001', 'A001', 2024, '总公司', " + std::to_string(o.entryLocked) +
-         ", " + std::to_string(o.initConfirmed) + ", " + std::to_string(o.manageFlag) + ", '')");
+    exec("INSERT INTO book_sets VALUES ('001', 'A001', 2024, '总公司', " +
+         std::to_string(o.entryLocked) + ", " + std::to_string(o.initConfirmed) + ", " +
+         std::to_string(o.manageFlag) + ", '')");
     exec("INSERT INTO book_sets VALUES ('002', 'B002', 2024, '分公司', 0, 1, 0, '001')");
     exec("INSERT INTO book_set_options VALUES ('001', 'GLIDE_INPUT_MODE', '" + o.inputMode + "')");
     exec("INSERT INTO users VALUES ('u1', '张三'), ('u2', '李四')");
     exec("INSERT INTO user_book_sets VALUES ('u1', '001', 1), ('u1', '002', 2), ('u2', '001', 1)");
-    exec("INSERT INTO bank_accounts VALUES "
-         "('001', '1001', '6222001', '工行基本户', 1, '1', 100000, '100201'),"
-         "('001', '1002', '6222002', '建行一般户', 1, '0', 0, '100202'),"
-         "('001', '1003', '6222003', '农行专户', 1, '1', 0, '100203'),"
-         "('001', '1010', 'CASH', '库存现金', 2, '1', 50000, '1001'),"
-         "('002', '2001', '6222201', '分公司户', 1, '1', 0, '100201')");
-    exec("INSERT INTO base_info VALUES "
-         "('PAY_MODE', 'PM1', '01', '现金', 1), ('PAY_MODE', 'PM2', '02', '支票', 2),"
-         "('CURRENTS', 'CR1', 'C01', '甲公司', 1), ('CURRENTS', 'CR2', 'C02', '乙公司', 2),"
-         "('DEPARTMENT', 'DP1', 'D01', '财务部', 1), ('DEPARTMENT', 'DP2', 'D02', '销售部', 2)");
+    exec(
+        "INSERT INTO bank_accounts VALUES "
+        "('001', '1001', '6222001', '工行基本户', 1, '1', 100000, '100201'),"
+        "('001', '1002', '6222002', '建行一般户', 1, '0', 0, '100202'),"
+        "('001', '1003', '6222003', '农行专户', 1, '1', 0, '100203'),"
+        "('001', '1010', 'CASH', '库存现金', 2, '1', 50000, '1001'),"
+        "('002', '2001', '6222201', '分公司户', 1, '1', 0, '100201')");
+    exec(
+        "INSERT INTO base_info VALUES "
+        "('PAY_MODE', 'PM1', '01', '现金', 1), ('PAY_MODE', 'PM2', '02', '支票', 2),"
+        "('CURRENTS', 'CR1', 'C01', '甲公司', 1), ('CURRENTS', 'CR2', 'C02', '乙公司', 2),"
+        "('DEPARTMENT', 'DP1', 'D01', '财务部', 1), ('DEPARTMENT', 'DP2', 'D02', '销售部', 2)");
     exec("INSERT INTO voucher_types VALUES ('001', 1, '记'), ('001', 2, '收'), ('001', 3, '付')");
     exec("INSERT INTO summaries VALUES ('01', '提现'), ('02', '收货款')");
 }
@@ -39,9 +42,10 @@ std::int64_t addRow(Database& db, const std::string& table, const std::string& s
         s.step();
         number = s.i32(0);
     }
-    Stmt s = db.prepare("INSERT INTO " + table +
-                        " (set_code, as_code, create_date, date_or_no, summary, deb_cents, cre_cents, apply_user)"
-                        " VALUES (?,?,?,?,?,?,?, 'u1')");
+    Stmt s = db.prepare(
+        "INSERT INTO " + table +
+        " (set_code, as_code, create_date, date_or_no, summary, deb_cents, cre_cents, apply_user)"
+        " VALUES (?,?,?,?,?,?,?, 'u1')");
     s.bind(1, setCode).bind(2, asCode).bind(3, date).bind(4, number).bind(5, summary);
     s.bind(6, toCents(debit)).bind(7, toCents(credit));
     s.run();

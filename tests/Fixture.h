@@ -48,10 +48,11 @@ std::int64_t addRow(ledgerhost::Database& db, const std::string& table, const st
 // A temporary database with the test book, and a session on it (book "001",
 // user "u1") whose server time is fixed at 2024-03-15 10:00.
 class BookTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { open(); }
     void TearDown() override { session.reset(); }
-    void open(const BookOptions& o = {}, const std::string& book = "001", const std::string& user = "u1");
+    void open(const BookOptions& o = {}, const std::string& book = "001",
+              const std::string& user = "u1");
     ledgerhost::Database& db() { return session->dbManage().Db(); }
     std::string path() const { return dir.filePath("book.db").toStdString(); }
 
@@ -61,7 +62,7 @@ protected:
 
 // Records every message box and answers from a queue (default: OK / Yes).
 class Messages {
-public:
+  public:
     Messages();
     ~Messages();
     void answer(int reply) { replies.push_back(reply); }
@@ -69,17 +70,17 @@ public:
     std::deque<int> replies;
     std::vector<std::string> texts() const;
 
-private:
+  private:
     ledgerhost::seams::Scoped<ledgerhost::seams::MessageHook> guard_;
 };
 
 // Answers modal forms with a handler; records their class names.
 class Modals {
-public:
+  public:
     explicit Modals(std::function<int(QDialog&)> handler);
     std::vector<std::string> shown;
 
-private:
+  private:
     std::function<int(QDialog&)> handler_;
     ledgerhost::seams::Scoped<ledgerhost::seams::ModalHook> guard_;
 };
