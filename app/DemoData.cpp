@@ -4,6 +4,10 @@
 #include <array>
 #include <cstdint>
 
+#include <QDir>
+#include <QFile>
+
+#include "Codec.h"
 #include "Records.h"
 #include "Store.h"
 
@@ -216,6 +220,48 @@ void createDemoDatabase(const std::string& path, const QDate& today) {
         }
     }
     t.commit();
+}
+
+std::vector<std::string> writeDemoStatements(const std::string& folder, const QDate& today) {
+    QDir().mkpath(QString::fromStdString(folder));
+    const QDate first(today.year(), today.month(), 1);
+    QString name = QStringLiteral("%1/工行对账单-%2.txt")
+                       .arg(QString::fromStdString(folder), first.toString("yyyyMM"));
+    std::string text =
+        "账号:6222020200112345678\r\n"
+        "户名:演示总公司\r\n"
+        "币种:人民币\r\n"
+        "起止日期:" +
+        first.toString("yyyy-MM-dd").toStdString() + "至" +
+        today.toString("yyyy-MM-dd").toStdString() +
+        "\r\n"
+        "凭证号^交易日期^交易时间^对方账号^对方户名^交易类型^币种^支票号-摘要^贷方发生额^"
+        "借方发生额\r\n";
+    struct Line {
+        int day;
+        const char* what;
+        const char* credit;
+        const char* debit;
+    };
+    const Line lines[] = {{1, "3040601-支付货款", "", "12,800.00"},
+                          {2, "收到货款", "56,300.00", ""},
+                          {3, "-银行手续费", "", "25.00"},
+                          {5, "3040602-支付工资-十一月", "", "86,420.50"},
+                          {6, "利息收入", "318.66", ""},
+                          {8, "收到投资款", "200,000.00", ""}};
+    int n = 0;
+    for (const Line& l : lines) {
+        QDate d = first.addDays(std::min(l.day, today.day()) - 1);
+        text += std::to_string(++n) + "^" + d.toString("yyyy-MM-dd").toStdString() + "^10:2" +
+                std::to_string(n) + ":00^62220000" + std::to_string(n) + "^对方单位" +
+                std::to_string(n) + "^转账^人民币^" + l.what + "^" + l.credit + "^" + l.debit +
+                "\r\n";
+    }
+    QFile f(name);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
+    std::string gbk = ledgerhost::utf8ToGbk(text);
+    f.write(gbk.data(), static_cast<qint64>(gbk.size()));
+    return {name.toStdString()};
 }
 
 }  // namespace demo

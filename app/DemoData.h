@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <string>
+#include <vector>
 
 namespace demo {
 
@@ -9,5 +10,10 @@ namespace demo {
 // try every command on. The rows fall in the year of `today`, up to its month.
 // The README lists what is in it.
 void createDemoDatabase(const std::string& path, const QDate& today);
+
+// Writes sample bank statements for the demo company into `folder`: an ICBC
+// statement text file (GBK) of account 6222020200112345678 for the month of
+// `today`. Answers the files written.
+std::vector<std::string> writeDemoStatements(const std::string& folder, const QDate& today);
 
 }  // namespace demo

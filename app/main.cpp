@@ -93,6 +93,10 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::cerr << "ledger: 已创建演示账套 " << dbPath.toStdString() << "\n";
+        QString statements = QFileInfo(dbPath).absolutePath() + "/statements";
+        for (const auto& f :
+             demo::writeDemoStatements(statements.toStdString(), QDate::currentDate()))
+            std::cerr << "ledger: 示例对账单 " << f << "\n";
     }
 
     std::unique_ptr<HostSession> session;

@@ -25,15 +25,19 @@ const std::string& checkedTable(const std::string& name) {
     return name;
 }
 
-std::string directionOf(std::int64_t cents) { return cents > 0 ? "借" : cents < 0 ? "贷" : "平"; }
+std::string directionOf(std::int64_t cents) {
+    return cents > 0 ? "借" : cents < 0 ? "贷" : "平";
+}
 
-bool validAmount(double v) { return std::isfinite(v) && std::fabs(v) < 1e13; }
+bool validAmount(double v) {
+    return std::isfinite(v) && std::fabs(v) < 1e13;
+}
 
 // Writes journal rows: checks each against its book set and account and gives
 // it its number. Book sets, accounts and the next numbers are cached, so a
 // batch of many rows costs one prepared insert per row.
 class RowWriter {
-public:
+  public:
     RowWriter(Database& db, const std::string& table)
         : db_(db),
           table_(checkedTable(table)),
@@ -47,10 +51,12 @@ public:
     // Throws StoreError with the reason when the row must not be stored.
     void check(const TCaGlide& row) {
         const TBookSet& book = bookSet(row.SetCode);
-        if (book.EntryLocked) throw StoreError("账套 " + book.DispCode + " 已锁定，不能录入或修改记录。");
+        if (book.EntryLocked)
+            throw StoreError("账套 " + book.DispCode + " 已锁定，不能录入或修改记录。");
         const TBankAccount* acc = account(book, row.AS_Code);
         if (!acc) throw StoreError("账号 " + row.AS_Code + " 不存在。");
-        if (acc->State != kAccountInUse) throw StoreError("账号 " + acc->AccountNo + " 已停用，不能录入。");
+        if (acc->State != kAccountInUse)
+            throw StoreError("账号 " + acc->AccountNo + " 已停用，不能录入。");
         if (row.CreateDate.size() != 10 || !parseDate(row.CreateDate, "yyyy-MM-dd", '-'))
             throw StoreError("日期格式错误：" + row.CreateDate);
         if (!validAmount(row.DebMoney) || !validAmount(row.CreMoney))
@@ -78,8 +84,10 @@ public:
             .bind(15, row.VoucherClass)
             .bind(16, row.VoucherNo)
             .bind(17, row.GlideFlag);
-        if (row.VoucherLineId) insert_.bind(18, row.VoucherLineId);
-        else insert_.bindNull(18);
+        if (row.VoucherLineId)
+            insert_.bind(18, row.VoucherLineId);
+        else
+            insert_.bindNull(18);
         insert_.run();
         row.Id = db_.lastInsertId();
         row.DateOrNo = std::to_string(no);
@@ -99,7 +107,7 @@ public:
         return it->second;
     }
 
-private:
+  private:
     // The row keeps the number it was given when that number is still free;
     // otherwise it gets the next one.
     std::int64_t number(const TCaGlide& row) {
@@ -156,27 +164,41 @@ private:
 struct StoredState {
     bool exists = false;
     bool reconciled = false;
+    std::string setCode;
 };
 
 StoredState storedState(Database& db, const std::string& table, std::int64_t id) {
     StoredState st;
     if (id == 0) return st;
-    Stmt s = db.prepare("SELECT reconciled FROM " + checkedTable(table) + " WHERE id = ?");
+    Stmt s =
+        db.prepare("SELECT reconciled, set_code FROM " + checkedTable(table) + " WHERE id = ?");
     s.bind(1, id);
     if (s.step()) {
         st.exists = true;
         st.reconciled = s.i32(0) != 0;
+        st.setCode = s.text(1);
     }
     return st;
+}
+
+// The locked book set that holds the stored row, if it is locked. The stored
+// row's book set decides, not the one the object in memory names.
+std::optional<TBookSet> lockedBook(Database& db, const StoredState& st) {
+    auto book = TBookSet::load(db, st.setCode);
+    if (book && book->EntryLocked) return book;
+    return std::nullopt;
 }
 
 void updateRow(Database& db, RowWriter& w, TCaGlide& row) {
     StoredState st = storedState(db, row.TableName(), row.Id);
     if (!st.exists) throw StoreError("该记录已不存在，可能已被删除。");
     if (st.reconciled) throw StoreError("该记录已对账，不能修改。");
+    if (auto book = lockedBook(db, st))
+        throw StoreError("账套 " + book->DispCode + " 已锁定，不能录入或修改记录。");
     w.check(row);
     std::int64_t no = 0;
-    if (auto v = parseDecimal(row.DateOrNo); v && *v >= 1 && *v < 1e15) no = static_cast<std::int64_t>(*v);
+    if (auto v = parseDecimal(row.DateOrNo); v && *v >= 1 && *v < 1e15)
+        no = static_cast<std::int64_t>(*v);
     if (no == 0) no = w.nextNumber(row.SetCode, row.AS_Code);
     Stmt s = db.prepare("UPDATE " + row.TableName() +
                         " SET set_code=?, as_code=?, create_date=?, date_or_no=?, summary=?, "
@@ -197,24 +219,56 @@ void deleteRow(Database& db, TCaGlide& row) {
     StoredState st = storedState(db, row.TableName(), row.Id);
     if (!st.exists) throw StoreError("该记录已不存在，可能已被删除。");
     if (st.reconciled) throw StoreError("该记录已对账，不能删除。");
-    auto book = TBookSet::load(db, row.SetCode);
-    if (book && book->EntryLocked) throw StoreError("账套 " + book->DispCode + " 已锁定，不能删除记录。");
+    if (auto book = lockedBook(db, st))
+        throw StoreError("账套 " + book->DispCode + " 已锁定，不能删除记录。");
     Stmt s = db.prepare("DELETE FROM " + row.TableName() + " WHERE id = ?");
     s.bind(1, row.Id).run();
 }
 
+// What a store operation writes into the row it stores; put back when the
+// operation fails, so that a failed save leaves the row as it was.
+struct RowNumbers {
+    explicit RowNumbers(const TCaGlide& r) : id(r.Id), dateOrNo(r.DateOrNo) {}
+    void restore(TCaGlide& r) const {
+        r.Id = id;
+        r.DateOrNo = dateOrNo;
+    }
+    std::int64_t id;
+    std::string dateOrNo;
+};
+
 // Runs one store operation in its own transaction, turning a failure into
-// ErrorText.
+// ErrorText. Inside a transaction the caller opened, the operation runs in a
+// savepoint instead: a failure undoes only its own writes and the caller's
+// transaction stays open.
 template <class Fn>
 bool guarded(TCaGlide& row, Fn&& fn) {
     row.ErrorText.clear();
+    RowNumbers before(row);
+    bool inSavepoint = false;
+    Database* db = nullptr;
     try {
-        Database& db = currentDb();
-        Transaction t(db);
-        fn(db);
-        t.commit();
+        db = &currentDb();
+        if (db->inTransaction()) {
+            db->exec("SAVEPOINT glide_row");
+            inSavepoint = true;
+            fn(*db);
+            db->exec("RELEASE glide_row");
+        } else {
+            Transaction t(*db);
+            fn(*db);
+            t.commit();
+        }
         return true;
     } catch (const std::exception& e) {
+        if (inSavepoint) {
+            try {
+                db->exec("ROLLBACK TO glide_row");
+                db->exec("RELEASE glide_row");
+            } catch (...) {
+            }
+        }
+        before.restore(row);
         row.ErrorText = e.what();
         return false;
     }
@@ -224,7 +278,10 @@ bool guarded(TCaGlide& row, Fn&& fn) {
 
 // ---- TCaGlide ----
 
-TCaGlide::TCaGlide(std::string tableName) : tableName_(std::move(tableName)) {}
+// A new row belongs to the current book set until told otherwise.
+TCaGlide::TCaGlide(std::string tableName) : tableName_(std::move(tableName)) {
+    if (BookManage && BookManage->BookSet) SetCode = BookManage->BookSet->Code;
+}
 
 void TCaGlide::SetCRCode(const std::string& code) {
     CR_Code = code;
@@ -279,9 +336,11 @@ bool TCaGlide::CanDelete() {
     try {
         Database& db = currentDb();
         StoredState st = storedState(db, tableName_, Id);
-        if (!st.exists) ErrorText = "该记录已不存在，可能已被删除。";
-        else if (st.reconciled) ErrorText = "该记录已对账，不能修改或删除。";
-        else if (auto book = TBookSet::load(db, SetCode); book && book->EntryLocked)
+        if (!st.exists)
+            ErrorText = "该记录已不存在，可能已被删除。";
+        else if (st.reconciled)
+            ErrorText = "该记录已对账，不能修改或删除。";
+        else if (auto book = lockedBook(db, st))
             ErrorText = "账套 " + book->DispCode + " 已锁定，不能修改或删除记录。";
     } catch (const std::exception& e) {
         ErrorText = e.what();
@@ -339,8 +398,8 @@ const std::map<std::string, std::string>& orderColumns() {
 TOrder_itemMng::TOrder_itemMng(std::string tableName) : tableName_(std::move(tableName)) {}
 
 std::vector<TOrder_itemMng::Item> TOrder_itemMng::defaultItems() {
-    return {{"create_date", "日期"}, {"date_or_no", "统一号"}, {"deb_cents", "借方金额"},
-            {"cre_cents", "贷方金额"}, {"summary", "摘要"},    {"pay_code", "支票号"}};
+    return {{"create_date", "日期"},   {"date_or_no", "统一号"}, {"deb_cents", "借方金额"},
+            {"cre_cents", "贷方金额"}, {"summary", "摘要"},      {"pay_code", "支票号"}};
 }
 
 void TOrder_itemMng::ensureLoaded() {
@@ -355,7 +414,8 @@ void TOrder_itemMng::ensureLoaded() {
     }
     // Keys added to the program after the order was stored go last.
     for (const auto& d : defaultItems())
-        if (std::none_of(items_.begin(), items_.end(), [&](const Item& i) { return i.Field == d.Field; }))
+        if (std::none_of(items_.begin(), items_.end(),
+                         [&](const Item& i) { return i.Field == d.Field; }))
             items_.push_back(d);
     loaded_ = true;
 }
@@ -383,10 +443,14 @@ void TOrder_itemMng::save() {
     Database& db = currentDb();
     Transaction t(db);
     db.prepare("DELETE FROM order_items WHERE table_name = ?").bind(1, tableName_).run();
-    Stmt ins = db.prepare("INSERT INTO order_items (table_name, position, field, caption) VALUES (?,?,?,?)");
+    Stmt ins = db.prepare(
+        "INSERT INTO order_items (table_name, position, field, caption) VALUES (?,?,?,?)");
     for (std::size_t i = 0; i < items_.size(); ++i) {
         ins.reset();
-        ins.bind(1, tableName_).bind(2, static_cast<std::int64_t>(i)).bind(3, items_[i].Field).bind(4, items_[i].Caption);
+        ins.bind(1, tableName_)
+            .bind(2, static_cast<std::int64_t>(i))
+            .bind(3, items_[i].Field)
+            .bind(4, items_[i].Caption);
         ins.run();
     }
     t.commit();
@@ -425,27 +489,43 @@ void TCaGlideMng::Add(TCaGlide* row) {
 }
 
 void TCaGlideMng::DiscardPending(std::size_t from) {
-    if (from < pending_.size()) pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(from), pending_.end());
+    if (from < pending_.size())
+        pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(from), pending_.end());
 }
 
 void TCaGlideMng::Save() {
     if (pending_.empty()) return;
     Database& db = currentDb();
-    {
+    // The numbers and ids the rows are given are put back if the batch fails,
+    // so the pending rows stay as they were.
+    std::vector<RowNumbers> before;
+    before.reserve(pending_.size());
+    for (const auto& row : pending_) before.emplace_back(*row);
+    auto restore = [&] {
+        for (std::size_t i = 0; i < pending_.size(); ++i) before[i].restore(*pending_[i]);
+    };
+    try {
         Transaction t(db);
         RowWriter w(db, tableName_);
         for (std::size_t i = 0; i < pending_.size(); ++i) {
             TCaGlide& row = *pending_[i];
+            row.ErrorText.clear();
             try {
-                if (row.OperFlag == "1") updateRow(db, w, row);
-                else if (row.OperFlag == "2") deleteRow(db, row);
-                else w.insert(row);
+                if (row.OperFlag == "1")
+                    updateRow(db, w, row);
+                else if (row.OperFlag == "2")
+                    deleteRow(db, row);
+                else
+                    w.insert(row);
             } catch (const StoreError& e) {
                 row.ErrorText = e.what();
                 throw StoreError("第 " + std::to_string(i + 1) + " 条记录不能保存：" + e.what());
             }
         }
         t.commit();
+    } catch (...) {
+        restore();
+        throw;
     }
     pending_.clear();
 }
@@ -498,7 +578,9 @@ void TCaGlideMng::Load() {
     addText("pm_code", q.PM_Code);
     addText("summary", q.Summary);
     if (q.VoucherClass != 0) match += " AND t.voucher_class = " + std::to_string(q.VoucherClass);
-    auto wholeNumber = [](double v) { return std::to_string(static_cast<std::int64_t>(std::floor(v))); };
+    auto wholeNumber = [](double v) {
+        return std::to_string(static_cast<std::int64_t>(std::floor(v)));
+    };
     if (q.BDateOrNo != 0) match += " AND t.date_or_no >= " + wholeNumber(q.BDateOrNo);
     if (q.EDateOrNo != 0) match += " AND t.date_or_no <= " + wholeNumber(q.EDateOrNo);
     auto voucherBound = [](const std::string& v) {
@@ -506,33 +588,48 @@ void TCaGlideMng::Load() {
         auto d = parseDecimal(v);
         return d ? std::optional<std::int64_t>(static_cast<std::int64_t>(*d)) : std::nullopt;
     };
-    if (auto b = voucherBound(q.BVoucher_ID)) match += " AND CAST(t.voucher_id AS INTEGER) >= " + std::to_string(*b);
-    if (auto e = voucherBound(q.EVoucher_ID)) match += " AND CAST(t.voucher_id AS INTEGER) <= " + std::to_string(*e);
+    if (auto b = voucherBound(q.BVoucher_ID))
+        match += " AND CAST(t.voucher_id AS INTEGER) >= " + std::to_string(*b);
+    if (auto e = voucherBound(q.EVoucher_ID))
+        match += " AND CAST(t.voucher_id AS INTEGER) <= " + std::to_string(*e);
     const std::string amount = "(CASE WHEN t.deb_cents <> 0 THEN t.deb_cents ELSE t.cre_cents END)";
+    // A zero amount is no condition: the comparisons use EMoney alone, and "至"
+    // takes BMoney and EMoney as bounds (in either order), each only when set.
     std::int64_t e = toCents(q.EMoney), b = toCents(q.BMoney);
-    if (e != 0 || b != 0) {
-        const std::string& op = q.OperSymble;
-        if (op == "大于等于") match += " AND " + amount + " >= " + std::to_string(e);
-        else if (op == "大于") match += " AND " + amount + " > " + std::to_string(e);
-        else if (op == "小于等于") match += " AND " + amount + " <= " + std::to_string(e);
-        else if (op == "小于") match += " AND " + amount + " < " + std::to_string(e);
-        else if (op == "等于") match += " AND " + amount + " = " + std::to_string(e);
-        else if (op == "至")
+    const std::string& op = q.OperSymble;
+    if (op == "至") {
+        if (b != 0 && e != 0)
             match += " AND " + amount + " BETWEEN " + std::to_string(std::min(b, e)) + " AND " +
                      std::to_string(std::max(b, e));
+        else if (b != 0)
+            match += " AND " + amount + " >= " + std::to_string(b);
+        else if (e != 0)
+            match += " AND " + amount + " <= " + std::to_string(e);
+    } else if (e != 0) {
+        if (op == "大于等于")
+            match += " AND " + amount + " >= " + std::to_string(e);
+        else if (op == "大于")
+            match += " AND " + amount + " > " + std::to_string(e);
+        else if (op == "小于等于")
+            match += " AND " + amount + " <= " + std::to_string(e);
+        else if (op == "小于")
+            match += " AND " + amount + " < " + std::to_string(e);
+        else if (op == "等于")
+            match += " AND " + amount + " = " + std::to_string(e);
     }
 
     // A row's account is its book set's own, or else its managing book set's.
     const std::string fromAny =
         " FROM " + table +
-        " t JOIN book_sets bs ON bs.code = t.set_code JOIN bank_accounts a ON a.as_code = t.as_code "
+        " t JOIN book_sets bs ON bs.code = t.set_code JOIN bank_accounts a ON a.as_code = "
+        "t.as_code "
         "AND a.set_code = CASE WHEN EXISTS (SELECT 1 FROM bank_accounts x WHERE x.set_code = "
         "t.set_code AND x.as_code = t.as_code) THEN t.set_code ELSE bs.manage_set_code END ";
 
     int year = 0;
     if (q.BCreateDate.size() >= 4) year = std::atoi(q.BCreateDate.substr(0, 4).c_str());
     if (year <= 0 && BookManage && BookManage->BookSet) year = BookManage->BookSet->Year;
-    char buf[16];
+    char buf[32];
     std::snprintf(buf, sizeof buf, "%04d-01-01", year > 0 ? year : 1);
     const std::string yearStart = buf;
 
@@ -540,10 +637,14 @@ void TCaGlideMng::Load() {
     std::unordered_map<std::string, std::int64_t> balance;
     std::int64_t total = 0, ytdDeb = 0, ytdCre = 0;
     {
-        std::string sql = "SELECT a.set_code || char(31) || a.as_code, a.opening_cents FROM bank_accounts a WHERE 1=1";
+        std::string sql =
+            "SELECT a.set_code || char(31) || a.as_code, a.opening_cents FROM bank_accounts a "
+            "WHERE 1=1";
         std::vector<std::string> args;
         if (!q.SetCode.empty()) {
-            sql += " AND (a.set_code = ? OR a.set_code = (SELECT manage_set_code FROM book_sets WHERE code = ?))";
+            sql +=
+                " AND (a.set_code = ? OR a.set_code = (SELECT manage_set_code FROM book_sets WHERE "
+                "code = ?))";
             args.push_back(q.SetCode);
             args.push_back(q.SetCode);
         }
@@ -560,16 +661,21 @@ void TCaGlideMng::Load() {
         }
     }
     if (!q.BCreateDate.empty()) {
-        Stmt s = db.prepare("SELECT a.set_code || char(31) || a.as_code, SUM(t.deb_cents - t.cre_cents), "
-                            "SUM(CASE WHEN " + match + " THEN t.deb_cents ELSE 0 END), "
-                            "SUM(CASE WHEN " + match + " THEN t.cre_cents ELSE 0 END)" + fromAny +
-                            "WHERE " + scope + " AND t.create_date >= ? AND t.create_date < ? GROUP BY 1");
+        Stmt s = db.prepare(
+            "SELECT a.set_code || char(31) || a.as_code, SUM(t.deb_cents - t.cre_cents), "
+            "SUM(CASE WHEN " +
+            match +
+            " THEN t.deb_cents ELSE 0 END), "
+            "SUM(CASE WHEN " +
+            match + " THEN t.cre_cents ELSE 0 END)" + fromAny + "WHERE " + scope +
+            " AND t.create_date >= ? AND t.create_date < ? GROUP BY 1");
         // match appears twice before scope in the text: bind in text order.
         int i = 1;
         for (int rep = 0; rep < 2; ++rep)
             for (const auto& v : matchText) s.bind(i++, v);
         for (const auto& v : scopeArgs) s.bind(i++, v);
-        s.bind(i++, yearStart).bind(i++, q.BCreateDate);
+        s.bind(i, yearStart);
+        s.bind(i + 1, q.BCreateDate);
         while (s.step()) {
             balance[s.text(0)] += s.i64(1);
             total += s.i64(1);
@@ -582,7 +688,8 @@ void TCaGlideMng::Load() {
         "SELECT t.id, t.set_code, t.as_code, t.create_date, t.date_or_no, t.summary, t.deb_cents, "
         "t.cre_cents, t.pay_code, t.pm_code, t.cr_code, t.dp_code, t.remark, t.apply_user, "
         "t.voucher_id, t.voucher_class, t.voucher_no, t.glide_flag, t.voucher_line_id, "
-        "a.set_code || char(31) || a.as_code, (" + match + ")" + fromAny + "WHERE " + scope;
+        "a.set_code || char(31) || a.as_code, (" +
+        match + ")" + fromAny + "WHERE " + scope;
     std::vector<std::string> dateArgs;
     if (!q.BCreateDate.empty()) {
         sql += " AND t.create_date >= ?";
@@ -592,7 +699,8 @@ void TCaGlideMng::Load() {
         sql += " AND t.create_date <= ?";
         dateArgs.push_back(q.ECreateDate);
     }
-    std::string order = OrderItemMng ? OrderItemMng->orderByTerms() : "t.create_date, t.date_or_no, t.id";
+    std::string order =
+        OrderItemMng ? OrderItemMng->orderByTerms() : "t.create_date, t.date_or_no, t.id";
     sql += " ORDER BY substr(t.create_date, 1, 7), " + order;
     Stmt s = db.prepare(sql);
     {
@@ -602,7 +710,8 @@ void TCaGlideMng::Load() {
         for (const auto& v : dateArgs) s.bind(i++, v);
     }
 
-    auto summaryRow = [&](const char* text, const std::string& date, std::int64_t deb, std::int64_t cre) {
+    auto summaryRow = [&](const char* text, const std::string& date, std::int64_t deb,
+                          std::int64_t cre) {
         auto r = std::make_unique<TCaGlide>(tableName_);
         r->Summary = text;
         r->CreateDate = date;
@@ -616,7 +725,8 @@ void TCaGlideMng::Load() {
     };
 
     const std::string openingDate = q.BCreateDate.empty() ? yearStart : q.BCreateDate;
-    rows_.push_back(summaryRow(openingDate == yearStart ? kYearOpening : kPeriodOpening, openingDate, 0, 0));
+    rows_.push_back(
+        summaryRow(openingDate == yearStart ? kYearOpening : kPeriodOpening, openingDate, 0, 0));
 
     std::string month;
     bool monthShown = false;
@@ -624,7 +734,8 @@ void TCaGlideMng::Load() {
     auto closeMonth = [&]() {
         if (month.empty() || !monthShown) return;
         QDate first = QDate::fromString(QString::fromStdString(month + "-01"), "yyyy-MM-dd");
-        std::string last = first.isValid() ? isoDate(first.addMonths(1).addDays(-1)) : month + "-31";
+        std::string last =
+            first.isValid() ? isoDate(first.addMonths(1).addDays(-1)) : month + "-31";
         rows_.push_back(summaryRow(kMonthTotal, last, monDeb, monCre));
         rows_.push_back(summaryRow(kYearTotal, last, ytdDeb, ytdCre));
     };

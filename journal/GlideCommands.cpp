@@ -131,9 +131,3 @@ void TFrmCashGlide::Tlbn_OdersetClick() {
     dialog.OrderMng = orderMng_.get();
     ShowModal(dialog);
 }
-
-// Imports (being built).
-void TFrmCashGlide::Mitm_FileinputClick() {}
-void TFrmCashGlide::Mitm_VouinputClick() {}
-void TFrmCashGlide::mniICBCClick() {}
-void TFrmCashGlide::mniCCBClick() {}

@@ -1,0 +1,340 @@
+#include "Unt_CashGlideAdd.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QShowEvent>
+#include <stdexcept>
+
+#include "Pickers.h"
+#include "Regional.h"
+#include "Unt_CashGlideForm.h"
+#include "ui_FrmCashGlideAdd.h"
+
+using namespace ledgerhost;
+
+namespace {
+
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+std::string s(const QString& t) {
+    return t.toStdString();
+}
+
+// Items of base information are shown as code, one space, name.
+QString displayForm(const TBaseInfoItem& item) {
+    return q(item.Code + " " + item.Name);
+}
+
+// The code part of a picker edit's text: its first space-separated token.
+std::string codeOfText(const QLineEdit* edit) {
+    return GetFlagString(s(edit->text()), " ", 0);
+}
+
+// Whether the manager holds an item with that code, walking it in order.
+bool hasCode(TBaseInfoManage& manage, const std::string& code) {
+    for (int i = 0; i < manage.GetBaseInfoCount(); ++i)
+        if (manage.GetBaseInfo(i)->Code == code) return true;
+    return false;
+}
+
+}  // namespace
+
+TFrmCashGlideAdd::TFrmCashGlideAdd(QWidget* owner, const std::string& tableName)
+    : TfrmAccBase(owner), ui_(std::make_unique<Ui::FrmCashGlideAdd>()) {
+    ui_->setupUi(this);
+    TableName = tableName;
+    // Enter moves on to the next control, as in the host's other entry forms.
+    EnterAsTab = true;
+    caGlide_ = new TCaGlide(TableName);
+
+    GroupBox1 = ui_->GroupBox1;
+    EdtAsCode = ui_->EdtAsCode;
+    EdtDataOrNo = ui_->EdtDataOrNo;
+    DTPCreateDate = ui_->DTPCreateDate;
+    CB_VoucherClass = ui_->CB_VoucherClass;
+    EdtVoucher_ID = ui_->EdtVoucher_ID;
+    EdtPaycode = ui_->EdtPaycode;
+    edtPayMode = ui_->edtPayMode;
+    EdtDebMoney = ui_->EdtDebMoney;
+    EdtCreMoney = ui_->EdtCreMoney;
+    EdtSummary = ui_->EdtSummary;
+    edtCurrent = ui_->edtCurrent;
+    edtDepartment = ui_->edtDepartment;
+    EdtRemark = ui_->EdtRemark;
+    EdtApplyUser = ui_->EdtApplyUser;
+    BtSave = ui_->BtSave;
+    BtSaveClose = ui_->BtSaveClose;
+    Btcancel = ui_->Btcancel;
+
+    // The numeric edits' settings are not properties the layout can carry.
+    EdtVoucher_ID->setDecimals(-1);
+    EdtVoucher_ID->setMaxValue(1000);
+    EdtVoucher_ID->setNumberFormat(TPBNumEdit::Standard);
+    for (TPBNumEdit* e : {EdtDebMoney, EdtCreMoney}) {
+        e->setDecimals(2);
+        e->setNumberFormat(TPBNumEdit::Thousands);
+    }
+
+    // A fixed single border with only the close box.
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(419, 307);
+    setSizeGripEnabled(false);
+
+    connect(BtSave, &QPushButton::clicked, this, &TFrmCashGlideAdd::BtSaveClick);
+    connect(BtSaveClose, &QPushButton::clicked, this, &TFrmCashGlideAdd::BtSaveCloseClick);
+    connect(Btcancel, &QPushButton::clicked, this, &TFrmCashGlideAdd::BtcancelClick);
+    // Double-click and key presses of the picker edits, leaving an amount edit
+    // and Tab in the date picker are seen through the event filter.
+    for (QWidget* w : {static_cast<QWidget*>(DTPCreateDate), static_cast<QWidget*>(edtPayMode),
+                       static_cast<QWidget*>(edtCurrent), static_cast<QWidget*>(edtDepartment),
+                       static_cast<QWidget*>(EdtDebMoney), static_cast<QWidget*>(EdtCreMoney)})
+        w->installEventFilter(this);
+}
+
+TFrmCashGlideAdd::~TFrmCashGlideAdd() {
+    delete caGlide_;
+    caGlide_ = nullptr;
+}
+
+TBaseInfoItem* TFrmCashGlideAdd::tagOf(QLineEdit* edit) const {
+    auto it = tags_.find(edit);
+    return it == tags_.end() ? nullptr : it->second;
+}
+
+void TFrmCashGlideAdd::setTag(QLineEdit* edit, TBaseInfoItem* item) {
+    tags_[edit] = item;
+}
+
+bool TFrmCashGlideAdd::isPickerEdit(QObject* o) const {
+    return o == edtPayMode || o == edtCurrent || o == edtDepartment;
+}
+
+void TFrmCashGlideAdd::showEvent(QShowEvent* event) {
+    TfrmAccBase::showEvent(event);
+    if (!event->spontaneous()) FormShow();
+}
+
+bool TFrmCashGlideAdd::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == DTPCreateDate) {
+        // Tab leaves the date picker rather than stepping through its year,
+        // month and day; the cursor keys move between those.
+        if (event->type() == QEvent::KeyPress) {
+            auto* k = static_cast<QKeyEvent*>(event);
+            bool back = k->key() == Qt::Key_Backtab ||
+                        (k->key() == Qt::Key_Tab && (k->modifiers() & Qt::ShiftModifier));
+            if ((k->key() == Qt::Key_Tab || back) &&
+                !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+                focusNextPrevChild(!back);
+                return true;
+            }
+        }
+    } else if (isPickerEdit(watched)) {
+        auto* edit = static_cast<QLineEdit*>(watched);
+        if (event->type() == QEvent::MouseButtonDblClick &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            edtPayModeDblClick(edit);
+            return true;
+        }
+        if (event->type() == QEvent::KeyPress)
+            edtPayModeKeyPress(edit, static_cast<QKeyEvent*>(event)->key());
+    } else if (event->type() == QEvent::FocusOut) {
+        // Only a move of the focus within the dialog counts as leaving the
+        // edit; switching to another window or opening a pop-up does not.
+        Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+            if (watched == EdtDebMoney)
+                EdtDebMoneyExit();
+            else if (watched == EdtCreMoney)
+                EdtCreMoneyExit();
+        }
+    }
+    return TfrmAccBase::eventFilter(watched, event);
+}
+
+void TFrmCashGlideAdd::FormShow() {
+    ClearImeName(this);
+    ShowCaGlide();
+}
+
+void TFrmCashGlideAdd::ShowCaGlide() {
+    TCaGlide& row = *caGlide_;
+
+    // Voucher types: a blank first item without a type, then the book set's
+    // types, each carrying its identifier. Nothing stays selected when the
+    // entry's type is not among them.
+    CB_VoucherClass->clear();
+    CB_VoucherClass->addItem(QStringLiteral(" "));
+    TVDefineManage types(BookManage->BookSet->Code);
+    for (const TVoucherType& t : types.GetAllVoucherType())
+        CB_VoucherClass->addItem(q(t.Name), t.Id);
+    int selected = -1;
+    for (int i = 1; i < CB_VoucherClass->count(); ++i) {
+        if (CB_VoucherClass->itemData(i).toInt() == row.VoucherClass) {
+            selected = i;
+            break;
+        }
+    }
+    CB_VoucherClass->setCurrentIndex(selected);
+
+    EdtApplyUser->setText(q(TUser(row.ApplyUser).Name));
+
+    BankAccountPtr account = row.GetAccount();
+    EdtAsCode->setText(account ? q(account->AccountNo + " " + account->AccountName) : QString());
+
+    // A date the regional conventions cannot read is not ours to repair: the
+    // error goes to the caller.
+    std::optional<QDate> date = parseShortDate(row.CreateDate);
+    if (!date) throw std::runtime_error("“" + row.CreateDate + "”不是有效的日期。");
+    DTPCreateDate->setDate(*date);
+
+    EdtCreMoney->setValue(row.CreMoney);
+
+    if (EditMode == "0") {
+        // Adding: the next free number; the picker edits keep what was chosen.
+        row.DateOrNo = row.GetDateOrNo();
+        EdtDataOrNo->setText(q(row.DateOrNo));
+    } else {
+        // Modifying: show the stored codes as items. A code whose item no
+        // longer exists shows as empty and so is stored empty again.
+        struct Picker {
+            QLineEdit* edit;
+            const char* kind;
+            const std::string& inCode;
+        };
+        for (const Picker& p :
+             {Picker{edtPayMode, kPayMode, row.PM_Code}, Picker{edtCurrent, kCurrents, row.CR_Code},
+              Picker{edtDepartment, kDepartment, row.DP_Code}}) {
+            TBaseInfoItem* item =
+                BasisManageFactory->GetBaseInfoManage(p.kind)->GetOfInCode(p.inCode);
+            if (item) {
+                p.edit->setText(displayForm(*item));
+                setTag(p.edit, item);
+            } else {
+                p.edit->clear();
+            }
+        }
+        EdtDataOrNo->setText(q(row.DateOrNo));
+    }
+
+    EdtDebMoney->setValue(row.DebMoney);
+    EdtPaycode->setText(q(row.PayCode));
+    EdtRemark->setPlainText(q(row.Remark));
+    EdtSummary->setText(q(row.Summary));
+    if (row.VoucherNo != 0) EdtVoucher_ID->setText(QString::number(row.VoucherNo, 'g', 15));
+}
+
+std::string TFrmCashGlideAdd::pickedInCode(QLineEdit* edit) const {
+    TBaseInfoItem* item = tagOf(edit);
+    if (!item || edit->text().trimmed().isEmpty()) return {};
+    return item->InCode;
+}
+
+bool TFrmCashGlideAdd::CheckCaGlide() {
+    TCaGlide& row = *caGlide_;
+
+    if (EdtCreMoney->Value() == 0 && EdtDebMoney->Value() == 0) {
+        CmmObj->MsgBox("借贷方不能同时为零！");
+        EdtDebMoney->setFocus();
+        return false;
+    }
+    if (!edtDepartment->text().trimmed().isEmpty()) {
+        TDepartmentManage departments;
+        if (!hasCode(departments, codeOfText(edtDepartment))) {
+            CmmObj->MsgBox("部门不存在，请重新选择！");
+            edtDepartment->setFocus();
+            return false;
+        }
+    }
+    if (!edtCurrent->text().trimmed().isEmpty()) {
+        TCurrentManage currents;
+        if (!hasCode(currents, codeOfText(edtCurrent))) {
+            CmmObj->MsgBox("对方单位不存在，请重新选择！");
+            edtCurrent->setFocus();
+            return false;
+        }
+    }
+
+    const QDate date = DTPCreateDate->date();
+    row.CreateDate = isoDate(date);
+    row.CreMoney = EdtCreMoney->Value();
+    row.DebMoney = EdtDebMoney->Value();
+    row.PayCode = s(EdtPaycode->text());
+    row.PM_Code = pickedInCode(edtPayMode);
+    row.SetCRCode(pickedInCode(edtCurrent));
+    row.SetDPCode(pickedInCode(edtDepartment));
+    row.Remark = s(EdtRemark->toPlainText());
+    row.Summary = s(EdtSummary->text());
+    // The blank first type leaves the entry's type as it was.
+    if (int i = CB_VoucherClass->currentIndex(); i > 0)
+        row.VoucherClass = CB_VoucherClass->itemData(i).toInt();
+
+    if (EdtVoucher_ID->Value() != 0) {
+        bool ok = false;
+        qint64 number = EdtVoucher_ID->text().trimmed().toLongLong(&ok);
+        if (!ok) number = 0;
+        std::string id = GetVoucher_id(row.SetCode, date.year(), date.month(), date.day(),
+                                       row.VoucherClass, number);
+        if (id.empty()) {
+            CmmObj->MsgBox("录入的凭证类别对应的凭证号不存在，请重新输入！");
+            return false;
+        }
+        row.Voucher_ID = id;
+    } else {
+        row.Voucher_ID = "0";
+    }
+    if (row.GlideFlag.empty()) row.GlideFlag = "1";
+    return true;
+}
+
+void TFrmCashGlideAdd::BtSaveCloseClick() {
+    if (!CheckCaGlide()) return;
+    bool stored = EditMode == "0" ? caGlide_->Insert(true) : caGlide_->Update(true);
+    if (!stored) {
+        CmmObj->MsgBox(caGlide_->ErrorText);
+        return;
+    }
+    if (FrmCashGlide) FrmCashGlide->RebuildGrid();
+    done(mrOk);
+}
+
+void TFrmCashGlideAdd::BtSaveClick() {
+    if (!CheckCaGlide()) return;
+    if (!caGlide_->Insert(true)) {
+        CmmObj->MsgBox(caGlide_->ErrorText);
+        return;
+    }
+    // The dialog stays on the same entry, ready to be stored again as a
+    // further row with whatever the user changes next.
+    ShowCaGlide();
+    if (FrmCashGlide) FrmCashGlide->tbtnSetClick();
+}
+
+void TFrmCashGlideAdd::BtcancelClick() {
+    done(mrCancel);
+}
+
+void TFrmCashGlideAdd::EdtDebMoneyExit() {
+    if (EdtDebMoney->Value() != 0) EdtCreMoney->setValue(0);
+}
+
+void TFrmCashGlideAdd::EdtCreMoneyExit() {
+    if (EdtCreMoney->Value() != 0) EdtDebMoney->setValue(0);
+}
+
+void TFrmCashGlideAdd::edtPayModeDblClick(QLineEdit* edit) {
+    TBaseInfoItem* current = tagOf(edit);
+    TBaseInfoItem* chosen =
+        TdlgTree::GetCode(s(edit->toolTip()), current ? current->Code : std::string(),
+                          std::string(), true, false, false);
+    if (!chosen) return;
+    edit->setText(displayForm(*chosen));
+    setTag(edit, chosen);
+}
+
+void TFrmCashGlideAdd::edtPayModeKeyPress(QLineEdit* edit, int key) {
+    // Backspace clears the choice's text; the item stays in the tag, but an
+    // empty text stores an empty code.
+    if (key == Qt::Key_Backspace || key == 8) edit->clear();
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+// The entry dialog: one journal row typed in or changed (date, voucher type and
+// number, cheque number, settlement mode, debit or credit, summary, counterpart
+// unit, department, remark) and stored through the row's own Insert or Update.
+// The journal window that opens it is redrawn after every successful save.
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "BaseForms.h"
+#include "Glide.h"
+#include "NumEdit.h"
+#include "Records.h"
+
+namespace Ui {
+class FrmCashGlideAdd;
+}
+
+class TFrmCashGlide;
+
+class TFrmCashGlideAdd : public ledgerhost::TfrmAccBase {
+    Q_OBJECT
+  public:
+    // tableName: the journal table the entry belongs to ("CaGlide" or
+    // "CaCollateGlide"); the dialog creates its own entry for it.
+    TFrmCashGlideAdd(QWidget* owner, const std::string& tableName);
+    ~TFrmCashGlideAdd() override;
+
+    // The entry being edited. The dialog frees the object it holds when it is
+    // destroyed; the setter only replaces the reference.
+    ledgerhost::TCaGlide* CaGlide() const { return caGlide_; }
+    void setCaGlide(ledgerhost::TCaGlide* row) { caGlide_ = row; }
+
+    std::string TableName;
+    // The journal window to redraw after a save; set by that window.
+    TFrmCashGlide* FrmCashGlide = nullptr;
+    // "0" adding a new entry, anything else modifying the entry.
+    std::string EditMode;
+
+    // The base-information item last chosen in a picker edit; nothing when
+    // none was chosen. The item is owned by the host's BasisManageFactory.
+    ledgerhost::TBaseInfoItem* tagOf(QLineEdit* edit) const;
+
+    // Controls.
+    QGroupBox* GroupBox1;
+    QLineEdit* EdtAsCode;
+    QLineEdit* EdtDataOrNo;
+    QDateEdit* DTPCreateDate;
+    QComboBox* CB_VoucherClass;
+    ledgerhost::TPBNumEdit* EdtVoucher_ID;
+    QLineEdit* EdtPaycode;
+    QLineEdit* edtPayMode;
+    ledgerhost::TPBNumEdit* EdtDebMoney;
+    ledgerhost::TPBNumEdit* EdtCreMoney;
+    QLineEdit* EdtSummary;
+    QLineEdit* edtCurrent;
+    QLineEdit* edtDepartment;
+    QPlainTextEdit* EdtRemark;
+    QLineEdit* EdtApplyUser;
+    QPushButton* BtSave;
+    QPushButton* BtSaveClose;
+    QPushButton* Btcancel;
+
+  public slots:
+    void FormShow();
+    // Fills the controls from the entry.
+    void ShowCaGlide();
+    // Validates the controls and writes them into the entry; false after a
+    // message has told the user what is wrong.
+    bool CheckCaGlide();
+    void BtSaveCloseClick();
+    void BtSaveClick();
+    void BtcancelClick();
+    void EdtDebMoneyExit();
+    void EdtCreMoneyExit();
+    // Shared by the three picker edits; `edit` is the one the event came from.
+    void edtPayModeDblClick(QLineEdit* edit);
+    void edtPayModeKeyPress(QLineEdit* edit, int key);
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    bool isPickerEdit(QObject* o) const;
+    void setTag(QLineEdit* edit, ledgerhost::TBaseInfoItem* item);
+    // The inner code of the edit's item, or empty when the edit has no item or
+    // its text has been cleared.
+    std::string pickedInCode(QLineEdit* edit) const;
+
+    std::unique_ptr<Ui::FrmCashGlideAdd> ui_;
+    ledgerhost::TCaGlide* caGlide_ = nullptr;
+    std::map<const QLineEdit*, ledgerhost::TBaseInfoItem*> tags_;
+};

@@ -1,0 +1,78 @@
+#pragma once
+
+// Bank-statement importers: an ICBC statement text file and a CCB statement
+// workbook become bank-statement rows, stored with one Save. They work without
+// widgets; the journal window and the command-line tool drive them through
+// runStatementImport.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Glide.h"
+#include "untFileToStringArray.h"
+
+class QWidget;
+
+// Called before each row with the rows done and the total; answering false
+// cancels the import (nothing is stored).
+using ImportProgress = std::function<bool(int done, int total)>;
+
+// Steps shared by the statement importers.
+namespace glideimport {
+
+// True when the file name's extension (from its last ".") is `ext`, letter
+// case aside.
+bool hasExtension(const std::string& fileName, const std::string& ext);
+// An amount with its thousands separators removed; text that is not a number is 0.
+double readAmount(std::string text);
+// "1234-转账-工资" -> pay code "1234", summary "转账-工资"; without "-" the whole
+// text is the summary.
+void splitPayCode(const std::string& field, std::string& payCode, std::string& summary);
+// The name a statement gets once imported: "[已导入]" before the extension.
+std::string importedName(const std::string& fileName);
+// Drops the account records loaded by an import and unscopes the manager.
+void resetAccountManager();
+
+}  // namespace glideimport
+
+class TICBCGlideImport {
+  public:
+    // Checks the extension, creates the text reader and reads the account line.
+    explicit TICBCGlideImport(const std::string& fileName);
+    ~TICBCGlideImport();
+
+    ledgerhost::TCaGlideMng* GlideMng = nullptr;  // not owned
+    std::unique_ptr<TFileToArray> Reader;
+    std::string AccountNo;
+    bool Imported = false;
+    ImportProgress Progress;
+
+    void ReadAccountNo(const std::string& fileName);
+    // Adds one entry per statement line to GlideMng and saves them all; throws
+    // ImportError (or the host's error) with the message. A failed import
+    // leaves nothing of its own in GlideMng.
+    void Import();
+};
+
+class TCCBGlideImport {
+  public:
+    explicit TCCBGlideImport(const std::string& fileName);
+    ~TCCBGlideImport();
+
+    ledgerhost::TCaGlideMng* GlideMng = nullptr;  // not owned
+    std::unique_ptr<TFileToArray> Reader;
+    bool Imported = false;
+    ImportProgress Progress;
+
+    void Import();
+};
+
+enum class StatementKind { ICBC, CCB };
+
+// Runs one statement import as the import menu does: creates the importer,
+// imports into `mng`, reports success or the error in a message box owned by
+// `owner`, renames the file with "[已导入]" once imported, and always resets the
+// bank-account manager. Answers whether the rows were stored.
+bool runStatementImport(StatementKind kind, const std::string& fileName,
+                        ledgerhost::TCaGlideMng* mng, QWidget* owner, ImportProgress progress = {});

@@ -1,0 +1,67 @@
+// The journal window's import menu.
+#include <QFileInfo>
+#include <QProgressDialog>
+
+#include "Seams.h"
+#include "Unt_CashGlideForm.h"
+#include "untGlideImport.h"
+
+using namespace ledgerhost;
+
+namespace {
+
+// A modal progress dialog for a statement import: the window repaints while the
+// rows are read, but takes no second command until the import has finished.
+// Cancel stops the import; nothing of it is stored then.
+class ImportProgressDialog {
+  public:
+    ImportProgressDialog(QWidget* owner, const QString& file) : dialog_(owner) {
+        dialog_.setWindowTitle(QStringLiteral("导入"));
+        dialog_.setLabelText(QStringLiteral("正在导入 %1 …").arg(QFileInfo(file).fileName()));
+        dialog_.setCancelButtonText(QStringLiteral("取消"));
+        dialog_.setWindowModality(Qt::ApplicationModal);
+        dialog_.setMinimumDuration(300);
+        dialog_.setAutoClose(false);
+        dialog_.setAutoReset(false);
+    }
+    ImportProgress callback() {
+        return [this](int done, int total) {
+            if (dialog_.maximum() != total) dialog_.setMaximum(total);
+            dialog_.setValue(done);
+            dialog_.setLabelText(dialog_.labelText().section('\n', 0, 0) +
+                                 QStringLiteral("\n%1 / %2 行").arg(done).arg(total));
+            return !dialog_.wasCanceled();
+        };
+    }
+
+  private:
+    QProgressDialog dialog_;
+};
+
+void runImport(TFrmCashGlide& w, StatementKind kind) {
+    const bool icbc = kind == StatementKind::ICBC;
+    w.odlgImport.Filter = icbc ? QStringLiteral("工行对账单文件(*.txt)|*.txt")
+                               : QStringLiteral("建行对账单文件(*.xls)|*.xls");
+    w.odlgImport.FilterIndex = 0;
+    w.odlgImport.DefaultExt = icbc ? QStringLiteral(".txt") : QStringLiteral(".xls");
+    if (!w.odlgImport.Execute(&w)) {
+        glideimport::resetAccountManager();
+        return;
+    }
+    ImportProgressDialog progress(&w, w.odlgImport.FileName);
+    runStatementImport(kind, w.odlgImport.FileName.toStdString(), w.CaGlideMng(), &w,
+                       progress.callback());
+}
+
+}  // namespace
+
+void TFrmCashGlide::mniICBCClick() {
+    runImport(*this, StatementKind::ICBC);
+}
+void TFrmCashGlide::mniCCBClick() {
+    runImport(*this, StatementKind::CCB);
+}
+
+// Imports still to come.
+void TFrmCashGlide::Mitm_FileinputClick() {}
+void TFrmCashGlide::Mitm_VouinputClick() {}

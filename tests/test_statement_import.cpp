@@ -1,0 +1,346 @@
+// ICBC statement text files and CCB statement workbooks into bank-statement rows.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "Codec.h"
+#include "JournalHelpers.h"
+#include "Workbook.h"
+#include "untGlideImport.h"
+
+using namespace ledgerhost;
+using namespace testutil;
+
+namespace {
+
+// One ICBC transaction line: fields 0 to 9 separated by "^".
+std::string icbcLine(const std::string& date, const std::string& payAndSummary,
+                     const std::string& credit, const std::string& debit) {
+    return "1^" + date + "^a^b^c^d^e^" + payAndSummary + "^" + credit + "^" + debit;
+}
+
+struct StoredRow {
+    std::string asCode, date, payCode, summary, user, flag, setCode;
+    std::int64_t deb, cre;
+};
+
+class StatementImportTest : public BookTest {
+  protected:
+    // Writes the lines as a GBK file with CR LF line ends.
+    std::string writeText(const std::string& name, const std::vector<std::string>& lines,
+                          bool finalBreak = true) {
+        std::string text;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            text += lines[i];
+            if (i + 1 < lines.size() || finalBreak) text += "\r\n";
+        }
+        QString path = dir.filePath(QString::fromStdString(name));
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        std::string gbk = utf8ToGbk(text);
+        f.write(gbk.data(), static_cast<qint64>(gbk.size()));
+        return path.toStdString();
+    }
+    std::vector<std::string> header(const std::string& account = "账号:6222001") {
+        return {account, "户名:总公司", "币种:人民币", "起止日期:2024-03-01至2024-03-31",
+                "交易日^日期^...^摘要^贷方^借方"};
+    }
+    std::vector<StoredRow> stored() {
+        std::vector<StoredRow> out;
+        Stmt s = db().prepare(
+            "SELECT as_code, create_date, pay_code, summary, apply_user, glide_flag, set_code, "
+            "deb_cents, cre_cents "
+            "FROM CaCollateGlide ORDER BY id");
+        while (s.step())
+            out.push_back({s.text(0), s.text(1), s.text(2), s.text(3), s.text(4), s.text(5),
+                           s.text(6), s.i64(7), s.i64(8)});
+        return out;
+    }
+    // Runs an import as the menu does and answers the message it showed.
+    std::string run(StatementKind kind, const std::string& path, TCaGlideMng* m = nullptr) {
+        Messages msgs;
+        runStatementImport(kind, path, m ? m : &mng, nullptr);
+        EXPECT_EQ(msgs.shown.size(), 1u);
+        if (msgs.shown.empty()) return {};
+        EXPECT_EQ(msgs.shown[0].caption, "提示");
+        EXPECT_EQ(msgs.shown[0].flags, MB_ICONINFORMATION);
+        return msgs.shown[0].text;
+    }
+    bool exists(const std::string& name) {
+        return QFileInfo::exists(dir.filePath(QString::fromStdString(name)));
+    }
+
+    TCaGlideMng mng{"CaCollateGlide"};
+};
+
+const std::string kIcbcOk = "工行对账单导入完成。";
+const std::string kIcbcFail = "工行对账单导入出错。错误信息：";
+const std::string kCcbOk = "建行对账单导入完成。";
+const std::string kCcbFail = "建行对账单导入出错。错误信息：";
+
+}  // namespace
+
+TEST_F(StatementImportTest, IcbcLinesBecomeRowsOfTheNamedAccount) {
+    auto lines = header();
+    lines.push_back(icbcLine("2024-03-02", "1234-转账-工资", "5,000.50", ""));
+    lines.push_back(icbcLine("2024-03-03", "-手续费", "", "12.30"));
+    lines.push_back(icbcLine("2024-03-04", "利息", "abc", "1,234,567.89"));
+    std::string path = writeText("0401.TXT", lines);
+    UserManage->BankAccountManage()->SetCode = "stale";
+    EXPECT_EQ(run(StatementKind::ICBC, path), kIcbcOk);
+    auto rows = stored();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].asCode, "1001");
+    EXPECT_EQ(rows[0].setCode, "001");
+    EXPECT_EQ(rows[0].date, "2024-03-02");
+    EXPECT_EQ(rows[0].payCode, "1234");
+    EXPECT_EQ(rows[0].summary, "转账-工资");
+    EXPECT_EQ(rows[0].cre, 500050);
+    EXPECT_EQ(rows[0].deb, 0);
+    EXPECT_EQ(rows[0].user, "u1");
+    EXPECT_EQ(rows[0].flag, "1");
+    EXPECT_EQ(rows[1].payCode, "");
+    EXPECT_EQ(rows[1].summary, "手续费");
+    EXPECT_EQ(rows[1].deb, 1230);
+    EXPECT_EQ(rows[2].payCode, "");
+    EXPECT_EQ(rows[2].summary, "利息");
+    EXPECT_EQ(rows[2].cre, 0);
+    EXPECT_EQ(rows[2].deb, 123456789);
+    EXPECT_TRUE(exists("0401[已导入].TXT"));
+    EXPECT_FALSE(exists("0401.TXT"));
+    EXPECT_EQ(UserManage->BankAccountManage()->SetCode, "");
+    EXPECT_EQ(mng.PendingCount(), 0u);
+}
+
+TEST_F(StatementImportTest, IcbcFailuresStoreNothingAndKeepTheName) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> lines;
+        std::string message;
+    };
+    auto withLines = [&](std::vector<std::string> head, std::vector<std::string> body) {
+        head.insert(head.end(), body.begin(), body.end());
+        return head;
+    };
+    const std::string good = icbcLine("2024-03-02", "收款", "1", "");
+    const Case cases[] = {
+        {"full-width colon", withLines(header("账号：6222001"), {good}),
+         "账号不存在或者已经被停用"},
+        {"empty number", withLines(header("账号:  "), {good}), "文件中未发现账号信息"},
+        {"only blank lines", {"", "  ", "\t"}, "文件中未发现账号信息"},
+        {"stopped account", withLines(header("账号:6222002"), {good}), "账号不存在或者已经被停用"},
+        {"unknown account", withLines(header("账号:999"), {good}), "账号不存在或者已经被停用"},
+        {"another book set's account", withLines(header("账号:6222201"), {good}),
+         "账号不存在或者已经被停用"},
+        {"blank last line", withLines(header(), {good, ""}), "导入文件格式错误"},
+        {"too few fields", withLines(header(), {good, "1^2024-03-02^a^b"}), "导入文件格式错误"},
+        {"bad date on line 7", withLines(header(), {good, icbcLine("2024-02-30", "x", "1", "")}),
+         "第 7 行数据错误，时间输入错误"},
+        {"blank lines move the numbers",
+         withLines(withLines({"", " "}, header()), {icbcLine("3/2", "x", "1", "")}),
+         "第 8 行数据错误，时间输入错误"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = writeText("stmt.txt", c.lines);
+        EXPECT_EQ(run(StatementKind::ICBC, path), kIcbcFail + c.message);
+        EXPECT_TRUE(stored().empty());
+        EXPECT_EQ(mng.PendingCount(), 0u);
+        EXPECT_TRUE(exists("stmt.txt"));
+        EXPECT_EQ(UserManage->BankAccountManage()->SetCode, "");
+    }
+}
+
+TEST_F(StatementImportTest, IcbcFileChecks) {
+    EXPECT_EQ(run(StatementKind::ICBC, writeText("s.txt.bak", header())),
+              kIcbcFail + "不支持的文件类型");
+    EXPECT_EQ(run(StatementKind::ICBC, writeText("noext", header())),
+              kIcbcFail + "不支持的文件类型");
+    std::string missing = run(StatementKind::ICBC, dir.filePath("missing.txt").toStdString());
+    EXPECT_EQ(missing.rfind(kIcbcFail, 0), 0u);
+    EXPECT_NE(missing.find("missing.txt"), std::string::npos);
+}
+
+TEST_F(StatementImportTest, IcbcShortFileImportsNothingButCountsAsDone) {
+    auto lines = header();
+    lines.pop_back();  // the account line and three more
+    std::string path = writeText("short.txt", lines);
+    EXPECT_EQ(run(StatementKind::ICBC, path), kIcbcOk);
+    EXPECT_TRUE(stored().empty());
+    EXPECT_TRUE(exists("short[已导入].txt"));
+}
+
+TEST_F(StatementImportTest, IcbcMarkedFileGetsTheMarkerAgain) {
+    auto lines = header();
+    lines.push_back(icbcLine("2024-03-02", "x", "1", ""));
+    std::string path = writeText("0401[已导入].txt", lines);
+    EXPECT_EQ(run(StatementKind::ICBC, path), kIcbcOk);
+    EXPECT_TRUE(exists("0401[已导入][已导入].txt"));
+}
+
+TEST_F(StatementImportTest, FailureHalfwayLeavesStoreAndManagerAsBefore) {
+    auto lines = header();
+    for (int i = 0; i < 100; ++i)
+        lines.push_back(
+            icbcLine(i == 49 ? "bad" : "2024-03-10", "行" + std::to_string(i), "1.00", ""));
+    std::string bad = writeText("bad.txt", lines);
+    EXPECT_EQ(run(StatementKind::ICBC, bad), kIcbcFail + "第 55 行数据错误，时间输入错误");
+    EXPECT_TRUE(stored().empty());
+    EXPECT_EQ(mng.PendingCount(), 0u);
+
+    auto goodLines = header();
+    goodLines.push_back(icbcLine("2024-03-11", "好", "2.00", ""));
+    EXPECT_EQ(run(StatementKind::ICBC, writeText("good.txt", goodLines)), kIcbcOk);
+    auto rows = stored();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].summary, "好");
+}
+
+TEST_F(StatementImportTest, CancelledProgressStoresNothing) {
+    auto lines = header();
+    for (int i = 0; i < 5; ++i) lines.push_back(icbcLine("2024-03-10", "x", "1", ""));
+    std::string path = writeText("c.txt", lines);
+    Messages msgs;
+    bool ok = runStatementImport(StatementKind::ICBC, path, &mng, nullptr,
+                                 [](int done, int) { return done < 3; });
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(stored().empty());
+    EXPECT_TRUE(exists("c.txt"));
+    ASSERT_EQ(msgs.shown.size(), 1u);
+    EXPECT_EQ(msgs.shown[0].text.rfind(kIcbcFail, 0), 0u);
+}
+
+// ---- from the window ----
+
+TEST_F(StatementImportTest, WindowImportUsesTheFileNotTheSelectedAccount) {
+    auto lines = header();
+    lines.push_back(icbcLine("2024-03-02", "x", "3", ""));
+    std::string path = writeText("w.txt", lines);
+    TFrmCashGlide w(nullptr, 1, 3);
+    w.CmbAs_Code->setCurrentIndex(2);  // 农行专户
+    seams::Scoped<seams::FileHook> file(
+        seams::fileHook(), [&](QWidget*, const seams::FileRequest& r) {
+            EXPECT_EQ(r.filter, QStringLiteral("工行对账单文件(*.txt)|*.txt"));
+            EXPECT_EQ(r.defaultExt, QStringLiteral(".txt"));
+            return std::optional<QString>(QString::fromStdString(path));
+        });
+    Messages msgs;
+    int rows = w.Cell->GetRows();
+    w.mniICBCClick();
+    EXPECT_EQ(msgs.texts(), std::vector<std::string>{kIcbcOk});
+    ASSERT_EQ(stored().size(), 1u);
+    EXPECT_EQ(stored()[0].asCode, "1001");
+    EXPECT_EQ(w.Cell->GetRows(), rows);  // shown at the next query
+}
+
+TEST_F(StatementImportTest, CancelledDialogStillResetsTheAccountManager) {
+    TFrmCashGlide w(nullptr, 1, 3);
+    UserManage->BankAccountManage()->SetCode = "001";
+    seams::Scoped<seams::FileHook> file(seams::fileHook(), [](QWidget*, const seams::FileRequest&) {
+        return std::optional<QString>();
+    });
+    w.mniICBCClick();
+    w.mniCCBClick();
+    EXPECT_EQ(UserManage->BankAccountManage()->SetCode, "");
+    EXPECT_TRUE(stored().empty());
+}
+
+// ---- CCB ----
+
+namespace {
+
+// One CCB row, columns A to M.
+std::vector<std::string> ccbRow(const std::string& date, const std::string& credit,
+                                const std::string& debit, const std::string& payAndSummary,
+                                const std::string& number, const std::string& name) {
+    return {date, "b", "c", "d", credit, debit, "g", "h", "i", payAndSummary, "k", number, name};
+}
+
+}  // namespace
+
+TEST_F(StatementImportTest, CcbRowsGoToTheAccountsTheyName) {
+    NEED_WORKBOOKS();
+    std::string path = dir.filePath("0401.XLS").toStdString();
+    writeWorkbook(
+        path,
+        {ccbRow("2024/03/01", "1,000.00", "0.00", "1234-转账-工资", "6222001", "x"),
+         ccbRow("2024/03/02", "", "20", "手续费", "6222002", "建行一般户"),  // stopped: passed over
+         ccbRow("2024/3/3", "5", "", "利息", "", "农行专户"),                // found by name
+         ccbRow("2024/03/04", "7", "", "未知", "999", "未知户"),             // unknown: passed over
+         ccbRow("2024/03/05", "", "8", "分公司", "6222201", "分公司户")},    // another book set's
+        10);
+    TFrmCashGlide w(nullptr, 1, 3);
+    w.CmbAs_Code->setCurrentIndex(2);
+    seams::Scoped<seams::FileHook> file(
+        seams::fileHook(), [&](QWidget*, const seams::FileRequest& r) {
+            EXPECT_EQ(r.filter, QStringLiteral("建行对账单文件(*.xls)|*.xls"));
+            return std::optional<QString>(QString::fromStdString(path));
+        });
+    Messages msgs;
+    w.mniCCBClick();
+    EXPECT_EQ(msgs.texts(), std::vector<std::string>{kCcbOk});
+    auto rows = stored();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].asCode, "1001");
+    EXPECT_EQ(rows[0].payCode, "1234");
+    EXPECT_EQ(rows[0].summary, "转账-工资");
+    EXPECT_EQ(rows[0].cre, 100000);
+    EXPECT_EQ(rows[1].asCode, "1003");
+    EXPECT_EQ(rows[1].date, "2024-03-03");
+    EXPECT_TRUE(exists("0401[已导入].XLS"));
+    EXPECT_EQ(UserManage->BankAccountManage()->SetCode, "");
+}
+
+TEST_F(StatementImportTest, CcbFailuresStoreNothing) {
+    NEED_WORKBOOKS();
+    struct Case {
+        const char* name;
+        std::vector<std::vector<std::string>> rows;
+        std::string message;
+    };
+    // Row 10 sets the width: it needs a value in every column from A to M.
+    const auto ok = ccbRow("2024/03/01", "1", "0", "x", "6222001", "-");
+    auto gap = ok;
+    gap[6] = "";
+    const Case cases[] = {
+        {"first row of another book set",
+         {ccbRow("2024/03/01", "1", "0", "x", "6222201", "-"), ok},
+         "没有找到对应银行账号或者银行账号已停用!"},
+        {"first row of a stopped account",
+         {ccbRow("2024/03/01", "1", "0", "x", "6222002", "-"), ok},
+         "没有找到对应银行账号或者银行账号已停用!"},
+        {"gap in row 10", {gap, ok}, "导入文件格式错误"},
+        {"no rows", {}, "导入文件格式错误"},
+        {"dashes in the date of row 12",
+         {ok, ok, ccbRow("2008-03-15", "1", "", "x", "6222001", "")},
+         "第 12 行数据错误，时间输入错误"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = dir.filePath("ccb.xls").toStdString();
+        writeWorkbook(path, c.rows, 10);
+        EXPECT_EQ(run(StatementKind::CCB, path), kCcbFail + c.message);
+        EXPECT_TRUE(stored().empty());
+        EXPECT_EQ(mng.PendingCount(), 0u);
+        EXPECT_TRUE(exists("ccb.xls"));
+    }
+    for (const char* name : {"s.xlsx", "s.csv", "s"}) {
+        std::string path = dir.filePath(name).toStdString();
+        QFile(QString::fromStdString(path)).open(QIODevice::WriteOnly);
+        EXPECT_EQ(run(StatementKind::CCB, path), kCcbFail + "不支持的文件类型");
+    }
+}
+
+TEST_F(StatementImportTest, CcbOnlyTheFirstRowUsable) {
+    NEED_WORKBOOKS();
+    std::string path = dir.filePath("one.xls").toStdString();
+    writeWorkbook(path,
+                  {ccbRow("2024/03/01", "9", "0", "x", "6222001", "-"),
+                   ccbRow("2024/03/02", "1", "", "y", "6222002", "")},
+                  10);
+    EXPECT_EQ(run(StatementKind::CCB, path), kCcbOk);
+    EXPECT_EQ(stored().size(), 1u);
+    EXPECT_TRUE(exists("one[已导入].xls"));
+}
