@@ -61,7 +61,3 @@ void TFrmCashGlide::mniICBCClick() {
 void TFrmCashGlide::mniCCBClick() {
     runImport(*this, StatementKind::CCB);
 }
-
-// Imports still to come.
-void TFrmCashGlide::Mitm_FileinputClick() {}
-void TFrmCashGlide::Mitm_VouinputClick() {}
