@@ -130,7 +130,9 @@ int main(int argc, char** argv) {
         main.show();
 
         QString runName = parser.value(runOpt);
-        if (screenshot && runName.isEmpty() && !plugins.empty()) runName = plugins.front().name;
+        if (screenshot && runName.isEmpty() && !plugins.empty())
+            runName = main.findPlugin(QStringLiteral("银行对账单")) ? QStringLiteral("银行对账单")
+                                                                    : plugins.front().name;
         QWidget* window = nullptr;
         if (!runName.isEmpty()) {
             const LoadedPlugin* p = main.findPlugin(runName);

@@ -98,8 +98,8 @@ BankAccountPtr TBankAccountManage::DetailByDispName(const std::string& name) {
 
 BankAccountPtr TBankAccountManage::DetailByCode(const std::string& setCode,
                                                 const std::string& asCode) {
-    Stmt s = currentDb().prepare(std::string(kAccountColumns) +
-                                 "WHERE set_code = ? AND as_code = ?");
+    Stmt s =
+        currentDb().prepare(std::string(kAccountColumns) + "WHERE set_code = ? AND as_code = ?");
     s.bind(1, setCode).bind(2, asCode);
     return s.step() ? readAccount(s) : nullptr;
 }
@@ -137,7 +137,8 @@ void TBookSetMng::ensureLoaded() {
         "SELECT set_code FROM user_book_sets WHERE user_code = ? ORDER BY position, set_code");
     s.bind(1, userCode_);
     while (s.step())
-        if (auto b = TBookSet::load(db, s.text(0))) items_.push_back(std::make_unique<TBookSet>(*b));
+        if (auto b = TBookSet::load(db, s.text(0)))
+            items_.push_back(std::make_unique<TBookSet>(*b));
     loaded_ = true;
 }
 
@@ -193,7 +194,8 @@ void TBaseInfoManage::ensureLoaded() {
         "SELECT in_code, code, name FROM base_info WHERE kind = ? ORDER BY position, code");
     s.bind(1, kind_);
     while (s.step())
-        items_.push_back(std::make_unique<TBaseInfoItem>(TBaseInfoItem{s.text(0), s.text(1), s.text(2)}));
+        items_.push_back(
+            std::make_unique<TBaseInfoItem>(TBaseInfoItem{s.text(0), s.text(1), s.text(2)}));
     loaded_ = true;
 }
 
@@ -245,7 +247,8 @@ TBaseInfoManage* TBasisManageFactory::GetBaseInfoManage(const std::string& kind)
 std::vector<TVoucherType> TVDefineManage::GetAllVoucherType() {
     if (!loaded_) {
         cache_.clear();
-        Stmt s = currentDb().prepare("SELECT id, name FROM voucher_types WHERE set_code = ? ORDER BY id");
+        Stmt s = currentDb().prepare(
+            "SELECT id, name FROM voucher_types WHERE set_code = ? ORDER BY id");
         s.bind(1, setCode_);
         while (s.step()) cache_.push_back({s.i32(0), s.text(1)});
         loaded_ = true;
@@ -264,7 +267,8 @@ std::string TVDefineManage::GetDefineNameByID(std::int32_t id) {
 std::string TBookSetOptionManage::GetOptionValueByName(const std::string& setCode,
                                                        const std::string& name) {
     std::string code = setCode == "-1" || setCode.empty() ? currentBookSet().Code : setCode;
-    Stmt s = currentDb().prepare("SELECT value FROM book_set_options WHERE set_code = ? AND name = ?");
+    Stmt s =
+        currentDb().prepare("SELECT value FROM book_set_options WHERE set_code = ? AND name = ?");
     s.bind(1, code).bind(2, name);
     return s.step() ? s.text(0) : std::string();
 }
@@ -281,8 +285,8 @@ void TCommonObj::MsgBox(const std::string& text) {
 }
 
 int TCommonObj::AppMsg(const std::string& text) {
-    int r = seams::messageHook()(applicationWindow(),
-                                 {seams::MsgKind::AppMsg, text, "提示", MB_YESNO | MB_ICONQUESTION});
+    int r = seams::messageHook()(
+        applicationWindow(), {seams::MsgKind::AppMsg, text, "提示", MB_YESNO | MB_ICONQUESTION});
     return r == IDYES ? 1 : 0;
 }
 
@@ -326,7 +330,7 @@ std::string GetVoucher_id(const std::string& setCode, int year, int month, int d
     if (number <= 0 || year <= 0) return {};
     Database& db = currentDb();
     std::string from, to;
-    char buf[16];
+    char buf[32];
     if (month >= 1 && month <= 12) {
         std::snprintf(buf, sizeof buf, "%04d-%02d-01", year, month);
         from = buf;

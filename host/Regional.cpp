@@ -100,7 +100,11 @@ std::optional<double> parseDecimal(std::string_view text) {
     std::string norm;
     norm.reserve(text.size());
     std::size_t i = 0;
-    if (text[i] == '+' || text[i] == '-') norm += text[i++];
+    // from_chars takes a minus but not a plus.
+    if (text[i] == '-')
+        norm += text[i++];
+    else if (text[i] == '+')
+        ++i;
     bool digits = false, point = false;
     for (; i < text.size(); ++i) {
         char c = text[i];
@@ -120,7 +124,8 @@ std::optional<double> parseDecimal(std::string_view text) {
         std::string exp = "e";
         if (j < text.size() && (text[j] == '+' || text[j] == '-')) exp += text[j++];
         std::size_t start = j;
-        while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) exp += text[j++];
+        while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j])))
+            exp += text[j++];
         if (j == start) return std::nullopt;
         norm += exp;
         i = j;

@@ -9,10 +9,14 @@ namespace {
 }
 
 // The journal tables share one layout. Amounts are integer cents; DateOrNo is
-// the row's number within its book set, account and year.
+// the row's number within its book set, account and year. A row's account is
+// its book set's own or its managing book set's, which a foreign key cannot
+// express, so the account is checked where rows are written.
+// Ids are never reused: a window may still hold a deleted row's id, and an
+// update through it must find nothing rather than a newer row.
 std::string journalTable(const std::string& name) {
     return "CREATE TABLE " + name + R"( (
-    id INTEGER PRIMARY KEY,
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
     set_code TEXT NOT NULL,
     as_code TEXT NOT NULL,
     create_date TEXT NOT NULL,
@@ -32,11 +36,14 @@ std::string journalTable(const std::string& name) {
     glide_flag TEXT NOT NULL DEFAULT '',
     voucher_line_id INTEGER,
     reconciled INTEGER NOT NULL DEFAULT 0,
-    FOREIGN KEY (set_code, as_code) REFERENCES bank_accounts(set_code, as_code)
+    FOREIGN KEY (set_code) REFERENCES book_sets(code)
 );
-CREATE INDEX )" + name + "_account_date ON " + name + R"((set_code, as_code, create_date, date_or_no);
-CREATE INDEX )" + name + "_date ON " + name + R"((create_date, date_or_no);
-CREATE UNIQUE INDEX )" + name + "_voucher_line ON " + name + R"((voucher_line_id)
+CREATE INDEX )" +
+           name + "_account_date ON " + name + R"((set_code, as_code, create_date, date_or_no);
+CREATE INDEX )" +
+           name + "_date ON " + name + R"((create_date, date_or_no);
+CREATE UNIQUE INDEX )" +
+           name + "_voucher_line ON " + name + R"((voucher_line_id)
     WHERE voucher_line_id IS NOT NULL;
 )";
 }
@@ -129,14 +136,26 @@ CREATE TABLE order_items (
 );
 )";
 
+// The file's schema version; a file newer than this program is refused.
+int checkedVersion(Database& db) {
+    int v = db.schemaVersion();
+    if (v > Database::kSchemaVersion)
+        throw StoreError("数据库 " + db.path() + " 的版本（" + std::to_string(v) +
+                         "）比本程序新，请升级程序。");
+    return v;
+}
+
 }  // namespace
 
 Stmt::Stmt(sqlite3* db, std::string_view sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &st_, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &st_, nullptr) !=
+        SQLITE_OK)
         fail(db, std::string(sql.substr(0, 60)));
 }
 
-Stmt::~Stmt() { sqlite3_finalize(st_); }
+Stmt::~Stmt() {
+    sqlite3_finalize(st_);
+}
 
 Stmt& Stmt::bind(int i, std::int64_t v) {
     sqlite3_bind_int64(st_, i, v);
@@ -190,13 +209,25 @@ Database::Database(const std::string& path) : path_(path) {
         throw StoreError("无法打开数据库 " + path + "：" + msg);
     }
     sqlite3_busy_timeout(db_, 5000);
-    exec("PRAGMA foreign_keys = ON");
-    exec("PRAGMA journal_mode = WAL");
-    exec("PRAGMA synchronous = NORMAL");
-    migrate();
+    try {
+        exec("PRAGMA foreign_keys = ON");
+        // A file of a newer program is refused before anything in it changes,
+        // its journal mode included.
+        checkedVersion(*this);
+        exec("PRAGMA journal_mode = WAL");
+        exec("PRAGMA synchronous = NORMAL");
+        migrate();
+    } catch (...) {
+        // A refused or failed file must not keep its connection open.
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+        throw;
+    }
 }
 
-Database::~Database() { sqlite3_close_v2(db_); }
+Database::~Database() {
+    sqlite3_close_v2(db_);
+}
 
 void Database::exec(const std::string& sql) {
     char* err = nullptr;
@@ -216,10 +247,7 @@ int Database::schemaVersion() {
 // Brings an older file up to the current schema, one version at a time, each
 // step in its own transaction. A file newer than this program is refused.
 void Database::migrate() {
-    int v = schemaVersion();
-    if (v > kSchemaVersion)
-        throw StoreError("数据库 " + path_ + " 的版本（" + std::to_string(v) +
-                         "）比本程序新，请升级程序。");
+    int v = checkedVersion(*this);
     if (v < 1) {
         Transaction t(*this);
         exec(kSchemaV1);
@@ -230,7 +258,9 @@ void Database::migrate() {
     }
 }
 
-Transaction::Transaction(Database& db) : db_(db) { db_.exec("BEGIN IMMEDIATE"); }
+Transaction::Transaction(Database& db) : db_(db) {
+    db_.exec("BEGIN IMMEDIATE");
+}
 
 Transaction::~Transaction() {
     if (!done_) {

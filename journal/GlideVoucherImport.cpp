@@ -1,4 +1,55 @@
-// The journal window's import from vouchers (being built).
+// The journal window's import from vouchers.
+#include "Seams.h"
 #include "Unt_CashGlideForm.h"
+#include "Unt_CashGlideInput.h"
+#include "VoucherImport.h"
 
-void TFrmCashGlide::Mitm_VouinputClick() {}
+using namespace ledgerhost;
+
+namespace {
+
+// At most one conditions dialog exists at a time.
+TFrmCashGlideInput* FrmCashGlideInput = nullptr;
+
+struct InputDialogRelease {
+    ~InputDialogRelease() {
+        delete FrmCashGlideInput;
+        FrmCashGlideInput = nullptr;
+    }
+};
+
+// Drops the rows an import added to the manager when it does not finish.
+struct PendingRollback {
+    TCaGlideMng& mng;
+    std::size_t from;
+    bool done = false;
+    ~PendingRollback() {
+        if (!done) mng.DiscardPending(from);
+    }
+};
+
+}  // namespace
+
+void TFrmCashGlide::Mitm_VouinputClick() {
+    if (!FrmCashGlideInput) FrmCashGlideInput = new TFrmCashGlideInput(nullptr, tableName());
+    InputDialogRelease release;
+    QStringList texts;
+    std::vector<BankAccountPtr> accounts;
+    for (int i = 0; i < CmbAs_Code->count(); ++i) {
+        texts << CmbAs_Code->itemText(i);
+        accounts.push_back(accountOfItem(i));
+    }
+    FrmCashGlideInput->setAccounts(texts, accounts, CmbAs_Code->currentIndex());
+    FrmCashGlideInput->Conditions()->CopyFrom(*CaGlideMng()->CaGlideQry());
+    if (ShowModal(*FrmCashGlideInput) != mrOk) return;
+    CaGlideMng()->CaGlideQry()->CopyFrom(*FrmCashGlideInput->Conditions());
+    {
+        PendingRollback rollback{*CaGlideMng(), CaGlideMng()->PendingCount()};
+        TCaInputVoucherMng::Loaddata(*CaGlideMng());
+        TCaInputVoucherMng::SaveData(*CaGlideMng());
+        rollback.done = true;
+    }
+    CaGlideMng()->CaGlideQry()->BVoucher_ID = "0";
+    CaGlideMng()->CaGlideQry()->EVoucher_ID = "0";
+    RebuildGrid();
+}

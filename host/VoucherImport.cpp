@@ -1,0 +1,96 @@
+#include "VoucherImport.h"
+
+namespace ledgerhost {
+
+namespace {
+
+// The voucher number of a voucher identifier, for a voucher-number range.
+std::optional<std::int64_t> voucherNumber(Database& db, const std::string& id) {
+    if (id.empty() || id == "0") return std::nullopt;
+    Stmt s = db.prepare("SELECT voucher_no FROM vouchers WHERE id = ?");
+    s.bind(1, id);
+    if (!s.step()) return std::nullopt;
+    return s.i64(0);
+}
+
+}  // namespace
+
+// Conditions: the account (required) through its ledger subject; the book set
+// (the current one when empty); the date range; the voucher type and the
+// voucher-number range between the vouchers BVoucher_ID and EVoucher_ID; and,
+// each when not empty, cheque number, settlement mode, summary, maker (the
+// user condition), counterpart and department.
+int TCaInputVoucherMng::Loaddata(TCaGlideMng& mng) {
+    const TCaGlideQry& q = *mng.CaGlideQry();
+    Database& db = currentDb();
+    const std::string setCode = q.SetCode.empty() ? currentBookSet().Code : q.SetCode;
+    if (q.AS_Code.empty()) throw StoreError("没有选择要导入的账号。");
+    TCaGlide probe(mng.TableName());
+    probe.SetCode = setCode;
+    probe.AS_Code = q.AS_Code;
+    BankAccountPtr account = probe.GetAccount();
+    if (!account) throw StoreError("账号 " + q.AS_Code + " 不存在。");
+    if (account->SubjectCode.empty())
+        throw StoreError("账号 " + account->AccountNo + " 没有对应的会计科目。");
+
+    std::string sql =
+        "SELECT l.id, v.id, v.vdate, v.voucher_class, v.voucher_no, l.summary, l.deb_cents, "
+        "l.cre_cents, "
+        "l.pay_code, l.pm_code, l.cr_code, l.dp_code FROM voucher_lines l JOIN vouchers v ON v.id "
+        "= l.voucher_id "
+        "WHERE v.set_code = ? AND l.subject_code = ? AND NOT EXISTS (SELECT 1 FROM " +
+        mng.TableName() + " t WHERE t.voucher_line_id = l.id)";
+    std::vector<std::string> args{setCode, account->SubjectCode};
+    auto text = [&](const char* cond, const std::string& v) {
+        if (v.empty()) return;
+        sql += std::string(" AND ") + cond;
+        args.push_back(v);
+    };
+    text("v.vdate >= ?", q.BCreateDate);
+    text("v.vdate <= ?", q.ECreateDate);
+    text("l.pay_code = ?", q.PayCode);
+    text("l.pm_code = ?", q.PM_Code);
+    text("l.summary = ?", q.Summary);
+    text("v.maker = ?", q.ApplyUser);
+    text("l.cr_code = ?", q.CR_Code);
+    text("l.dp_code = ?", q.DP_Code);
+    if (q.VoucherClass != 0) sql += " AND v.voucher_class = " + std::to_string(q.VoucherClass);
+    if (auto b = voucherNumber(db, q.BVoucher_ID))
+        sql += " AND v.voucher_no >= " + std::to_string(*b);
+    if (auto e = voucherNumber(db, q.EVoucher_ID))
+        sql += " AND v.voucher_no <= " + std::to_string(*e);
+    sql += " ORDER BY v.vdate, v.voucher_class, v.voucher_no, l.line_no";
+
+    Stmt s = db.prepare(sql);
+    for (std::size_t i = 0; i < args.size(); ++i) s.bind(static_cast<int>(i + 1), args[i]);
+    int added = 0;
+    while (s.step()) {
+        auto row = std::make_unique<TCaGlide>(mng.TableName());
+        row->VoucherLineId = s.i64(0);
+        row->Voucher_ID = std::to_string(s.i64(1));
+        row->CreateDate = s.text(2);
+        row->VoucherClass = s.i32(3);
+        row->VoucherNo = static_cast<double>(s.i64(4));
+        row->Summary = s.text(5);
+        row->DebMoney = fromCents(s.i64(6));
+        row->CreMoney = fromCents(s.i64(7));
+        row->PayCode = s.text(8);
+        row->PM_Code = s.text(9);
+        row->SetCRCode(s.text(10));
+        row->SetDPCode(s.text(11));
+        row->SetCode = setCode;
+        row->SetASCode(q.AS_Code);
+        row->ApplyUser = User ? User->Code : std::string();
+        row->GlideFlag = "1";
+        row->OperFlag = "0";
+        mng.Add(std::move(row));
+        ++added;
+    }
+    return added;
+}
+
+void TCaInputVoucherMng::SaveData(TCaGlideMng& mng) {
+    mng.Save();
+}
+
+}  // namespace ledgerhost
