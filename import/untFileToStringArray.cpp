@@ -1,0 +1,155 @@
+#include "untFileToStringArray.h"
+
+#include <optional>
+
+#include "Codec.h"
+#include "ImportFiles.h"
+#include "Records.h"
+
+namespace {
+
+// Widest part of a row the workbook reader looks at.
+constexpr int kMaxCols = 200;
+
+[[noreturn]] void fail(const std::string& fileName, const std::string& reason) {
+    throw ImportError("无法读取文件 " + fileName + "：" + reason);
+}
+
+// The host's read errors carry the message the user sees; here they become
+// the readers' own error.
+[[noreturn]] void rethrowRead(const ledgerhost::FileReadError& e) {
+    if (e.ReaderMissing) throw ImportError(kNoWorkbookReader);
+    throw ImportError(e.what());
+}
+
+// Splits at CR LF, CR or LF; a break at the very end closes the last line
+// without starting an empty one.
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0, i = 0, n = text.size();
+    while (i < n) {
+        char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines.emplace_back(text, start, i - start);
+            i += (c == '\r' && i + 1 < n && text[i + 1] == '\n') ? 2 : 1;
+            start = i;
+        } else {
+            ++i;
+        }
+    }
+    if (start < n) lines.emplace_back(text, start);
+    return lines;
+}
+
+}  // namespace
+
+// An open workbook with its first worksheet selected (the host's reader, with
+// its errors turned into ImportError).
+class XlsBook {
+  public:
+    explicit XlsBook(const std::string& fileName) {
+        try {
+            book_ = std::make_unique<ledgerhost::XlsWorkbook>(fileName);
+        } catch (const ledgerhost::FileReadError& e) {
+            rethrowRead(e);
+        }
+    }
+
+    // Text of the cell at a 0-based row and column; nothing when the cell is
+    // empty or outside the sheet.
+    std::optional<std::string> cell(std::int64_t row, int col) const {
+        try {
+            return book_->cellText(row, col);
+        } catch (const ledgerhost::FileReadError& e) {
+            rethrowRead(e);
+        }
+    }
+
+  private:
+    std::unique_ptr<ledgerhost::XlsWorkbook> book_;
+};
+
+TFileToArray::TFileToArray(std::string fileName) : FileName(std::move(fileName)) {}
+TFileToArray::~TFileToArray() = default;
+
+void TTextToArray::LoadArray() {
+    std::string text;
+    try {
+        text = ledgerhost::decodeFileText(ledgerhost::readFileBytes(FileName));
+    } catch (const ledgerhost::FileReadError& e) {
+        rethrowRead(e);
+    } catch (const std::exception& e) {
+        // The workstation's code page is not one this system can convert.
+        fail(FileName, e.what());
+    }
+    std::vector<std::string> lines = splitLines(text);
+    if (StartRow > 1) {
+        if (lines.size() < static_cast<std::size_t>(StartRow)) {
+            Lines = std::move(lines);
+            return;
+        }
+        lines.erase(lines.begin(), lines.begin() + (StartRow - 1));
+    }
+    TTwoStringDynArray rows;
+    rows.reserve(lines.size());
+    for (const std::string& line : lines)
+        rows.push_back(ledgerhost::TCommonObj::DelimStr(line, Delimiter));
+    Lines = std::move(lines);
+    Data = std::move(rows);
+}
+
+// Checked before the workbook is opened, so that a bad setting is reported
+// as such rather than as a problem with the file.
+static void checkStartRow(std::int32_t startRow) {
+    if (startRow < 1)
+        throw ImportError("起始行 " + std::to_string(startRow) + " 无效：Excel文件的行从1开始");
+}
+
+void TExcelToArray::CalcRange() {
+    checkStartRow(StartRow);
+    XlsBook book(FileName);
+    calcRange(book);
+}
+
+void TExcelToArray::calcRange(const XlsBook& book) {
+    checkStartRow(StartRow);
+    const std::int64_t first = StartRow - 1;  // 0-based sheet row
+    int cols = 0;
+    while (cols < kMaxCols && book.cell(first, cols)) ++cols;
+    std::int64_t rows = 0;
+    while (true) {
+        const std::int64_t r = first + rows;
+        ++rows;
+        bool filled = false;
+        for (int c = 0; c < kMaxCols && !filled; ++c) filled = book.cell(r, c).has_value();
+        if (!filled) break;
+    }
+    ColCount = cols;
+    RowCount = static_cast<std::int32_t>(rows);
+}
+
+void TExcelToArray::LoadArray() {
+    checkStartRow(StartRow);
+    XlsBook book(FileName);
+    calcRange(book);
+    TTwoStringDynArray rows(RowCount);
+    for (std::int32_t i = 0; i < RowCount; ++i) {
+        rows[i].resize(ColCount);
+        for (std::int32_t j = 0; j < ColCount; ++j)
+            if (auto text = book.cell(std::int64_t{StartRow} - 1 + i, j))
+                rows[i][j] = std::move(*text);
+    }
+    Data = std::move(rows);
+}
+
+std::unique_ptr<TFileToArray> TFileToArrayFactory::CreateFileToArray(std::uint8_t kind,
+                                                                     const std::string& fileName) {
+    switch (kind) {
+        case fkExcel:
+            return std::make_unique<TExcelToArray>(fileName);
+        case fkText:
+            return std::make_unique<TTextToArray>(fileName);
+        default:
+            return nullptr;
+    }
+}
