@@ -4,6 +4,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QFont>
 #include <QStandardPaths>
 #include <QTimer>
 #include <cstdio>
@@ -65,6 +66,10 @@ int main(int argc, char** argv) {
     LedgerApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("ledger"));
     QApplication::setApplicationName(QStringLiteral("ledger"));
+    // The forms are laid out for a 9-point CJK face, as on the host's desktop.
+    QFont face(QStringLiteral("Noto Sans CJK SC"), 9);
+    face.setStyleHint(QFont::SansSerif);
+    QApplication::setFont(face);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("账务处理主程序（出纳插件的宿主）"));

@@ -24,19 +24,32 @@ namespace ledgerhost {
 QIcon toolIcon(int imageIndex) {
     QStyle* s = QApplication::style();
     switch (imageIndex) {
-        case 0: return s->standardIcon(QStyle::SP_FileIcon);
-        case 1: return s->standardIcon(QStyle::SP_TrashIcon);
-        case 2: return s->standardIcon(QStyle::SP_DialogCloseButton);
-        case 3: return s->standardIcon(QStyle::SP_FileDialogContentsView);
-        case 4: return s->standardIcon(QStyle::SP_FileDialogDetailedView);
-        case 5: return s->standardIcon(QStyle::SP_FileDialogInfoView);
-        case 6: return s->standardIcon(QStyle::SP_ArrowDown);
-        case 7: return s->standardIcon(QStyle::SP_DialogSaveButton);
-        case 8: return s->standardIcon(QStyle::SP_ComputerIcon);
-        case 9: return s->standardIcon(QStyle::SP_DriveFDIcon);
-        case 17: return s->standardIcon(QStyle::SP_FileDialogDetailedView);
-        case 20: return s->standardIcon(QStyle::SP_ArrowUp);
-        default: return s->standardIcon(QStyle::SP_FileIcon);
+        case 0:
+            return s->standardIcon(QStyle::SP_FileIcon);
+        case 1:
+            return s->standardIcon(QStyle::SP_TrashIcon);
+        case 2:
+            return s->standardIcon(QStyle::SP_DialogCloseButton);
+        case 3:
+            return s->standardIcon(QStyle::SP_FileDialogContentsView);
+        case 4:
+            return s->standardIcon(QStyle::SP_FileDialogDetailedView);
+        case 5:
+            return s->standardIcon(QStyle::SP_FileDialogInfoView);
+        case 6:
+            return s->standardIcon(QStyle::SP_ArrowDown);
+        case 7:
+            return s->standardIcon(QStyle::SP_DialogSaveButton);
+        case 8:
+            return s->standardIcon(QStyle::SP_ComputerIcon);
+        case 9:
+            return s->standardIcon(QStyle::SP_DriveFDIcon);
+        case 17:
+            return s->standardIcon(QStyle::SP_FileDialogDetailedView);
+        case 20:
+            return s->standardIcon(QStyle::SP_ArrowUp);
+        default:
+            return s->standardIcon(QStyle::SP_FileIcon);
     }
 }
 
@@ -46,15 +59,15 @@ TToolBar::TToolBar(QWidget* parent) : QFrame(parent) {
     setAutoFillBackground(true);
 }
 
-QToolButton* TToolBar::addButton(const QString& name, const QString& caption, int imageIndex, int width) {
+QToolButton* TToolBar::addButton(const QString& name, const QString& caption, int imageIndex,
+                                 int width) {
     auto* b = new QToolButton(this);
     b->setObjectName(name);
     b->setText(caption);
     b->setIcon(toolIcon(imageIndex));
     b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     b->setAutoRaise(true);
-    b->setGeometry(left_, 1, width, 46);
-    left_ += width;
+    place(b, width);
     return b;
 }
 
@@ -63,9 +76,29 @@ QWidget* TToolBar::addSeparator(const QString& name, int width) {
     w->setObjectName(name);
     w->setFrameShape(QFrame::VLine);
     w->setFrameShadow(QFrame::Sunken);
-    w->setGeometry(left_, 6, width, 36);
-    left_ += width;
+    place(w, width);
     return w;
+}
+
+void TToolBar::place(QWidget* w, int width) {
+    items_.emplace_back(w, width);
+    w->installEventFilter(this);
+    relayout();
+}
+
+void TToolBar::relayout() {
+    int left = 0;
+    for (auto [w, width] : items_) {
+        if (w->isHidden()) continue;
+        bool separator = qobject_cast<QToolButton*>(w) == nullptr;
+        w->setGeometry(left, separator ? 6 : 1, width, separator ? 36 : 46);
+        left += width;
+    }
+}
+
+bool TToolBar::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent) relayout();
+    return QFrame::eventFilter(watched, event);
 }
 
 TfrmBaseAssRpt::TfrmBaseAssRpt(QWidget* owner) : QWidget(owner, Qt::Window) {
@@ -81,8 +114,10 @@ TfrmBaseAssRpt::TfrmBaseAssRpt(QWidget* owner) : QWidget(owner, Qt::Window) {
     tbtnSet = tlbAssSumRpt->addButton(QStringLiteral("tbtnSet"), QStringLiteral("查询&Q"), 3);
     tbtnPrivew = tlbAssSumRpt->addButton(QStringLiteral("tbtnPrivew"), QStringLiteral("预览&V"), 4);
     tbtnPrint = tlbAssSumRpt->addButton(QStringLiteral("tbtnPrint"), QStringLiteral("打印&P"), 8);
-    tbtnPageSetup = tlbAssSumRpt->addButton(QStringLiteral("tbtnPageSetup"), QStringLiteral("页面设置"), 9);
-    tbtnPrintSetup = tlbAssSumRpt->addButton(QStringLiteral("tbtnPrintSetup"), QStringLiteral("打印设置"), 8);
+    tbtnPageSetup =
+        tlbAssSumRpt->addButton(QStringLiteral("tbtnPageSetup"), QStringLiteral("页面设置"), 9);
+    tbtnPrintSetup =
+        tlbAssSumRpt->addButton(QStringLiteral("tbtnPrintSetup"), QStringLiteral("打印设置"), 8);
     ToolButton3 = tlbAssSumRpt->addSeparator(QStringLiteral("ToolButton3"));
     tbtnExport = tlbAssSumRpt->addButton(QStringLiteral("tbtnExport"), QStringLiteral("导出&O"), 7);
     layout_->addWidget(tlbAssSumRpt);
@@ -105,7 +140,9 @@ TfrmBaseAssRpt::TfrmBaseAssRpt(QWidget* owner) : QWidget(owner, Qt::Window) {
 
 TfrmBaseAssRpt::~TfrmBaseAssRpt() = default;
 
-void TfrmBaseAssRpt::insertPanel(QWidget* panel) { layout_->insertWidget(1, panel); }
+void TfrmBaseAssRpt::insertPanel(QWidget* panel) {
+    layout_->insertWidget(1, panel);
+}
 
 QPrinter& TfrmBaseAssRpt::printer() {
     if (!printer_) {
@@ -136,14 +173,18 @@ void TfrmBaseAssRpt::BuildFormat() {
         int w = 36;
         for (int r = 2; r <= sample; ++r) {
             bool spanned = false;
-            for (const auto& s : m->spans) spanned |= s.row <= r && r < s.row + s.rows && s.cols > 1 && s.col <= c && c < s.col + s.cols;
+            for (const auto& s : m->spans)
+                spanned |= s.row <= r && r < s.row + s.rows && s.cols > 1 && s.col <= c &&
+                           c < s.col + s.cols;
             if (!spanned) w = std::max(w, fm.horizontalAdvance(m->displayText(c, r)) + 14);
         }
         Cell->setColumnWidth(c - 1, std::min(w, 320));
     }
 }
 
-void TfrmBaseAssRpt::tbtnCloseClick() { close(); }
+void TfrmBaseAssRpt::tbtnCloseClick() {
+    close();
+}
 
 void TfrmBaseAssRpt::tbtnPrivewClick() {
     QPrintPreviewDialog dlg(&printer(), this);
@@ -172,7 +213,8 @@ void TfrmBaseAssRpt::tbtnPrintSetupClick() {
 void TfrmBaseAssRpt::tbtnExportClick() {
     seams::FileRequest req;
     req.title = QStringLiteral("导出");
-    req.filter = QStringLiteral("Excel 工作簿(*.xlsx)|*.xlsx|CSV 文件(*.csv)|*.csv|PDF 文件(*.pdf)|*.pdf");
+    req.filter =
+        QStringLiteral("Excel 工作簿(*.xlsx)|*.xlsx|CSV 文件(*.csv)|*.csv|PDF 文件(*.pdf)|*.pdf");
     req.defaultExt = QStringLiteral("xlsx");
     req.save = true;
     auto path = OpenFileDialog(this, req);
@@ -188,13 +230,16 @@ void TfrmBaseAssRpt::tbtnExportClick() {
 
 TfrmAccBase::TfrmAccBase(QWidget* owner) : QDialog(owner) {}
 
-void TfrmAccBase::reject() { done(mrCancel); }
+void TfrmAccBase::reject() {
+    done(mrCancel);
+}
 
 void TfrmAccBase::keyPressEvent(QKeyEvent* k) {
     QWidget* f = focusWidget();
     if (EnterAsTab && (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) &&
         k->modifiers() == Qt::NoModifier &&
-        (qobject_cast<QLineEdit*>(f) || qobject_cast<QComboBox*>(f) || qobject_cast<QAbstractSpinBox*>(f))) {
+        (qobject_cast<QLineEdit*>(f) || qobject_cast<QComboBox*>(f) ||
+         qobject_cast<QAbstractSpinBox*>(f))) {
         focusNextChild();
         return;
     }

@@ -7,6 +7,8 @@
 #include <QFrame>
 #include <QToolButton>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "LhApi.h"
 
@@ -21,14 +23,20 @@ class TCell;
 // as the report forms lay them out.
 class LH_API TToolBar : public QFrame {
     Q_OBJECT
-public:
+  public:
     explicit TToolBar(QWidget* parent = nullptr);
-    QToolButton* addButton(const QString& name, const QString& caption, int imageIndex, int width = 55);
+    QToolButton* addButton(const QString& name, const QString& caption, int imageIndex,
+                           int width = 55);
     QWidget* addSeparator(const QString& name, int width = 8);
-    int nextLeft() const { return left_; }
 
-private:
-    int left_ = 0;
+  protected:
+    // Hidden buttons take no room: the visible ones close up from the left.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void place(QWidget* w, int width);
+    void relayout();
+    std::vector<std::pair<QWidget*, int>> items_;
 };
 
 // The icon of an image index of the host's tool-bar image list.
@@ -36,7 +44,7 @@ LH_API QIcon toolIcon(int imageIndex);
 
 class LH_API TfrmBaseAssRpt : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TfrmBaseAssRpt(QWidget* owner);
     ~TfrmBaseAssRpt() override;
 
@@ -62,7 +70,7 @@ public:
 
     QPrinter& printer();
 
-public slots:
+  public slots:
     void tbtnCloseClick();
     void tbtnPrivewClick();
     void tbtnPrintClick();
@@ -70,18 +78,18 @@ public slots:
     void tbtnPrintSetupClick();
     void tbtnExportClick();
 
-protected:
+  protected:
     // Puts a panel between the tool bar and the detail panel.
     void insertPanel(QWidget* panel);
 
-private:
+  private:
     QVBoxLayout* layout_;
     std::unique_ptr<QPrinter> printer_;
 };
 
 class LH_API TfrmAccBase : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TfrmAccBase(QWidget* owner);
     // When true, Enter in an edit or list moves on to the next control, as it
     // does in the host's entry forms.
@@ -89,7 +97,7 @@ public:
 
     void reject() override;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
 };
 
