@@ -1,0 +1,150 @@
+#pragma once
+
+// The converter that imports records from a file: it reads an Excel workbook
+// (.xls or .xlsx, first worksheet) or a comma-separated text file, offers the
+// file's column captions, holds the mapping of record fields to file columns
+// and writes one record per data row of the file. TCaGlideConvert writes
+// journal rows.
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Glide.h"
+#include "LhApi.h"
+
+namespace ledgerhost {
+
+// An import that cannot go on. The message is the one the user sees.
+class LH_API ConvertError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// What a converter writes.
+enum TConvertType : std::int32_t {
+    ctNone = 0,     // nothing: ImportData refuses
+    ctCaGlide = 1,  // journal rows
+};
+
+// One record field and the file column that feeds it (empty: not mapped).
+struct LH_API TColumnMap {
+    std::string FieldCaption;
+    std::string FileColumn;
+};
+
+// One cell of the file: its text, and its value when a workbook stores a
+// number there (see SheetCell).
+struct LH_API TFileCell {
+    std::string Text;
+    std::optional<double> Number;
+};
+
+// One row of the file that holds at least one value: its row number as a
+// spreadsheet program shows it (for a text file, the line the record starts
+// on) and its cells by column from 0, in column order, empty cells left out.
+struct LH_API TFileRow {
+    std::int64_t Number = 0;
+    std::vector<std::pair<int, TFileCell>> Cells;
+    // The cell of a column; nothing when it is empty.
+    const TFileCell* cell(int col) const;
+};
+
+// The part every converter shares: reading the file and the mapping.
+//
+// Files, told apart by extension (letter case aside) and, for workbooks, by
+// their first bytes, so that a workbook saved under the other extension still
+// reads:
+//  - ".xls": an Excel 97-2003 workbook, first worksheet;
+//  - ".xlsx": an Excel 2007 or later workbook, first worksheet;
+//  - anything else: comma-separated text as spreadsheet programs write it:
+//    records end at CR LF, CR or LF; fields are separated by half-width
+//    commas; a field in double quotes may hold commas, line breaks and
+//    doubled quotes (""). UTF-8 with or without BOM, else the workstation's
+//    ANSI code page (GBK).
+// With FirstRowCaptions the first row that holds a value gives the column
+// captions (trimmed) and the rows below it are data; a column whose caption is
+// blank is called "列" and its letter ("列C"). Without it every row is data
+// and the columns are called by their letters ("A", "B", ...). Rows without
+// any value are left out. When two columns share a caption, the first of them
+// is the one a mapping to that caption reads.
+class LH_API TManageConvert {
+  public:
+    virtual ~TManageConvert();
+    TManageConvert(const TManageConvert&) = delete;
+    TManageConvert& operator=(const TManageConvert&) = delete;
+
+    // Reads the file and resets ColumnMaps: every field is mapped to the file
+    // column whose caption equals the field's caption, or left unmapped. A
+    // file that cannot be read throws ConvertError naming the file and the
+    // reason, and leaves the converter as it was.
+    void SetFileName(const std::string& path);
+    const std::string& FileName() const { return fileName_; }
+    // The file's column captions, in column order; empty before a file is read.
+    const std::vector<std::string>& GetFileColumnCaptions() const { return captions_; }
+    // The data rows of the file, in file order.
+    const std::vector<TFileRow>& FileRows() const { return rows_; }
+    bool Date1904() const { return date1904_; }
+    // The caption of a column (from 0); empty outside the captions.
+    std::string columnCaption(int col) const;
+
+    // Writes one record per data row with the current mapping. All or nothing:
+    // on any error nothing is stored and ConvertError (or the store's error)
+    // says why.
+    virtual void ImportData() = 0;
+
+    // One entry per field, in the fields' order.
+    std::vector<TColumnMap> ColumnMaps;
+    TConvertType ConvertType;
+    bool FirstRowCaptions;
+
+  protected:
+    // fieldCaptions: the fields a person maps, in order. A non-empty fileName
+    // is read at once.
+    TManageConvert(std::vector<std::string> fieldCaptions, const std::string& fileName,
+                   TConvertType type, bool firstRowCaptions);
+
+    // The file column a field is mapped to: its index among the captions, or
+    // -1 when the field is not mapped. A mapping to a caption the file does
+    // not have throws ConvertError.
+    int mappedColumn(const std::string& fieldCaption) const;
+
+  private:
+    void resetMaps();
+
+    std::vector<std::string> fields_;
+    std::string fileName_;
+    std::vector<std::string> captions_;
+    std::vector<TFileRow> rows_;
+    bool date1904_ = false;
+};
+
+// Imports journal rows into GlideMng. The fields, in order: 日期, 统一号, 摘要,
+// 借方金额, 贷方金额, 支票号, 结算方式, 对方单位, 部门, 备注, 账号.
+//
+// Each data row becomes one new row (OperFlag "0", GlideFlag "1", ApplyUser
+// the signed-in user, the current book set) of the account whose number the
+// 账号 column gives (an account of the current book set, in use), or, when
+// 账号 is not mapped, of the account of GlideMng's conditions. 日期 must be
+// mapped; a date reads as the workstation's short date, "YYYY-MM-DD",
+// "yyyy/M/d", "yyyy.M.d", "yyyy年M月d日" or "yyyyMMdd" (a time after it is
+// ignored), and a number a workbook stores in a date cell as an Excel date
+// number. Amounts read with the thousands separators "," removed; an empty
+// amount is 0. 统一号, when given, must be a whole number (the store keeps it
+// when it is free). 结算方式, 对方单位 and 部门 are given by code or by name.
+// Every row is checked before anything is stored, and all rows are stored in
+// one transaction; on any error the rows this import added to GlideMng are
+// taken out again. Errors name the file row ("第 7 行").
+class LH_API TCaGlideConvert : public TManageConvert {
+  public:
+    TCaGlideConvert(const std::string& fileName, TConvertType type, bool firstRowCaptions);
+
+    void ImportData() override;
+
+    TCaGlideMng* GlideMng = nullptr;  // not owned
+};
+
+}  // namespace ledgerhost

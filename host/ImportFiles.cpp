@@ -1,0 +1,247 @@
+#include "ImportFiles.h"
+
+#include <freexl.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace ledgerhost {
+
+namespace {
+
+[[noreturn]] void fail(const std::string& fileName, const std::string& reason) {
+    throw FileReadError("无法读取文件 " + fileName + "：" + reason);
+}
+
+std::string errnoReason(int err) {
+    switch (err) {
+        case ENOENT:
+        case ENOTDIR:
+            return "文件不存在";
+        case EACCES:
+        case EPERM:
+            return "没有读取权限";
+        case EISDIR:
+            return "这是一个文件夹，不是文件";
+        default:
+            return std::string("读取出错（") + std::strerror(err) + "）";
+    }
+}
+
+std::string freexlReason(int code) {
+    switch (code) {
+        case FREEXL_FILE_NOT_FOUND:
+            return "文件不存在或无法打开";
+        case FREEXL_INSUFFICIENT_MEMORY:
+            return "内存不足";
+        case FREEXL_INVALID_CFBF_HEADER:
+        case FREEXL_CFBF_INVALID_SIGNATURE:
+            return "不是Excel 97-2003工作簿（.xls）";
+        case FREEXL_CFBF_READ_ERROR:
+        case FREEXL_CFBF_SEEK_ERROR:
+            return "文件不完整";
+        case FREEXL_CFBF_INVALID_SECTOR_SIZE:
+        case FREEXL_CFBF_EMPTY_FAT_CHAIN:
+        case FREEXL_CFBF_ILLEGAL_FAT_ENTRY:
+        case FREEXL_INVALID_MINI_STREAM:
+        case FREEXL_CFBF_ILLEGAL_MINI_FAT_ENTRY:
+        case FREEXL_CRAFTED_FILE:
+            return "文件已损坏";
+        case FREEXL_BIFF_INVALID_BOF:
+        case FREEXL_BIFF_INVALID_SST:
+        case FREEXL_BIFF_ILLEGAL_SST_INDEX:
+        case FREEXL_ILLEGAL_RK_VALUE:
+            return "工作簿内容已损坏";
+        case FREEXL_BIFF_WORKBOOK_NOT_FOUND:
+            return "文件中没有工作簿";
+        case FREEXL_BIFF_ILLEGAL_SHEET_INDEX:
+            return "工作簿中没有工作表";
+        case FREEXL_INVALID_CHARACTER:
+        case FREEXL_UNSUPPORTED_CHARSET:
+            return "工作簿的字符集无法识别";
+        default:
+            return "无法识别的错误（代码 " + std::to_string(code) + "）";
+    }
+}
+
+std::uint32_t le16(const unsigned char* p) {
+    return p[0] | (p[1] << 8);
+}
+std::uint32_t le32(const unsigned char* p) {
+    return le16(p) | (le16(p + 2) << 16);
+}
+
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// Reads `size` bytes at `offset`; false when the file is shorter.
+bool readAt(std::FILE* f, std::uint64_t offset, unsigned char* buf, std::size_t size) {
+    return std::fseek(f, static_cast<long>(offset), SEEK_SET) == 0 &&
+           std::fread(buf, 1, size, f) == size;
+}
+
+// The workbook reader copies each directory entry of the compound file and
+// converts its name using the length stored in the entry, without checking it
+// against the 64-byte name field; a damaged length makes it read far past the
+// entry. Such a file is refused here. The directory is followed through the FAT
+// sectors the header lists; anything else wrong with the container is left to
+// the reader, which reports it.
+bool directoryNamesFit(std::FILE* f) {
+    unsigned char h[512];
+    if (!readAt(f, 0, h, sizeof h)) return true;
+    const std::uint32_t shift = le16(h + 30);
+    if (shift != 9 && shift != 12) return true;
+    const std::uint32_t sectorSize = 1u << shift, perSector = sectorSize / 4;
+    if (std::fseek(f, 0, SEEK_END) != 0) return true;
+    const std::uint64_t sectors = static_cast<std::uint64_t>(std::ftell(f)) / sectorSize;
+    auto nextSector = [&](std::uint32_t sector) -> std::uint64_t {
+        const std::uint32_t fatIndex = sector / perSector;
+        if (fatIndex >= 109) return UINT64_MAX;
+        const std::uint32_t fatSector = le32(h + 76 + 4 * fatIndex);
+        unsigned char entry[4];
+        if (!readAt(f, (std::uint64_t{fatSector} + 1) * sectorSize + 4 * (sector % perSector),
+                    entry, 4))
+            return UINT64_MAX;
+        return le32(entry);
+    };
+    std::uint64_t sector = le32(h + 48);
+    std::vector<unsigned char> buf(sectorSize);
+    for (std::uint64_t seen = 0; sector < sectors && seen <= sectors; ++seen) {
+        if (!readAt(f, (sector + 1) * sectorSize, buf.data(), sectorSize)) break;
+        for (std::uint32_t e = 0; e < sectorSize; e += 128)
+            if (le16(&buf[e + 64]) > 64) return false;
+        sector = nextSector(static_cast<std::uint32_t>(sector));
+    }
+    return true;
+}
+
+// Looks at the file before the workbook reader does, so that a missing file, a
+// folder or a file of another kind gets a plain reason, and a damaged file
+// that would trip the reader is refused.
+void checkWorkbookFile(const std::string& fileName) {
+    File f(std::fopen(fileName.c_str(), "rb"), &std::fclose);
+    if (!f) fail(fileName, errnoReason(errno));
+    unsigned char head[8] = {};
+    std::size_t n = std::fread(head, 1, sizeof head, f.get());
+    if (std::ferror(f.get())) fail(fileName, errnoReason(errno));
+    if (n == sizeof head && std::memcmp(head, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0) {
+        if (!directoryNamesFit(f.get())) fail(fileName, freexlReason(FREEXL_CRAFTED_FILE));
+        return;
+    }
+    if (n >= 4 && std::memcmp(head, "PK\x03\x04", 4) == 0)
+        fail(fileName,
+             "这是Excel 2007及以后版本的工作簿（.xlsx），请另存为Excel "
+             "97-2003工作簿（.xls）后再导入");
+    fail(fileName, freexlReason(FREEXL_INVALID_CFBF_HEADER));
+}
+
+}  // namespace
+
+std::string readFileBytes(const std::string& fileName) {
+    if (fileName.empty()) throw FileReadError("没有指定要读取的文件");
+    File f(std::fopen(fileName.c_str(), "rb"), &std::fclose);
+    if (!f) fail(fileName, errnoReason(errno));
+    std::string bytes;
+    char buf[65536];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) bytes.append(buf, n);
+    // A folder opens but does not read (EISDIR).
+    if (std::ferror(f.get())) fail(fileName, errnoReason(errno));
+    return bytes;
+}
+
+std::string numberText(double v) {
+    if (v == 0) return "0";  // also for -0
+    if (std::isnan(v)) return "nan";
+    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+    // Shortest round-trip digits in plain notation; a whole number comes out
+    // without a decimal point. The widest (the smallest subnormal) is about 330
+    // characters.
+    char buf[400];
+    auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+    return std::string(buf, res.ptr);
+}
+
+XlsWorkbook::XlsWorkbook(const std::string& fileName) : fileName_(fileName) {
+    if (fileName.empty()) throw FileReadError("没有指定要读取的文件");
+    checkWorkbookFile(fileName);
+    int rc = freexl_open(fileName.c_str(), &handle_);
+    if (rc == FREEXL_NULL_HANDLE || rc == FREEXL_INVALID_HANDLE || rc == FREEXL_NULL_ARGUMENT) {
+        close();
+        throw FileReadError("无法读取文件 " + fileName + "：工作簿读取程序无法启动", true);
+    }
+    if (rc != FREEXL_OK) failWith(freexlReason(rc));
+    unsigned int info = 0;
+    if (freexl_get_info(handle_, FREEXL_BIFF_PASSWORD, &info) == FREEXL_OK &&
+        info == FREEXL_BIFF_OBFUSCATED)
+        failWith("文件设有密码保护");
+    if (freexl_get_info(handle_, FREEXL_BIFF_DATEMODE, &info) == FREEXL_OK)
+        date1904_ = info == FREEXL_BIFF_DATEMODE_1904;
+    if (freexl_get_info(handle_, FREEXL_BIFF_SHEET_COUNT, &info) != FREEXL_OK || info == 0)
+        failWith(freexlReason(FREEXL_BIFF_ILLEGAL_SHEET_INDEX));
+    rc = freexl_select_active_worksheet(handle_, 0);
+    if (rc != FREEXL_OK) failWith(freexlReason(rc));
+    unsigned int rows = 0;
+    unsigned short cols = 0;
+    rc = freexl_worksheet_dimensions(handle_, &rows, &cols);
+    if (rc != FREEXL_OK) failWith(freexlReason(rc));
+    rows_ = rows;
+    cols_ = cols;
+}
+
+XlsWorkbook::~XlsWorkbook() {
+    close();
+}
+
+void XlsWorkbook::failWith(const std::string& reason) {
+    close();
+    fail(fileName_, reason);
+}
+
+void XlsWorkbook::close() {
+    // freexl_open leaves a handle to release even when it fails.
+    if (handle_) freexl_close(handle_);
+    handle_ = nullptr;
+}
+
+SheetCell XlsWorkbook::cell(std::int64_t row, int col) const {
+    SheetCell out;
+    if (row < 0 || row >= rows_ || col < 0 || col >= cols_) return out;
+    FreeXL_CellValue v;
+    int rc = freexl_get_cell_value(handle_, static_cast<unsigned int>(row),
+                                   static_cast<unsigned short>(col), &v);
+    if (rc == FREEXL_ILLEGAL_CELL_ROW_COL) return out;
+    if (rc != FREEXL_OK) fail(fileName_, freexlReason(rc));
+    switch (v.type) {
+        case FREEXL_CELL_INT:
+            out.number = v.value.int_value;
+            out.text = std::to_string(v.value.int_value);
+            break;
+        case FREEXL_CELL_DOUBLE:
+            out.number = v.value.double_value;
+            out.text = numberText(v.value.double_value);
+            break;
+        case FREEXL_CELL_TEXT:
+        case FREEXL_CELL_SST_TEXT:
+        case FREEXL_CELL_DATE:
+        case FREEXL_CELL_DATETIME:
+        case FREEXL_CELL_TIME:
+            if (v.value.text_value) out.text = v.value.text_value;
+            break;
+        default:
+            break;
+    }
+    return out;
+}
+
+std::optional<std::string> XlsWorkbook::cellText(std::int64_t row, int col) const {
+    SheetCell c = cell(row, col);
+    if (c.text.empty()) return std::nullopt;
+    return std::move(c.text);
+}
+
+}  // namespace ledgerhost

@@ -1,0 +1,81 @@
+#pragma once
+
+// What the file readers of the host and of the plug-in share: reading a file
+// whole with a plain reason when it cannot be read, the first worksheet of an
+// Excel 97-2003 workbook (.xls) and the text forms of workbook cells.
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "LhApi.h"
+
+namespace ledgerhost {
+
+// A file that cannot be read. The message is the one the user sees; it names
+// the file and the reason: "无法读取文件 <name>：<reason>".
+class LH_API FileReadError : public std::runtime_error {
+  public:
+    explicit FileReadError(const std::string& message, bool readerMissing = false)
+        : std::runtime_error(message), ReaderMissing(readerMissing) {}
+    // The workbook reader could not be started at all: not the file's fault.
+    bool ReaderMissing = false;
+};
+
+// The whole file as bytes. An empty name, a missing file, a folder or a file
+// without read permission throws FileReadError.
+LH_API std::string readFileBytes(const std::string& fileName);
+
+// A number as the readers show it: whole numbers without a decimal point
+// ("12", "100000000000000000000"), others in the shortest decimal form that
+// reads back to the same double, never in exponent form ("0.1",
+// "0.0000001"); zero is "0"; non-finite values "nan", "inf", "-inf".
+LH_API std::string numberText(double v);
+
+// One worksheet cell: its text, and its value when the workbook stores a
+// number (the text is then numberText of it). Dates with a date format come as
+// text ("YYYY-MM-DD", "YYYY-MM-DD HH:MM:SS", "HH:MM:SS"); booleans as the
+// numbers 1 and 0.
+struct LH_API SheetCell {
+    std::string text;
+    std::optional<double> number;
+    bool empty() const { return text.empty() && !number; }
+};
+
+// The first worksheet of an .xls workbook (BIFF5 or BIFF8), open for reading.
+// Opening checks the file first, so that a missing file, a folder, a file of
+// another kind (an .xlsx workbook is named as such), a password-protected or
+// a damaged workbook gives a FileReadError with a plain reason rather than
+// tripping the workbook reader.
+class LH_API XlsWorkbook {
+  public:
+    explicit XlsWorkbook(const std::string& fileName);
+    ~XlsWorkbook();
+    XlsWorkbook(const XlsWorkbook&) = delete;
+    XlsWorkbook& operator=(const XlsWorkbook&) = delete;
+
+    // The worksheet's extent as the workbook records it.
+    std::uint32_t rows() const { return rows_; }
+    std::uint16_t cols() const { return cols_; }
+    // True when the workbook counts its date numbers from 1904 (Macintosh).
+    bool date1904() const { return date1904_; }
+
+    // The cell at a 0-based row and column; empty outside the sheet. A cell
+    // the reader cannot decode throws FileReadError.
+    SheetCell cell(std::int64_t row, int col) const;
+    // Its text; nothing when the cell is empty or holds empty text.
+    std::optional<std::string> cellText(std::int64_t row, int col) const;
+
+  private:
+    [[noreturn]] void failWith(const std::string& reason);
+    void close();
+
+    std::string fileName_;
+    const void* handle_ = nullptr;
+    std::uint32_t rows_ = 0;
+    std::uint16_t cols_ = 0;
+    bool date1904_ = false;
+};
+
+}  // namespace ledgerhost

@@ -1,0 +1,60 @@
+#include "untColumnMapingForm.h"
+
+#include <QShowEvent>
+
+#include "Seams.h"
+#include "ui_FrmColumnMaping.h"
+
+using namespace ledgerhost;
+
+TfrmColumnMaping::TfrmColumnMaping(QWidget* owner)
+    : QDialog(owner), ui_(std::make_unique<Ui::FrmColumnMaping>()) {
+    ui_->setupUi(this);
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    lblColumn = ui_->lblColumn;
+    cmbColumn = ui_->cmbColumn;
+    btnOk = ui_->btnOk;
+    btnCancel = ui_->btnCancel;
+    connect(btnOk, &QPushButton::clicked, this, &TfrmColumnMaping::btnOkClick);
+    connect(btnCancel, &QPushButton::clicked, this, &TfrmColumnMaping::btnCancelClick);
+}
+
+TfrmColumnMaping::~TfrmColumnMaping() = default;
+
+void TfrmColumnMaping::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    if (!e->spontaneous()) FormShow();
+}
+
+// Offers the file's columns with the current one selected; when the current
+// one is not among them (or there is none), nothing is selected.
+void TfrmColumnMaping::FormShow() {
+    cmbColumn->clear();
+    int selected = -1;
+    if (FileColumns) {
+        for (std::size_t i = 0; i < FileColumns->size(); ++i) {
+            const std::string& c = (*FileColumns)[i];
+            cmbColumn->addItem(QString::fromStdString(c));
+            if (c == FileColumn) selected = static_cast<int>(i);
+        }
+    }
+    cmbColumn->setCurrentIndex(selected);
+    lblColumn->setText(QString::fromStdString(FieldCaption));
+}
+
+void TfrmColumnMaping::btnOkClick() {
+    if (cmbColumn->currentIndex() < 0) {
+        MessageBoxA(this, "请选择映射字段。", "提示", MB_ICONWARNING);
+        return;
+    }
+    FileColumn = cmbColumn->currentText().toStdString();
+    done(mrOk);
+}
+
+void TfrmColumnMaping::btnCancelClick() {
+    done(mrCancel);
+}
+
+void TfrmColumnMaping::reject() {
+    done(mrCancel);
+}

@@ -1,0 +1,183 @@
+#include "untImportWizardForm.h"
+
+#include <QFileInfo>
+#include <QHeaderView>
+
+#include "ui_FrmImportWizard.h"
+#include "untColumnMapingForm.h"
+
+using namespace ledgerhost;
+
+namespace {
+
+const char* const kCaption = "提示";
+
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+}  // namespace
+
+const char* const TfrmImportWizard::WizardHints[2] = {
+    "选择文件，选择要导入的数据文件\r\n"
+    "注意：Excel文件第一行为列说明，文本文件以半角逗号为分隔符。",
+    "映射字段，设置文件和数据字段之间的映射关系。",
+};
+
+TfrmImportWizard::TfrmImportWizard(QWidget* owner)
+    : QDialog(owner), ui_(std::make_unique<Ui::FrmImportWizard>()) {
+    ui_->setupUi(this);
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    mmoWizard = ui_->mmoWizard;
+    grpbWizard = ui_->grpbWizard;
+    pgcWizard = ui_->pgcWizard;
+    TabSheet4 = ui_->TabSheet4;
+    TabSheet5 = ui_->TabSheet5;
+    edtFile = ui_->edtFile;
+    btnLoad = ui_->btnLoad;
+    lstvMaping = ui_->lstvMaping;
+    btnMaping = ui_->btnMaping;
+    btnClear = ui_->btnClear;
+    btnPrev = ui_->btnPrev;
+    btnNext = ui_->btnNext;
+    btnClose = ui_->btnClose;
+
+    // The hint: green text on the face colour, like a caption rather than an edit.
+    QPalette p = mmoWizard->palette();
+    p.setColor(QPalette::Base, palette().color(QPalette::Window));
+    p.setColor(QPalette::Text, QColor(0, 128, 0));
+    mmoWizard->setPalette(p);
+    lstvMaping->header()->setSectionResizeMode(QHeaderView::Fixed);
+    lstvMaping->header()->setSectionsMovable(false);
+    lstvMaping->setColumnWidth(0, 200);
+    lstvMaping->setColumnWidth(1, 200);
+
+    odlgImport.filter = QStringLiteral(
+        "Excel文件(*.xls)|*.xls|Excel 2007文件(*.xlsx)|*.xlsx|文本文件(*.csv;*.txt)|*.csv;*.txt|"
+        "所有文件(*.*)|*.*");
+    odlgImport.defaultExt = QStringLiteral("xls");
+
+    connect(btnLoad, &QPushButton::clicked, this, &TfrmImportWizard::btnLoadClick);
+    connect(btnPrev, &QPushButton::clicked, this, &TfrmImportWizard::btnPrevClick);
+    connect(btnNext, &QPushButton::clicked, this, &TfrmImportWizard::btnNextClick);
+    connect(btnClose, &QPushButton::clicked, this, &TfrmImportWizard::btnCloseClick);
+    connect(btnMaping, &QPushButton::clicked, this, &TfrmImportWizard::btnMapingClick);
+    connect(btnClear, &QPushButton::clicked, this, &TfrmImportWizard::btnClearClick);
+    connect(lstvMaping, &QTreeWidget::itemDoubleClicked, this, &TfrmImportWizard::btnMapingClick);
+    FormCreate();
+}
+
+TfrmImportWizard::~TfrmImportWizard() = default;
+
+void TfrmImportWizard::FormCreate() {
+    pgcWizard->tabBar()->hide();
+    ShowPage(0);
+}
+
+std::string TfrmImportWizard::fileName() const {
+    QString s = edtFile->text();
+    qsizetype b = 0, e = s.size();
+    while (b < e && s[b].unicode() <= ' ') ++b;
+    while (e > b && s[e - 1].unicode() <= ' ') --e;
+    return s.mid(b, e - b).toStdString();
+}
+
+QTreeWidgetItem* TfrmImportWizard::selectedRow() const {
+    const auto rows = lstvMaping->selectedItems();
+    return rows.isEmpty() ? nullptr : rows.front();
+}
+
+void TfrmImportWizard::ShowPage(int index) {
+    pgcWizard->setCurrentIndex(index);
+    grpbWizard->setTitle(pgcWizard->tabText(index));
+    mmoWizard->setPlainText(q(WizardHints[index]));
+    btnPrev->setEnabled(index > 0);
+    btnNext->setText(index == pgcWizard->count() - 1 ? QStringLiteral("完成(&F)")
+                                                     : QStringLiteral("下一步(&N)"));
+    ProcessMessages();
+    // The file is read afresh every time the mapping page is entered.
+    if (index == 1 && Convert) {
+        Convert->SetFileName(fileName());
+        RefreshMapingList();
+    }
+}
+
+void TfrmImportWizard::RefreshMapingList() {
+    lstvMaping->clear();
+    if (!Convert) return;
+    for (const TColumnMap& m : Convert->ColumnMaps)
+        new QTreeWidgetItem(lstvMaping, {q(m.FieldCaption), q(m.FileColumn)});
+}
+
+bool TfrmImportWizard::CheckPage() {
+    if (pgcWizard->currentIndex() != 0) return true;
+    QFileInfo file(QString::fromStdString(fileName()));
+    if (fileName().empty() || !file.exists() || !file.isFile()) {
+        MessageBoxA(this, "文件不存在", kCaption, MB_ICONWARNING);
+        edtFile->setFocus();
+        return false;
+    }
+    return true;
+}
+
+void TfrmImportWizard::btnLoadClick() {
+    if (auto chosen = OpenFileDialog(this, odlgImport)) edtFile->setText(*chosen);
+}
+
+void TfrmImportWizard::btnPrevClick() {
+    if (pgcWizard->currentIndex() > 0) ShowPage(pgcWizard->currentIndex() - 1);
+}
+
+void TfrmImportWizard::btnNextClick() {
+    if (!CheckPage()) return;
+    try {
+        const int current = pgcWizard->currentIndex();
+        if (current < pgcWizard->count() - 1) {
+            ShowPage(current + 1);
+            return;
+        }
+        if (MessageBoxA(this, "导入数据可能造成重复、或者覆盖原来数据，确实要导入吗？", kCaption,
+                        MB_ICONQUESTION | MB_YESNO) != IDYES)
+            return;
+        if (Convert) Convert->ImportData();
+        done(mrOk);
+    } catch (const std::exception& e) {
+        MessageBoxA(this, std::string("导入数据出错。错误信息：") + e.what(), kCaption,
+                    MB_ICONERROR);
+    }
+}
+
+void TfrmImportWizard::btnCloseClick() {
+    done(mrCancel);
+}
+
+void TfrmImportWizard::reject() {
+    done(mrCancel);
+}
+
+void TfrmImportWizard::btnMapingClick() {
+    QTreeWidgetItem* row = selectedRow();
+    if (!row) {
+        MessageBoxA(this, "请选择一个字段。", kCaption, MB_ICONQUESTION | MB_OK);
+        return;
+    }
+    if (!Convert) return;
+    const int index = lstvMaping->indexOfTopLevelItem(row);
+    TfrmColumnMaping picker(this);
+    picker.FileColumns = &Convert->GetFileColumnCaptions();
+    picker.FieldCaption = row->text(0).toStdString();
+    picker.FileColumn = row->text(1).toStdString();
+    if (ShowModal(picker) != mrOk) return;
+    row->setText(1, q(picker.FileColumn));
+    if (index >= 0 && index < static_cast<int>(Convert->ColumnMaps.size()))
+        Convert->ColumnMaps[static_cast<std::size_t>(index)].FileColumn = picker.FileColumn;
+}
+
+void TfrmImportWizard::btnClearClick() {
+    QTreeWidgetItem* row = selectedRow();
+    if (!row || row->text(1).isEmpty() || !Convert) return;
+    const int index = lstvMaping->indexOfTopLevelItem(row);
+    if (index >= 0 && index < static_cast<int>(Convert->ColumnMaps.size()))
+        Convert->ColumnMaps[static_cast<std::size_t>(index)].FileColumn.clear();
+    row->setText(1, QString());
+}
