@@ -10,6 +10,7 @@
 #include "Codec.h"
 #include "Records.h"
 #include "Store.h"
+#include "XlsWriter.h"
 
 using namespace ledgerhost;
 
@@ -257,11 +258,66 @@ std::vector<std::string> writeDemoStatements(const std::string& folder, const QD
                 std::to_string(n) + "^转账^人民币^" + l.what + "^" + l.credit + "^" + l.debit +
                 "\r\n";
     }
-    QFile f(name);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
-    std::string gbk = ledgerhost::utf8ToGbk(text);
-    f.write(gbk.data(), static_cast<qint64>(gbk.size()));
-    return {name.toStdString()};
+    std::vector<std::string> written;
+    auto save = [&](const QString& path, const std::string& bytes) {
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+            f.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
+                static_cast<qint64>(bytes.size()))
+            written.push_back(path.toStdString());
+    };
+    save(name, ledgerhost::utf8ToGbk(text));
+
+    // A CCB statement workbook: nine header rows, then one row per transaction
+    // from row 10, columns A to M; each row names its own account (number in
+    // L, name in M). One row names an account the book set does not have.
+    std::vector<xlswriter::Cell> cells;
+    auto put = [&](int row, int col, const std::string& utf8) {
+        if (!utf8.empty())
+            cells.push_back({static_cast<std::uint16_t>(row - 1), static_cast<std::uint16_t>(col),
+                             ledgerhost::utf8ToGbk(utf8)});
+    };
+    put(1, 0, "中国建设银行 单位账户交易明细");
+    put(3, 0, "客户名称：演示总公司");
+    put(4, 0, "起始日期：" + first.toString("yyyy/MM/dd").toStdString());
+    put(5, 0, "终止日期：" + today.toString("yyyy/MM/dd").toStdString());
+    const char* const heads[] = {"交易日期",   "交易时间", "凭证种类", "凭证号",   "贷方发生额",
+                                 "借方发生额", "余额",     "对方账号", "对方户名", "摘要",
+                                 "备注",       "账号",     "账户名称"};
+    for (int c = 0; c < 13; ++c) put(9, c, heads[c]);
+    struct Row {
+        int day;
+        const char *credit, *debit, *what, *number, *name;
+    };
+    const Row rows[] = {
+        {1, "8,000.00", "0.00", "5010001-收到货款", "4367420010203040506", "建设银行一般户"},
+        {2, "", "1,250.00", "支付水电费", "4367420010203040506", "建设银行一般户"},
+        {3, "", "36.50", "-银行手续费", "", "工商银行基本户"},
+        {4, "3,600.00", "", "收到货款", "6200000000000009", "外单位账户"},
+        {6, "", "18,400.00", "5010002-支付货款", "4367420010203040506", "建设银行一般户"},
+    };
+    int r = 10;
+    for (const Row& row : rows) {
+        QDate d = first.addDays(std::min(row.day, today.day()) - 1);
+        put(r, 0, d.toString("yyyy/MM/dd").toStdString());
+        put(r, 1, "09:3" + std::to_string(r % 10) + ":00");
+        put(r, 2, "转账");
+        put(r, 3, std::to_string(880000 + r));
+        put(r, 4, row.credit);
+        put(r, 5, row.debit);
+        put(r, 6, "—");
+        put(r, 7, "6217000000" + std::to_string(r));
+        put(r, 8, "对方户名" + std::to_string(r));
+        put(r, 9, row.what);
+        put(r, 10, "—");
+        put(r, 11, row.number);
+        put(r, 12, row.name);
+        ++r;
+    }
+    save(QStringLiteral("%1/建行对账单-%2.xls")
+             .arg(QString::fromStdString(folder), first.toString("yyyyMM")),
+         xlswriter::workbook(cells));
+    return written;
 }
 
 }  // namespace demo

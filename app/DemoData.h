@@ -12,8 +12,8 @@ namespace demo {
 void createDemoDatabase(const std::string& path, const QDate& today);
 
 // Writes sample bank statements for the demo company into `folder`: an ICBC
-// statement text file (GBK) of account 6222020200112345678 for the month of
-// `today`. Answers the files written.
+// statement text file (GBK) of account 6222020200112345678 and a CCB statement
+// workbook (.xls) for the month of `today`. Answers the files written.
 std::vector<std::string> writeDemoStatements(const std::string& folder, const QDate& today);
 
 }  // namespace demo

@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -321,7 +320,6 @@ TEST_F(ReaderExcel, BadFilesAndSettingsGiveClearErrors) {
         EXPECT_NE(msg.find("无法读取文件 " + c.path + "："), std::string::npos)
             << c.name << ": " << msg;
         EXPECT_NE(msg.find(c.reason), std::string::npos) << c.name << ": " << msg;
-        std::cerr << msg << "\n";
         EXPECT_EQ(r.Data, (Rows{{"kept"}})) << c.name;
     }
     for (std::int32_t bad : {0, -1}) {
@@ -340,7 +338,6 @@ TEST_F(ReaderExcel, TruncatedWorkbook) {
     TExcelToArray r(half);
     r.StartRow = 1;
     std::string msg = errorOf([&] { r.LoadArray(); });
-    std::cerr << msg << "\n";
     EXPECT_NE(msg.find("无法读取文件 " + half + "："), std::string::npos) << msg;
 }
 
