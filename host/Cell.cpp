@@ -27,7 +27,7 @@ void SheetModel::setRowCount(int n) {
         beginResetModel();
         rows_ = rows;
         cells_.resize(static_cast<std::size_t>(rows_) * cols_);
-        cells_.shrink_to_fit();
+        scheduleTrim();
         std::erase_if(spans, [&](const CellSpan& s) { return s.row > rows_; });
         endResetModel();
     } else {
@@ -45,7 +45,8 @@ void SheetModel::setColCount(int n) {
     std::vector<CellData> fresh(static_cast<std::size_t>(rows_) * cols);
     for (int r = 0; r < rows_; ++r)
         for (int c = 0; c < std::min(cols, cols_); ++c)
-            fresh[static_cast<std::size_t>(r) * cols + c] = std::move(cells_[static_cast<std::size_t>(r) * cols_ + c]);
+            fresh[static_cast<std::size_t>(r) * cols + c] =
+                std::move(cells_[static_cast<std::size_t>(r) * cols_ + c]);
     cells_ = std::move(fresh);
     cols_ = cols;
     endResetModel();
@@ -82,8 +83,27 @@ void SheetModel::touch() {
         Qt::QueuedConnection);
 }
 
-int SheetModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
-int SheetModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : cols_; }
+// A grid is usually emptied only to be filled again in the same event (the
+// journal's RebuildGrid): the storage is kept for that, and given back once the
+// event is done if the sheet stayed much smaller than it.
+void SheetModel::scheduleTrim() {
+    if (trimPending_) return;
+    trimPending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            trimPending_ = false;
+            if (cells_.capacity() > 2 * cells_.size() + 4096) cells_.shrink_to_fit();
+        },
+        Qt::QueuedConnection);
+}
+
+int SheetModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : rows_;
+}
+int SheetModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : cols_;
+}
 
 QVariant SheetModel::data(const QModelIndex& index, int role) const {
     const CellData* c = cellAt(index.column() + 1, index.row() + 1);
@@ -93,7 +113,8 @@ QVariant SheetModel::data(const QModelIndex& index, int role) const {
             return formatCellNumber(*c);
         case Qt::TextAlignmentRole:
             if (index.row() + 1 == titleRow) return int(Qt::AlignCenter);
-            return int((c->isNumber || c->numType == 1 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+            return int((c->isNumber || c->numType == 1 ? Qt::AlignRight : Qt::AlignLeft) |
+                       Qt::AlignVCenter);
         case Qt::FontRole:
             if (index.row() + 1 == titleRow) return titleFont;
             return {};
@@ -128,9 +149,15 @@ void TCell::SetRows(int rows, int) {
     if (model_->rowCount() < before) clearSpans();
 }
 
-int TCell::GetRows(int) const { return model_->sheetRows(); }
-void TCell::SetCols(int cols, int) { model_->setColCount(cols); }
-int TCell::GetCols(int) const { return model_->sheetCols(); }
+int TCell::GetRows(int) const {
+    return model_->sheetRows();
+}
+void TCell::SetCols(int cols, int) {
+    model_->setColCount(cols);
+}
+int TCell::GetCols(int) const {
+    return model_->sheetCols();
+}
 
 void TCell::S(int col, int row, const QString& text) {
     CellData& c = model_->cell(col, row);
@@ -163,9 +190,15 @@ void TCell::MergeCells(int col1, int row1, int col2, int row2) {
     setSpan(row1 - 1, col1 - 1, row2 - row1 + 1, col2 - col1 + 1);
 }
 
-void TCell::SetCellNumType(int col, int row, int, int type) { model_->cell(col, row).numType = static_cast<std::uint8_t>(type); }
-void TCell::SetCellHideZero(int col, int row, int, int hide) { model_->cell(col, row).hideZero = hide != 0; }
-void TCell::SetCellSeparator(int col, int row, int, int style) { model_->cell(col, row).separator = static_cast<std::uint8_t>(style); }
+void TCell::SetCellNumType(int col, int row, int, int type) {
+    model_->cell(col, row).numType = static_cast<std::uint8_t>(type);
+}
+void TCell::SetCellHideZero(int col, int row, int, int hide) {
+    model_->cell(col, row).hideZero = hide != 0;
+}
+void TCell::SetCellSeparator(int col, int row, int, int style) {
+    model_->cell(col, row).separator = static_cast<std::uint8_t>(style);
+}
 
 int TCell::GetCurrentRow() const {
     QModelIndex i = currentIndex();

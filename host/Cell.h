@@ -31,7 +31,7 @@ struct LH_API CellSpan {
 // many rows costs little more than its text.
 class LH_API SheetModel final : public QAbstractTableModel {
     Q_OBJECT
-public:
+  public:
     explicit SheetModel(QObject* parent = nullptr);
 
     // Row and column counts include the grid's heading row and column 0, so a
@@ -55,18 +55,20 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation o, int role) const override;
 
-private:
+  private:
     int rows_ = 0;  // sheet rows 1..rows_
     int cols_ = 12;
     std::vector<CellData> cells_;
     bool touchPending_ = false;
+    bool trimPending_ = false;
+    void scheduleTrim();
 };
 
 // The spreadsheet grid of the base report form, with the operations the
 // journal window uses. A QTableView over SheetModel: no widget per cell.
 class LH_API TCell final : public QTableView {
     Q_OBJECT
-public:
+  public:
     explicit TCell(QWidget* parent = nullptr);
 
     void SetRows(int rows, int sheet = 0);
@@ -91,7 +93,7 @@ public:
     const std::vector<CellSpan>& Spans() const { return model_->spans; }
     SheetModel* sheet() const { return model_; }
 
-private:
+  private:
     SheetModel* model_;
 };
 

@@ -278,6 +278,20 @@ bool guarded(TCaGlide& row, Fn&& fn) {
 
 // ---- TCaGlide ----
 
+namespace {
+
+// Runs fn on the counterpart units: those the host's factory read once per
+// session (every grid row asks for its counterpart's code), or a fresh read
+// where no factory is bound.
+template <class Fn>
+auto withCounterparts(Fn fn) {
+    if (BasisManageFactory) return fn(*BasisManageFactory->GetBaseInfoManage(kCurrents));
+    TCurrentManage m;
+    return fn(m);
+}
+
+}  // namespace
+
 // A new row belongs to the current book set until told otherwise.
 TCaGlide::TCaGlide(std::string tableName) : tableName_(std::move(tableName)) {
     if (BookManage && BookManage->BookSet) SetCode = BookManage->BookSet->Code;
@@ -287,8 +301,7 @@ void TCaGlide::SetCRCode(const std::string& code) {
     CR_Code = code;
     CR_Name.clear();
     if (!code.empty() && DBManage) {
-        TCurrentManage m;
-        CR_Name = m.GetDisplayName(code, 0);
+        CR_Name = withCounterparts([&](TBaseInfoManage& m) { return m.GetDisplayName(code, 0); });
     }
 }
 
@@ -308,9 +321,10 @@ std::string TCaGlide::GetDateOrNo() {
 
 std::string TCaGlide::getEncode() const {
     if (CR_Code.empty() || !DBManage) return {};
-    TCurrentManage m;
-    TBaseInfoItem* i = m.GetOfInCode(CR_Code);
-    return i ? i->Code : std::string();
+    return withCounterparts([&](TBaseInfoManage& m) {
+        TBaseInfoItem* i = m.GetOfInCode(CR_Code);
+        return i ? i->Code : std::string();
+    });
 }
 
 bool TCaGlide::Insert(bool) {
@@ -561,6 +575,7 @@ void TCaGlideMng::Load() {
     };
     if (!q.SetCode.empty()) addScope("t.set_code = ?", q.SetCode);
     if (!q.AS_Code.empty()) addScope("t.as_code = ?", q.AS_Code);
+    const std::string rowScope = scope;  // the same without the account's kind
     if (SubjectKind != 0) scope += " AND a.kind = " + std::to_string(SubjectKind);
 
     // Conditions that decide which rows are shown.
@@ -687,9 +702,8 @@ void TCaGlideMng::Load() {
     std::string sql =
         "SELECT t.id, t.set_code, t.as_code, t.create_date, t.date_or_no, t.summary, t.deb_cents, "
         "t.cre_cents, t.pay_code, t.pm_code, t.cr_code, t.dp_code, t.remark, t.apply_user, "
-        "t.voucher_id, t.voucher_class, t.voucher_no, t.glide_flag, t.voucher_line_id, "
-        "a.set_code || char(31) || a.as_code, (" +
-        match + ")" + fromAny + "WHERE " + scope;
+        "t.voucher_id, t.voucher_class, t.voucher_no, t.glide_flag, t.voucher_line_id, (" +
+        match + ") FROM " + table + " t WHERE " + rowScope;
     std::vector<std::string> dateArgs;
     if (!q.BCreateDate.empty()) {
         sql += " AND t.create_date >= ?";
@@ -701,7 +715,9 @@ void TCaGlideMng::Load() {
     }
     std::string order =
         OrderItemMng ? OrderItemMng->orderByTerms() : "t.create_date, t.date_or_no, t.id";
-    sql += " ORDER BY substr(t.create_date, 1, 7), " + order;
+    // Months stay together whatever the keys; when the date leads they already do.
+    bool dateFirst = order.rfind("t.create_date,", 0) == 0;
+    sql += " ORDER BY " + (dateFirst ? order : "substr(t.create_date, 1, 7), " + order);
     Stmt s = db.prepare(sql);
     {
         int i = 1;
@@ -740,9 +756,44 @@ void TCaGlideMng::Load() {
         rows_.push_back(summaryRow(kYearTotal, last, ytdDeb, ytdCre));
     };
 
+    // Each row's account is its book set's own, else its managing book set's;
+    // found here rather than by a join per row. Rows of one account follow
+    // each other, so the last answer is kept.
+    std::unordered_map<std::string, std::int32_t> kinds;
+    {
+        Stmt a = db.prepare("SELECT set_code || char(31) || as_code, kind FROM bank_accounts");
+        while (a.step()) kinds.emplace(a.text(0), a.i32(1));
+    }
+    std::unordered_map<std::string, std::string> managingSet;
+    {
+        Stmt b = db.prepare("SELECT code, manage_set_code FROM book_sets");
+        while (b.step()) managingSet.emplace(b.text(0), b.text(1));
+    }
+    std::string lastSet, lastAs;
+    std::int64_t* accountBalance = nullptr;  // nothing: the row is out of scope
+    auto resolve = [&](const std::string& set, const std::string& as) {
+        lastSet = set;
+        lastAs = as;
+        accountBalance = nullptr;
+        std::string key = set + '\x1f' + as;
+        auto k = kinds.find(key);
+        if (k == kinds.end()) {
+            auto ms = managingSet.find(set);
+            if (ms == managingSet.end()) return;
+            key = ms->second + '\x1f' + as;
+            k = kinds.find(key);
+            if (k == kinds.end()) return;
+        }
+        if (SubjectKind != 0 && k->second != SubjectKind) return;
+        accountBalance = &balance[key];
+    };
+
     TBaseInfoManage& currents = currents_;
     bool shownAny = false;
     while (s.step()) {
+        std::string setCode = s.text(1), asCode = s.text(2);
+        if (setCode != lastSet || asCode != lastAs || lastSet.empty()) resolve(setCode, asCode);
+        if (!accountBalance) continue;
         std::string date = s.text(3);
         std::string m = date.substr(0, 7);
         if (m != month) {
@@ -753,10 +804,10 @@ void TCaGlideMng::Load() {
             monDeb = monCre = 0;
         }
         std::int64_t deb = s.i64(6), cre = s.i64(7);
-        std::int64_t& bal = balance[s.text(19)];
+        std::int64_t& bal = *accountBalance;
         bal += deb - cre;
         total += deb - cre;
-        if (s.i32(20) == 0) continue;
+        if (s.i32(19) == 0) continue;
         monthShown = shownAny = true;
         monDeb += deb;
         monCre += cre;
@@ -764,8 +815,8 @@ void TCaGlideMng::Load() {
         ytdCre += cre;
         auto r = std::make_unique<TCaGlide>(tableName_);
         r->Id = s.i64(0);
-        r->SetCode = s.text(1);
-        r->AS_Code = s.text(2);
+        r->SetCode = std::move(setCode);
+        r->AS_Code = std::move(asCode);
         r->CreateDate = std::move(date);
         r->DateOrNo = std::to_string(s.i64(4));
         r->Summary = s.text(5);

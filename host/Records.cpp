@@ -190,12 +190,15 @@ TBaseInfoManage::TBaseInfoManage(std::string kind) : kind_(std::move(kind)) {}
 void TBaseInfoManage::ensureLoaded() {
     if (loaded_) return;
     items_.clear();
+    byInCode_.clear();
     Stmt s = currentDb().prepare(
         "SELECT in_code, code, name FROM base_info WHERE kind = ? ORDER BY position, code");
     s.bind(1, kind_);
-    while (s.step())
+    while (s.step()) {
         items_.push_back(
             std::make_unique<TBaseInfoItem>(TBaseInfoItem{s.text(0), s.text(1), s.text(2)}));
+        byInCode_.emplace(items_.back()->InCode, items_.back().get());
+    }
     loaded_ = true;
 }
 
@@ -213,9 +216,8 @@ TBaseInfoItem* TBaseInfoManage::GetBaseInfo(int index) {
 TBaseInfoItem* TBaseInfoManage::GetOfInCode(const std::string& inCode) {
     if (inCode.empty()) return nullptr;
     ensureLoaded();
-    for (auto& i : items_)
-        if (i->InCode == inCode) return i.get();
-    return nullptr;
+    auto it = byInCode_.find(inCode);
+    return it == byInCode_.end() ? nullptr : it->second;
 }
 
 TBaseInfoItem* TBaseInfoManage::GetOfCode(const std::string& code) {
@@ -244,7 +246,7 @@ TBaseInfoManage* TBasisManageFactory::GetBaseInfoManage(const std::string& kind)
 
 // ---- voucher types ----
 
-std::vector<TVoucherType> TVDefineManage::GetAllVoucherType() {
+const std::vector<TVoucherType>& TVDefineManage::types() {
     if (!loaded_) {
         cache_.clear();
         Stmt s = currentDb().prepare(
@@ -256,8 +258,12 @@ std::vector<TVoucherType> TVDefineManage::GetAllVoucherType() {
     return cache_;
 }
 
+std::vector<TVoucherType> TVDefineManage::GetAllVoucherType() {
+    return types();
+}
+
 std::string TVDefineManage::GetDefineNameByID(std::int32_t id) {
-    for (const auto& t : GetAllVoucherType())
+    for (const auto& t : types())
         if (t.Id == id) return t.Name;
     return {};
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "LhApi.h"
@@ -36,7 +37,7 @@ struct LH_API TBankAccount {
 using BankAccountPtr = std::shared_ptr<TBankAccount>;
 
 class LH_API TBankAccountManage {
-public:
+  public:
     // Book set that scopes the lookups; empty for the accounts of every book set.
     std::string SetCode;
 
@@ -50,7 +51,7 @@ public:
     // Drops the loaded records, so that the next lookup reads them afresh.
     void ClearObjects();
 
-private:
+  private:
     void ensureLoaded();
     std::vector<BankAccountPtr> items_;
     bool loaded_ = false;
@@ -74,13 +75,13 @@ struct LH_API TBookSet {
 
 // The book sets a user may work in, in the user's order.
 class LH_API TBookSetMng {
-public:
+  public:
     explicit TBookSetMng(std::string userCode) : userCode_(std::move(userCode)) {}
     int GetCount();
     TBookSet* GetDetail(int index);
     void Refresh() { loaded_ = false; }
 
-private:
+  private:
     void ensureLoaded();
     std::string userCode_;
     std::vector<std::unique_ptr<TBookSet>> items_;
@@ -89,13 +90,14 @@ private:
 
 // The book-set manager: holds the current book set.
 class LH_API TBookManage {
-public:
-    explicit TBookManage(TBookSet current) : BookSet(std::make_unique<TBookSet>(std::move(current))) {}
+  public:
+    explicit TBookManage(TBookSet current)
+        : BookSet(std::make_unique<TBookSet>(std::move(current))) {}
     std::unique_ptr<TBookSet> BookSet;
 };
 
 class LH_API TUser {
-public:
+  public:
     TUser() = default;
     TUser(std::string code, std::string name) : Code(std::move(code)), Name(std::move(name)) {}
     // The user of that code as stored; an unknown code gives an empty name.
@@ -105,14 +107,14 @@ public:
 };
 
 class LH_API TUserManage {
-public:
+  public:
     explicit TUserManage(const std::string& userCode);
     int GetUserCount();
     TUser* GetUsers(int index);
     TBankAccountManage* BankAccountManage() { return &accounts_; }
     TBookSetMng* BookSetMng() { return &bookSets_; }
 
-private:
+  private:
     void ensureLoaded();
     std::vector<std::unique_ptr<TUser>> users_;
     bool loaded_ = false;
@@ -132,7 +134,7 @@ inline constexpr const char* kCurrents = "CURRENTS";
 inline constexpr const char* kDepartment = "DEPARTMENT";
 
 class LH_API TBaseInfoManage {
-public:
+  public:
     explicit TBaseInfoManage(std::string kind);
     virtual ~TBaseInfoManage() = default;
     const std::string& Kind() const { return kind_; }
@@ -145,30 +147,31 @@ public:
     TBaseInfoItem* GetOfCode(const std::string& code);
     void Refresh() { loaded_ = false; }
 
-private:
+  private:
     void ensureLoaded();
     std::string kind_;
     std::vector<std::unique_ptr<TBaseInfoItem>> items_;
+    std::unordered_map<std::string, TBaseInfoItem*> byInCode_;
     bool loaded_ = false;
 };
 
 class LH_API TDepartmentManage : public TBaseInfoManage {
-public:
+  public:
     TDepartmentManage() : TBaseInfoManage(kDepartment) {}
 };
 
 class LH_API TCurrentManage : public TBaseInfoManage {
-public:
+  public:
     TCurrentManage() : TBaseInfoManage(kCurrents) {}
 };
 
 class LH_API TBasisManageFactory {
-public:
+  public:
     // The manager of that kind ("PAY_MODE", "CURRENTS", "DEPARTMENT"); owned by
     // the factory.
     TBaseInfoManage* GetBaseInfoManage(const std::string& kind);
 
-private:
+  private:
     std::vector<std::unique_ptr<TBaseInfoManage>> managers_;
 };
 
@@ -178,33 +181,34 @@ struct LH_API TVoucherType {
 };
 
 class LH_API TVDefineManage {
-public:
+  public:
     explicit TVDefineManage(std::string setCode) : setCode_(std::move(setCode)) {}
     std::vector<TVoucherType> GetAllVoucherType();
     std::string GetDefineNameByID(std::int32_t id);
 
-private:
+  private:
+    const std::vector<TVoucherType>& types();
     std::string setCode_;
     std::vector<TVoucherType> cache_;
     bool loaded_ = false;
 };
 
 class LH_API TBookSetOptionManage {
-public:
+  public:
     // The option's text for the current book set; empty when it is not set.
     // The first argument names the book set; "-1" means the current one.
     static std::string GetOptionValueByName(const std::string& setCode, const std::string& name);
 };
 
 class LH_API TDBManage {
-public:
+  public:
     explicit TDBManage(const std::string& path) : db_(path) {}
     Database& Db() { return db_; }
     // The server's current date and time. Tests may fix it.
     QDateTime GetDBTime() const;
     std::optional<QDateTime> FixedTime;
 
-private:
+  private:
     Database db_;
 };
 
@@ -218,7 +222,7 @@ class LH_API TInputCtrl {};
 // Messages and helpers every form uses. The messages go through the seams, so
 // tests answer them.
 class LH_API TCommonObj {
-public:
+  public:
     void MsgBox(const std::string& text);
     // A Yes/No question; 1 on Yes.
     int AppMsg(const std::string& text);

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds the bench preset, runs the journal benchmark and prints the absolute
+# times, the ratio of the grid to a plain select, and the memory held.
+# Extra arguments go to the benchmark (for example --benchmark_repetitions=3).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j2
+
+out=$(mktemp --suffix=.json)
+trap 'rm -f "$out"' EXIT
+QT_QPA_PLATFORM=offscreen build/bench/bin/bench_journal \
+    --benchmark_out="$out" --benchmark_out_format=json "$@"
+
+python3 - "$out" <<'PY'
+import json, sys
+data = json.load(open(sys.argv[1]))
+ctx = data["context"]
+runs = {}
+for b in data["benchmarks"]:
+    if b.get("run_type") == "aggregate":
+        continue
+    scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
+    runs.setdefault(b.get("run_name", b["name"]), []).append(
+        (b["real_time"] * scale, b["cpu_time"] * scale))
+def median(name, i):
+    v = sorted(r[i] for r in runs[name])
+    return v[len(v) // 2]
+print()
+print(f"journal rows              {ctx['journal_rows']}")
+print(f"{'':24}{'wall ms':>10}{'cpu ms':>10}")
+for name in ("raw_select", "rebuild_grid"):
+    print(f"{name:24}{median(name, 0):10.1f}{median(name, 1):10.1f}")
+wall = median("rebuild_grid", 0) / median("raw_select", 0)
+cpu = median("rebuild_grid", 1) / median("raw_select", 1)
+verdict = lambda ok: "ok" if ok else "OVER"
+print(f"ratio grid / select       {wall:10.2f}{cpu:10.2f}   target within 2x: {verdict(cpu <= 2)} (cpu)")
+rss = float(ctx["rss_mb"])
+print(f"VmRSS after rebuild       {rss:10.1f} MB        target under 200 MB: {verdict(rss < 200)}")
+print(f"  of which before window  {float(ctx['rss_before_window_mb']):10.1f} MB")
+print(f"VmHWM (peak) by then      {float(ctx['peak_rss_mb']):10.1f} MB")
+PY
