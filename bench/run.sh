@@ -41,3 +41,26 @@ print(f"VmRSS after rebuild       {rss:10.1f} MB        target under 200 MB: {ve
 print(f"  of which before window  {float(ctx['rss_before_window_mb']):10.1f} MB")
 print(f"VmHWM (peak) by then      {float(ctx['peak_rss_mb']):10.1f} MB")
 PY
+
+# The statement imports against inserting the same rows with one prepared
+# statement in one transaction.
+QT_QPA_PLATFORM=offscreen build/bench/bin/bench_import \
+    --benchmark_out="$out" --benchmark_out_format=json >/dev/null
+python3 - "$out" <<'PY'
+import json, sys
+data = json.load(open(sys.argv[1]))
+times = {}
+for b in data["benchmarks"]:
+    scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
+    times[b["name"].split("/")[0]] = (b["real_time"] * scale, b["cpu_time"] * scale)
+print()
+print(f"{'':24}{'wall ms':>10}{'cpu ms':>10}")
+for name in ("raw_insert_icbc", "icbc_import", "raw_insert_ccb", "ccb_import"):
+    if name in times:
+        print(f"{name:24}{times[name][0]:10.1f}{times[name][1]:10.1f}")
+for imp, raw, target, what in (("icbc_import", "raw_insert_icbc", 1.5, "100,000-line ICBC statement"),
+                               ("ccb_import", "raw_insert_ccb", 2.0, "20,000-row CCB workbook")):
+    if imp in times and raw in times:
+        r = times[imp][1] / times[raw][1]
+        print(f"{what}: import / raw insert {r:.2f} (cpu), target within {target}x: {'ok' if r <= target else 'OVER'}")
+PY
