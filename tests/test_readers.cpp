@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Regional.h"
+#include "XlsWriter.h"
 #include "untFileToStringArray.h"
 
 namespace {
@@ -341,141 +342,17 @@ TEST_F(ReaderExcel, TruncatedWorkbook) {
     EXPECT_NE(msg.find("无法读取文件 " + half + "："), std::string::npos) << msg;
 }
 
-// ---- a BIFF5 (Excel 95) workbook, written here ----
+// ---- BIFF5 (Excel 95) workbooks, written by the demo's writer ----
 
-void put16(std::string& s, std::uint16_t v) {
-    s.append({char(v & 0xFF), char(v >> 8)});
-}
-void put32(std::string& s, std::uint32_t v) {
-    put16(s, v & 0xFFFF);
-    put16(s, v >> 16);
-}
-void record(std::string& s, std::uint16_t type, const std::string& body) {
-    put16(s, type);
-    put16(s, static_cast<std::uint16_t>(body.size()));
-    s += body;
-}
-
-struct Biff5Cell {
-    std::uint16_t row, col;
-    std::string text;  // in the workbook's code page; empty for the number
-    double number = 0;
-};
-
-// The "Book" stream: globals (code page, one sheet) then the sheet. A FILEPASS
-// record marks the workbook as password-protected.
-std::string biff5Stream(std::uint16_t codePage, const std::vector<Biff5Cell>& cells,
-                        bool password) {
-    auto bof = [](std::uint16_t kind) {
-        std::string b;
-        put16(b, 0x0500);
-        put16(b, kind);
-        put32(b, 0);
-        return b;
-    };
-    std::string globals, sheet, body;
-    record(globals, 0x0809, bof(0x0005));
-    if (password) {
-        body.clear();
-        put32(body, 0x12345678);
-        record(globals, 0x002F, body);
-    }
-    body.clear();
-    put16(body, codePage);
-    record(globals, 0x0042, body);
-    const std::string name = "S1";
-    const std::size_t sheetAt =
-        globals.size() + 4 + 7 + name.size() + 4;  // after BOUNDSHEET and EOF
-    body.clear();
-    put32(body, static_cast<std::uint32_t>(sheetAt));
-    put16(body, 0);
-    body += char(name.size());
-    body += name;
-    record(globals, 0x0085, body);
-    record(globals, 0x000A, "");
-
-    record(sheet, 0x0809, bof(0x0010));
-    std::uint16_t rows = 0, cols = 0;
-    for (const auto& c : cells) {
-        rows = std::max<std::uint16_t>(rows, c.row + 1);
-        cols = std::max<std::uint16_t>(cols, c.col + 1);
-    }
-    body.clear();
-    for (std::uint16_t v : {std::uint16_t(0), rows, std::uint16_t(0), cols, std::uint16_t(0)})
-        put16(body, v);
-    record(sheet, 0x0200, body);
-    for (const auto& c : cells) {
-        body.clear();
-        put16(body, c.row);
-        put16(body, c.col);
-        put16(body, 0);
-        if (c.text.empty()) {
-            char d[8];
-            std::memcpy(d, &c.number, 8);
-            body.append(d, 8);
-            record(sheet, 0x0203, body);
-        } else {
-            put16(body, static_cast<std::uint16_t>(c.text.size()));
-            body += c.text;
-            record(sheet, 0x0204, body);
-        }
-    }
-    record(sheet, 0x000A, "");
-    return globals + sheet;
-}
-
-// A compound file (512-byte sectors) holding one stream. The stream is padded
-// to 4096 bytes so that it lives in regular sectors, not the mini stream.
-std::string compoundFile(const std::string& streamName, std::string stream) {
-    const std::uint32_t kEnd = 0xFFFFFFFE, kFree = 0xFFFFFFFF, kNone = 0xFFFFFFFF;
-    stream.resize(std::max<std::size_t>(stream.size(), 4096), '\0');
-    stream.resize((stream.size() + 511) / 512 * 512, '\0');
-    const std::uint32_t streamSectors = static_cast<std::uint32_t>(stream.size() / 512);
-
-    std::string out("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
-    out.append(16, '\0');
-    for (std::uint16_t v : {0x003E, 0x0003, 0xFFFE, 9, 6}) put16(out, v);
-    out.append(6, '\0');
-    for (std::uint32_t v : {0u, 1u, 1u, 0u, 4096u, kEnd, 0u, kEnd, 0u}) put32(out, v);
-    put32(out, 0);  // the FAT is sector 0
-    for (int i = 1; i < 109; ++i) put32(out, kFree);
-
-    std::string fat;
-    put32(fat, 0xFFFFFFFD);  // sector 0: the FAT
-    put32(fat, kEnd);        // sector 1: the directory
-    for (std::uint32_t i = 0; i < streamSectors; ++i)
-        put32(fat, i + 1 < streamSectors ? i + 3 : kEnd);
-    while (fat.size() < 512) put32(fat, kFree);
-
-    auto entry = [&](const std::string& name, std::uint8_t type, std::uint32_t child,
-                     std::uint32_t start, std::uint32_t size) {
-        std::string e;
-        for (char ch : name) put16(e, static_cast<std::uint8_t>(ch));
-        e.resize(64, '\0');
-        put16(e, static_cast<std::uint16_t>((name.size() + 1) * 2));
-        e += char(type);
-        e += char(1);  // black
-        put32(e, kNone);
-        put32(e, kNone);
-        put32(e, child);
-        e.append(16 + 4 + 16, '\0');
-        put32(e, start);
-        put32(e, size);
-        put32(e, 0);
-        return e;
-    };
-    std::string dir = entry("Root Entry", 5, 1, kEnd, 0) +
-                      entry(streamName, 2, kNone, 2, static_cast<std::uint32_t>(stream.size()));
-    dir.resize(512, '\0');
-    return out + fat + dir + stream;
-}
+using xlswriter::biff5Stream;
+using xlswriter::compoundFile;
 
 TEST_F(ReaderExcel, Biff5Workbooks) {
-    std::vector<Biff5Cell> cells = {{0, 0, kGbkZhongWen},
-                                    {0, 1, "", 1234.56},
-                                    {0, 2, "x"},
-                                    {1, 0, "\xB9\xA4\xD7\xCA"},
-                                    {1, 1, "", 7}};
+    std::vector<xlswriter::Cell> cells = {{0, 0, kGbkZhongWen},
+                                          {0, 1, "", 1234.56},
+                                          {0, 2, "x"},
+                                          {1, 0, "\xB9\xA4\xD7\xCA"},
+                                          {1, 1, "", 7}};
     TExcelToArray r(files.write("old.xls", compoundFile("Book", biff5Stream(936, cells, false))));
     r.StartRow = 1;
     r.LoadArray();
