@@ -10,7 +10,7 @@ cd "$root"
 
 targets=(fuzz_text_reader fuzz_xls_reader)
 cmake --preset fuzz >/dev/null || exit 1
-cmake --build --preset fuzz -j2 || exit 1
+cmake --build --preset fuzz -j2 --target "${targets[@]}" || exit 1
 
 bin=build/fuzz/bin
 seeds=build/fuzz/seeds
