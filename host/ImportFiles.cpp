@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include "XlsCheck.h"
+
 namespace ledgerhost {
 
 namespace {
@@ -69,54 +71,22 @@ std::string freexlReason(int code) {
     }
 }
 
-std::uint32_t le16(const unsigned char* p) {
-    return p[0] | (p[1] << 8);
-}
-std::uint32_t le32(const unsigned char* p) {
-    return le16(p) | (le16(p + 2) << 16);
-}
-
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
-// Reads `size` bytes at `offset`; false when the file is shorter.
-bool readAt(std::FILE* f, std::uint64_t offset, unsigned char* buf, std::size_t size) {
-    return std::fseek(f, static_cast<long>(offset), SEEK_SET) == 0 &&
-           std::fread(buf, 1, size, f) == size;
-}
+const char* const kPasswordProtected = "文件设有密码保护";
 
-// The workbook reader copies each directory entry of the compound file and
-// converts its name using the length stored in the entry, without checking it
-// against the 64-byte name field; a damaged length makes it read far past the
-// entry. Such a file is refused here. The directory is followed through the FAT
-// sectors the header lists; anything else wrong with the container is left to
-// the reader, which reports it.
-bool directoryNamesFit(std::FILE* f) {
-    unsigned char h[512];
-    if (!readAt(f, 0, h, sizeof h)) return true;
-    const std::uint32_t shift = le16(h + 30);
-    if (shift != 9 && shift != 12) return true;
-    const std::uint32_t sectorSize = 1u << shift, perSector = sectorSize / 4;
-    if (std::fseek(f, 0, SEEK_END) != 0) return true;
-    const std::uint64_t sectors = static_cast<std::uint64_t>(std::ftell(f)) / sectorSize;
-    auto nextSector = [&](std::uint32_t sector) -> std::uint64_t {
-        const std::uint32_t fatIndex = sector / perSector;
-        if (fatIndex >= 109) return UINT64_MAX;
-        const std::uint32_t fatSector = le32(h + 76 + 4 * fatIndex);
-        unsigned char entry[4];
-        if (!readAt(f, (std::uint64_t{fatSector} + 1) * sectorSize + 4 * (sector % perSector),
-                    entry, 4))
-            return UINT64_MAX;
-        return le32(entry);
-    };
-    std::uint64_t sector = le32(h + 48);
-    std::vector<unsigned char> buf(sectorSize);
-    for (std::uint64_t seen = 0; sector < sectors && seen <= sectors; ++seen) {
-        if (!readAt(f, (sector + 1) * sectorSize, buf.data(), sectorSize)) break;
-        for (std::uint32_t e = 0; e < sectorSize; e += 128)
-            if (le16(&buf[e + 64]) > 64) return false;
-        sector = nextSector(static_cast<std::uint32_t>(sector));
-    }
-    return true;
+// The whole of an open workbook file, for the check before the reader opens
+// it. A file larger than any workbook is refused as damaged without reading it.
+std::string workbookBytes(std::FILE* f, const std::string& fileName) {
+    long size = -1;
+    if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
+    if (size < 0 || std::fseek(f, 0, SEEK_SET) != 0) fail(fileName, errnoReason(errno));
+    if (static_cast<std::uint64_t>(size) > kMaxXlsFileSize)
+        fail(fileName, freexlReason(FREEXL_CRAFTED_FILE));
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
+    if (std::ferror(f)) fail(fileName, errnoReason(errno));
+    return bytes;
 }
 
 // Looks at the file before the workbook reader does, so that a missing file, a
@@ -129,8 +99,16 @@ void checkWorkbookFile(const std::string& fileName) {
     std::size_t n = std::fread(head, 1, sizeof head, f.get());
     if (std::ferror(f.get())) fail(fileName, errnoReason(errno));
     if (n == sizeof head && std::memcmp(head, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0) {
-        if (!directoryNamesFit(f.get())) fail(fileName, freexlReason(FREEXL_CRAFTED_FILE));
-        return;
+        // The workbook reader trusts the lengths and sector numbers in the
+        // file; a file that would make it read past its buffers is refused.
+        switch (checkXls(workbookBytes(f.get(), fileName))) {
+            case XlsFault::None:
+                return;
+            case XlsFault::Encrypted:
+                fail(fileName, kPasswordProtected);
+            default:
+                fail(fileName, freexlReason(FREEXL_CRAFTED_FILE));
+        }
     }
     if (n >= 4 && std::memcmp(head, "PK\x03\x04", 4) == 0)
         fail(fileName,
@@ -176,9 +154,12 @@ XlsWorkbook::XlsWorkbook(const std::string& fileName) : fileName_(fileName) {
     }
     if (rc != FREEXL_OK) failWith(freexlReason(rc));
     unsigned int info = 0;
+    // Only a plain workbook is readable. (Some versions of the reader answer
+    // other values than FREEXL_BIFF_OBFUSCATED for an encrypted one; the
+    // check before opening already refuses those.)
     if (freexl_get_info(handle_, FREEXL_BIFF_PASSWORD, &info) == FREEXL_OK &&
-        info == FREEXL_BIFF_OBFUSCATED)
-        failWith("文件设有密码保护");
+        info != FREEXL_BIFF_PLAIN)
+        failWith(kPasswordProtected);
     if (freexl_get_info(handle_, FREEXL_BIFF_DATEMODE, &info) == FREEXL_OK)
         date1904_ = info == FREEXL_BIFF_DATEMODE_1904;
     if (freexl_get_info(handle_, FREEXL_BIFF_SHEET_COUNT, &info) != FREEXL_OK || info == 0)
