@@ -14,12 +14,7 @@
 
 namespace ledgerhost {
 
-namespace {
-
-[[noreturn]] void fail(const std::string& fileName, const std::string& reason) {
-    throw FileReadError("无法读取文件 " + fileName + "：" + reason);
-}
-
+// A plain reason for a failed open or read, from errno.
 std::string errnoReason(int err) {
     switch (err) {
         case ENOENT:
@@ -33,6 +28,12 @@ std::string errnoReason(int err) {
         default:
             return std::string("读取出错（") + std::strerror(err) + "）";
     }
+}
+
+namespace {
+
+[[noreturn]] void fail(const std::string& fileName, const std::string& reason) {
+    throw FileReadError("无法读取文件 " + fileName + "：" + reason);
 }
 
 std::string freexlReason(int code) {

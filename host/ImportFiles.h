@@ -25,6 +25,8 @@ class LH_API FileReadError : public std::runtime_error {
 
 // The whole file as bytes. An empty name, a missing file, a folder or a file
 // without read permission throws FileReadError.
+// A plain reason for a failed open or read, from errno ("文件不存在", ...).
+std::string errnoReason(int err);
 LH_API std::string readFileBytes(const std::string& fileName);
 
 // A number as the readers show it: whole numbers without a decimal point

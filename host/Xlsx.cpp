@@ -1,5 +1,7 @@
 #include "Xlsx.h"
 
+#include "ImportFiles.h"
+
 #include <expat.h>
 #include <unzip.h>
 
@@ -413,21 +415,6 @@ class SheetReader : public XmlHandler {
 std::string partPath(const std::string& target) {
     if (!target.empty() && target.front() == '/') return target.substr(1);
     return "xl/" + target;
-}
-
-std::string errnoReason(int err) {
-    switch (err) {
-        case ENOENT:
-        case ENOTDIR:
-            return "文件不存在";
-        case EACCES:
-        case EPERM:
-            return "没有读取权限";
-        case EISDIR:
-            return "这是一个文件夹，不是文件";
-        default:
-            return std::string("读取出错（") + std::strerror(err) + "）";
-    }
 }
 
 XlsxSheet readSheet(const std::string& fileName) {
