@@ -48,7 +48,8 @@ INSERT INTO bank_accounts VALUES ('001', '1001', '6222001', '工行基本户', 1
         for (int i = 0; i < kIcbcLines; ++i) {
             int day = 1 + i % 28, month = 1 + (i / 28) % 12;
             char line[200];
-            std::snprintf(line, sizeof line, "%d^2024-%02d-%02d^10:00^x^对方%d^转账^人民币^%d-货款%d^%s^%s\r\n", i,
+            std::snprintf(line, sizeof line,
+                          "%d^2024-%02d-%02d^10:00^x^对方%d^转账^人民币^%d-货款%d^%s^%s\r\n", i,
                           month, day, i % 100, 300000 + i, i % 50, i % 2 ? "1,234.56" : "",
                           i % 2 ? "" : "987.65");
             text += line;
@@ -62,8 +63,10 @@ INSERT INTO bank_accounts VALUES ('001', '1001', '6222001', '工行基本户', 1
             "import sys, xlwt\n"
             "wb = xlwt.Workbook(encoding='utf-8'); ws = wb.add_sheet('S')\n"
             "for r in range(int(sys.argv[2])):\n"
-            "    row = ['2024/%02d/%02d' % (1 + r // 28 % 12, 1 + r % 28), 't', 'k', str(r), '1,000.00' if r % 2 else '0',\n"
-            "           '0' if r % 2 else '25.50', 'b', 'c', 'd', '%d-摘要%d' % (r, r % 9), 'e', '4367001', '建行一般户']\n"
+            "    row = ['2024/%02d/%02d' % (1 + r // 28 % 12, 1 + r % 28), 't', 'k', str(r), "
+            "'1,000.00' if r % 2 else '0',\n"
+            "           '0' if r % 2 else '25.50', 'b', 'c', 'd', '%d-摘要%d' % (r, r % 9), 'e', "
+            "'4367001', '建行一般户']\n"
             "    for c, v in enumerate(row): ws.write(9 + r, c, v)\n"
             "wb.save(sys.argv[1])\n";
         if (QProcess::execute("/usr/bin/python3", {"-c", script, QString::fromStdString(ccbFile),
@@ -86,16 +89,21 @@ void rawInsert(benchmark::State& state, int rows) {
     for (auto _ : state) {
         Transaction t(db);
         Stmt s = db.prepare(
-            "INSERT INTO CaCollateGlide (set_code, as_code, create_date, date_or_no, summary, deb_cents, "
-            "cre_cents, pay_code, pm_code, cr_code, dp_code, remark, apply_user, voucher_id, voucher_class, "
+            "INSERT INTO CaCollateGlide (set_code, as_code, create_date, date_or_no, summary, "
+            "deb_cents, "
+            "cre_cents, pay_code, pm_code, cr_code, dp_code, remark, apply_user, voucher_id, "
+            "voucher_class, "
             "voucher_no, glide_flag) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
         for (int i = 0; i < rows; ++i) {
             char date[16];
             std::snprintf(date, sizeof date, "2024-%02d-%02d", 1 + (i / 28) % 12, 1 + i % 28);
             s.reset();
             s.bind(1, "001").bind(2, "1001").bind(3, date).bind(4, i + 1).bind(5, "货款");
-            s.bind(6, i % 2 ? 0 : 98765).bind(7, i % 2 ? 123456 : 0).bind(8, std::to_string(300000 + i));
-            s.bind(9, "").bind(10, "").bind(11, "").bind(12, "").bind(13, "u1").bind(14, "0").bind(15, 0);
+            s.bind(6, i % 2 ? 0 : 98765)
+                .bind(7, i % 2 ? 123456 : 0)
+                .bind(8, std::to_string(300000 + i));
+            s.bind(9, "").bind(10, "").bind(11, "").bind(12, "").bind(13, "u1").bind(14, "0").bind(
+                15, 0);
             s.bind(16, 0.0).bind(17, "1");
             s.run();
         }
@@ -107,8 +115,12 @@ void rawInsert(benchmark::State& state, int rows) {
     state.counters["rows"] = rows;
 }
 
-void raw_insert_icbc(benchmark::State& state) { rawInsert(state, kIcbcLines); }
-void raw_insert_ccb(benchmark::State& state) { rawInsert(state, kCcbRows); }
+void raw_insert_icbc(benchmark::State& state) {
+    rawInsert(state, kIcbcLines);
+}
+void raw_insert_ccb(benchmark::State& state) {
+    rawInsert(state, kCcbRows);
+}
 
 void icbc_import(benchmark::State& state) {
     Fixture& f = fixture();

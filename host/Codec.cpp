@@ -48,7 +48,7 @@ bool isValidUtf8(std::string_view s) {
 namespace {
 
 class Iconv {
-public:
+  public:
     Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {
         if (cd_ == reinterpret_cast<iconv_t>(-1))
             throw std::runtime_error(std::string("不支持的字符集: ") + from + " -> " + to);
@@ -75,7 +75,7 @@ public:
         return true;
     }
 
-private:
+  private:
     iconv_t cd_;
 };
 
@@ -116,8 +116,12 @@ std::string fromUtf8(std::string_view utf8, const char* codePage) {
     return out;
 }
 
-std::string gbkToUtf8(std::string_view gbk) { return toUtf8(gbk, "GBK"); }
-std::string utf8ToGbk(std::string_view utf8) { return fromUtf8(utf8, "GBK"); }
+std::string gbkToUtf8(std::string_view gbk) {
+    return toUtf8(gbk, "GBK");
+}
+std::string utf8ToGbk(std::string_view utf8) {
+    return fromUtf8(utf8, "GBK");
+}
 
 std::string decodeFileText(std::string_view bytes) {
     if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);

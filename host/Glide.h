@@ -26,7 +26,7 @@ LH_API bool isSummaryText(const std::string& summary);
 
 // One journal row of a journal table ("CaGlide" or "CaCollateGlide").
 class LH_API TCaGlide {
-public:
+  public:
     explicit TCaGlide(std::string tableName);
     virtual ~TCaGlide() = default;
     TCaGlide(const TCaGlide&) = default;
@@ -90,13 +90,13 @@ public:
     void checkForStore(Database& db) const;
     void insertInto(Database& db);
 
-private:
+  private:
     std::string tableName_;
 };
 
 // Query conditions: the equality fields of TCaGlide plus ranges.
 class LH_API TCaGlideQry : public TCaGlide {
-public:
+  public:
     explicit TCaGlideQry(std::string tableName) : TCaGlide(std::move(tableName)) {}
 
     double EDateOrNo = 0;
@@ -114,7 +114,7 @@ public:
 
 // The journal's sort keys, stored per journal table.
 class LH_API TOrder_itemMng {
-public:
+  public:
     struct Item {
         std::string Field;    // key name, for example "create_date"
         std::string Caption;  // line text, for example "日期"
@@ -132,7 +132,7 @@ public:
     std::string orderByTerms();
     static std::vector<Item> defaultItems();
 
-private:
+  private:
     void ensureLoaded();
     std::string tableName_;
     std::vector<Item> items_;
@@ -142,7 +142,7 @@ private:
 // The journal manager: loads the rows of one table under its conditions, with
 // balances and summary rows, and stores rows added to it.
 class LH_API TCaGlideMng {
-public:
+  public:
     explicit TCaGlideMng(std::string tableName);
     virtual ~TCaGlideMng();
 
@@ -173,7 +173,7 @@ public:
     std::int32_t SubjectKind = 0;
     TOrder_itemMng* OrderItemMng = nullptr;
 
-private:
+  private:
     std::string tableName_;
     std::unique_ptr<TCaGlideQry> query_;
     std::vector<std::unique_ptr<TCaGlide>> rows_;

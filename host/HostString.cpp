@@ -13,7 +13,9 @@ struct Header {
     std::size_t length;
 };
 
-Header* headerOf(HostStr s) { return reinterpret_cast<Header*>(s - sizeof(Header)); }
+Header* headerOf(HostStr s) {
+    return reinterpret_cast<Header*>(s - sizeof(Header));
+}
 
 }  // namespace
 
@@ -49,10 +51,16 @@ void hostStrAssign(HostStr* var, std::string_view bytes) {
     *var = fresh;
 }
 
-std::size_t hostStrLength(HostStr s) { return s ? headerOf(s)->length : 0; }
+std::size_t hostStrLength(HostStr s) {
+    return s ? headerOf(s)->length : 0;
+}
 
-int hostStrRefCount(HostStr s) { return s ? headerOf(s)->refs.load() : 0; }
+int hostStrRefCount(HostStr s) {
+    return s ? headerOf(s)->refs.load() : 0;
+}
 
-std::string hostStrValue(HostStr s) { return s ? std::string(s, headerOf(s)->length) : std::string(); }
+std::string hostStrValue(HostStr s) {
+    return s ? std::string(s, headerOf(s)->length) : std::string();
+}
 
 }  // namespace ledgerhost

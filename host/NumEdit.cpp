@@ -26,7 +26,9 @@ double TPBNumEdit::Value() const {
     return ok ? clamp(v) : 0.0;
 }
 
-void TPBNumEdit::setValue(double v) { setText(formatted(clamp(v))); }
+void TPBNumEdit::setValue(double v) {
+    setText(formatted(clamp(v)));
+}
 
 void TPBNumEdit::setDecimals(int d) {
     double v = Value();

@@ -12,7 +12,7 @@ namespace ledgerhost {
 // and blanks are ignored, and text that is not a number is the value 0.
 class LH_API TPBNumEdit : public QLineEdit {
     Q_OBJECT
-public:
+  public:
     enum NumberFormatKind { Standard, Thousands };
 
     explicit TPBNumEdit(QWidget* parent = nullptr);
@@ -29,10 +29,10 @@ public:
     // The value as the edit shows it when it does not have the focus.
     QString formatted(double v) const;
 
-protected:
+  protected:
     void focusOutEvent(QFocusEvent* e) override;
 
-private:
+  private:
     double clamp(double v) const;
     int decimals_ = 2;
     NumberFormatKind format_ = Standard;

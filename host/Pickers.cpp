@@ -20,7 +20,9 @@ std::vector<seams::PickResult> pickerItems(const std::string& kind) {
         while (s.step()) out.push_back({s.text(0), s.text(0), s.text(1)});
         return out;
     }
-    std::string baseKind = kind == "Department" ? kDepartment : kind == "currents" ? kCurrents : kind;
+    std::string baseKind = kind == "Department" ? kDepartment
+                           : kind == "currents" ? kCurrents
+                                                : kind;
     TBaseInfoManage m(baseKind);
     for (int i = 0; i < m.GetBaseInfoCount(); ++i) {
         TBaseInfoItem* it = m.GetBaseInfo(i);
@@ -41,9 +43,11 @@ std::optional<seams::PickResult> runPicker(QWidget* owner, const seams::PickRequ
     tree->setHeaderLabels({QStringLiteral("编码"), QStringLiteral("名称")});
     tree->setRootIsDecorated(false);
     for (std::size_t i = 0; i < items.size(); ++i) {
-        auto* row = new QTreeWidgetItem(tree, {QString::fromStdString(items[i].code), QString::fromStdString(items[i].name)});
+        auto* row = new QTreeWidgetItem(
+            tree, {QString::fromStdString(items[i].code), QString::fromStdString(items[i].name)});
         row->setData(0, Qt::UserRole, static_cast<int>(i));
-        if (!request.initialCode.empty() && (items[i].code == request.initialCode || items[i].inCode == request.initialCode))
+        if (!request.initialCode.empty() &&
+            (items[i].code == request.initialCode || items[i].inCode == request.initialCode))
             tree->setCurrentItem(row);
     }
     auto* buttons = new QDialogButtonBox(&dlg);
@@ -62,7 +66,8 @@ std::optional<seams::PickResult> runPicker(QWidget* owner, const seams::PickRequ
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, [&dlg] { dlg.done(mrOk); });
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, [&dlg] { dlg.done(mrCancel); });
     QObject::connect(tree, &QTreeWidget::itemDoubleClicked, &dlg, [&dlg] { dlg.done(mrOk); });
-    if (ShowModal(dlg) != mrOk || !tree->currentItem() || tree->currentItem()->isHidden()) return std::nullopt;
+    if (ShowModal(dlg) != mrOk || !tree->currentItem() || tree->currentItem()->isHidden())
+        return std::nullopt;
     return items[tree->currentItem()->data(0, Qt::UserRole).toInt()];
 }
 
@@ -88,7 +93,8 @@ void ClearImeName(QWidget* form) {
     for (QWidget* w : form->findChildren<QWidget*>()) w->setInputMethodHints(Qt::ImhNone);
 }
 
-TfrmVoucherView::TfrmVoucherView(QWidget* owner, const std::string& setCode, const std::string& voucherId)
+TfrmVoucherView::TfrmVoucherView(QWidget* owner, const std::string& setCode,
+                                 const std::string& voucherId)
     : TfrmAccBase(owner) {
     setObjectName(QStringLiteral("frmVoucherView"));
     setWindowTitle(QStringLiteral("查看凭证"));
@@ -96,7 +102,8 @@ TfrmVoucherView::TfrmVoucherView(QWidget* owner, const std::string& setCode, con
     auto* lay = new QVBoxLayout(this);
     lblHeader = new QLabel(this);
     grdLines = new QTableWidget(0, 4, this);
-    grdLines->setHorizontalHeaderLabels({QStringLiteral("摘要"), QStringLiteral("科目"), QStringLiteral("借方金额"), QStringLiteral("贷方金额")});
+    grdLines->setHorizontalHeaderLabels({QStringLiteral("摘要"), QStringLiteral("科目"),
+                                         QStringLiteral("借方金额"), QStringLiteral("贷方金额")});
     grdLines->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grdLines->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     auto* buttons = new QDialogButtonBox(this);
@@ -113,18 +120,21 @@ TfrmVoucherView::TfrmVoucherView(QWidget* owner, const std::string& setCode, con
         "WHERE v.set_code = ? AND v.id = ?");
     h.bind(1, setCode).bind(2, voucherId);
     if (!h.step()) {
-        lblHeader->setText(QStringLiteral("账套 %1 中没有编号为 %2 的凭证。")
-                               .arg(QString::fromStdString(setCode), QString::fromStdString(voucherId)));
+        lblHeader->setText(
+            QStringLiteral("账套 %1 中没有编号为 %2 的凭证。")
+                .arg(QString::fromStdString(setCode), QString::fromStdString(voucherId)));
         grdLines->hide();
         return;
     }
     found_ = true;
-    lblHeader->setText(QStringLiteral("凭证类别：%1    凭证号：%2    日期：%3    制单人：%4")
-                           .arg(QString::fromStdString(h.text(2)))
-                           .arg(h.i64(1))
-                           .arg(QString::fromStdString(h.text(0)), QString::fromStdString(h.text(3))));
+    lblHeader->setText(
+        QStringLiteral("凭证类别：%1    凭证号：%2    日期：%3    制单人：%4")
+            .arg(QString::fromStdString(h.text(2)))
+            .arg(h.i64(1))
+            .arg(QString::fromStdString(h.text(0)), QString::fromStdString(h.text(3))));
     Stmt l = db.prepare(
-        "SELECT summary, subject_code, deb_cents, cre_cents FROM voucher_lines WHERE voucher_id = ? "
+        "SELECT summary, subject_code, deb_cents, cre_cents FROM voucher_lines WHERE voucher_id = "
+        "? "
         "ORDER BY line_no");
     l.bind(1, voucherId);
     auto money = [](std::int64_t c) {

@@ -20,11 +20,12 @@ struct TBaseInfoItem;
 // The items a picker of that kind offers, as code, name and inner code.
 LH_API std::vector<seams::PickResult> pickerItems(const std::string& kind);
 // The default picker: a modal list with a search box.
-LH_API std::optional<seams::PickResult> runPicker(QWidget* owner, const seams::PickRequest& request);
+LH_API std::optional<seams::PickResult> runPicker(QWidget* owner,
+                                                  const seams::PickRequest& request);
 
 // The tree picker of base information ("PAY_MODE", "CURRENTS", "DEPARTMENT").
 class LH_API TdlgTree {
-public:
+  public:
     // The chosen item (owned by BasisManageFactory), or nothing when cancelled.
     static TBaseInfoItem* GetCode(const std::string& kind, const std::string& initialCode,
                                   const std::string& text, bool a, bool b, bool c);
@@ -40,13 +41,13 @@ LH_API void ClearImeName(QWidget* form);
 // A read-only view of one voucher: type, number, date and lines.
 class LH_API TfrmVoucherView : public TfrmAccBase {
     Q_OBJECT
-public:
+  public:
     TfrmVoucherView(QWidget* owner, const std::string& setCode, const std::string& voucherId);
     bool found() const { return found_; }
     QLabel* lblHeader;
     QTableWidget* grdLines;
 
-private:
+  private:
     bool found_ = false;
 };
 

@@ -21,9 +21,9 @@ int defaultMessage(QWidget* owner, const seams::Message& m) {
     box.setWindowTitle(QString::fromStdString(m.caption.empty() ? "提示" : m.caption));
     box.setText(QString::fromStdString(m.text));
     unsigned icon = m.flags & 0xF0;
-    box.setIcon(icon == MB_ICONERROR       ? QMessageBox::Critical
-                : icon == MB_ICONQUESTION  ? QMessageBox::Question
-                : icon == MB_ICONWARNING   ? QMessageBox::Warning
+    box.setIcon(icon == MB_ICONERROR         ? QMessageBox::Critical
+                : icon == MB_ICONQUESTION    ? QMessageBox::Question
+                : icon == MB_ICONWARNING     ? QMessageBox::Warning
                 : icon == MB_ICONINFORMATION ? QMessageBox::Information
                                              : QMessageBox::NoIcon);
     if ((m.flags & 0xF) == MB_YESNO) {
@@ -88,20 +88,28 @@ PickHook& pickHook() {
 
 }  // namespace seams
 
-int ShowModal(QDialog& dialog) { return seams::modalHook()(dialog); }
+int ShowModal(QDialog& dialog) {
+    return seams::modalHook()(dialog);
+}
 
 int MessageBoxA(QWidget* owner, const std::string& text, const std::string& caption,
                 unsigned flags) {
     return seams::messageHook()(owner, {seams::MsgKind::MessageBox, text, caption, flags});
 }
 
-void ProcessMessages() { seams::processHook()(); }
+void ProcessMessages() {
+    seams::processHook()();
+}
 
 std::optional<QString> OpenFileDialog(QWidget* owner, const seams::FileRequest& request) {
     return seams::fileHook()(owner, request);
 }
 
-QWidget* applicationWindow() { return appWindow().data(); }
-void setApplicationWindow(QWidget* window) { appWindow() = window; }
+QWidget* applicationWindow() {
+    return appWindow().data();
+}
+void setApplicationWindow(QWidget* window) {
+    appWindow() = window;
+}
 
 }  // namespace ledgerhost

@@ -57,7 +57,7 @@ struct FileRequest {
 };
 
 struct PickRequest {
-    std::string kind;         // "PAY_MODE", "CURRENTS", "DEPARTMENT", "Department", "currents", "Summary"
+    std::string kind;  // "PAY_MODE", "CURRENTS", "DEPARTMENT", "Department", "currents", "Summary"
     std::string initialCode;  // item to select at first
 };
 
@@ -82,7 +82,7 @@ LH_API PickHook& pickHook();
 // Puts a hook in place for the life of the object and restores the one before.
 template <class Hook>
 class Scoped {
-public:
+  public:
     Scoped(Hook& slot, Hook replacement) : slot_(slot), previous_(std::move(slot)) {
         slot_ = std::move(replacement);
     }
@@ -90,7 +90,7 @@ public:
     Scoped(const Scoped&) = delete;
     Scoped& operator=(const Scoped&) = delete;
 
-private:
+  private:
     Hook& slot_;
     Hook previous_;
 };

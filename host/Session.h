@@ -14,8 +14,9 @@ namespace ledgerhost {
 // and user, and the global managers, bound to the global references while the
 // session lives. Throws StoreError when the book set or the user is unknown.
 class LH_API HostSession {
-public:
-    HostSession(const std::string& dbPath, const std::string& bookCode, const std::string& userCode);
+  public:
+    HostSession(const std::string& dbPath, const std::string& bookCode,
+                const std::string& userCode);
     ~HostSession();
     HostSession(const HostSession&) = delete;
     HostSession& operator=(const HostSession&) = delete;
@@ -29,7 +30,7 @@ public:
     TBookSet& bookSet() { return *books_->BookSet; }
     TUser& user() { return *user_; }
 
-private:
+  private:
     std::unique_ptr<TDBManage> db_;
     std::unique_ptr<TUser> user_;
     std::unique_ptr<TUserManage> users_;

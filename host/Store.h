@@ -15,19 +15,23 @@ namespace ledgerhost {
 
 // A failure of the store; the message is shown to the user as it stands.
 class LH_API StoreError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // Amounts cross the records as doubles but are kept as integer cents, so that
 // balances and totals never drift.
-inline std::int64_t toCents(double amount) { return std::llround(amount * 100.0); }
-inline double fromCents(std::int64_t cents) { return static_cast<double>(cents) / 100.0; }
+inline std::int64_t toCents(double amount) {
+    return std::llround(amount * 100.0);
+}
+inline double fromCents(std::int64_t cents) {
+    return static_cast<double>(cents) / 100.0;
+}
 
 // A prepared statement. Columns and parameters are numbered as SQLite numbers
 // them (parameters from 1, columns from 0).
 class LH_API Stmt {
-public:
+  public:
     Stmt(sqlite3* db, std::string_view sql);
     ~Stmt();
     Stmt(Stmt&& o) noexcept : db_(o.db_), st_(o.st_) { o.st_ = nullptr; }
@@ -54,14 +58,14 @@ public:
     std::string text(int col) const;
     bool isNull(int col) const { return sqlite3_column_type(st_, col) == SQLITE_NULL; }
 
-private:
+  private:
     sqlite3* db_;
     sqlite3_stmt* st_ = nullptr;
 };
 
 // One book-set database file: WAL, foreign keys on, a busy timeout.
 class LH_API Database {
-public:
+  public:
     static constexpr int kSchemaVersion = 1;
 
     explicit Database(const std::string& path);
@@ -78,7 +82,7 @@ public:
     sqlite3* raw() const { return db_; }
     bool inTransaction() const { return !sqlite3_get_autocommit(db_); }
 
-private:
+  private:
     void migrate();
 
     sqlite3* db_ = nullptr;
@@ -87,14 +91,14 @@ private:
 
 // Begins an immediate transaction; commits on commit(), rolls back otherwise.
 class LH_API Transaction {
-public:
+  public:
     explicit Transaction(Database& db);
     ~Transaction();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
     void commit();
 
-private:
+  private:
     Database& db_;
     bool done_ = false;
 };
