@@ -78,22 +78,6 @@ TBankAccountManage& scopedAccounts() {
     return *m;
 }
 
-// Removes what an import added to the manager when it does not finish, so a
-// later Save through the same manager cannot store rows of a failed file.
-class PendingGuard {
-  public:
-    explicit PendingGuard(TCaGlideMng& m) : mng_(m), from_(m.PendingCount()) {}
-    ~PendingGuard() {
-        if (!done_) mng_.DiscardPending(from_);
-    }
-    void done() { done_ = true; }
-
-  private:
-    TCaGlideMng& mng_;
-    std::size_t from_;
-    bool done_ = false;
-};
-
 void step(const ImportProgress& progress, int done, int total) {
     if (progress && !progress(done, total)) throw ImportError("导入已取消，没有保存任何记录。");
     ProcessMessages();

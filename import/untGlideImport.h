@@ -34,6 +34,22 @@ std::string importedName(const std::string& fileName);
 // Drops the account records loaded by an import and unscopes the manager.
 void resetAccountManager();
 
+// Removes what an import added to the manager when it does not finish, so a
+// later Save through the same manager cannot store rows of a failed file.
+class PendingGuard {
+  public:
+    explicit PendingGuard(ledgerhost::TCaGlideMng& m) : mng_(m), from_(m.PendingCount()) {}
+    ~PendingGuard() {
+        if (!done_) mng_.DiscardPending(from_);
+    }
+    void done() { done_ = true; }
+
+  private:
+    ledgerhost::TCaGlideMng& mng_;
+    std::size_t from_;
+    bool done_ = false;
+};
+
 }  // namespace glideimport
 
 class TICBCGlideImport {

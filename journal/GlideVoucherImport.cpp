@@ -3,6 +3,7 @@
 #include "Unt_CashGlideForm.h"
 #include "Unt_CashGlideInput.h"
 #include "VoucherImport.h"
+#include "untGlideImport.h"
 
 using namespace ledgerhost;
 
@@ -15,16 +16,6 @@ struct InputDialogRelease {
     ~InputDialogRelease() {
         delete FrmCashGlideInput;
         FrmCashGlideInput = nullptr;
-    }
-};
-
-// Drops the rows an import added to the manager when it does not finish.
-struct PendingRollback {
-    TCaGlideMng& mng;
-    std::size_t from;
-    bool done = false;
-    ~PendingRollback() {
-        if (!done) mng.DiscardPending(from);
     }
 };
 
@@ -44,10 +35,10 @@ void TFrmCashGlide::Mitm_VouinputClick() {
     if (ShowModal(*FrmCashGlideInput) != mrOk) return;
     CaGlideMng()->CaGlideQry()->CopyFrom(*FrmCashGlideInput->Conditions());
     {
-        PendingRollback rollback{*CaGlideMng(), CaGlideMng()->PendingCount()};
+        glideimport::PendingGuard rollback(*CaGlideMng());
         TCaInputVoucherMng::Loaddata(*CaGlideMng());
         TCaInputVoucherMng::SaveData(*CaGlideMng());
-        rollback.done = true;
+        rollback.done();
     }
     CaGlideMng()->CaGlideQry()->BVoucher_ID = "0";
     CaGlideMng()->CaGlideQry()->EVoucher_ID = "0";
