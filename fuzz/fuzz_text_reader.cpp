@@ -2,41 +2,20 @@
 // delimiter (a printable byte is used as it is, anything else means "^"), and
 // the whole input is the file. Field splitting is also run on the input
 // directly, with a delimiter of one or two bytes.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
+#include "FuzzInput.h"
 #include "Records.h"
 #include "untFileToStringArray.h"
-
-namespace {
-
-// One file per process, removed at exit.
-struct TempFile {
-    std::string path = "/tmp/fuzz_text_reader." + std::to_string(getpid()) + ".txt";
-    ~TempFile() { std::remove(path.c_str()); }
-};
-
-const std::string& tempPath() {
-    static const TempFile file;
-    return file.path;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     std::string delim = "^";
     if (size > 0 && data[0] >= 0x20 && data[0] < 0x7F) delim.assign(1, static_cast<char>(data[0]));
 
-    if (std::FILE* f = std::fopen(tempPath().c_str(), "wb")) {
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
-    TTextToArray reader(tempPath());
+    TTextToArray reader(fuzzinput::write("fuzz_text_reader", ".txt", data, size));
     reader.Delimiter = delim;
     reader.StartRow = size > 1 ? data[1] % 4 : 0;
     try {
