@@ -111,7 +111,7 @@ void createDemoDatabase(const std::string& path, const QDate& today) {
         int i = 1;
         for (const char* text : kSummaries) {
             s.reset();
-            char code[8];
+            char code[16];
             std::snprintf(code, sizeof code, "%02d", i++);
             s.bind(1, code).bind(2, text);
             s.run();
@@ -253,7 +253,8 @@ std::vector<std::string> writeDemoStatements(const std::string& folder, const QD
     int n = 0;
     for (const Line& l : lines) {
         QDate d = first.addDays(std::min(l.day, today.day()) - 1);
-        text += std::to_string(++n) + "^" + d.toString("yyyy-MM-dd").toStdString() + "^10:2" +
+        ++n;
+        text += std::to_string(n) + "^" + d.toString("yyyy-MM-dd").toStdString() + "^10:2" +
                 std::to_string(n) + ":00^62220000" + std::to_string(n) + "^对方单位" +
                 std::to_string(n) + "^转账^人民币^" + l.what + "^" + l.credit + "^" + l.debit +
                 "\r\n";

@@ -18,6 +18,15 @@ QString formatCellNumber(const CellData& c) {
     return QString::number(c.number, 'g', 15);
 }
 
+QString SharedTexts::operator()(std::string_view utf8) {
+    if (utf8.empty()) return {};
+    if (auto it = texts_.find(utf8); it != texts_.end()) return it->second;
+    if (texts_.size() >= kLimit) texts_.clear();
+    QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    texts_.emplace(std::string(utf8), text);
+    return text;
+}
+
 SheetModel::SheetModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 void SheetModel::setRowCount(int n) {

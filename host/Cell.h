@@ -5,6 +5,9 @@
 #include <QString>
 #include <QTableView>
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "LhApi.h"
@@ -95,6 +98,25 @@ class LH_API TCell final : public QTableView {
 
   private:
     SheetModel* model_;
+};
+
+// Converts UTF-8 texts to QString, handing out one shared copy per distinct
+// text: a sheet column of repeated texts (summaries, units, directions) then
+// costs one string per distinct text instead of one per cell. Holds at most
+// kLimit texts; when full it starts again empty.
+class LH_API SharedTexts {
+  public:
+    static constexpr std::size_t kLimit = 4096;
+    QString operator()(std::string_view utf8);
+
+  private:
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const noexcept {
+            return std::hash<std::string_view>()(s);
+        }
+    };
+    std::unordered_map<std::string, QString, Hash, std::equal_to<>> texts_;
 };
 
 // Formats a number cell's value as the grid shows it.

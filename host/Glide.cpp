@@ -699,6 +699,20 @@ void TCaGlideMng::Load() {
         }
     }
 
+    // Sort keys. When the date leads, SQLite reads the rows in the order of the
+    // account/date index and only rows that share the leading keys the index
+    // covers (the date, then the number) are put in order here; a full sort in
+    // SQLite would cost more than the whole read. Other orders are sorted by
+    // SQLite, months first so that months stay together.
+    std::vector<std::string> keys;
+    if (OrderItemMng)
+        for (const auto& item : OrderItemMng->items()) keys.push_back(item.Field);
+    else
+        keys = {"create_date", "date_or_no"};
+    std::size_t indexKeys = 0;
+    if (!keys.empty() && keys[0] == "create_date")
+        indexKeys = keys.size() > 1 && keys[1] == "date_or_no" ? 2 : 1;
+
     std::string sql =
         "SELECT t.id, t.set_code, t.as_code, t.create_date, t.date_or_no, t.summary, t.deb_cents, "
         "t.cre_cents, t.pay_code, t.pm_code, t.cr_code, t.dp_code, t.remark, t.apply_user, "
@@ -713,11 +727,13 @@ void TCaGlideMng::Load() {
         sql += " AND t.create_date <= ?";
         dateArgs.push_back(q.ECreateDate);
     }
-    std::string order =
-        OrderItemMng ? OrderItemMng->orderByTerms() : "t.create_date, t.date_or_no, t.id";
-    // Months stay together whatever the keys; when the date leads they already do.
-    bool dateFirst = order.rfind("t.create_date,", 0) == 0;
-    sql += " ORDER BY " + (dateFirst ? order : "substr(t.create_date, 1, 7), " + order);
+    if (indexKeys == 2)
+        sql += " ORDER BY t.create_date, t.date_or_no";
+    else if (indexKeys == 1)
+        sql += " ORDER BY t.create_date";
+    else
+        sql += " ORDER BY substr(t.create_date, 1, 7), " +
+               (OrderItemMng ? OrderItemMng->orderByTerms() : std::string("t.id"));
     Stmt s = db.prepare(sql);
     {
         int i = 1;
@@ -771,16 +787,16 @@ void TCaGlideMng::Load() {
     }
     std::string lastSet, lastAs;
     std::int64_t* accountBalance = nullptr;  // nothing: the row is out of scope
-    auto resolve = [&](const std::string& set, const std::string& as) {
+    auto resolve = [&](std::string_view set, std::string_view as) {
         lastSet = set;
         lastAs = as;
         accountBalance = nullptr;
-        std::string key = set + '\x1f' + as;
+        std::string key = lastSet + '\x1f' + lastAs;
         auto k = kinds.find(key);
         if (k == kinds.end()) {
-            auto ms = managingSet.find(set);
+            auto ms = managingSet.find(lastSet);
             if (ms == managingSet.end()) return;
-            key = ms->second + '\x1f' + as;
+            key = ms->second + '\x1f' + lastAs;
             k = kinds.find(key);
             if (k == kinds.end()) return;
         }
@@ -788,56 +804,134 @@ void TCaGlideMng::Load() {
         accountBalance = &balance[key];
     };
 
-    TBaseInfoManage& currents = currents_;
+    // A row read but not yet placed: rows that share the leading keys wait
+    // here until their order is known.
+    struct Fetched {
+        std::unique_ptr<TCaGlide> row;
+        std::int64_t* balance;
+        std::int64_t deb, cre, number;
+        bool shown;
+    };
+    enum class Key { Date, Number, Debit, Credit, Summary, PayCode };
+    std::vector<Key> order;
+    for (const auto& k : keys) {
+        static const std::map<std::string, Key> byField = {
+            {"create_date", Key::Date}, {"date_or_no", Key::Number}, {"deb_cents", Key::Debit},
+            {"cre_cents", Key::Credit}, {"summary", Key::Summary},   {"pay_code", Key::PayCode}};
+        if (auto f = byField.find(k); f != byField.end()) order.push_back(f->second);
+    }
+    // The order SQLite gives with ORDER BY on the same keys and then the id:
+    // numbers by value, texts byte by byte.
+    auto before = [&order](const Fetched& a, const Fetched& b) {
+        for (Key k : order) {
+            int c = 0;
+            switch (k) {
+                case Key::Date:
+                    c = a.row->CreateDate.compare(b.row->CreateDate);
+                    break;
+                case Key::Number:
+                    c = (a.number > b.number) - (a.number < b.number);
+                    break;
+                case Key::Debit:
+                    c = (a.deb > b.deb) - (a.deb < b.deb);
+                    break;
+                case Key::Credit:
+                    c = (a.cre > b.cre) - (a.cre < b.cre);
+                    break;
+                case Key::Summary:
+                    c = a.row->Summary.compare(b.row->Summary);
+                    break;
+                case Key::PayCode:
+                    c = a.row->PayCode.compare(b.row->PayCode);
+                    break;
+            }
+            if (c != 0) return c < 0;
+        }
+        return a.row->Id < b.row->Id;
+    };
+    auto sameLead = [indexKeys](const Fetched& a, const Fetched& b) {
+        return a.row->CreateDate == b.row->CreateDate && (indexKeys < 2 || a.number == b.number);
+    };
+
+    std::vector<Fetched> group;
+    std::vector<std::unique_ptr<TCaGlide>> spare;  // objects of hidden rows, for reuse
     bool shownAny = false;
-    while (s.step()) {
-        std::string setCode = s.text(1), asCode = s.text(2);
-        if (setCode != lastSet || asCode != lastAs || lastSet.empty()) resolve(setCode, asCode);
-        if (!accountBalance) continue;
-        std::string date = s.text(3);
-        std::string m = date.substr(0, 7);
+    auto place = [&](Fetched& f) {
+        const std::string_view m = std::string_view(f.row->CreateDate).substr(0, 7);
         if (m != month) {
             closeMonth();
-            if (!month.empty() && m.substr(0, 4) != month.substr(0, 4)) ytdDeb = ytdCre = 0;
+            if (!month.empty() && m.substr(0, 4) != std::string_view(month).substr(0, 4))
+                ytdDeb = ytdCre = 0;
             month = m;
             monthShown = false;
             monDeb = monCre = 0;
         }
-        std::int64_t deb = s.i64(6), cre = s.i64(7);
-        std::int64_t& bal = *accountBalance;
-        bal += deb - cre;
-        total += deb - cre;
-        if (s.i32(19) == 0) continue;
+        std::int64_t& bal = *f.balance;
+        bal += f.deb - f.cre;
+        total += f.deb - f.cre;
+        if (!f.shown) {
+            spare.push_back(std::move(f.row));
+            return;
+        }
         monthShown = shownAny = true;
-        monDeb += deb;
-        monCre += cre;
-        ytdDeb += deb;
-        ytdCre += cre;
-        auto r = std::make_unique<TCaGlide>(tableName_);
-        r->Id = s.i64(0);
-        r->SetCode = std::move(setCode);
-        r->AS_Code = std::move(asCode);
-        r->CreateDate = std::move(date);
-        r->DateOrNo = std::to_string(s.i64(4));
-        r->Summary = s.text(5);
-        r->DebMoney = fromCents(deb);
-        r->CreMoney = fromCents(cre);
-        r->PayCode = s.text(8);
-        r->PM_Code = s.text(9);
-        r->CR_Code = s.text(10);
-        r->DP_Code = s.text(11);
-        r->Remark = s.text(12);
-        r->ApplyUser = s.text(13);
-        r->Voucher_ID = s.text(14);
-        r->VoucherClass = s.i32(15);
-        r->VoucherNo = s.dbl(16);
-        r->GlideFlag = s.text(17);
-        r->VoucherLineId = s.isNull(18) ? 0 : s.i64(18);
-        if (!r->CR_Code.empty()) r->CR_Name = currents.GetDisplayName(r->CR_Code, 0);
-        r->Balance = fromCents(bal);
-        r->Direction = directionOf(bal);
-        rows_.push_back(std::move(r));
+        monDeb += f.deb;
+        monCre += f.cre;
+        ytdDeb += f.deb;
+        ytdCre += f.cre;
+        f.row->Balance = fromCents(bal);
+        f.row->Direction = directionOf(bal);
+        rows_.push_back(std::move(f.row));
+    };
+    auto placeGroup = [&]() {
+        if (group.size() > 1) std::stable_sort(group.begin(), group.end(), before);
+        for (auto& f : group) place(f);
+        group.clear();
+    };
+
+    TBaseInfoManage& currents = currents_;
+    while (s.step()) {
+        std::string_view setCode = s.textView(1), asCode = s.textView(2);
+        if (setCode != lastSet || asCode != lastAs || lastSet.empty()) resolve(setCode, asCode);
+        if (!accountBalance) continue;
+        Fetched f{nullptr, accountBalance, s.i64(6), s.i64(7), s.i64(4), s.i32(19) != 0};
+        if (spare.empty()) {
+            f.row = std::make_unique<TCaGlide>(tableName_);
+        } else {
+            f.row = std::move(spare.back());
+            spare.pop_back();
+        }
+        TCaGlide& r = *f.row;
+        r.Id = s.i64(0);
+        r.SetCode = lastSet;
+        r.AS_Code = lastAs;
+        r.CreateDate = s.textView(3);
+        r.DateOrNo = std::to_string(f.number);
+        r.Summary = s.textView(5);
+        r.DebMoney = fromCents(f.deb);
+        r.CreMoney = fromCents(f.cre);
+        r.PayCode = s.textView(8);
+        r.PM_Code = s.textView(9);
+        r.CR_Code = s.textView(10);
+        r.DP_Code = s.textView(11);
+        r.Remark = s.textView(12);
+        r.ApplyUser = s.textView(13);
+        r.Voucher_ID = s.textView(14);
+        r.VoucherClass = s.i32(15);
+        r.VoucherNo = s.dbl(16);
+        r.GlideFlag = s.textView(17);
+        r.VoucherLineId = s.isNull(18) ? 0 : s.i64(18);
+        if (r.CR_Code.empty())
+            r.CR_Name.clear();
+        else if (f.shown)
+            r.CR_Name = currents.GetDisplayName(r.CR_Code, 0);
+        if (indexKeys == 0) {
+            place(f);
+            continue;
+        }
+        if (!group.empty() && !sameLead(group.back(), f)) placeGroup();
+        group.push_back(std::move(f));
     }
+    placeGroup();
     closeMonth();
     // Without an account and without rows there is nothing to open.
     if (!shownAny && q.AS_Code.empty()) rows_.clear();

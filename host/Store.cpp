@@ -200,9 +200,19 @@ std::string Stmt::text(int col) const {
              : std::string();
 }
 
+std::string_view Stmt::textView(int col) const {
+    const auto* p = sqlite3_column_text(st_, col);
+    return p ? std::string_view(reinterpret_cast<const char*>(p),
+                                static_cast<std::size_t>(sqlite3_column_bytes(st_, col)))
+             : std::string_view();
+}
+
 Database::Database(const std::string& path) : path_(path) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK) {
+    // A connection is used by one thread at a time, so SQLite's own locking
+    // around every call is not needed.
+    if (sqlite3_open_v2(path.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
         std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
         sqlite3_close(db_);
         db_ = nullptr;

@@ -56,6 +56,8 @@ class LH_API Stmt {
     int i32(int col) const { return sqlite3_column_int(st_, col); }
     double dbl(int col) const { return sqlite3_column_double(st_, col); }
     std::string text(int col) const;
+    // The text of a column, valid until the statement steps or resets.
+    std::string_view textView(int col) const;
     bool isNull(int col) const { return sqlite3_column_type(st_, col) == SQLITE_NULL; }
 
   private:
@@ -63,7 +65,8 @@ class LH_API Stmt {
     sqlite3_stmt* st_ = nullptr;
 };
 
-// One book-set database file: WAL, foreign keys on, a busy timeout.
+// One book-set database file: WAL, foreign keys on, a busy timeout. A
+// connection belongs to one thread at a time.
 class LH_API Database {
   public:
     static constexpr int kSchemaVersion = 1;

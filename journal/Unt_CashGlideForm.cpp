@@ -359,24 +359,32 @@ void TFrmCashGlide::WriteGridRow(TCaGlide* row, int gridRow) {
         g.SetRows(g.GetRows() + 1);
         gridRow = g.GetRows() - 1;
     }
-    const std::string& d = row->CreateDate;
+    // Texts that repeat down the sheet (month, day, unit, settlement mode,
+    // summary, direction) share one string per distinct text.
+    SharedTexts& t = gridTexts_;
+    const std::string_view d = row->CreateDate;
     auto part = [&](std::size_t from) {
-        return from < d.size() ? d.substr(from, 2) : std::string();
+        return from < d.size() ? d.substr(from, 2) : std::string_view();
     };
-    g.S(1, gridRow, q(part(5)));
-    g.S(2, gridRow, q(part(8)));
+    g.S(1, gridRow, t(part(5)));
+    g.S(2, gridRow, t(part(8)));
     g.S(3, gridRow, q(row->DateOrNo));
-    g.S(4, gridRow, q(row->getEncode() + " " + row->CR_Name));
-    if (row->VoucherClass > 0 && row->VoucherNo > 0)
-        g.S(5, gridRow,
-            q(VDefineManage->GetDefineNameByID(row->VoucherClass)) + ' ' +
-                QString::number(row->VoucherNo, 'g', 15));
+    g.S(4, gridRow, t(row->getEncode() + " " + row->CR_Name));
+    if (row->VoucherClass > 0 && row->VoucherNo > 0) {
+        // Whole voucher numbers (all of them in practice) skip the general
+        // double formatting, which is slow.
+        const double no = row->VoucherNo;
+        const QString number = no < 1e15 && no == std::floor(no)
+                                   ? QString::number(static_cast<qint64>(no))
+                                   : QString::number(no, 'g', 15);
+        g.S(5, gridRow, t(VDefineManage->GetDefineNameByID(row->VoucherClass)) + ' ' + number);
+    }
     g.S(6, gridRow, q(row->PayCode));
     if (!row->PM_Code.empty())
         g.S(7, gridRow,
-            q(row->PM_Code + " " +
+            t(row->PM_Code + " " +
               BasisManageFactory->GetBaseInfoManage(kPayMode)->GetDispNameByInCode(row->PM_Code)));
-    g.S(8, gridRow, q(row->Summary));
+    g.S(8, gridRow, t(row->Summary));
     const int sheet = g.GetCurSheet();
     auto number = [&](int col, double value) {
         g.SetCellNumType(col, gridRow, sheet, 1);
@@ -388,7 +396,7 @@ void TFrmCashGlide::WriteGridRow(TCaGlide* row, int gridRow) {
         number(9, row->DebMoney);
         number(10, row->CreMoney);
     }
-    g.S(11, gridRow, q(row->Direction));
+    g.S(11, gridRow, t(row->Direction));
     number(12, std::fabs(row->Balance));
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "BaseForms.h"
+#include "Cell.h"
 #include "Glide.h"
 #include "NumEdit.h"
 #include "Records.h"
@@ -129,6 +130,7 @@ class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
     ledgerhost::TCaGlideMng* mng_ = nullptr;
     ledgerhost::TCaGlide* spare_ = nullptr;
     std::string asCodeWritten_;
+    ledgerhost::SharedTexts gridTexts_;
     std::vector<ledgerhost::BankAccountPtr> accountItems_;
     std::vector<std::optional<ledgerhost::TBookSet>> bookItems_;
     std::vector<std::optional<ledgerhost::TUser>> userItems_;

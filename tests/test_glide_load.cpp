@@ -356,6 +356,62 @@ TEST_F(GlideOrderTest, UnknownStoredKeysAreIgnored) {
     EXPECT_EQ(loadedIds(&order).size(), 4u);
 }
 
+// Rows that share their leading keys are put in order in memory, the rest by
+// SQLite; whichever does it, the order must be the one SQLite gives for the
+// same keys, and each balance must follow from the one before.
+using GlideTieTest = testutil::BookTest;
+
+TEST_F(GlideTieTest, TiedRowsFollowEveryKeyAsSqliteOrdersThem) {
+    std::uint32_t seed = 7;
+    auto next = [&](std::uint32_t n) {
+        return ((seed = seed * 1664525u + 1013904223u) >> 8 & 0xffff) % n;
+    };
+    static const char* const summaries[] = {"提现", "收货款", "B", "A", ""};
+    static const char* const payCodes[] = {"", "P1", "P10", "P2"};
+    Stmt ins = db().prepare(
+        "INSERT INTO CaGlide (set_code, as_code, create_date, date_or_no, deb_cents, cre_cents, "
+        "summary, pay_code) VALUES ('001', '1001', ?, ?, ?, ?, ?, ?)");
+    for (int i = 0; i < 120; ++i) {
+        // Few distinct values, so that every key has ties to break.
+        const char* date = next(2) ? "2024-01-31" : (next(2) ? "2024-02-01" : "2024-01-02");
+        ins.reset();
+        ins.bind(1, date).bind(2, static_cast<int>(next(3)));
+        ins.bind(3, static_cast<std::int64_t>(next(3)) * 100)
+            .bind(4, static_cast<std::int64_t>(next(2)) * 50);
+        ins.bind(5, summaries[next(5)]).bind(6, payCodes[next(4)]);
+        ins.run();
+    }
+    // Each line swaps two keys of the order before it; the default comes first.
+    const std::pair<int, int> swaps[] = {{0, 0}, {2, 4}, {1, 2}, {0, 4}, {0, 1}, {3, 5}};
+    TOrder_itemMng order(kCashJournalTable);
+    for (const auto& [a, b] : swaps) {
+        order.Exchange(a, b);
+        std::string terms;
+        for (const auto& item : order.items()) terms += item.Field + ", ";
+        std::vector<std::int64_t> expected;
+        Stmt sql = db().prepare("SELECT id FROM CaGlide ORDER BY substr(create_date, 1, 7), " +
+                                terms + "id");
+        while (sql.step()) expected.push_back(sql.i64(0));
+
+        TCaGlideMng mng(kCashJournalTable);
+        mng.OrderItemMng = &order;
+        mng.CaGlideQry()->SetCode = "001";
+        mng.CaGlideQry()->SetASCode("1001");
+        mng.Load();
+        std::vector<std::int64_t> ids;
+        const TCaGlide* previous = nullptr;
+        for (TCaGlide* r : detailRows(mng)) {
+            ids.push_back(r->Id);
+            if (previous) {
+                EXPECT_NEAR(r->Balance - previous->Balance, r->DebMoney - r->CreMoney, 0.001)
+                    << "order " << terms << " row " << r->Id;
+            }
+            previous = r;
+        }
+        EXPECT_EQ(ids, expected) << "order " << terms;
+    }
+}
+
 // ---- balances and summary rows ----
 
 struct Line {
