@@ -14,6 +14,8 @@
 #include <QPrinter>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <vector>
 
 #include "Cell.h"
 #include "ReportOutput.h"
@@ -167,17 +169,39 @@ void TfrmBaseAssRpt::BuildFormat() {
     }
     if (rows >= 1) Cell->setRowHeight(0, 36);
     // Widths from the content of the heading rows and a sample of the rest.
+    // Only the few texts likeliest to be widest are measured (a character
+    // outside Latin-1, CJK above all, counting as two): measuring every
+    // sampled text would cost more than filling the grid.
     QFontMetrics fm(font());
     int sample = std::min(rows, 400);
+    auto likelyWidth = [](const QString& t) {
+        int w = 0;
+        for (QChar ch : t) w += ch.unicode() < 0x100 ? 1 : 2;
+        return w;
+    };
+    constexpr std::size_t kMeasured = 4;
     for (int c = 1; c <= cols; ++c) {
-        int w = 36;
+        std::vector<std::pair<int, QString>> widest;  // at most kMeasured distinct texts
         for (int r = 2; r <= sample; ++r) {
             bool spanned = false;
             for (const auto& s : m->spans)
                 spanned |= s.row <= r && r < s.row + s.rows && s.cols > 1 && s.col <= c &&
                            c < s.col + s.cols;
-            if (!spanned) w = std::max(w, fm.horizontalAdvance(m->displayText(c, r)) + 14);
+            if (spanned) continue;
+            QString text = m->displayText(c, r);
+            const int lw = likelyWidth(text);
+            auto least = std::min_element(widest.begin(), widest.end());
+            if (widest.size() == kMeasured && lw <= least->first) continue;
+            if (std::any_of(widest.begin(), widest.end(),
+                            [&](const auto& e) { return e.first == lw && e.second == text; }))
+                continue;
+            if (widest.size() < kMeasured)
+                widest.emplace_back(lw, std::move(text));
+            else
+                *least = {lw, std::move(text)};
         }
+        int w = 36;
+        for (const auto& e : widest) w = std::max(w, fm.horizontalAdvance(e.second) + 14);
         Cell->setColumnWidth(c - 1, std::min(w, 320));
     }
 }

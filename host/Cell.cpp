@@ -20,11 +20,9 @@ QString formatCellNumber(const CellData& c) {
 
 QString SharedTexts::operator()(std::string_view utf8) {
     if (utf8.empty()) return {};
-    if (auto it = texts_.find(utf8); it != texts_.end()) return it->second;
-    if (texts_.size() >= kLimit) texts_.clear();
-    QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-    texts_.emplace(std::string(utf8), text);
-    return text;
+    return keyed(utf8, [utf8] {
+        return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    });
 }
 
 SheetModel::SheetModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -61,7 +59,7 @@ void SheetModel::setColCount(int n) {
     endResetModel();
 }
 
-CellData& SheetModel::cell(int col, int row) {
+CellData& SheetModel::grownCell(int col, int row) {
     if (row < 1) row = 1;
     if (col < 1) col = 1;
     if (col > cols_) setColCount(col + 1);
@@ -168,19 +166,6 @@ int TCell::GetCols(int) const {
     return model_->sheetCols();
 }
 
-void TCell::S(int col, int row, const QString& text) {
-    CellData& c = model_->cell(col, row);
-    c.text = text;
-    c.isNumber = false;
-}
-
-void TCell::D(int col, int row, double value) {
-    CellData& c = model_->cell(col, row);
-    c.number = value;
-    c.isNumber = true;
-    c.text.clear();
-}
-
 QString TCell::GetCellString(int col, int row) const {
     const CellData* c = model_->cellAt(col, row);
     return c ? c->text : QString();
@@ -197,16 +182,6 @@ void TCell::MergeCells(int col1, int row1, int col2, int row2) {
     model_->cell(col2, row2);  // make sure the area exists
     model_->spans.push_back({col1, row1, col2 - col1 + 1, row2 - row1 + 1});
     setSpan(row1 - 1, col1 - 1, row2 - row1 + 1, col2 - col1 + 1);
-}
-
-void TCell::SetCellNumType(int col, int row, int, int type) {
-    model_->cell(col, row).numType = static_cast<std::uint8_t>(type);
-}
-void TCell::SetCellHideZero(int col, int row, int, int hide) {
-    model_->cell(col, row).hideZero = hide != 0;
-}
-void TCell::SetCellSeparator(int col, int row, int, int style) {
-    model_->cell(col, row).separator = static_cast<std::uint8_t>(style);
 }
 
 int TCell::GetCurrentRow() const {

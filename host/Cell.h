@@ -44,7 +44,12 @@ class LH_API SheetModel final : public QAbstractTableModel {
     void setColCount(int n);
     int sheetCols() const { return cols_ + 1; }
 
-    CellData& cell(int col, int row);
+    // The cell, the sheet grown to hold it first when it lies outside.
+    CellData& cell(int col, int row) {
+        if (row < 1 || col < 1 || row > rows_ || col > cols_) return grownCell(col, row);
+        if (!touchPending_) touch();
+        return cells_[static_cast<std::size_t>(row - 1) * cols_ + (col - 1)];
+    }
     const CellData* cellAt(int col, int row) const;
     QString displayText(int col, int row) const;
     void touch();  // announce changed cells once the current event is done
@@ -65,6 +70,7 @@ class LH_API SheetModel final : public QAbstractTableModel {
     bool touchPending_ = false;
     bool trimPending_ = false;
     void scheduleTrim();
+    CellData& grownCell(int col, int row);
 };
 
 // The spreadsheet grid of the base report form, with the operations the
@@ -78,14 +84,29 @@ class LH_API TCell final : public QTableView {
     int GetRows(int sheet = 0) const;
     void SetCols(int cols, int sheet = 0);
     int GetCols(int sheet = 0) const;
-    void S(int col, int row, const QString& text);
-    void D(int col, int row, double value);
+    void S(int col, int row, const QString& text) {
+        CellData& c = model_->cell(col, row);
+        c.text = text;
+        c.isNumber = false;
+    }
+    void D(int col, int row, double value) {
+        CellData& c = model_->cell(col, row);
+        c.number = value;
+        c.isNumber = true;
+        c.text.clear();
+    }
     QString GetCellString(int col, int row) const;
     double GetCellDouble(int col, int row) const;
     void MergeCells(int col1, int row1, int col2, int row2);
-    void SetCellNumType(int col, int row, int sheet, int type);
-    void SetCellHideZero(int col, int row, int sheet, int hide);
-    void SetCellSeparator(int col, int row, int sheet, int style);
+    void SetCellNumType(int col, int row, int, int type) {
+        model_->cell(col, row).numType = static_cast<std::uint8_t>(type);
+    }
+    void SetCellHideZero(int col, int row, int, int hide) {
+        model_->cell(col, row).hideZero = hide != 0;
+    }
+    void SetCellSeparator(int col, int row, int, int style) {
+        model_->cell(col, row).separator = static_cast<std::uint8_t>(style);
+    }
     int GetCurSheet() const { return 0; }
     // The sheet row of the current cell; 0 when there is none.
     int GetCurrentRow() const;
@@ -108,6 +129,14 @@ class LH_API SharedTexts {
   public:
     static constexpr std::size_t kLimit = 4096;
     QString operator()(std::string_view utf8);
+    // The text made for a key: made by make() the first time, shared after.
+    template <class Make>
+    QString keyed(std::string_view key, Make&& make) {
+        if (auto it = texts_.find(key); it != texts_.end()) return it->second;
+        if (texts_.size() >= kLimit) texts_.clear();
+        return texts_.emplace(std::string(key), make()).first->second;
+    }
+    void clear() { texts_.clear(); }
 
   private:
     struct Hash {

@@ -561,7 +561,12 @@ void TCaGlideMng::Save() {
 //  - Direction is "借" for a positive balance, "贷" for a negative one and "平"
 //    for zero.
 void TCaGlideMng::Load() {
+    // The previous load's row objects are refilled rather than freed and made
+    // again: a journal is reloaded after every change, and building each row
+    // object afresh costs more than reading its row. Taken from the front.
+    std::vector<std::unique_ptr<TCaGlide>> spare = std::move(rows_);
     rows_.clear();
+    std::reverse(spare.begin(), spare.end());
     const TCaGlideQry& q = *query_;
     Database& db = currentDb();
     const std::string& table = checkedTable(tableName_);
@@ -854,7 +859,6 @@ void TCaGlideMng::Load() {
     };
 
     std::vector<Fetched> group;
-    std::vector<std::unique_ptr<TCaGlide>> spare;  // objects of hidden rows, for reuse
     bool shownAny = false;
     auto place = [&](Fetched& f) {
         const std::string_view m = std::string_view(f.row->CreateDate).substr(0, 7);
@@ -899,6 +903,8 @@ void TCaGlideMng::Load() {
         } else {
             f.row = std::move(spare.back());
             spare.pop_back();
+            f.row->ErrorText.clear();
+            f.row->OperFlag.clear();
         }
         TCaGlide& r = *f.row;
         r.Id = s.i64(0);

@@ -23,6 +23,20 @@ const char* const kColumnTitles[12] = {"月",       "日",       "统一号",   
                                        "凭证号",   "支票号",   "结算方式", "摘要",
                                        "借方金额", "贷方金额", "方向",     "金额"};
 
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// "00" to "99", made once: the month and day columns use nothing else.
+const QString& twoDigits(std::string_view p) {
+    static const std::vector<QString> texts = [] {
+        std::vector<QString> v;
+        for (int i = 0; i < 100; ++i) v.push_back(QStringLiteral("%1").arg(i, 2, 10, QChar('0')));
+        return v;
+    }();
+    return texts[static_cast<std::size_t>((p[0] - '0') * 10 + (p[1] - '0'))];
+}
+
 }  // namespace
 
 bool TOpenDialog::Execute(QWidget* owner) {
@@ -314,6 +328,8 @@ void TFrmCashGlide::CBAsCodeCloseUp() {
 
 void TFrmCashGlide::RebuildGrid() {
     TCell& g = *Cell;
+    unitTexts_.clear();
+    modeTexts_.clear();
     g.SetRows(1);
     g.SetRows(g.GetRows() + 1);
     g.S(1, 1, windowTitle());
@@ -364,12 +380,15 @@ void TFrmCashGlide::WriteGridRow(TCaGlide* row, int gridRow) {
     SharedTexts& t = gridTexts_;
     const std::string_view d = row->CreateDate;
     auto part = [&](std::size_t from) {
-        return from < d.size() ? d.substr(from, 2) : std::string_view();
+        const std::string_view p = from < d.size() ? d.substr(from, 2) : std::string_view();
+        return p.size() == 2 && isDigit(p[0]) && isDigit(p[1]) ? twoDigits(p) : t(p);
     };
-    g.S(1, gridRow, t(part(5)));
-    g.S(2, gridRow, t(part(8)));
+    g.S(1, gridRow, part(5));
+    g.S(2, gridRow, part(8));
     g.S(3, gridRow, q(row->DateOrNo));
-    g.S(4, gridRow, t(row->getEncode() + " " + row->CR_Name));
+    const std::string unitKey = row->CR_Code + '\x1f' + row->CR_Name;
+    g.S(4, gridRow,
+        unitTexts_.keyed(unitKey, [&] { return q(row->getEncode() + " " + row->CR_Name); }));
     if (row->VoucherClass > 0 && row->VoucherNo > 0) {
         // Whole voucher numbers (all of them in practice) skip the general
         // double formatting, which is slow.
@@ -381,9 +400,11 @@ void TFrmCashGlide::WriteGridRow(TCaGlide* row, int gridRow) {
     }
     g.S(6, gridRow, q(row->PayCode));
     if (!row->PM_Code.empty())
-        g.S(7, gridRow,
-            t(row->PM_Code + " " +
-              BasisManageFactory->GetBaseInfoManage(kPayMode)->GetDispNameByInCode(row->PM_Code)));
+        g.S(7, gridRow, modeTexts_.keyed(row->PM_Code, [&] {
+            return q(
+                row->PM_Code + " " +
+                BasisManageFactory->GetBaseInfoManage(kPayMode)->GetDispNameByInCode(row->PM_Code));
+        }));
     g.S(8, gridRow, t(row->Summary));
     const int sheet = g.GetCurSheet();
     auto number = [&](int col, double value) {

@@ -130,7 +130,10 @@ class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
     ledgerhost::TCaGlideMng* mng_ = nullptr;
     ledgerhost::TCaGlide* spare_ = nullptr;
     std::string asCodeWritten_;
-    ledgerhost::SharedTexts gridTexts_;
+    // Grid texts shared down the sheet: plain conversions, and the unit and
+    // settlement-mode texts by code (made afresh on every rebuild, so that
+    // renamed units show their new names).
+    ledgerhost::SharedTexts gridTexts_, unitTexts_, modeTexts_;
     std::vector<ledgerhost::BankAccountPtr> accountItems_;
     std::vector<std::optional<ledgerhost::TBookSet>> bookItems_;
     std::vector<std::optional<ledgerhost::TUser>> userItems_;
