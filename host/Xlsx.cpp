@@ -380,7 +380,7 @@ class SheetReader : public XmlHandler {
             auto tee = v.find('T');
             if (tee != std::string::npos) {
                 std::string time = v.substr(tee + 1, 8);
-                v = v.substr(0, tee);
+                v.resize(tee);
                 if (!time.empty() && time != "00:00:00") v += " " + time;
             }
             cell.text = v;

@@ -34,7 +34,7 @@ const QString& twoDigits(std::string_view p) {
         for (int i = 0; i < 100; ++i) v.push_back(QStringLiteral("%1").arg(i, 2, 10, QChar('0')));
         return v;
     }();
-    return texts[static_cast<std::size_t>((p[0] - '0') * 10 + (p[1] - '0'))];
+    return texts[static_cast<std::size_t>(p[0] - '0') * 10 + static_cast<std::size_t>(p[1] - '0')];
 }
 
 }  // namespace

@@ -91,7 +91,7 @@ std::int32_t PluginRun(std::uint32_t appWindow, PluginHostBlock* block) {
         QObject::connect(window.get(), &QObject::destroyed, [handle] { handleRemove(handle); });
         block->Window = handle;
         block->Flag = 0;
-        window.release();  // owned by its owner from now on
+        static_cast<void>(window.release());  // owned by its owner from now on
         result = 0;
     } catch (const std::exception& e) {
         CmmObj->MsgError(e.what());
