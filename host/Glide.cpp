@@ -397,12 +397,21 @@ void TCaGlideQry::CopyFrom(const TCaGlide& o) {
 
 namespace {
 
-// The sort keys a journal offers and the columns they stand for.
-const std::map<std::string, std::string>& orderColumns() {
-    static const std::map<std::string, std::string> m = {
-        {"create_date", "t.create_date"}, {"date_or_no", "t.date_or_no"},
-        {"deb_cents", "t.deb_cents"},     {"cre_cents", "t.cre_cents"},
-        {"summary", "t.summary"},         {"pay_code", "t.pay_code"},
+// The sort keys a journal offers: the column each stands for, and the row
+// value the load compares when it orders rows itself.
+enum class SortKey { Date, Number, Debit, Credit, Summary, PayCode };
+struct SortColumn {
+    const char* column;
+    SortKey key;
+};
+const std::map<std::string, SortColumn>& orderColumns() {
+    static const std::map<std::string, SortColumn> m = {
+        {"create_date", {"t.create_date", SortKey::Date}},
+        {"date_or_no", {"t.date_or_no", SortKey::Number}},
+        {"deb_cents", {"t.deb_cents", SortKey::Debit}},
+        {"cre_cents", {"t.cre_cents", SortKey::Credit}},
+        {"summary", {"t.summary", SortKey::Summary}},
+        {"pay_code", {"t.pay_code", SortKey::PayCode}},
     };
     return m;
 }
@@ -478,7 +487,7 @@ const std::vector<TOrder_itemMng::Item>& TOrder_itemMng::items() {
 std::string TOrder_itemMng::orderByTerms() {
     std::string terms;
     for (const auto& i : items()) {
-        terms += orderColumns().at(i.Field);
+        terms += orderColumns().at(i.Field).column;
         terms += ", ";
     }
     return terms + "t.id";
@@ -817,36 +826,32 @@ void TCaGlideMng::Load() {
         std::int64_t deb, cre, number;
         bool shown;
     };
-    enum class Key { Date, Number, Debit, Credit, Summary, PayCode };
-    std::vector<Key> order;
-    for (const auto& k : keys) {
-        static const std::map<std::string, Key> byField = {
-            {"create_date", Key::Date}, {"date_or_no", Key::Number}, {"deb_cents", Key::Debit},
-            {"cre_cents", Key::Credit}, {"summary", Key::Summary},   {"pay_code", Key::PayCode}};
-        if (auto f = byField.find(k); f != byField.end()) order.push_back(f->second);
-    }
+    std::vector<SortKey> order;
+    for (const auto& k : keys)
+        if (auto f = orderColumns().find(k); f != orderColumns().end())
+            order.push_back(f->second.key);
     // The order SQLite gives with ORDER BY on the same keys and then the id:
     // numbers by value, texts byte by byte.
     auto before = [&order](const Fetched& a, const Fetched& b) {
-        for (Key k : order) {
+        for (SortKey k : order) {
             int c = 0;
             switch (k) {
-                case Key::Date:
+                case SortKey::Date:
                     c = a.row->CreateDate.compare(b.row->CreateDate);
                     break;
-                case Key::Number:
+                case SortKey::Number:
                     c = (a.number > b.number) - (a.number < b.number);
                     break;
-                case Key::Debit:
+                case SortKey::Debit:
                     c = (a.deb > b.deb) - (a.deb < b.deb);
                     break;
-                case Key::Credit:
+                case SortKey::Credit:
                     c = (a.cre > b.cre) - (a.cre < b.cre);
                     break;
-                case Key::Summary:
+                case SortKey::Summary:
                     c = a.row->Summary.compare(b.row->Summary);
                     break;
-                case Key::PayCode:
+                case SortKey::PayCode:
                     c = a.row->PayCode.compare(b.row->PayCode);
                     break;
             }

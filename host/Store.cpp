@@ -195,9 +195,7 @@ void Stmt::reset() {
 }
 
 std::string Stmt::text(int col) const {
-    const auto* p = sqlite3_column_text(st_, col);
-    return p ? std::string(reinterpret_cast<const char*>(p), sqlite3_column_bytes(st_, col))
-             : std::string();
+    return std::string(textView(col));
 }
 
 std::string_view Stmt::textView(int col) const {
