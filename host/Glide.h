@@ -24,6 +24,13 @@ inline constexpr const char* kMonthTotal = "本月合计";
 inline constexpr const char* kYearTotal = "本年累计";
 LH_API bool isSummaryText(const std::string& summary);
 
+// Why a row with this date and summary may not be kept in the book set: its
+// summary is one of the texts of the summary rows, or its date ("YYYY-MM-DD")
+// lies outside the book set's year. Empty when it may. The store and every
+// import ask this one function.
+LH_API std::string journalRowProblem(const TBookSet& book, const std::string& createDate,
+                                     const std::string& summary);
+
 // One journal row of a journal table ("CaGlide" or "CaCollateGlide").
 class LH_API TCaGlide {
   public:
@@ -108,6 +115,9 @@ class LH_API TCaGlideQry : public TCaGlide {
     std::string EVoucher_ID = "0";
     std::string BCreateDate;
     std::string ECreateDate;
+    // The book set that owns the account AS_Code names; empty: whichever
+    // account each row's book set uses under that code.
+    std::string AccountSetCode;
 
     void CopyFrom(const TCaGlide& other) override;
 };

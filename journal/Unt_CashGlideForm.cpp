@@ -280,6 +280,8 @@ void TFrmCashGlide::FormShow() {
         tbtnOptionSet->setVisible(false);
     }
     Cmb_operSymbleChange();
+    // The first load shows what the filter panel shows, as a query would.
+    applyFilterPanel();
     RebuildGrid();
 }
 
@@ -293,12 +295,21 @@ void TFrmCashGlide::Cmb_operSymbleChange() {
 
 void TFrmCashGlide::tbtnSetClick() {
     EDT_ENdMonery->setFocus();
+    if (applyFilterPanel()) RebuildGrid();
+}
+
+// Copies the filter panel into the manager's conditions; false (nothing
+// changed) when no account is selected. The account picked is its own book
+// set's, so an account of another book set that shares its code is never
+// loaded with it.
+bool TFrmCashGlide::applyFilterPanel() {
     BankAccountPtr account = selectedAccount();
-    if (!account) return;
+    if (!account) return false;
     TCaGlideQry* c = mng_->CaGlideQry();
     const TBookSet* book = selectedBookSet();
     c->SetCode = book ? book->Code : std::string();
     c->SetASCode(account->AsCode);
+    c->AccountSetCode = account->SetCode;
     c->BCreateDate = isoDate(DTPBCreateDate->date());
     c->ECreateDate = isoDate(DTPECreateDate->date());
     c->BDateOrNo = Edt_FirstNo->Value();
@@ -310,7 +321,7 @@ void TFrmCashGlide::tbtnSetClick() {
     c->PayCode = Edt_PayCode->text().toStdString();
     const TUser* user = selectedUser();
     c->ApplyUser = !Cmb_ApplyUser->currentText().isEmpty() && user ? user->Code : std::string();
-    RebuildGrid();
+    return true;
 }
 
 void TFrmCashGlide::CBAsCodeCloseUp() {
@@ -318,6 +329,7 @@ void TFrmCashGlide::CBAsCodeCloseUp() {
     TCaGlideQry* c = mng_->CaGlideQry();
     c->SetCode = currentBookSet().Code;
     c->SetASCode(As_Code());
+    c->AccountSetCode = selectedAccount()->SetCode;
     std::string today = isoDate(DBManage->GetDBTime().date());
     c->BCreateDate = today;
     c->ECreateDate = today;

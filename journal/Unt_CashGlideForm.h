@@ -124,6 +124,7 @@ class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
     void fillBookSets();
     void fillUsers();
     bool selectedAccountInUse();
+    bool applyFilterPanel();
 
     std::unique_ptr<Ui::FrmCashGlide> ui_;
     std::unique_ptr<ledgerhost::TOrder_itemMng> orderMng_;

@@ -10,6 +10,7 @@
 
 #include "Fixture.h"
 #include "Glide.h"
+#include "Sections.h"
 
 using namespace ledgerhost;
 
@@ -110,7 +111,7 @@ TEST_P(GlideConditionTest, EveryConditionIsHonoured) {
              q.BDateOrNo = q.EDateOrNo = q.BMoney = q.EMoney = 0;
              q.OperSymble = "大于";
          },
-         "ABCDEGH"},
+         "ABCDEG"},
         {"empty voucher range", [](Q& q, TCaGlideMng&) { q.BVoucher_ID = q.EVoucher_ID = ""; },
          "ABCDEGH"},
         {"book set 002", [](Q& q, TCaGlideMng&) { q.SetCode = "002"; }, "F"},
@@ -190,12 +191,61 @@ TEST_P(GlideConditionTest, EveryConditionIsHonoured) {
              q.EMoney = 250.5;
          },
          "BE"},
-        {">= without an amount",
+        {">= 0 is a bound, BMoney is not",
          [](Q& q, TCaGlideMng&) {
              q.OperSymble = "大于等于";
              q.BMoney = 500;
          },
+         "ABCDEG"},
+        {"< 0", [](Q& q, TCaGlideMng&) { q.OperSymble = "小于"; }, "H"},
+        {"= 0", [](Q& q, TCaGlideMng&) { q.OperSymble = "等于"; }, ""},
+        {"= a negative amount",
+         [](Q& q, TCaGlideMng&) {
+             q.OperSymble = "等于";
+             q.EMoney = -20;
+         },
+         "H"},
+        {"between -50 and 0",
+         [](Q& q, TCaGlideMng&) {
+             q.OperSymble = "至";
+             q.BMoney = -50;
+         },
+         "H"},
+        {"between 0 and 0", [](Q& q, TCaGlideMng&) { q.OperSymble = "至"; }, ""},
+        {"< 1e30",
+         [](Q& q, TCaGlideMng&) {
+             q.OperSymble = "小于";
+             q.EMoney = 1e30;
+         },
          "ABCDEGH"},
+        {"> 1e30",
+         [](Q& q, TCaGlideMng&) {
+             q.OperSymble = "大于";
+             q.EMoney = 1e30;
+         },
+         ""},
+        {"between -1e30 and 1e30",
+         [](Q& q, TCaGlideMng&) {
+             q.OperSymble = "至";
+             q.BMoney = -1e30;
+             q.EMoney = 1e30;
+         },
+         "ABCDEGH"},
+        {"> -1e30",
+         [](Q& q, TCaGlideMng&) {
+             q.OperSymble = "大于";
+             q.EMoney = -1e30;
+         },
+         "ABCDEGH"},
+        {"numbers from 1e30", [](Q& q, TCaGlideMng&) { q.BDateOrNo = 1e30; }, ""},
+        {"numbers up to 1e30", [](Q& q, TCaGlideMng&) { q.EDateOrNo = 1e30; }, "ABCDEGH"},
+        {"numbers from -1e30 to 1",
+         [](Q& q, TCaGlideMng&) {
+             q.BDateOrNo = -1e30;
+             q.EDateOrNo = 1;
+         },
+         "ACD"},
+        {"vouchers from 1e30", [](Q& q, TCaGlideMng&) { q.BVoucher_ID = "1e30"; }, ""},
         {"between",
          [](Q& q, TCaGlideMng&) {
              q.OperSymble = "至";
@@ -210,18 +260,18 @@ TEST_P(GlideConditionTest, EveryConditionIsHonoured) {
              q.EMoney = 100;
          },
          "ABEG"},
-        {"between, no upper bound",
+        {"between 200 and 0",
          [](Q& q, TCaGlideMng&) {
              q.OperSymble = "至";
              q.BMoney = 200;
          },
-         "BCE"},
-        {"between, no lower bound",
+         "ADG"},
+        {"between 0 and 100",
          [](Q& q, TCaGlideMng&) {
              q.OperSymble = "至";
              q.EMoney = 100;
          },
-         "ADGH"},
+         "ADG"},
         {"bank accounts", [](Q&, TCaGlideMng& m) { m.SubjectKind = 1; }, "ABCEGH"},
         {"cash accounts", [](Q&, TCaGlideMng& m) { m.SubjectKind = 2; }, "D"},
         {"several at once",
@@ -239,6 +289,7 @@ TEST_P(GlideConditionTest, EveryConditionIsHonoured) {
         c.set(*mng.CaGlideQry(), mng);
         mng.Load();
         EXPECT_EQ(shown(mng), c.rows) << c.what;
+        testutil::expectCoherent(mng, c.what, false);
         for (int i = 0; i < mng.GetCount(); ++i) {
             const TCaGlide* r = mng.GetDetails(i);
             EXPECT_EQ(r->Id == 0, isSummaryText(r->Summary)) << c.what << " row " << i;
@@ -466,17 +517,23 @@ TEST_F(GlideBalanceTest, RunningBalancesAndMonthRowsAcrossAMonth) {
     mng->Load();
     expectLines(*mng,
                 {
-                    {"期初余额", "2024-01-10", 0, 0, 1150, "借"},
+                    {"期初余额", "2024-01-10", 0, 0, 1200, "借"},
                     {"X", "2024-01-12", 100, 0, 1300, "借"},
-                    {"Y", "2024-01-20", 0, 30, -80, "贷"},
-                    {"本月合计", "2024-01-31", 100, 30, 1220, "借"},
-                    {"本年累计", "2024-01-31", 300, 80, 1220, "借"},
+                    {"本月合计", "2024-01-31", 100, 0, 1300, "借"},
+                    {"本年累计", "2024-01-31", 300, 0, 1300, "借"},
                     {"X", "2024-02-02", 0, 400, 900, "借"},
+                    {"本月合计", "2024-02-29", 0, 400, 900, "借"},
+                    {"本年累计", "2024-02-29", 300, 400, 900, "借"},
+                    {"期初余额", "2024-01-10", 0, 0, -50, "贷"},
+                    {"Y", "2024-01-20", 0, 30, -80, "贷"},
+                    {"本月合计", "2024-01-31", 0, 30, -80, "贷"},
+                    {"本年累计", "2024-01-31", 0, 80, -80, "贷"},
                     {"Y", "2024-02-28", 10, 0, -70, "贷"},
-                    {"本月合计", "2024-02-29", 10, 400, 830, "借"},
-                    {"本年累计", "2024-02-29", 310, 480, 830, "借"},
+                    {"本月合计", "2024-02-29", 10, 0, -70, "贷"},
+                    {"本年累计", "2024-02-29", 10, 80, -70, "贷"},
                 },
-                "two accounts");
+                "two accounts, one section each");
+    EXPECT_EQ(testutil::expectCoherent(*mng, "two accounts"), 2);
 }
 
 TEST_F(GlideBalanceTest, HiddenRowsStillCountInBalances) {
@@ -486,15 +543,16 @@ TEST_F(GlideBalanceTest, HiddenRowsStillCountInBalances) {
     mng->Load();
     expectLines(*mng,
                 {
-                    {"期初余额", "2024-01-10", 0, 0, 1150, "借"},
+                    {"期初余额", "2024-01-10", 0, 0, 1200, "借"},
                     {"X", "2024-01-12", 100, 0, 1300, "借"},
-                    {"本月合计", "2024-01-31", 100, 0, 1220, "借"},
-                    {"本年累计", "2024-01-31", 100, 0, 1220, "借"},
+                    {"本月合计", "2024-01-31", 100, 0, 1300, "借"},
+                    {"本年累计", "2024-01-31", 100, 0, 1300, "借"},
                     {"X", "2024-02-02", 0, 400, 900, "借"},
-                    {"本月合计", "2024-02-29", 0, 400, 830, "借"},
-                    {"本年累计", "2024-02-29", 100, 400, 830, "借"},
+                    {"本月合计", "2024-02-29", 0, 400, 900, "借"},
+                    {"本年累计", "2024-02-29", 100, 400, 900, "借"},
                 },
-                "summary X");
+                "summary X: the account that shows nothing has no section");
+    testutil::expectCoherent(*mng, "summary X", false);
 }
 
 TEST_F(GlideBalanceTest, OneAccountWithANegativeBalance) {
@@ -523,13 +581,17 @@ TEST_F(GlideBalanceTest, RangeFromFirstOfJanuaryOpensWithTheYear) {
                 {
                     {"年初余额", "2024-01-01", 0, 0, 1000, "借"},
                     {"", "2024-01-03", 200, 0, 1200, "借"},
-                    {"", "2024-01-05", 0, 50, -50, "贷"},
                     {"X", "2024-01-12", 100, 0, 1300, "借"},
+                    {"本月合计", "2024-01-31", 300, 0, 1300, "借"},
+                    {"本年累计", "2024-01-31", 300, 0, 1300, "借"},
+                    {"年初余额", "2024-01-01", 0, 0, 0, "平"},
+                    {"", "2024-01-05", 0, 50, -50, "贷"},
                     {"Y", "2024-01-20", 0, 30, -80, "贷"},
-                    {"本月合计", "2024-01-31", 300, 80, 1220, "借"},
-                    {"本年累计", "2024-01-31", 300, 80, 1220, "借"},
+                    {"本月合计", "2024-01-31", 0, 80, -80, "贷"},
+                    {"本年累计", "2024-01-31", 0, 80, -80, "贷"},
                 },
                 "January");
+    EXPECT_EQ(testutil::expectCoherent(*mng, "January"), 2);
 
     // Without a range the journal opens with the book set's year.
     auto all = std::make_unique<TCaGlideMng>(kCashJournalTable);

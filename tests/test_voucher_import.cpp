@@ -73,10 +73,10 @@ class VoucherImportTest : public BookTest {
 
 TEST_F(VoucherImportTest, DialogStartsFromTheManagersConditions) {
     import([](TFrmCashGlideInput& d) {
-        // No dates yet: the server date; no account condition: no selection.
+        // The first load applied the filter panel: today and its first account.
         EXPECT_EQ(d.DTPBCreateDate->date(), QDate(2024, 3, 15));
     EXPECT_EQ(d.DTPECreateDate->date(), QDate(2024, 3, 15));
-    EXPECT_EQ(d.CmbAs_Code->currentIndex(), -1);
+    EXPECT_EQ(d.CmbAs_Code->currentIndex(), 0);
     EXPECT_EQ(d.CmbAs_Code->count(), 3);
     EXPECT_EQ(d.CB_VoucherClass->count(), 4);
     EXPECT_EQ(d.CmbPM_Code->itemText(2), QStringLiteral("02 支票"));
