@@ -483,8 +483,8 @@ void TCaGlideConvert::ImportData() {
         e->CreateDate = isoDate(r.date(col.date));
         e->DateOrNo = r.number(col.number);
         e->Summary = r.text(col.summary);
-        if (isSummaryText(e->Summary))
-            r.failAt(col.summary, "的摘要“" + e->Summary + "”是系统的合计行，不能导入。");
+        if (std::string why = journalRowProblem(book, e->CreateDate, e->Summary); !why.empty())
+            r.fail("：" + why);
         e->DebMoney = r.amount(col.debit);
         e->CreMoney = r.amount(col.credit);
         e->PayCode = r.text(col.payCode);

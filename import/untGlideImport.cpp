@@ -83,6 +83,13 @@ void step(const ImportProgress& progress, int done, int total) {
     ProcessMessages();
 }
 
+// A line whose date or summary the journal cannot keep fails the whole import.
+void checkEntry(const TCaGlide& e, long long line) {
+    if (std::string why = journalRowProblem(currentBookSet(), e.CreateDate, e.Summary);
+        !why.empty())
+        throw ImportError("第 " + std::to_string(line) + " 行：" + why);
+}
+
 std::unique_ptr<TCaGlide> newEntry(TCaGlideMng& mng, const TBankAccount& account) {
     auto e = std::make_unique<TCaGlide>(mng.TableName());
     e->SetASCode(account.AsCode);
@@ -150,6 +157,7 @@ void TICBCGlideImport::Import() {
         if (!date) throw ImportError(lineError(static_cast<long long>(Reader->StartRow) + q));
         e->CreateDate = isoDate(*date);
         finishEntry(*e, f[9], f[8], f[7]);
+        checkEntry(*e, static_cast<long long>(Reader->StartRow) + q);
         GlideMng->Add(std::move(e));
     }
     GlideMng->Save();
@@ -196,6 +204,7 @@ void TCCBGlideImport::Import() {
         if (!date) throw ImportError(lineError(10LL + q));
         e->CreateDate = isoDate(*date);
         finishEntry(*e, c[5], c[4], c[9]);
+        checkEntry(*e, 10LL + q);
         GlideMng->Add(std::move(e));
     }
     GlideMng->Save();
