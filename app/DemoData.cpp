@@ -3,9 +3,11 @@
 #include <QStringList>
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 
 #include "Codec.h"
 #include "Records.h"
@@ -27,6 +29,8 @@ struct Lcg {
     int below(int n) { return static_cast<int>(next() % static_cast<std::uint32_t>(n)); }
 };
 
+constexpr std::int64_t kIcbcOpening = 25000000;
+
 struct Account {
     const char* set;
     const char* code;
@@ -39,7 +43,7 @@ struct Account {
 };
 
 const std::array<Account, 9> kAccounts{{
-    {"001", "100201", "6222020200112345678", "工商银行基本户", 1, "1", 25000000, "100201"},
+    {"001", "100201", "6222020200112345678", "工商银行基本户", 1, "1", kIcbcOpening, "100201"},
     {"001", "100202", "4367420010203040506", "建设银行一般户", 1, "1", 8000000, "100202"},
     {"001", "100203", "6228480010009999", "农业银行专户", 1, "0", 0, "100203"},
     {"001", "1001", "XJ-001", "库存现金", 2, "1", 500000, "1001"},
@@ -52,6 +56,60 @@ const std::array<Account, 9> kAccounts{{
 
 const char* const kSummaries[] = {"收到货款", "支付货款", "支付工资",   "银行手续费", "利息收入",
                                   "提取现金", "缴纳税款", "支付水电费", "收到投资款", "报销差旅费"};
+
+// One generated journal row; every random draw is made here, so that a
+// generator with the same seed gives the same rows whoever asks.
+struct DemoRow {
+    QDate date;
+    int number;
+    bool in;  // money in
+    std::int64_t cents;
+    int summary, payMode, counterpart, department, user;
+    bool payCode;
+};
+
+// Rows of one account for the months 1 to `lastMonth` of today's year, in date
+// order; the current month only up to yesterday.
+void demoRows(Lcg& rnd, const QDate& today, int lastMonth, int perMonth,
+              const std::function<void(const DemoRow&)>& row) {
+    const int year = today.year();
+    int number = 0;
+    for (int m = 1; m <= lastMonth; ++m) {
+        int days = QDate(year, m, 1).daysInMonth();
+        if (m == today.month()) days = std::max(1, today.day() - 1);
+        std::vector<int> dayList;
+        for (int i = 0; i < perMonth; ++i) dayList.push_back(1 + rnd.below(days));
+        std::sort(dayList.begin(), dayList.end());
+        for (int day : dayList) {
+            DemoRow r;
+            r.date = QDate(year, m, day);
+            r.number = ++number;
+            r.in = rnd.below(3) == 0;
+            r.cents = (rnd.below(500) + 1) * 100 + (rnd.below(4) == 0 ? rnd.below(100) : 0);
+            if (r.in) r.cents *= 3;
+            // Money in is a receipt, interest or an investment; money out never is.
+            static const int kOut[] = {1, 2, 3, 5, 6, 7, 9};
+            r.summary = r.in ? (rnd.below(2) == 0 ? 0 : 4) : kOut[rnd.below(7)];
+            r.payCode = rnd.below(3) == 0;
+            r.payMode = rnd.below(5);
+            r.counterpart = rnd.below(2) == 0 ? rnd.below(4) : -1;
+            r.department = rnd.below(3) == 0 ? rnd.below(4) : -1;
+            r.user = rnd.below(2);
+            row(r);
+        }
+    }
+}
+
+constexpr std::uint32_t kIcbcSeed = 20240302u;
+
+// The bank's balance of 工商银行基本户 when the month of `today` begins.
+std::int64_t icbcBalanceAtMonthStart(const QDate& today) {
+    Lcg own{kIcbcSeed};
+    std::int64_t balance = kIcbcOpening;
+    demoRows(own, today, today.month() - 1, 6,
+             [&](const DemoRow& r) { balance += r.in ? r.cents : -r.cents; });
+    return balance;
+}
 
 }  // namespace
 
@@ -188,38 +246,38 @@ void createDemoDatabase(const std::string& path, const QDate& today) {
         const char* account;
         int perMonth;
     };
-    Target targets[] = {{&row, "001", "100201", 6}, {&row, "001", "100202", 3},
-                        {&row, "002", "100211", 2}, {&cash, "001", "100201", 5},
-                        {&cash, "001", "1001", 4},  {&cash, "002", "1001", 2}};
-    for (auto& tg : targets) {
-        int number = 0;
-        for (int m = 1; m <= lastMonth; ++m) {
-            int days = QDate(year, m, 1).daysInMonth();
-            if (m == lastMonth) days = std::max(1, today.day() - 1);
-            std::vector<int> dayList;
-            for (int i = 0; i < tg.perMonth; ++i) dayList.push_back(1 + rnd.below(days));
-            std::sort(dayList.begin(), dayList.end());
-            for (int day : dayList) {
-                bool in = rnd.below(3) == 0;
-                std::int64_t cents =
-                    (rnd.below(500) + 1) * 100 + (rnd.below(4) == 0 ? rnd.below(100) : 0);
-                if (in) cents *= 3;
-                Stmt& s = *tg.stmt;
-                s.reset();
-                s.bind(1, tg.set).bind(2, tg.account);
-                s.bind(3, QDate(year, m, day).toString("yyyy-MM-dd").toStdString());
-                s.bind(4, ++number)
-                    .bind(5, kSummaries[in ? (rnd.below(2) == 0 ? 0 : 4) : 1 + rnd.below(9)]);
-                s.bind(6, in ? cents : 0).bind(7, in ? 0 : cents);
-                s.bind(8, rnd.below(3) == 0 ? std::to_string(3040500 + number) : std::string());
-                s.bind(9, pm[rnd.below(5)]);
-                s.bind(10, rnd.below(2) == 0 ? cu[rnd.below(4)] : "");
-                s.bind(11, rnd.below(3) == 0 ? dp[rnd.below(4)] : "");
-                s.bind(12, "").bind(13, users[rnd.below(2)]);
-                s.run();
-            }
-        }
+    // The statement rows of 工商银行基本户 come from their own generator and stop
+    // before the current month: that month is the ICBC sample file's, whose
+    // balances carry on from theirs.
+    Target targets[] = {{&row, "001", "100202", 3},
+                        {&row, "002", "100211", 2},
+                        {&cash, "001", "100201", 5},
+                        {&cash, "001", "1001", 4},
+                        {&cash, "002", "1001", 2}};
+    auto insert = [&](const Target& tg, const DemoRow& r) {
+        // A statement keeps the bank's side: money in is a credit.
+        const bool credit = tg.stmt == &row ? r.in : !r.in;
+        Stmt& s = *tg.stmt;
+        s.reset();
+        s.bind(1, tg.set).bind(2, tg.account);
+        s.bind(3, r.date.toString("yyyy-MM-dd").toStdString());
+        s.bind(4, r.number).bind(5, kSummaries[r.summary]);
+        s.bind(6, credit ? 0 : r.cents).bind(7, credit ? r.cents : 0);
+        s.bind(8, r.payCode ? std::to_string(3040500 + r.number) : std::string());
+        s.bind(9, pm[r.payMode]);
+        s.bind(10, r.counterpart >= 0 ? cu[r.counterpart] : "");
+        s.bind(11, r.department >= 0 ? dp[r.department] : "");
+        s.bind(12, "").bind(13, users[r.user]);
+        s.run();
+    };
+    {
+        Lcg own{kIcbcSeed};
+        const Target icbc{&row, "001", "100201", 6};
+        demoRows(own, today, today.month() - 1, icbc.perMonth,
+                 [&](const DemoRow& r) { insert(icbc, r); });
     }
+    for (auto& tg : targets)
+        demoRows(rnd, today, lastMonth, tg.perMonth, [&](const DemoRow& r) { insert(tg, r); });
     t.commit();
 }
 
@@ -237,27 +295,35 @@ std::vector<std::string> writeDemoStatements(const std::string& folder, const QD
         today.toString("yyyy-MM-dd").toStdString() +
         "\r\n"
         "凭证号^交易日期^交易时间^对方账号^对方户名^交易类型^币种^支票号-摘要^贷方发生额^"
-        "借方发生额\r\n";
+        "借方发生额^余额\r\n";
+    // Field 10 is the bank's balance after the line: it carries on from the
+    // demo's statement rows of the account before this month.
     struct Line {
         int day;
         const char* what;
-        const char* credit;
-        const char* debit;
+        std::int64_t credit, debit;  // cents
     };
-    const Line lines[] = {{1, "3040601-支付货款", "", "12,800.00"},
-                          {2, "收到货款", "56,300.00", ""},
-                          {3, "-银行手续费", "", "25.00"},
-                          {5, "3040602-支付工资-十一月", "", "86,420.50"},
-                          {6, "利息收入", "318.66", ""},
-                          {8, "收到投资款", "200,000.00", ""}};
+    const Line lines[] = {
+        {1, "3040601-支付货款", 0, 1280000}, {2, "收到货款", 5630000, 0},
+        {3, "-银行手续费", 0, 2500},         {5, "3040602-支付工资-十一月", 0, 8642050},
+        {6, "利息收入", 31866, 0},           {8, "收到投资款", 20000000, 0}};
+    auto money = [](std::int64_t cents) {
+        return cents == 0 ? std::string()
+                          : QLocale(QLocale::English)
+                                .toString(static_cast<double>(cents) / 100.0, 'f', 2)
+                                .toStdString();
+    };
+    std::int64_t balance = icbcBalanceAtMonthStart(today);
     int n = 0;
     for (const Line& l : lines) {
         QDate d = first.addDays(std::min(l.day, today.day()) - 1);
         ++n;
+        balance += l.credit - l.debit;
         text += std::to_string(n) + "^" + d.toString("yyyy-MM-dd").toStdString() + "^10:2" +
                 std::to_string(n) + ":00^62220000" + std::to_string(n) + "^对方单位" +
-                std::to_string(n) + "^转账^人民币^" + l.what + "^" + l.credit + "^" + l.debit +
-                "\r\n";
+                std::to_string(n) + "^转账^人民币^" + l.what + "^" + money(l.credit) + "^" +
+                money(l.debit) + "^" + (balance < 0 ? "-" : "") +
+                (balance == 0 ? "0.00" : money(std::abs(balance))) + "\r\n";
     }
     std::vector<std::string> written;
     auto save = [&](const QString& path, const std::string& bytes) {

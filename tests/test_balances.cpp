@@ -406,3 +406,32 @@ TEST_F(BalanceTest, HugeBoundsInTheEditsAreClamped) {
 }
 
 }  // namespace
+
+// Saves pictures of a book set's statement for a person to look at:
+//   LEDGER_SHOT_DB=demo.db ledger_tests --gtest_also_run_disabled_tests \
+//     --gtest_filter='*StatementPictures*'
+// writes statement-start.png (as the window opens) and statement-year.png (the
+// blank book-set item over the year) and statement-month.png (this month) to
+// $LEDGER_SHOTS (or /tmp).
+TEST(BalancePictures, DISABLED_StatementPictures) {
+    const QString db = qEnvironmentVariable("LEDGER_SHOT_DB");
+    if (db.isEmpty()) GTEST_SKIP() << "LEDGER_SHOT_DB names no database";
+    const QString out = qEnvironmentVariable("LEDGER_SHOTS", QStringLiteral("/tmp"));
+    HostSession session(db.toStdString(), "001", "admin");
+    TFrmCashGlide w(nullptr, 1, jkStatement);
+    w.resize(1000, 900);
+    w.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(w.grab().save(out + "/statement-start.png"));
+    expectCoherent(*w.CaGlideMng(), "start");
+    const QDate today = w.DTPECreateDate->date();
+    w.CMB_SetCode->setCurrentIndex(0);
+    queryRange(w, QDate(today.year(), 1, 1), today);
+    QApplication::processEvents();
+    EXPECT_TRUE(w.grab().save(out + "/statement-year.png"));
+    expectCoherent(*w.CaGlideMng(), "year");
+    queryRange(w, QDate(today.year(), today.month(), 1), today);
+    QApplication::processEvents();
+    EXPECT_TRUE(w.grab().save(out + "/statement-month.png"));
+    expectCoherent(*w.CaGlideMng(), "month");
+}
