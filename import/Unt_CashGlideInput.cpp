@@ -165,7 +165,10 @@ void TFrmCashGlideInput::SaveConditions() {
     TCaGlideQry& c = *conditions_;
     std::int64_t firstNo = wholeNumber(*EdtBVOUCHER_ID);
     std::int64_t lastNo = wholeNumber(*EdtEVOUCHER_ID);
-    if (BankAccountPtr a = selectedAccount()) c.SetASCode(a->AsCode);
+    if (BankAccountPtr a = selectedAccount()) {
+        c.SetASCode(a->AsCode);
+        c.AccountSetCode = a->SetCode;
+    }
     c.BCreateDate = isoDate(DTPBCreateDate->date());
     c.ECreateDate = isoDate(DTPECreateDate->date());
     c.PayCode = EdtPayCode->text().toStdString();

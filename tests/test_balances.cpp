@@ -435,3 +435,48 @@ TEST(BalancePictures, DISABLED_StatementPictures) {
     EXPECT_TRUE(w.grab().save(out + "/statement-month.png"));
     expectCoherent(*w.CaGlideMng(), "month");
 }
+
+namespace {
+
+// The account list item whose text starts with the account number.
+int itemOf(TFrmCashGlide& w, const char* number) {
+    for (int i = 0; i < w.CmbAs_Code->count(); ++i)
+        if (w.CmbAs_Code->itemText(i).startsWith(QString::fromUtf8(number))) return i;
+    return -1;
+}
+
+}  // namespace
+
+TEST_F(BalanceTest, AManagedBookSetTellsItsAccountsFromItsManagers) {
+    session.reset();
+    session = std::make_unique<HostSession>(path(), "002", "u1");
+    session->dbManage().FixedTime = QDateTime(QDate(2024, 3, 15), QTime(10, 0));
+    TFrmCashGlide w(nullptr, 1, jkBank);
+    w.show();
+    EXPECT_EQ(w.CMB_SetCode->count(), 1);
+    struct Case {
+        const char* number;  // the account picked
+        Sections want;
+    } cases[] = {
+        {"6222299", {"002/1001 " + std::to_string(30000 - 5000 + 2500)}},  // 002's own 1001
+        {"6222001", {}},  // 001's 1001: 002's rows of code 1001 are its own account's
+        {"6222003", {"002/1003 4000"}},  // 001's 1003, which 002 uses
+    };
+    for (const Case& c : cases) {
+        const int item = itemOf(w, c.number);
+        ASSERT_GE(item, 0) << c.number;
+        queryRange(w, QDate(2024, 1, 1), QDate(2024, 12, 31), item);
+        mng.reset();
+        Sections got;
+        for (int i = 0; i < w.CaGlideMng()->GetCount(); ++i) {
+            const TCaGlide* r = w.CaGlideMng()->GetDetails(i);
+            if (isSummaryText(r->Summary) && r->Summary != kMonthTotal && r->Summary != kYearTotal)
+                continue;
+            if (r->Summary == kYearTotal && i + 1 == w.CaGlideMng()->GetCount())
+                got.push_back(r->SetCode + "/" + r->AS_Code + " " +
+                              std::to_string(toCents(r->Balance)));
+        }
+        EXPECT_EQ(got, c.want) << c.number;
+        expectCoherent(*w.CaGlideMng(), c.number);
+    }
+}
