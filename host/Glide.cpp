@@ -597,7 +597,8 @@ void TCaGlideMng::Save() {
 //  - the opening line is "年初余额" when the range starts on 1 January, else
 //    "期初余额". Its balance is the account's opening balance plus every row of
 //    the pair dated before the range, so a date's balance does not depend on
-//    where the range starts;
+//    where the range starts. Over several book sets the opening line names its
+//    book set in CR_Name;
 //  - each row's Balance is the running balance of its section in journal
 //    order. The cash and bank journals keep the enterprise's side (a debit
 //    raises the balance); the bank statement keeps the bank's side (a credit,
@@ -707,10 +708,13 @@ void TCaGlideMng::Load() {
             "bank_accounts");
         while (a.step()) accounts.emplace(a.text(0), AccountInfo{a.text(1), a.i32(2), a.i64(3)});
     }
-    std::unordered_map<std::string, std::string> managingSet;
+    std::unordered_map<std::string, std::string> managingSet, bookTitle;
     {
-        Stmt b = db.prepare("SELECT code, manage_set_code FROM book_sets");
-        while (b.step()) managingSet.emplace(b.text(0), b.text(1));
+        Stmt b = db.prepare("SELECT code, manage_set_code, name FROM book_sets");
+        while (b.step()) {
+            managingSet.emplace(b.text(0), b.text(1));
+            bookTitle.emplace(b.text(0), b.text(2) + "[" + b.text(0) + "]");
+        }
     }
     // The account rows of a book set with this code use, if it is in scope.
     auto accountOf = [&](const std::string& set, const std::string& as) -> const AccountInfo* {
@@ -825,6 +829,9 @@ void TCaGlideMng::Load() {
         monDeb = monCre = 0;
         rows_.push_back(summaryRow(openingDate == yearStart ? kYearOpening : kPeriodOpening,
                                    openingDate, 0, 0));
+        // Over several book sets the opening line names its book set in the
+        // unit column, as the information line does for one.
+        if (sets.size() > 1) rows_.back()->CR_Name = bookTitle[sec->set];
     };
     // A section that shows no row stays only when the query names its account
     // in its own book set (or in the one book set asked for).

@@ -375,6 +375,10 @@ TEST_F(BalanceTest, TheFirstLoadShowsWhatTheFilterPanelShows) {
     queryRange(w, QDate(2024, 1, 1), QDate(2024, 12, 31), 2);  // 1003
     EXPECT_EQ(expectCoherent(*w.CaGlideMng(), "blank item, 1003"), 2);
     EXPECT_EQ(w.Cell->GetCellString(8, 5).toStdString(), "年初余额");
+    EXPECT_EQ(w.Cell->GetCellString(4, 5), QStringLiteral(" 总公司[001]"));
+    const int second = gridRowOf(w, "本年累计") + 1;
+    EXPECT_EQ(w.Cell->GetCellString(8, second).toStdString(), "年初余额");
+    EXPECT_EQ(w.Cell->GetCellString(4, second), QStringLiteral(" 分公司[002]"));
 }
 
 TEST_F(BalanceTest, HugeBoundsInTheEditsAreClamped) {
