@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "Regional.h"
+#include "VoucherLinks.h"
 
 namespace ledgerhost {
 
@@ -898,6 +899,7 @@ void TCaGlideMng::Load() {
     };
 
     TBaseInfoManage& currents = currents_;
+    VoucherLinks links(db);
     while (s.step()) {
         std::string_view setCode = s.textView(1), asCode = s.textView(2);
         if (setCode != lastSet || asCode != lastAs || lastSet.empty()) resolve(setCode, asCode);
@@ -928,7 +930,7 @@ void TCaGlideMng::Load() {
         r.ApplyUser = s.textView(13);
         r.Voucher_ID = s.textView(14);
         r.VoucherClass = s.i32(15);
-        r.VoucherNo = s.dbl(16);
+        links.fill(r);  // VoucherNo (and the type) from the linked voucher
         r.GlideFlag = s.textView(17);
         r.VoucherLineId = s.isNull(18) ? 0 : s.i64(18);
         if (r.CR_Code.empty())
