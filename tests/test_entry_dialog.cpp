@@ -605,7 +605,7 @@ TEST_F(EntryDialogTest, LayoutHasTheFixedSizeHintsTabOrderAndButtons) {
     // What the layout cannot show in the code: the amounts' and the voucher
     // number's formats, and the remark three lines high.
     d->EdtVoucher_ID->setValue(5000);
-    EXPECT_EQ(d->EdtVoucher_ID->text(), QStringLiteral("1000"));
+    EXPECT_EQ(d->EdtVoucher_ID->text(), QStringLiteral("5000"));
     d->EdtDebMoney->setValue(1234567.5);
     EXPECT_EQ(d->EdtDebMoney->text(), QStringLiteral("1,234,567.50"));
     QFontMetrics fm(d->EdtRemark->font());
