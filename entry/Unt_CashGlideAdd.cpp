@@ -301,6 +301,7 @@ bool TFrmCashGlideAdd::CheckCaGlide() {
     row.Remark = s(EdtRemark->toPlainText());
     row.Summary = s(EdtSummary->text());
     // The blank first type leaves the entry's type as it was.
+    const std::int32_t shownType = row.VoucherClass;
     if (int i = CB_VoucherClass->currentIndex(); i > 0)
         row.VoucherClass = CB_VoucherClass->itemData(i).toInt();
 
@@ -313,8 +314,15 @@ bool TFrmCashGlideAdd::CheckCaGlide() {
         bool ok = false;
         qint64 number = digits.toLongLong(&ok);
         if (!ok) number = 0;
-        std::string id = GetVoucher_id(row.SetCode, date.year(), date.month(), date.day(),
-                                       row.VoucherClass, number);
+        // The link the entry came with stays when its type and number are
+        // left as shown: looking the number up again in the month of the
+        // entry's date could find another voucher, or none.
+        const bool unchanged = row.Voucher_ID != "0" && !row.Voucher_ID.empty() &&
+                               row.VoucherNo != 0 && number == row.VoucherNo &&
+                               row.VoucherClass == shownType;
+        std::string id = unchanged ? row.Voucher_ID
+                                   : GetVoucher_id(row.SetCode, date.year(), date.month(),
+                                                   date.day(), row.VoucherClass, number);
         if (id.empty()) {
             CmmObj->MsgBox("录入的凭证类别对应的凭证号不存在，请重新输入！");
             return false;

@@ -149,6 +149,39 @@ TEST_F(EntryKeysTest, VoucherLinkIsShownAndSurvivesAModifyOfAnotherField) {
     EXPECT_EQ(stored()[0].voucherClass, 2);
 }
 
+TEST_F(EntryKeysTest, UnchangedLinkIsKeptWhenTheVoucherIsOfAnotherMonth) {
+    // Voucher numbers start again each month: 收 12 of February and of March.
+    db().exec("INSERT INTO vouchers VALUES (501, '001', '2024-02-27', 2, 12, 'u1')");
+    addVoucher(502, 2, 12);
+    std::int64_t id =
+        testutil::addRow(db(), kStatementTable, "001", "1001", "2024-03-02", 5, 0, "二月凭证");
+    db().exec("UPDATE CaCollateGlide SET voucher_id = '501', voucher_class = 2 WHERE id = " +
+              std::to_string(id));
+    auto w = windowOn("二月凭证");
+    auto edit = [&](const char* summary, const char* number) {
+        testutil::Modals modals([&](QDialog& dd) {
+            auto& d = dynamic_cast<TFrmCashGlideAdd&>(dd);
+            showActive(d);
+            type(d.EdtSummary, QString::fromUtf8(summary));
+            if (number) type(d.EdtVoucher_ID, number);
+            alt(d, Qt::Key_S, d.BtSaveClose);
+            return d.result();
+        });
+        w->Cell->SetCurrentRow(testutil::gridRowOf(*w, stored()[0].summary));
+        w->TBtnEditClick();
+    };
+    edit("second", nullptr);
+    EXPECT_EQ(stored()[0].voucherId, "501");
+    // Typing the number that is shown is no change either.
+    edit("third", "12");
+    EXPECT_EQ(stored()[0].voucherId, "501");
+    // Another number is looked up in the month of the row's date.
+    addVoucher(503, 2, 13);
+    edit("fourth", "13");
+    EXPECT_EQ(stored()[0].voucherId, "503");
+    EXPECT_TRUE(msgs.shown.empty());
+}
+
 TEST_F(EntryKeysTest, RowsTakeTypeAndNumberFromTheVoucherTheyLinkTo) {
     addVoucher(501, 2, 12);
     db().exec("INSERT INTO vouchers VALUES (502, '002', '2024-03-10', 3, 40, 'u1')");
