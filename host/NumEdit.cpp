@@ -4,6 +4,8 @@
 #include <QRegularExpression>
 #include <cmath>
 
+#include "Guard.h"
+
 namespace ledgerhost {
 
 namespace {
@@ -33,7 +35,8 @@ std::optional<double> roundDecimalText(const QString& t, int decimals) {
 TPBNumEdit::TPBNumEdit(QWidget* parent) : QLineEdit(parent) {
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     setText(formatted(0));
-    connect(this, &QLineEdit::editingFinished, this, [this] { setValue(Value()); });
+    connect(this, &QLineEdit::editingFinished, this,
+            [this] { guarded(this, "输入数字", [this] { setValue(Value()); }); });
 }
 
 double TPBNumEdit::clamp(double v) const {
