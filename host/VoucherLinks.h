@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "Glide.h"
 #include "Store.h"
@@ -28,13 +29,21 @@ class VoucherLinks {
 
   private:
     struct Voucher {
-        bool exists = false;
         std::int32_t type = 0;
         std::int64_t number = 0;
     };
+    // What is known of one book set's vouchers: those looked up one by one,
+    // or, once many rows link to vouchers, all of them read at once.
+    struct BookVouchers {
+        std::unordered_map<std::int64_t, Voucher> known;
+        std::unordered_set<std::int64_t> missing;
+        bool all = false;
+    };
+    const Voucher* find(const std::string& setCode, std::int64_t id);
+
     Database& db_;
-    std::unique_ptr<Stmt> find_;
-    std::unordered_map<std::string, Voucher> seen_;
+    std::unique_ptr<Stmt> one_;
+    std::unordered_map<std::string, BookVouchers> books_;
 };
 
 }  // namespace ledgerhost

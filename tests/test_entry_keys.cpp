@@ -225,6 +225,48 @@ TEST_F(EntryKeysTest, RowsTakeTypeAndNumberFromTheVoucherTheyLinkTo) {
     }
 }
 
+TEST_F(EntryKeysTest, ManyLinkedRowsAllShowTheirOwnVoucher) {
+    // Enough links that the load reads the book set's vouchers in one pass
+    // after the first lookups; every third link names a voucher that is gone.
+    const int n = 600;
+    db().exec("BEGIN");
+    Stmt v = db().prepare("INSERT INTO vouchers VALUES (?, '001', '2024-03-10', ?, ?, 'u1')");
+    Stmt r = db().prepare(
+        "INSERT INTO CaCollateGlide (set_code, as_code, create_date, date_or_no, deb_cents, "
+        "summary, voucher_id, voucher_class) VALUES ('001', '1001', '2024-03-12', ?, 100, ?, ?, "
+        "1)");
+    for (int i = 1; i <= n; ++i) {
+        if (i % 3 != 0) {
+            v.reset();
+            v.bind(1, 1000 + i).bind(2, 1 + i % 3).bind(3, 5000 + i);
+            v.run();
+        }
+        r.reset();
+        r.bind(1, i).bind(2, std::to_string(i)).bind(3, std::to_string(1000 + i));
+        r.run();
+    }
+    db().exec("COMMIT");
+    TCaGlideMng mng(kStatementTable);
+    mng.CaGlideQry()->SetCode = "001";
+    mng.CaGlideQry()->AS_Code = "1001";
+    mng.Load();
+    int seen = 0;
+    for (int k = 0; k < mng.GetCount(); ++k) {
+        const TCaGlide* row = mng.GetDetails(k);
+        if (row->Id == 0) continue;
+        const int i = std::stoi(row->Summary);
+        ++seen;
+        if (i % 3 == 0) {
+            EXPECT_EQ(row->VoucherNo, 0) << i;
+            EXPECT_EQ(row->VoucherClass, 1) << i;
+        } else {
+            EXPECT_EQ(row->VoucherNo, 5000 + i) << i;
+            EXPECT_EQ(row->VoucherClass, 1 + i % 3) << i;
+        }
+    }
+    EXPECT_EQ(seen, n);
+}
+
 TEST_F(EntryKeysTest, DeletedVoucherShowsPlainlyAndEditingUnlinksTheRow) {
     addVoucher(501, 2, 12);
     std::int64_t id =
