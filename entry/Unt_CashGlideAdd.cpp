@@ -120,13 +120,15 @@ bool TFrmCashGlideAdd::isPickerEdit(QObject* o) const {
 void TFrmCashGlideAdd::showEvent(QShowEvent* event) {
     TfrmAccBase::showEvent(event);
     if (event->spontaneous()) return;
-    unusable_ = false;
-    if (guarded(this, "显示记录", [this] { FormShow(); })) return;
     // A record the dialog cannot show must not be saved from half-filled
-    // controls: the dialog refuses to save and closes as soon as the event
-    // loop runs (closing from inside the show event would confuse a modal
-    // loop that has not started yet).
+    // controls, not even while the message about it is open: the dialog
+    // refuses to save and closes as soon as the event loop runs (closing from
+    // inside the show event would confuse a modal loop that has not started).
     unusable_ = true;
+    if (guarded(this, "显示记录", [this] { FormShow(); })) {
+        unusable_ = false;
+        return;
+    }
     QTimer::singleShot(0, this, [this] {
         if (unusable_) done(mrCancel);
     });
