@@ -930,7 +930,7 @@ void TCaGlideMng::Load() {
         r.ApplyUser = s.textView(13);
         r.Voucher_ID = s.textView(14);
         r.VoucherClass = s.i32(15);
-        links.fill(r);  // VoucherNo (and the type) from the linked voucher
+        if (f.shown) links.fill(r);  // VoucherNo (and the type) from the linked voucher
         r.GlideFlag = s.textView(17);
         r.VoucherLineId = s.isNull(18) ? 0 : s.i64(18);
         if (r.CR_Code.empty())
