@@ -6,6 +6,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
+#include "Guard.h"
 #include "Handles.h"
 
 using namespace ledgerhost;
@@ -27,7 +28,8 @@ MainWindow::MainWindow(HostSession& session, std::vector<LoadedPlugin>& plugins,
         QAction* a = m->addAction(p.name);
         a->setToolTip(p.detail);
         a->setObjectName(p.name);
-        connect(a, &QAction::triggered, this, [this, &p] { runPlugin(p); });
+        connect(a, &QAction::triggered, this,
+                [this, &p] { guarded(this, "运行插件", [&] { runPlugin(p); }); });
     }
     auto* welcome = new QLabel(this);
     welcome->setAlignment(Qt::AlignCenter);

@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "DemoData.h"
+#include "Guard.h"
 #include "MainWindow.h"
 #include "PluginLoader.h"
 #include "Seams.h"
@@ -20,8 +21,9 @@ using namespace ledgerhost;
 
 namespace {
 
-// Failures that event handlers let through end up here and are shown; the
-// application keeps running.
+// A last resort only: every handler runs its body through `guarded`
+// (host/Guard.h), so nothing should get here. Should a failure slip through
+// all the same, it is logged and reported, and the application keeps running.
 class LedgerApplication final : public QApplication {
   public:
     using QApplication::QApplication;
@@ -29,9 +31,9 @@ class LedgerApplication final : public QApplication {
         try {
             return QApplication::notify(receiver, event);
         } catch (const std::exception& e) {
-            MessageBoxA(applicationWindow(), e.what(), "错误", MB_OK | MB_ICONERROR);
+            reportHandlerFailure(nullptr, "处理事件", e.what());
         } catch (...) {
-            MessageBoxA(applicationWindow(), "发生未知错误。", "错误", MB_OK | MB_ICONERROR);
+            reportHandlerFailure(nullptr, "处理事件", nullptr);
         }
         return false;
     }
@@ -153,11 +155,13 @@ int main(int argc, char** argv) {
             QString path = parser.value(shotOpt);
             QWidget* target = window ? window : static_cast<QWidget*>(&main);
             QTimer::singleShot(200, [&, target] {
-                QApplication::processEvents();
-                if (!target->grab().save(path)) {
-                    std::cerr << "ledger: 无法保存截图 " << path.toStdString() << "\n";
-                    rc = 1;
-                }
+                guarded(nullptr, "截图", [&] {
+                    QApplication::processEvents();
+                    if (!target->grab().save(path)) {
+                        std::cerr << "ledger: 无法保存截图 " << path.toStdString() << "\n";
+                        rc = 1;
+                    }
+                });
                 QApplication::quit();
             });
         }

@@ -3,8 +3,10 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QShowEvent>
+#include <QTimer>
 #include <stdexcept>
 
+#include "Guard.h"
 #include "Pickers.h"
 #include "Regional.h"
 #include "Unt_CashGlideForm.h"
@@ -68,8 +70,9 @@ TFrmCashGlideAdd::TFrmCashGlideAdd(QWidget* owner, const std::string& tableName)
     Btcancel = ui_->Btcancel;
 
     // The numeric edits' settings are not properties the layout can carry.
+    // No upper limit on the voucher number: every number a voucher can have
+    // is accepted, and one without a voucher is refused when saving.
     EdtVoucher_ID->setDecimals(-1);
-    EdtVoucher_ID->setMaxValue(1000);
     EdtVoucher_ID->setNumberFormat(TPBNumEdit::Standard);
     for (TPBNumEdit* e : {EdtDebMoney, EdtCreMoney}) {
         e->setDecimals(2);
@@ -82,9 +85,12 @@ TFrmCashGlideAdd::TFrmCashGlideAdd(QWidget* owner, const std::string& tableName)
     setFixedSize(419, 307);
     setSizeGripEnabled(false);
 
-    connect(BtSave, &QPushButton::clicked, this, &TFrmCashGlideAdd::BtSaveClick);
-    connect(BtSaveClose, &QPushButton::clicked, this, &TFrmCashGlideAdd::BtSaveCloseClick);
-    connect(Btcancel, &QPushButton::clicked, this, &TFrmCashGlideAdd::BtcancelClick);
+    connect(BtSave, &QPushButton::clicked, this,
+            guardedSlot(this, "保存记录", &TFrmCashGlideAdd::BtSaveClick));
+    connect(BtSaveClose, &QPushButton::clicked, this,
+            guardedSlot(this, "保存记录", &TFrmCashGlideAdd::BtSaveCloseClick));
+    connect(Btcancel, &QPushButton::clicked, this,
+            guardedSlot(this, "取消", &TFrmCashGlideAdd::BtcancelClick));
     // Double-click and key presses of the picker edits, leaving an amount edit
     // and Tab in the date picker are seen through the event filter.
     for (QWidget* w : {static_cast<QWidget*>(DTPCreateDate), static_cast<QWidget*>(edtPayMode),
@@ -113,10 +119,40 @@ bool TFrmCashGlideAdd::isPickerEdit(QObject* o) const {
 
 void TFrmCashGlideAdd::showEvent(QShowEvent* event) {
     TfrmAccBase::showEvent(event);
-    if (!event->spontaneous()) FormShow();
+    if (event->spontaneous()) return;
+    // A record the dialog cannot show must not be saved from half-filled
+    // controls, not even while the message about it is open: the dialog
+    // refuses to save and closes as soon as the event loop runs (closing from
+    // inside the show event would confuse a modal loop that has not started).
+    unusable_ = true;
+    if (guarded(this, "显示记录", [this] { FormShow(); })) {
+        unusable_ = false;
+        return;
+    }
+    QTimer::singleShot(0, this, [this] {
+        if (unusable_) done(mrCancel);
+    });
+}
+
+void TFrmCashGlideAdd::finishTyping(QPushButton* button) {
+    // A mouse click takes the focus from the edit being typed before the
+    // button acts; a keyboard accelerator does not. Passing the focus through
+    // the button finishes the edit the same way (its text rounded, debit and
+    // credit kept exclusive); it then goes back, so that a refused save leaves
+    // the cursor where it was.
+    QWidget* f = focusWidget();
+    if (!f || f == button || !button->isVisible() || !button->isEnabled()) return;
+    button->setFocus(Qt::ShortcutFocusReason);
+    if (button->hasFocus()) f->setFocus(Qt::OtherFocusReason);
 }
 
 bool TFrmCashGlideAdd::eventFilter(QObject* watched, QEvent* event) {
+    bool handled = false;
+    guarded(this, "处理输入", [&] { handled = filterEvent(watched, event); });
+    return handled || TfrmAccBase::eventFilter(watched, event);
+}
+
+bool TFrmCashGlideAdd::filterEvent(QObject* watched, QEvent* event) {
     if (watched == DTPCreateDate) {
         // Tab leaves the date picker rather than stepping through its year,
         // month and day; the cursor keys move between those.
@@ -150,7 +186,7 @@ bool TFrmCashGlideAdd::eventFilter(QObject* watched, QEvent* event) {
                 EdtCreMoneyExit();
         }
     }
-    return TfrmAccBase::eventFilter(watched, event);
+    return false;
 }
 
 void TFrmCashGlideAdd::FormShow() {
@@ -184,9 +220,9 @@ void TFrmCashGlideAdd::ShowCaGlide() {
     EdtAsCode->setText(account ? q(account->AccountNo + " " + account->AccountName) : QString());
 
     // A date the regional conventions cannot read is not ours to repair: the
-    // error goes to the caller.
+    // error goes to the caller, and the dialog does not open on the record.
     std::optional<QDate> date = parseShortDate(row.CreateDate);
-    if (!date) throw std::runtime_error("“" + row.CreateDate + "”不是有效的日期。");
+    if (!date) throw std::runtime_error("记录的日期“" + row.CreateDate + "”无法识别。");
     DTPCreateDate->setDate(*date);
 
     EdtCreMoney->setValue(row.CreMoney);
@@ -267,15 +303,28 @@ bool TFrmCashGlideAdd::CheckCaGlide() {
     row.Remark = s(EdtRemark->toPlainText());
     row.Summary = s(EdtSummary->text());
     // The blank first type leaves the entry's type as it was.
+    const std::int32_t shownType = row.VoucherClass;
     if (int i = CB_VoucherClass->currentIndex(); i > 0)
         row.VoucherClass = CB_VoucherClass->itemData(i).toInt();
 
     if (EdtVoucher_ID->Value() != 0) {
+        // A number that is not a whole number a voucher can have (a fraction,
+        // a sign, an exponent, too many digits) reads as 0, which no voucher
+        // has: the lookup refuses it below.
+        QString digits = EdtVoucher_ID->text();
+        digits.remove(',').remove(' ');
         bool ok = false;
-        qint64 number = EdtVoucher_ID->text().trimmed().toLongLong(&ok);
+        qint64 number = digits.toLongLong(&ok);
         if (!ok) number = 0;
-        std::string id = GetVoucher_id(row.SetCode, date.year(), date.month(), date.day(),
-                                       row.VoucherClass, number);
+        // The link the entry came with stays when its type and number are
+        // left as shown: looking the number up again in the month of the
+        // entry's date could find another voucher, or none.
+        const bool unchanged = row.Voucher_ID != "0" && !row.Voucher_ID.empty() &&
+                               row.VoucherNo != 0 && number == row.VoucherNo &&
+                               row.VoucherClass == shownType;
+        std::string id = unchanged ? row.Voucher_ID
+                                   : GetVoucher_id(row.SetCode, date.year(), date.month(),
+                                                   date.day(), row.VoucherClass, number);
         if (id.empty()) {
             CmmObj->MsgBox("录入的凭证类别对应的凭证号不存在，请重新输入！");
             return false;
@@ -289,7 +338,8 @@ bool TFrmCashGlideAdd::CheckCaGlide() {
 }
 
 void TFrmCashGlideAdd::BtSaveCloseClick() {
-    if (!CheckCaGlide()) return;
+    finishTyping(BtSaveClose);
+    if (unusable_ || !CheckCaGlide()) return;
     bool stored = EditMode == "0" ? caGlide_->Insert(true) : caGlide_->Update(true);
     if (!stored) {
         CmmObj->MsgBox(caGlide_->ErrorText);
@@ -300,7 +350,8 @@ void TFrmCashGlideAdd::BtSaveCloseClick() {
 }
 
 void TFrmCashGlideAdd::BtSaveClick() {
-    if (!CheckCaGlide()) return;
+    finishTyping(BtSave);
+    if (unusable_ || !CheckCaGlide()) return;
     if (!caGlide_->Insert(true)) {
         CmmObj->MsgBox(caGlide_->ErrorText);
         return;

@@ -90,6 +90,10 @@ class TFrmCashGlideAdd : public ledgerhost::TfrmAccBase {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Moves the focus to the button about to act, so that an accelerator
+    // finishes the edit being typed just as a mouse click does.
+    void finishTyping(QPushButton* button);
+    bool filterEvent(QObject* watched, QEvent* event);
     bool isPickerEdit(QObject* o) const;
     void setTag(QLineEdit* edit, ledgerhost::TBaseInfoItem* item);
     // The inner code of the edit's item, or empty when the edit has no item or
@@ -99,4 +103,7 @@ class TFrmCashGlideAdd : public ledgerhost::TfrmAccBase {
     std::unique_ptr<Ui::FrmCashGlideAdd> ui_;
     ledgerhost::TCaGlide* caGlide_ = nullptr;
     std::map<const QLineEdit*, ledgerhost::TBaseInfoItem*> tags_;
+    // Set when the entry could not be shown: the dialog saves nothing and
+    // closes.
+    bool unusable_ = false;
 };

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Cell.h"
+#include "Guard.h"
 #include "ReportOutput.h"
 #include "Seams.h"
 
@@ -99,7 +100,8 @@ void TToolBar::relayout() {
 }
 
 bool TToolBar::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent) relayout();
+    if (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent)
+        guarded(this, "排列工具栏", [this] { relayout(); });
     return QFrame::eventFilter(watched, event);
 }
 
@@ -132,12 +134,18 @@ TfrmBaseAssRpt::TfrmBaseAssRpt(QWidget* owner) : QWidget(owner, Qt::Window) {
     detail->addWidget(Cell);
     layout_->addWidget(pnlDetail, 1);
 
-    connect(tbtnClose, &QToolButton::clicked, this, &TfrmBaseAssRpt::tbtnCloseClick);
-    connect(tbtnPrivew, &QToolButton::clicked, this, &TfrmBaseAssRpt::tbtnPrivewClick);
-    connect(tbtnPrint, &QToolButton::clicked, this, &TfrmBaseAssRpt::tbtnPrintClick);
-    connect(tbtnPageSetup, &QToolButton::clicked, this, &TfrmBaseAssRpt::tbtnPageSetupClick);
-    connect(tbtnPrintSetup, &QToolButton::clicked, this, &TfrmBaseAssRpt::tbtnPrintSetupClick);
-    connect(tbtnExport, &QToolButton::clicked, this, &TfrmBaseAssRpt::tbtnExportClick);
+    connect(tbtnClose, &QToolButton::clicked, this,
+            guardedSlot(this, "退出", &TfrmBaseAssRpt::tbtnCloseClick));
+    connect(tbtnPrivew, &QToolButton::clicked, this,
+            guardedSlot(this, "预览", &TfrmBaseAssRpt::tbtnPrivewClick));
+    connect(tbtnPrint, &QToolButton::clicked, this,
+            guardedSlot(this, "打印", &TfrmBaseAssRpt::tbtnPrintClick));
+    connect(tbtnPageSetup, &QToolButton::clicked, this,
+            guardedSlot(this, "页面设置", &TfrmBaseAssRpt::tbtnPageSetupClick));
+    connect(tbtnPrintSetup, &QToolButton::clicked, this,
+            guardedSlot(this, "打印设置", &TfrmBaseAssRpt::tbtnPrintSetupClick));
+    connect(tbtnExport, &QToolButton::clicked, this,
+            guardedSlot(this, "导出", &TfrmBaseAssRpt::tbtnExportClick));
 }
 
 TfrmBaseAssRpt::~TfrmBaseAssRpt() = default;
@@ -213,8 +221,9 @@ void TfrmBaseAssRpt::tbtnCloseClick() {
 void TfrmBaseAssRpt::tbtnPrivewClick() {
     QPrintPreviewDialog dlg(&printer(), this);
     dlg.setWindowTitle(QStringLiteral("打印预览"));
-    connect(&dlg, &QPrintPreviewDialog::paintRequested, this,
-            [this](QPrinter* p) { printSheet(*Cell->sheet(), *p, windowTitle()); });
+    connect(&dlg, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* p) {
+        guarded(this, "预览", [&] { printSheet(*Cell->sheet(), *p, windowTitle()); });
+    });
     ShowModal(dlg);
 }
 

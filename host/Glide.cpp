@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "Regional.h"
+#include "VoucherLinks.h"
 
 namespace ledgerhost {
 
@@ -921,6 +922,7 @@ void TCaGlideMng::Load() {
     };
 
     TBaseInfoManage& currents = currents_;
+    VoucherLinks links(db);
     for (const std::string& set : sets) {
         // The section the query names in this book set, shown even without rows.
         Section* expected = nullptr;
@@ -1001,7 +1003,7 @@ void TCaGlideMng::Load() {
             r.ApplyUser = s.textView(13);
             r.Voucher_ID = s.textView(14);
             r.VoucherClass = s.i32(15);
-            r.VoucherNo = s.dbl(16);
+            if (f.shown) links.fill(r);  // VoucherNo (and the type) from the linked voucher
             r.GlideFlag = s.textView(17);
             r.VoucherLineId = s.isNull(18) ? 0 : s.i64(18);
             if (r.CR_Code.empty())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QLineEdit>
+#include <optional>
 
 #include "LhApi.h"
 
@@ -10,6 +11,9 @@ namespace ledgerhost {
 // decimals as the value needs; NumberFormat Thousands groups the digits.
 // MaxValue 0 sets no limit. The text is read back leniently: grouping commas
 // and blanks are ignored, and text that is not a number is the value 0.
+// With Decimals 0 or more, Value() is the typed number rounded to that many
+// places, half away from zero: the value the edit shows once it is left, so
+// what is checked and stored is what the user sees.
 class LH_API TPBNumEdit : public QLineEdit {
     Q_OBJECT
   public:
@@ -34,6 +38,7 @@ class LH_API TPBNumEdit : public QLineEdit {
 
   private:
     double clamp(double v) const;
+    double rounded(double v) const;
     int decimals_ = 2;
     NumberFormatKind format_ = Standard;
     double maxValue_ = 0;

@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "Guard.h"
 #include "Records.h"
 
 namespace ledgerhost {
@@ -56,12 +57,14 @@ std::optional<seams::PickResult> runPicker(QWidget* owner, const seams::PickRequ
     lay->addWidget(search);
     lay->addWidget(tree);
     lay->addWidget(buttons);
-    QObject::connect(search, &QLineEdit::textChanged, &dlg, [tree](const QString& t) {
-        for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-            auto* it = tree->topLevelItem(i);
-            it->setHidden(!t.isEmpty() && !it->text(0).contains(t, Qt::CaseInsensitive) &&
-                          !it->text(1).contains(t, Qt::CaseInsensitive));
-        }
+    QObject::connect(search, &QLineEdit::textChanged, &dlg, [&dlg, tree](const QString& t) {
+        guarded(&dlg, "查找", [&] {
+            for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+                auto* it = tree->topLevelItem(i);
+                it->setHidden(!t.isEmpty() && !it->text(0).contains(t, Qt::CaseInsensitive) &&
+                              !it->text(1).contains(t, Qt::CaseInsensitive));
+            }
+        });
     });
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, [&dlg] { dlg.done(mrOk); });
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, [&dlg] { dlg.done(mrCancel); });

@@ -5,6 +5,7 @@
 #include <QShowEvent>
 #include <cmath>
 
+#include "Guard.h"
 #include "Pickers.h"
 #include "Records.h"
 #include "Regional.h"
@@ -61,8 +62,10 @@ TFrmCashGlideInput::TFrmCashGlideInput(QWidget* owner, const std::string& tableN
         e->setNumberFormat(TPBNumEdit::Standard);
     }
     for (QLineEdit* e : {EdtCR_Code, EdtDP_Code, EdtSUMMARY}) e->installEventFilter(this);
-    connect(BtOk, &QPushButton::clicked, this, &TFrmCashGlideInput::BtOkClick);
-    connect(BtCancel, &QPushButton::clicked, this, &TFrmCashGlideInput::BtCancelClick);
+    connect(BtOk, &QPushButton::clicked, this,
+            guardedSlot(this, "从凭证中导入", &TFrmCashGlideInput::BtOkClick));
+    connect(BtCancel, &QPushButton::clicked, this,
+            guardedSlot(this, "取消", &TFrmCashGlideInput::BtCancelClick));
 }
 
 TFrmCashGlideInput::~TFrmCashGlideInput() = default;
@@ -84,7 +87,7 @@ BankAccountPtr TFrmCashGlideInput::selectedAccount() const {
 
 void TFrmCashGlideInput::showEvent(QShowEvent* e) {
     TfrmAccBase::showEvent(e);
-    if (!e->spontaneous()) FormShow();
+    if (!e->spontaneous()) guarded(this, "显示窗口", [this] { FormShow(); });
 }
 
 void TFrmCashGlideInput::FormShow() {
@@ -225,19 +228,19 @@ void TFrmCashGlideInput::EdtDP_CodeKeyPress(int key) {
 bool TFrmCashGlideInput::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::MouseButtonDblClick) {
         if (watched == EdtCR_Code)
-            EdtCR_CodeDblClick();
+            guarded(this, "选择对方单位", [this] { EdtCR_CodeDblClick(); });
         else if (watched == EdtDP_Code)
-            EdtDP_CodeDblClick();
+            guarded(this, "选择部门", [this] { EdtDP_CodeDblClick(); });
         else if (watched == EdtSUMMARY)
-            EdtSUMMARYDblClick();
+            guarded(this, "选择摘要", [this] { EdtSUMMARYDblClick(); });
         return watched != EdtSUMMARY;
     }
     if (e->type() == QEvent::KeyPress) {
         int key = static_cast<QKeyEvent*>(e)->key();
         if (watched == EdtCR_Code)
-            EdtCR_CodeKeyPress(key);
+            guarded(this, "清除对方单位", [&] { EdtCR_CodeKeyPress(key); });
         else if (watched == EdtDP_Code)
-            EdtDP_CodeKeyPress(key);
+            guarded(this, "清除部门", [&] { EdtDP_CodeKeyPress(key); });
     }
     return TfrmAccBase::eventFilter(watched, e);
 }

@@ -2,6 +2,7 @@
 
 #include <QShowEvent>
 
+#include "Guard.h"
 #include "Seams.h"
 #include "ui_FrmColumnMaping.h"
 
@@ -15,15 +16,17 @@ TfrmColumnMaping::TfrmColumnMaping(QWidget* owner)
     cmbColumn = ui_->cmbColumn;
     btnOk = ui_->btnOk;
     btnCancel = ui_->btnCancel;
-    connect(btnOk, &QPushButton::clicked, this, &TfrmColumnMaping::btnOkClick);
-    connect(btnCancel, &QPushButton::clicked, this, &TfrmColumnMaping::btnCancelClick);
+    connect(btnOk, &QPushButton::clicked, this,
+            guardedSlot(this, "设置对应列", &TfrmColumnMaping::btnOkClick));
+    connect(btnCancel, &QPushButton::clicked, this,
+            guardedSlot(this, "取消", &TfrmColumnMaping::btnCancelClick));
 }
 
 TfrmColumnMaping::~TfrmColumnMaping() = default;
 
 void TfrmColumnMaping::showEvent(QShowEvent* e) {
     QDialog::showEvent(e);
-    if (!e->spontaneous()) FormShow();
+    if (!e->spontaneous()) guarded(this, "显示对应列", [this] { FormShow(); });
 }
 
 // Offers the file's columns with the current one selected; when the current

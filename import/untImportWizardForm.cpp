@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 
+#include "Guard.h"
 #include "ui_FrmImportWizard.h"
 #include "untColumnMapingForm.h"
 
@@ -57,13 +58,20 @@ TfrmImportWizard::TfrmImportWizard(QWidget* owner)
         "所有文件(*.*)|*.*");
     odlgImport.defaultExt = QStringLiteral("xls");
 
-    connect(btnLoad, &QPushButton::clicked, this, &TfrmImportWizard::btnLoadClick);
-    connect(btnPrev, &QPushButton::clicked, this, &TfrmImportWizard::btnPrevClick);
-    connect(btnNext, &QPushButton::clicked, this, &TfrmImportWizard::btnNextClick);
-    connect(btnClose, &QPushButton::clicked, this, &TfrmImportWizard::btnCloseClick);
-    connect(btnMaping, &QPushButton::clicked, this, &TfrmImportWizard::btnMapingClick);
-    connect(btnClear, &QPushButton::clicked, this, &TfrmImportWizard::btnClearClick);
-    connect(lstvMaping, &QTreeWidget::itemDoubleClicked, this, &TfrmImportWizard::btnMapingClick);
+    connect(btnLoad, &QPushButton::clicked, this,
+            guardedSlot(this, "读取文件", &TfrmImportWizard::btnLoadClick));
+    connect(btnPrev, &QPushButton::clicked, this,
+            guardedSlot(this, "上一步", &TfrmImportWizard::btnPrevClick));
+    connect(btnNext, &QPushButton::clicked, this,
+            guardedSlot(this, "下一步", &TfrmImportWizard::btnNextClick));
+    connect(btnClose, &QPushButton::clicked, this,
+            guardedSlot(this, "关闭", &TfrmImportWizard::btnCloseClick));
+    connect(btnMaping, &QPushButton::clicked, this,
+            guardedSlot(this, "设置对应列", &TfrmImportWizard::btnMapingClick));
+    connect(btnClear, &QPushButton::clicked, this,
+            guardedSlot(this, "清除对应", &TfrmImportWizard::btnClearClick));
+    connect(lstvMaping, &QTreeWidget::itemDoubleClicked, this,
+            guardedSlot(this, "设置对应列", &TfrmImportWizard::btnMapingClick));
     FormCreate();
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "Cell.h"
+#include "Guard.h"
 #include "Pickers.h"
 #include "Regional.h"
 #include "Seams.h"
@@ -107,18 +108,28 @@ TFrmCashGlide::TFrmCashGlide(QWidget* owner, std::int32_t subjectKind, std::int3
     tbtnOptionSet->setMenu(PMenu_input);
     tbtnOptionSet->setPopupMode(QToolButton::InstantPopup);
 
-    connect(tbtnSet, &QToolButton::clicked, this, &TFrmCashGlide::tbtnSetClick);
+    connect(tbtnSet, &QToolButton::clicked, this,
+            guardedSlot(this, "查询", &TFrmCashGlide::tbtnSetClick));
     connect(Cmb_operSymble, &QComboBox::currentIndexChanged, this,
-            &TFrmCashGlide::Cmb_operSymbleChange);
-    connect(TBtnNew, &QToolButton::clicked, this, &TFrmCashGlide::TBtnNewClick);
-    connect(TBtnEdit, &QToolButton::clicked, this, &TFrmCashGlide::TBtnEditClick);
-    connect(TBtnDelete, &QToolButton::clicked, this, &TFrmCashGlide::TBtnDeleteClick);
-    connect(tbtn_viewVoucher, &QToolButton::clicked, this, &TFrmCashGlide::tbtn_viewVoucherClick);
-    connect(Tlbn_Oderset, &QToolButton::clicked, this, &TFrmCashGlide::Tlbn_OdersetClick);
-    connect(Mitm_Fileinput, &QAction::triggered, this, &TFrmCashGlide::Mitm_FileinputClick);
-    connect(Mitm_Vouinput, &QAction::triggered, this, &TFrmCashGlide::Mitm_VouinputClick);
-    connect(mniICBC, &QAction::triggered, this, &TFrmCashGlide::mniICBCClick);
-    connect(mniCCB, &QAction::triggered, this, &TFrmCashGlide::mniCCBClick);
+            guardedSlot(this, "选择金额条件", &TFrmCashGlide::Cmb_operSymbleChange));
+    connect(TBtnNew, &QToolButton::clicked, this,
+            guardedSlot(this, "新增", &TFrmCashGlide::TBtnNewClick));
+    connect(TBtnEdit, &QToolButton::clicked, this,
+            guardedSlot(this, "修改", &TFrmCashGlide::TBtnEditClick));
+    connect(TBtnDelete, &QToolButton::clicked, this,
+            guardedSlot(this, "删除", &TFrmCashGlide::TBtnDeleteClick));
+    connect(tbtn_viewVoucher, &QToolButton::clicked, this,
+            guardedSlot(this, "查凭证", &TFrmCashGlide::tbtn_viewVoucherClick));
+    connect(Tlbn_Oderset, &QToolButton::clicked, this,
+            guardedSlot(this, "排序设置", &TFrmCashGlide::Tlbn_OdersetClick));
+    connect(Mitm_Fileinput, &QAction::triggered, this,
+            guardedSlot(this, "从文件中导入", &TFrmCashGlide::Mitm_FileinputClick));
+    connect(Mitm_Vouinput, &QAction::triggered, this,
+            guardedSlot(this, "从凭证中导入", &TFrmCashGlide::Mitm_VouinputClick));
+    connect(mniICBC, &QAction::triggered, this,
+            guardedSlot(this, "工行对账单导入", &TFrmCashGlide::mniICBCClick));
+    connect(mniCCB, &QAction::triggered, this,
+            guardedSlot(this, "建行对账单导入", &TFrmCashGlide::mniCCBClick));
 
     // Kinds first: the table name depends on the journal kind.
     subject_Kind = subjectKind;
@@ -238,7 +249,7 @@ bool TFrmCashGlide::selectedAccountInUse() {
 
 void TFrmCashGlide::showEvent(QShowEvent* event) {
     TfrmBaseAssRpt::showEvent(event);
-    if (!event->spontaneous()) FormShow();
+    if (!event->spontaneous()) guarded(this, "显示窗口", [this] { FormShow(); });
 }
 
 void TFrmCashGlide::FormShow() {

@@ -2,6 +2,7 @@
 
 #include <QShowEvent>
 
+#include "Guard.h"
 #include "Seams.h"
 #include "ui_Frm_OrderSet.h"
 
@@ -16,17 +17,21 @@ TFrm_OrderSet::TFrm_OrderSet(QWidget* owner)
     btnDown = ui_->btnDown;
     btnOk = ui_->btnOk;
     btnCancel = ui_->btnCancel;
-    connect(btnUp, &QToolButton::clicked, this, &TFrm_OrderSet::btnUpClick);
-    connect(btnDown, &QToolButton::clicked, this, &TFrm_OrderSet::btnDownClick);
-    connect(btnOk, &QPushButton::clicked, this, &TFrm_OrderSet::btnOkClick);
-    connect(btnCancel, &QPushButton::clicked, this, &TFrm_OrderSet::btnCancelClick);
+    connect(btnUp, &QToolButton::clicked, this,
+            guardedSlot(this, "上移", &TFrm_OrderSet::btnUpClick));
+    connect(btnDown, &QToolButton::clicked, this,
+            guardedSlot(this, "下移", &TFrm_OrderSet::btnDownClick));
+    connect(btnOk, &QPushButton::clicked, this,
+            guardedSlot(this, "保存排序", &TFrm_OrderSet::btnOkClick));
+    connect(btnCancel, &QPushButton::clicked, this,
+            guardedSlot(this, "取消", &TFrm_OrderSet::btnCancelClick));
 }
 
 TFrm_OrderSet::~TFrm_OrderSet() = default;
 
 void TFrm_OrderSet::showEvent(QShowEvent* e) {
     QDialog::showEvent(e);
-    if (!e->spontaneous()) FormShow();
+    if (!e->spontaneous()) guarded(this, "显示排序设置", [this] { FormShow(); });
 }
 
 void TFrm_OrderSet::FormShow() {

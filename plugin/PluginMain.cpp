@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "Codec.h"
+#include "Guard.h"
 #include "Handles.h"
 #include "Records.h"
 #include "Seams.h"
@@ -88,7 +89,9 @@ std::int32_t PluginRun(std::uint32_t appWindow, PluginHostBlock* block) {
         auto window =
             std::make_unique<TFrmCashGlide>(owner, kModule.subjectKind, kModule.journalKind);
         std::uint32_t handle = handleAdd(static_cast<QWidget*>(window.get()), typeid(QWidget));
-        QObject::connect(window.get(), &QObject::destroyed, [handle] { handleRemove(handle); });
+        QObject::connect(window.get(), &QObject::destroyed, [handle] {
+            guarded(nullptr, "关闭窗口", [handle] { handleRemove(handle); });
+        });
         block->Window = handle;
         block->Flag = 0;
         static_cast<void>(window.release());  // owned by its owner from now on

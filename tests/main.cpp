@@ -3,12 +3,34 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <exception>
 
 #include "Seams.h"
 
+namespace {
+
+// Handlers catch and report their own failures; an exception that reaches
+// the application's event dispatch fails the test that caused it.
+class CheckingApplication final : public QApplication {
+  public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "an exception left an event handler: " << e.what();
+        } catch (...) {
+            ADD_FAILURE() << "an exception left an event handler";
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    CheckingApplication app(argc, argv);
     using namespace ledgerhost;
     seams::modalHook() = [](QDialog&) {
         ADD_FAILURE() << "a modal form was shown that the test did not answer";

@@ -299,6 +299,7 @@ TEST_P(GlideConditionTest, EveryConditionIsHonoured) {
 }
 
 TEST_P(GlideConditionTest, LoadedRowsCarryEveryColumn) {
+    db().exec("INSERT INTO vouchers VALUES (3, '001', '2024-01-05', 1, 8, 'u1')");
     TCaGlideMng mng(table);
     mng.CaGlideQry()->PayCode = "P1";
     mng.Load();

@@ -120,7 +120,9 @@ TEST_F(RowCommandTest, FailedDeleteShowsTheReasonAndKeepsTheGrid) {
 }
 
 TEST_F(RowCommandTest, ViewVoucherNeedsTypeAndIdentifier) {
-    db().exec("UPDATE CaCollateGlide SET voucher_class = 0, voucher_id = '77' WHERE id = " +
+    // Rows take their type from the voucher they link to; a link to a voucher
+    // that no longer exists keeps the stored type 0.
+    db().exec("UPDATE CaCollateGlide SET voucher_class = 0, voucher_id = '78' WHERE id = " +
               std::to_string(paid));
     queryRange(*w, QDate(2024, 3, 1), QDate(2024, 3, 31));
     w->Cell->SetCurrentRow(gridRowOf(*w, "付款"));
