@@ -55,8 +55,11 @@ const char* const kSummaries[] = {"收到货款", "支付货款", "支付工资"
 
 }  // namespace
 
-void createDemoDatabase(const std::string& path, const QDate& today) {
-    Database db(path);
+bool createDemoDatabase(const std::string& path, const QDate& today) {
+    return createDatabaseFile(path, [&](Database& db) { fillDemoDatabase(db, today); });
+}
+
+void fillDemoDatabase(Database& db, const QDate& today) {
     Transaction t(db);
     const int year = today.year();
     const std::string y = std::to_string(year);

@@ -89,19 +89,29 @@ int main(int argc, char** argv) {
 
     QString dbPath = parser.value(dbOpt);
     if (!QFileInfo::exists(dbPath)) {
-        QDir().mkpath(QFileInfo(dbPath).absolutePath());
+        // The default folder is made on first start; a folder named with --db
+        // must exist, so a mistyped path does not grow new folders.
+        if (!parser.isSet(dbOpt)) QDir().mkpath(QFileInfo(dbPath).absolutePath());
+        bool created = false;
         try {
-            demo::createDemoDatabase(dbPath.toStdString(), QDate::currentDate());
+            created = demo::createDemoDatabase(dbPath.toStdString(), QDate::currentDate());
         } catch (const std::exception& e) {
-            QFile::remove(dbPath);
             std::cerr << "ledger: 无法创建演示账套：" << e.what() << "\n";
             return 1;
         }
-        std::cerr << "ledger: 已创建演示账套 " << dbPath.toStdString() << "\n";
-        QString statements = QFileInfo(dbPath).absolutePath() + "/statements";
-        for (const auto& f :
-             demo::writeDemoStatements(statements.toStdString(), QDate::currentDate()))
-            std::cerr << "ledger: 示例对账单 " << f << "\n";
+        // When another program created the file first, this one opens it.
+        if (created) {
+            std::cerr << "ledger: 已创建演示账套 " << dbPath.toStdString() << "\n";
+            // The sample statements go to the user's documents, not beside the
+            // database: the import dialogs then have no reason to browse the
+            // database's folder.
+            QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+            if (docs.isEmpty()) docs = QDir::homePath();
+            QString statements = docs + QStringLiteral("/出纳示例对账单");
+            for (const auto& f :
+                 demo::writeDemoStatements(statements.toStdString(), QDate::currentDate()))
+                std::cerr << "ledger: 示例对账单 " << f << "\n";
+        }
     }
 
     std::unique_ptr<HostSession> session;
