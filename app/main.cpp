@@ -15,6 +15,7 @@
 #include "PluginLoader.h"
 #include "Seams.h"
 #include "Session.h"
+#include "Store.h"
 
 using namespace ledgerhost;
 
@@ -164,7 +165,10 @@ int main(int argc, char** argv) {
             QWidget* target = window ? window : static_cast<QWidget*>(&main);
             QTimer::singleShot(200, [&, target] {
                 QApplication::processEvents();
-                if (!target->grab().save(path)) {
+                if (isStoreFile(path.toStdString())) {
+                    std::cerr << "ledger: " << kStoreFileRefused << "\n";
+                    rc = 1;
+                } else if (!target->grab().save(path)) {
                     std::cerr << "ledger: 无法保存截图 " << path.toStdString() << "\n";
                     rc = 1;
                 }

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "Cell.h"
+#include "Store.h"
 
 namespace ledgerhost {
 
@@ -132,6 +133,7 @@ class SheetLayout {
 
 // Checks that the file can be created where asked; answers the reason when not.
 QString targetProblem(const QString& path) {
+    if (isStoreFile(path.toStdString())) return QString::fromUtf8(kStoreFileRefused);
     QFileInfo fi(path);
     if (fi.isDir()) return QStringLiteral("无法写入%1：这是一个文件夹。").arg(quoted(path));
     QDir dir = fi.absoluteDir();

@@ -1,5 +1,7 @@
 #include "Store.h"
 
+#include "Seams.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,8 +41,8 @@ void endWait() {
     b->waiting = false;
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - b->start);
-    if (const BusyObserver& o = busyObserver())
-        o({false, static_cast<int>(waited.count()), b->deadlineMs});
+    if (const seams::WaitHook& hook = seams::waitHook())
+        hook({false, static_cast<int>(waited.count()), b->deadlineMs});
 }
 
 // SQLite calls this while another connection holds the lock it needs: waits
@@ -59,7 +61,7 @@ int onBusy(void* arg, int count) {
         endWait();
         return 0;
     }
-    if (const BusyObserver& o = busyObserver()) o({true, waited, b->deadlineMs});
+    if (const seams::WaitHook& hook = seams::waitHook()) hook({true, waited, b->deadlineMs});
     // Short sleeps at first, so a brief lock costs little; at most 100 ms, so
     // the wait is reported often enough to keep a window painted.
     const int step = std::min({count < 5 ? 5 * (count + 1) : 100, 100, b->deadlineMs - waited});
@@ -302,11 +304,6 @@ std::string notLedger(const std::string& path, const std::string& why) {
 }
 
 }  // namespace
-
-BusyObserver& busyObserver() {
-    static BusyObserver o;
-    return o;
-}
 
 bool isStoreFile(const std::string& path) {
     if (path.empty()) return false;

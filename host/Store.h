@@ -78,20 +78,6 @@ inline constexpr const char* kStoreFileRefused = "不能选择账套数据库文
 // the process and go with the first close of any descriptor of the file).
 LH_API bool isStoreFile(const std::string& path);
 
-// What a store operation that meets another program's lock tells while it
-// waits: repeatedly with `waiting` true and the time waited so far, then once
-// with `waiting` false when the wait ends (the lock was had, or the deadline
-// passed).
-struct BusyWait {
-    bool waiting = false;
-    int waitedMs = 0;
-    int deadlineMs = 0;
-};
-using BusyObserver = std::function<void(const BusyWait&)>;
-// The observer every database of the process reports its waits to; empty by
-// default. The host's seams install one that shows the wait.
-LH_API BusyObserver& busyObserver();
-
 // One book-set database file: WAL, foreign keys on, a busy handler that waits
 // up to busyTimeoutMs() for another program's lock. A connection belongs to
 // one thread at a time.
