@@ -26,6 +26,7 @@ struct Database::BusyState {
     int deadlineMs = Database::kDefaultBusyTimeoutMs;
     std::chrono::steady_clock::time_point start;
     bool waiting = false;
+    sqlite3* db = nullptr;
 };
 
 namespace {
@@ -34,9 +35,10 @@ namespace {
 // connection belongs to one thread at a time, so one slot per thread does.
 thread_local Database::BusyState* tWaiting = nullptr;
 
-void endWait() {
+// Reports the end of the wait of connection `db` (any, when null).
+void endWait(sqlite3* db = nullptr) {
     Database::BusyState* b = tWaiting;
-    if (!b) return;
+    if (!b || (db && b->db != db)) return;
     tWaiting = nullptr;
     b->waiting = false;
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -353,7 +355,7 @@ Stmt& Stmt::bindNull(int i) {
 
 bool Stmt::step() {
     int rc = sqlite3_step(st_);
-    if (tWaiting) endWait();
+    if (tWaiting) endWait(db_);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
     const int code = sqlite3_extended_errcode(db_);
@@ -443,6 +445,7 @@ void Database::openFile(int flags) {
         throw StoreError("无法打开账套数据库 " + path_ + "：" + describe(code, msg));
     }
     sqlite3_extended_result_codes(db_, 1);
+    busy_->db = db_;
     sqlite3_busy_handler(db_, onBusy, busy_.get());
 }
 
@@ -535,7 +538,7 @@ int Database::busyTimeoutMs() const {
 void Database::exec(const std::string& sql) {
     char* err = nullptr;
     const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
-    endWait();
+    if (tWaiting) endWait(db_);
     if (rc != SQLITE_OK) {
         std::string msg = err ? err : sqlite3_errmsg(db_);
         sqlite3_free(err);

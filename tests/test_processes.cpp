@@ -429,6 +429,52 @@ TEST(StoreBadFiles, RefusedWithAMessageAndLeftAsTheyWere) {
     EXPECT_TRUE(QFileInfo::exists(statement)) << "a refused import renamed its file";
 }
 
+// A writer that meets another connection's lock waits and says so, and
+// stores its row once the lock is free; past its deadline it fails with a
+// Chinese message and stores nothing.
+TEST_F(StoreProcesses, AWriterWaitsForTheLockAndGivesUpAtItsDeadline) {
+    Database other(path());
+    std::vector<seams::Wait> waits;
+    seams::Scoped<seams::WaitHook> hook(seams::waitHook(), [&](const seams::Wait& w) {
+        waits.push_back(w);
+        // The other program finishes while this one waits.
+        if (w.waiting && w.waitedMs >= 50 && other.inTransaction()) other.exec("COMMIT");
+    });
+    auto row = [] {
+        TCaGlide r(kStatementTable);
+        r.SetCode = "001";
+        r.AS_Code = "1001";
+        r.CreateDate = "2024-03-01";
+        r.DebMoney = 1;
+        r.OperFlag = "0";
+        return r;
+    };
+    other.exec("BEGIN IMMEDIATE");
+    TCaGlide waited = row();
+    ASSERT_TRUE(waited.Insert(true)) << waited.ErrorText;
+    ASSERT_GE(waits.size(), 2u);
+    EXPECT_TRUE(waits.front().waiting);
+    EXPECT_EQ(waits.front().deadlineMs, Database::kDefaultBusyTimeoutMs);
+    EXPECT_FALSE(waits.back().waiting);
+    EXPECT_EQ(std::count_if(waits.begin(), waits.end(), [](auto& w) { return !w.waiting; }), 1);
+
+    waits.clear();
+    db().setBusyTimeoutMs(150);
+    other.exec("BEGIN IMMEDIATE");
+    TCaGlide refused = row();
+    seams::Scoped<seams::WaitHook> record(seams::waitHook(),
+                                          [&](const seams::Wait& w) { waits.push_back(w); });
+    EXPECT_FALSE(refused.Insert(true));
+    EXPECT_NE(refused.ErrorText.find("等待超时，本次操作没有保存"), std::string::npos)
+        << refused.ErrorText;
+    EXPECT_NE(refused.ErrorText.find("database is locked"), std::string::npos);
+    ASSERT_FALSE(waits.empty());
+    EXPECT_GE(waits.back().waitedMs, 150);
+    EXPECT_FALSE(waits.back().waiting);
+    other.exec("ROLLBACK");
+    EXPECT_EQ(RawDb(path()).count("1"), 1);
+}
+
 // A user signs in only to the book sets assigned to them.
 TEST_F(StoreProcesses, SignInNeedsTheUsersRightToTheBookSet) {
     session.reset();
