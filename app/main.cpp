@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
     QFont face(QStringLiteral("Noto Sans CJK SC"), 9);
     face.setStyleHint(QFont::SansSerif);
     QApplication::setFont(face);
+    guardFileDialogs();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("账务处理主程序（出纳插件的宿主）"));

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "Cell.h"
+#include "Seams.h"
 #include "Store.h"
 
 namespace ledgerhost {
@@ -642,6 +643,12 @@ bool exportSheet(const SheetModel& sheet, const QString& path, QString* error) {
 }
 
 void printSheet(const SheetModel& sheet, QPrinter& printer, const QString& title) {
+    // Printing to a file that is the open database would overwrite it.
+    if (!printer.outputFileName().isEmpty() &&
+        isStoreFile(printer.outputFileName().toStdString())) {
+        MessageBoxA(applicationWindow(), kStoreFileRefused, "提示", MB_OK | MB_ICONWARNING);
+        return;
+    }
     QPainter p;
     if (!p.begin(&printer)) return;
     SheetPainter(sheet, p, printer, title).paint();

@@ -87,6 +87,13 @@ class NameOnlyIconProvider final : public QAbstractFileIconProvider {
     }
 };
 
+// The model's worker thread asks the provider until the model is gone, after
+// a dialog's members: one provider lives as long as the process.
+NameOnlyIconProvider* nameOnlyIcons() {
+    static auto* icons = new NameOnlyIconProvider;
+    return icons;
+}
+
 // Refuses the open database's files when the user accepts.
 class StoreSafeFileDialog final : public QFileDialog {
   public:
@@ -95,11 +102,7 @@ class StoreSafeFileDialog final : public QFileDialog {
         : QFileDialog(owner, title, dir, filter) {
         setOption(QFileDialog::DontUseNativeDialog);
         setOption(QFileDialog::DontResolveSymlinks);
-        // The model's worker thread asks the provider until the model is
-        // gone, after this dialog's members: one provider lives as long as
-        // the process.
-        static const auto* icons = new NameOnlyIconProvider;
-        setIconProvider(const_cast<NameOnlyIconProvider*>(icons));
+        setIconProvider(nameOnlyIcons());
     }
 
     void accept() override {
@@ -114,6 +117,23 @@ class StoreSafeFileDialog final : public QFileDialog {
         } catch (const std::exception& e) {
             MessageBoxA(this, e.what(), "错误", MB_OK | MB_ICONERROR);
         }
+    }
+};
+
+// Sees every file dialog of the application as it is shown: its model asks
+// for icons and types only when a view paints.
+class FileDialogGuard final : public QObject {
+  public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            if (auto* dialog = qobject_cast<QFileDialog*>(watched);
+                dialog && dialog->iconProvider() != nameOnlyIcons()) {
+                dialog->setOption(QFileDialog::DontResolveSymlinks);
+                dialog->setIconProvider(nameOnlyIcons());
+            }
+        }
+        return false;
     }
 };
 
@@ -243,6 +263,13 @@ std::unique_ptr<QFileDialog> makeFileDialog(QWidget* owner, const seams::FileReq
     dlg->setAcceptMode(r.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dlg->setDefaultSuffix(QString(r.defaultExt).remove(0, r.defaultExt.startsWith('.') ? 1 : 0));
     return dlg;
+}
+
+void guardFileDialogs() {
+    static QPointer<FileDialogGuard> guard;
+    if (guard || !QCoreApplication::instance()) return;
+    guard = new FileDialogGuard(QCoreApplication::instance());
+    QCoreApplication::instance()->installEventFilter(guard);
 }
 
 QWidget* applicationWindow() {

@@ -133,6 +133,11 @@ LH_API std::optional<QString> OpenFileDialog(QWidget* owner, const seams::FileRe
 LH_API std::unique_ptr<QFileDialog> makeFileDialog(QWidget* owner,
                                                    const seams::FileRequest& request);
 
+// Gives every other file dialog the application shows (those Qt's print
+// dialogs open for "print to file", say) the same name-only icons before it
+// first paints. Called once the application object exists.
+LH_API void guardFileDialogs();
+
 // The window that owns the plug-in's windows and message boxes.
 LH_API QWidget* applicationWindow();
 LH_API void setApplicationWindow(QWidget* window);

@@ -597,6 +597,11 @@ bool createDatabaseFile(const std::string& path, const std::function<void(Databa
     std::string temp = (folder / ("." + target.filename().string() + ".new-XXXXXX")).string();
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) throw StoreError("无法创建账套数据库 " + path + "：" + std::strerror(errno));
+    // The permissions SQLite gives a file it creates, not the temporary
+    // file's owner-only ones: other users of the machine may share the book.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0644 & ~mask);
     ::close(fd);
     try {
         {

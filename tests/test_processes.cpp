@@ -16,6 +16,7 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLineEdit>
+#include <QPrinter>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -147,6 +148,30 @@ void processEventsFor(int ms) {
     while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
+// Shows a file dialog on a folder and lets it list the folder, asking for
+// every icon and type text as its view does when it paints.
+void populate(QFileDialog& dialog, const QString& folder) {
+    auto* model = dialog.findChild<QFileSystemModel*>();
+    ASSERT_NE(model, nullptr);
+    bool loaded = false;
+    QObject::connect(model, &QFileSystemModel::directoryLoaded, [&] { loaded = true; });
+    dialog.setDirectory(folder);
+    dialog.show();
+    QElapsedTimer t;
+    t.start();
+    while (!loaded && t.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(loaded);
+    const QModelIndex root = model->index(folder);
+    ASSERT_GT(model->rowCount(root), 0);
+    for (int row = 0; row < model->rowCount(root); ++row)
+        for (int col = 0; col < model->columnCount(root); ++col) {
+            model->data(model->index(row, col, root), Qt::DecorationRole);
+            model->data(model->index(row, col, root), Qt::DisplayRole);
+        }
+    processEventsFor(300);
+}
+
 class StoreProcesses : public testutil::BookTest {};
 
 // The import file dialog browses the database's folder, and the database and
@@ -171,26 +196,8 @@ TEST_F(StoreProcesses, BrowsingAndChoosingTheStoreFilesKeepsItsLocks) {
         request.filter = QStringLiteral("所有文件(*.*)|*");
         request.initialDir = dir.path();
         std::unique_ptr<QFileDialog> dialog = makeFileDialog(nullptr, request);
-        auto* model = dialog->findChild<QFileSystemModel*>();
-        ASSERT_NE(model, nullptr);
-        bool loaded = false;
-        QObject::connect(model, &QFileSystemModel::directoryLoaded, [&] { loaded = true; });
-        dialog->show();
-        QElapsedTimer t;
-        t.start();
-        while (!loaded && t.elapsed() < 5000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        ASSERT_TRUE(loaded);
-        // Ask for every icon and type text, as the view does when it paints,
-        // and let the model's worker thread answer.
-        const QModelIndex root = model->index(dir.path());
-        for (int row = 0; row < model->rowCount(root); ++row)
-            for (int col = 0; col < model->columnCount(root); ++col) {
-                model->data(model->index(row, col, root), Qt::DecorationRole);
-                model->data(model->index(row, col, root), Qt::DisplayRole);
-            }
-        processEventsFor(300);
-        EXPECT_TRUE(model->index(QString::fromStdString(db)).isValid());
+        populate(*dialog, dir.path());
+        ASSERT_FALSE(HasFatalFailure());
 
         // Typing the database's name, or a side file's, and accepting is
         // refused; the dialog stays open.
@@ -204,6 +211,14 @@ TEST_F(StoreProcesses, BrowsingAndChoosingTheStoreFilesKeepsItsLocks) {
         }
         EXPECT_EQ(messages.texts(), std::vector<std::string>(3, kStoreFileRefused));
         messages.shown.clear();
+    }
+    {
+        // Other file dialogs (the print dialog's, say) get the same icons.
+        guardFileDialogs();
+        QFileDialog plain(nullptr, QStringLiteral("打印到文件"), dir.path());
+        plain.setOption(QFileDialog::DontUseNativeDialog);
+        populate(plain, dir.path());
+        ASSERT_FALSE(HasFatalFailure());
     }
     EXPECT_EQ(locksHeld(db), dbLocks) << "the file dialog dropped the database's locks";
     EXPECT_EQ(locksHeld(db + "-shm"), shmLocks);
@@ -243,6 +258,12 @@ TEST_F(StoreProcesses, BrowsingAndChoosingTheStoreFilesKeepsItsLocks) {
     QString error;
     EXPECT_FALSE(exportSheet(sheet, asCsv, &error));
     EXPECT_EQ(error.toStdString(), refused);
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(asCsv);
+    printSheet(sheet, printer, QStringLiteral("打印"));
+    ASSERT_EQ(messages.shown.size(), 3u);
+    EXPECT_EQ(messages.shown.back().text, refused);
     EXPECT_TRUE(QFileInfo(asText).isSymLink()) << "a refused import renamed the file";
 
     EXPECT_EQ(locksHeld(db), dbLocks) << "a reader dropped the database's locks";
