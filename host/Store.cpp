@@ -147,6 +147,22 @@ std::string canonicalName(const std::string& path) {
 
 const char* const kSideFiles[] = {"", "-wal", "-shm", "-journal"};
 
+// A plain reason for a failed file operation, with the system's text kept.
+std::string systemReason(int err) {
+    switch (err) {
+        case EACCES:
+        case EPERM:
+            return "没有权限。请检查文件及其所在文件夹的权限。";
+        case EROFS:
+            return "文件所在的磁盘是只读的。";
+        case ENOSPC:
+        case EDQUOT:
+            return "磁盘已满。";
+        default:
+            return std::string("系统错误（") + std::strerror(err) + "）。";
+    }
+}
+
 // The journal tables share one layout. Amounts are integer cents; DateOrNo is
 // the row's number within its book set, account and year. A row's account is
 // its book set's own or its managing book set's, which a foreign key cannot
@@ -401,7 +417,7 @@ Database::Database(const std::string& path, OpenMode mode)
         if (err != ENOENT || !creating)
             throw StoreError("无法打开账套数据库 " + path + "：" +
                              (err == ENOENT ? std::string("文件不存在。请检查数据库文件的路径。")
-                                            : std::string(std::strerror(err))));
+                                            : systemReason(err)));
     } else {
         if (S_ISDIR(st.st_mode))
             throw StoreError("无法打开账套数据库 " + path + "：这是一个文件夹。");
@@ -596,7 +612,7 @@ bool createDatabaseFile(const std::string& path, const std::function<void(Databa
 
     std::string temp = (folder / ("." + target.filename().string() + ".new-XXXXXX")).string();
     const int fd = ::mkstemp(temp.data());
-    if (fd < 0) throw StoreError("无法创建账套数据库 " + path + "：" + std::strerror(errno));
+    if (fd < 0) throw StoreError("无法创建账套数据库 " + path + "：" + systemReason(errno));
     // The permissions SQLite gives a file it creates, not the temporary
     // file's owner-only ones: other users of the machine may share the book.
     const mode_t mask = ::umask(0);
@@ -624,7 +640,7 @@ bool createDatabaseFile(const std::string& path, const std::function<void(Databa
         }
         removeWithSideFiles(temp);
         if (err == EEXIST) return false;
-        throw StoreError("无法创建账套数据库 " + path + "：" + std::strerror(err));
+        throw StoreError("无法创建账套数据库 " + path + "：" + systemReason(err));
     } catch (...) {
         removeWithSideFiles(temp);
         throw;
