@@ -155,7 +155,7 @@ class WaitNote final : public QWidget {
         layout->addWidget(label_);
         setStyleSheet(QStringLiteral("WaitNote, QWidget { background: #fff8dc; }"));
     }
-    void update(const seams::Wait& w) {
+    void showWait(const seams::Wait& w) {
         label_->setText(QStringLiteral("正在等待其他程序写完账套数据库……\n"
                                        "已等待 %1 秒（最多等待 %2 秒，之后本次操作不保存）。")
                             .arg(w.waitedMs / 1000)
@@ -196,7 +196,7 @@ void defaultWait(const seams::Wait& w) {
     if (!cursor) QApplication::setOverrideCursor(Qt::WaitCursor);
     cursor = true;
     if (!note) note = new WaitNote(applicationWindow());
-    note->update(w);
+    note->showWait(w);
     // Only painting and the like: no input reaches the windows, so no command
     // can start while the store is inside one.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
