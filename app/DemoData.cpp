@@ -113,8 +113,11 @@ std::int64_t icbcBalanceAtMonthStart(const QDate& today) {
 
 }  // namespace
 
-void createDemoDatabase(const std::string& path, const QDate& today) {
-    Database db(path);
+bool createDemoDatabase(const std::string& path, const QDate& today) {
+    return createDatabaseFile(path, [&](Database& db) { fillDemoDatabase(db, today); });
+}
+
+void fillDemoDatabase(Database& db, const QDate& today) {
     Transaction t(db);
     const int year = today.year();
     const std::string y = std::to_string(year);

@@ -4,12 +4,21 @@
 #include <string>
 #include <vector>
 
+namespace ledgerhost {
+class Database;
+}
+
 namespace demo {
 
-// Creates a book-set database filled with a demo company that a newcomer can
-// try every command on. The rows fall in the year of `today`, up to its month.
-// The README lists what is in it.
-void createDemoDatabase(const std::string& path, const QDate& today);
+// Creates a book-set database at `path`, filled with a demo company that a
+// newcomer can try every command on, if no file is there: the file appears
+// whole or not at all. Answers false when another program created it first
+// (that file is left as it is). The README lists what is in it.
+bool createDemoDatabase(const std::string& path, const QDate& today);
+
+// Fills a new, empty database with the demo company. The rows fall in the
+// year of `today`, up to its month.
+void fillDemoDatabase(ledgerhost::Database& db, const QDate& today);
 
 // Writes sample bank statements for the demo company into `folder`: an ICBC
 // statement text file (GBK) of account 6222020200112345678 and a CCB statement

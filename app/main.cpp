@@ -16,6 +16,7 @@
 #include "PluginLoader.h"
 #include "Seams.h"
 #include "Session.h"
+#include "Store.h"
 
 using namespace ledgerhost;
 
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
     QFont face(QStringLiteral("Noto Sans CJK SC"), 9);
     face.setStyleHint(QFont::SansSerif);
     QApplication::setFont(face);
+    guardFileDialogs();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("账务处理主程序（出纳插件的宿主）"));
@@ -91,19 +93,29 @@ int main(int argc, char** argv) {
 
     QString dbPath = parser.value(dbOpt);
     if (!QFileInfo::exists(dbPath)) {
-        QDir().mkpath(QFileInfo(dbPath).absolutePath());
+        // The default folder is made on first start; a folder named with --db
+        // must exist, so a mistyped path does not grow new folders.
+        if (!parser.isSet(dbOpt)) QDir().mkpath(QFileInfo(dbPath).absolutePath());
+        bool created = false;
         try {
-            demo::createDemoDatabase(dbPath.toStdString(), QDate::currentDate());
+            created = demo::createDemoDatabase(dbPath.toStdString(), QDate::currentDate());
         } catch (const std::exception& e) {
-            QFile::remove(dbPath);
             std::cerr << "ledger: 无法创建演示账套：" << e.what() << "\n";
             return 1;
         }
-        std::cerr << "ledger: 已创建演示账套 " << dbPath.toStdString() << "\n";
-        QString statements = QFileInfo(dbPath).absolutePath() + "/statements";
-        for (const auto& f :
-             demo::writeDemoStatements(statements.toStdString(), QDate::currentDate()))
-            std::cerr << "ledger: 示例对账单 " << f << "\n";
+        // When another program created the file first, this one opens it.
+        if (created) {
+            std::cerr << "ledger: 已创建演示账套 " << dbPath.toStdString() << "\n";
+            // The sample statements go to the user's documents, not beside the
+            // database: the import dialogs then have no reason to browse the
+            // database's folder.
+            QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+            if (docs.isEmpty()) docs = QDir::homePath();
+            QString statements = docs + QStringLiteral("/出纳示例对账单");
+            for (const auto& f :
+                 demo::writeDemoStatements(statements.toStdString(), QDate::currentDate()))
+                std::cerr << "ledger: 示例对账单 " << f << "\n";
+        }
     }
 
     std::unique_ptr<HostSession> session;
@@ -157,7 +169,10 @@ int main(int argc, char** argv) {
             QTimer::singleShot(200, [&, target] {
                 guarded(nullptr, "截图", [&] {
                     QApplication::processEvents();
-                    if (!target->grab().save(path)) {
+                    if (isStoreFile(path.toStdString())) {
+                        std::cerr << "ledger: " << kStoreFileRefused << "\n";
+                        rc = 1;
+                    } else if (!target->grab().save(path)) {
                         std::cerr << "ledger: 无法保存截图 " << path.toStdString() << "\n";
                         rc = 1;
                     }

@@ -33,10 +33,11 @@ struct Fixture {
     Fixture() {
         std::string db = dir.filePath("bench.db").toStdString();
         {
-            Database d(db);
+            Database d(db, Database::OpenMode::Create);
             d.exec(R"(
 INSERT INTO book_sets VALUES ('001', 'A001', 2024, '总公司', 0, 1, 0, '');
 INSERT INTO users VALUES ('u1', '张三');
+INSERT INTO user_book_sets VALUES ('u1', '001', 1);
 INSERT INTO bank_accounts VALUES ('001', '1001', '6222001', '工行基本户', 1, '1', 0, '100201'),
                                  ('001', '1002', '4367001', '建行一般户', 1, '1', 0, '100202');
 )");

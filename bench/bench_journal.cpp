@@ -31,7 +31,7 @@ constexpr const char* kYearEnd = "2024-12-31";
 // The master data of the test book (book sets, users, accounts, base info and
 // voucher types), then kRows statement rows of account 1001 spread over 2024.
 void createBook(const std::string& path) {
-    Database db(path);
+    Database db(path, Database::OpenMode::Create);
     db.exec(R"(
 INSERT INTO book_sets VALUES ('001', 'A001', 2024, '总公司', 0, 1, 1, '');
 INSERT INTO book_sets VALUES ('002', 'B002', 2024, '分公司', 0, 1, 0, '001');

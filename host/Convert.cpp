@@ -9,6 +9,7 @@
 #include "Codec.h"
 #include "ImportFiles.h"
 #include "Regional.h"
+#include "Store.h"
 #include "Xlsx.h"
 
 namespace ledgerhost {
@@ -199,6 +200,7 @@ TManageConvert::~TManageConvert() = default;
 
 void TManageConvert::SetFileName(const std::string& path) {
     if (path.empty()) throw ConvertError("没有指定要导入的文件。");
+    if (isStoreFile(path)) throw ConvertError(kStoreFileRefused);
     FileContent content;
     try {
         switch (kindOf(path)) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "Store.h"
 #include "XlsCheck.h"
 
 namespace ledgerhost {
@@ -94,6 +95,7 @@ std::string workbookBytes(std::FILE* f, const std::string& fileName) {
 // folder or a file of another kind gets a plain reason, and a damaged file
 // that would trip the reader is refused.
 void checkWorkbookFile(const std::string& fileName) {
+    if (isStoreFile(fileName)) throw FileReadError(kStoreFileRefused);
     File f(std::fopen(fileName.c_str(), "rb"), &std::fclose);
     if (!f) fail(fileName, errnoReason(errno));
     unsigned char head[8] = {};
@@ -122,6 +124,7 @@ void checkWorkbookFile(const std::string& fileName) {
 
 std::string readFileBytes(const std::string& fileName) {
     if (fileName.empty()) throw FileReadError("没有指定要读取的文件");
+    if (isStoreFile(fileName)) throw FileReadError(kStoreFileRefused);
     File f(std::fopen(fileName.c_str(), "rb"), &std::fclose);
     if (!f) fail(fileName, errnoReason(errno));
     std::string bytes;

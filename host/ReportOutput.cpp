@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "Cell.h"
+#include "Seams.h"
+#include "Store.h"
 
 namespace ledgerhost {
 
@@ -132,6 +134,7 @@ class SheetLayout {
 
 // Checks that the file can be created where asked; answers the reason when not.
 QString targetProblem(const QString& path) {
+    if (isStoreFile(path.toStdString())) return QString::fromUtf8(kStoreFileRefused);
     QFileInfo fi(path);
     if (fi.isDir()) return QStringLiteral("无法写入%1：这是一个文件夹。").arg(quoted(path));
     QDir dir = fi.absoluteDir();
@@ -640,6 +643,12 @@ bool exportSheet(const SheetModel& sheet, const QString& path, QString* error) {
 }
 
 void printSheet(const SheetModel& sheet, QPrinter& printer, const QString& title) {
+    // Printing to a file that is the open database would overwrite it.
+    if (!printer.outputFileName().isEmpty() &&
+        isStoreFile(printer.outputFileName().toStdString())) {
+        MessageBoxA(applicationWindow(), kStoreFileRefused, "提示", MB_OK | MB_ICONWARNING);
+        return;
+    }
     QPainter p;
     if (!p.begin(&printer)) return;
     SheetPainter(sheet, p, printer, title).paint();

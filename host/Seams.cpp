@@ -1,12 +1,19 @@
 #include "Seams.h"
 
+#include <QAbstractFileIconProvider>
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
+#include <QStyle>
+#include <iostream>
 
 #include "Pickers.h"
+#include "Store.h"
 
 namespace ledgerhost {
 namespace {
@@ -47,14 +54,152 @@ QString qtFilter(const QString& windowsFilter) {
     return out.join(";;");
 }
 
+// Icons and type texts from the name alone: a folder or a file, and the
+// file's suffix. Nothing is opened or read.
+class NameOnlyIconProvider final : public QAbstractFileIconProvider {
+  public:
+    QIcon icon(IconType type) const override {
+        QStyle* style = QApplication::style();
+        switch (type) {
+            case Computer:
+                return style->standardIcon(QStyle::SP_ComputerIcon);
+            case Desktop:
+                return style->standardIcon(QStyle::SP_DesktopIcon);
+            case Trashcan:
+                return style->standardIcon(QStyle::SP_TrashIcon);
+            case Network:
+                return style->standardIcon(QStyle::SP_DriveNetIcon);
+            case Drive:
+                return style->standardIcon(QStyle::SP_DriveHDIcon);
+            case Folder:
+                return style->standardIcon(QStyle::SP_DirIcon);
+            case File:
+                break;
+        }
+        return style->standardIcon(QStyle::SP_FileIcon);
+    }
+    QIcon icon(const QFileInfo& info) const override { return icon(info.isDir() ? Folder : File); }
+    QString type(const QFileInfo& info) const override {
+        if (info.isDir()) return QStringLiteral("文件夹");
+        const QString suffix = info.suffix();
+        return suffix.isEmpty() ? QStringLiteral("文件")
+                                : suffix.toUpper() + QStringLiteral(" 文件");
+    }
+};
+
+// The model's worker thread asks the provider until the model is gone, after
+// a dialog's members: one provider lives as long as the process.
+NameOnlyIconProvider* nameOnlyIcons() {
+    static auto* icons = new NameOnlyIconProvider;
+    return icons;
+}
+
+// Refuses the open database's files when the user accepts.
+class StoreSafeFileDialog final : public QFileDialog {
+  public:
+    StoreSafeFileDialog(QWidget* owner, const QString& title, const QString& dir,
+                        const QString& filter)
+        : QFileDialog(owner, title, dir, filter) {
+        setOption(QFileDialog::DontUseNativeDialog);
+        setOption(QFileDialog::DontResolveSymlinks);
+        setIconProvider(nameOnlyIcons());
+    }
+
+    void accept() override {
+        try {
+            for (const QString& f : selectedFiles()) {
+                if (isStoreFile(f.toStdString())) {
+                    MessageBoxA(this, kStoreFileRefused, "提示", MB_OK | MB_ICONWARNING);
+                    return;
+                }
+            }
+            QFileDialog::accept();
+        } catch (const std::exception& e) {
+            MessageBoxA(this, e.what(), "错误", MB_OK | MB_ICONERROR);
+        }
+    }
+};
+
+// Sees every file dialog of the application as it is shown: its model asks
+// for icons and types only when a view paints.
+class FileDialogGuard final : public QObject {
+  public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            if (auto* dialog = qobject_cast<QFileDialog*>(watched);
+                dialog && dialog->iconProvider() != nameOnlyIcons()) {
+                dialog->setOption(QFileDialog::DontResolveSymlinks);
+                dialog->setIconProvider(nameOnlyIcons());
+            }
+        }
+        return false;
+    }
+};
+
 std::optional<QString> defaultFile(QWidget* owner, const seams::FileRequest& r) {
-    QFileDialog dlg(owner, r.title.isEmpty() ? QStringLiteral("打开") : r.title, r.initialDir,
-                    qtFilter(r.filter));
-    dlg.setFileMode(r.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    dlg.setAcceptMode(r.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dlg.setDefaultSuffix(QString(r.defaultExt).remove(0, r.defaultExt.startsWith('.') ? 1 : 0));
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return std::nullopt;
-    return dlg.selectedFiles().front();
+    std::unique_ptr<QFileDialog> dlg = makeFileDialog(owner, r);
+    if (dlg->exec() != QDialog::Accepted || dlg->selectedFiles().isEmpty()) return std::nullopt;
+    return dlg->selectedFiles().front();
+}
+
+// The note a window shows while the store waits for another program.
+class WaitNote final : public QWidget {
+  public:
+    explicit WaitNote(QWidget* owner)
+        : QWidget(owner, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+          label_(new QLabel(this)) {
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        auto* layout = new QHBoxLayout(this);
+        layout->setContentsMargins(16, 12, 16, 12);
+        layout->addWidget(label_);
+        setStyleSheet(QStringLiteral("WaitNote, QWidget { background: #fff8dc; }"));
+    }
+    void showWait(const seams::Wait& w) {
+        label_->setText(QStringLiteral("正在等待其他程序写完账套数据库……\n"
+                                       "已等待 %1 秒（最多等待 %2 秒，之后本次操作不保存）。")
+                            .arg(w.waitedMs / 1000)
+                            .arg(w.deadlineMs / 1000));
+        adjustSize();
+        if (QWidget* p = parentWidget()) move(p->mapToGlobal(p->rect().center()) - rect().center());
+        show();
+        raise();
+    }
+
+  private:
+    QLabel* label_;
+};
+
+void defaultWait(const seams::Wait& w) {
+    auto* gui = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (!gui) {
+        // A program without windows says once that it waits.
+        static bool told = false;
+        if (w.waiting && !told) {
+            std::cerr << "正在等待其他程序写完账套数据库（最多等待 " << w.deadlineMs / 1000
+                      << " 秒）……" << std::endl;
+            told = true;
+        }
+        if (!w.waiting) told = false;
+        return;
+    }
+    static QPointer<WaitNote> note;
+    static bool cursor = false;
+    if (!w.waiting) {
+        delete note.data();
+        if (cursor) QApplication::restoreOverrideCursor();
+        cursor = false;
+        return;
+    }
+    // A short wait passes unnoticed; a longer one is shown and kept painted.
+    if (w.waitedMs < 300) return;
+    if (!cursor) QApplication::setOverrideCursor(Qt::WaitCursor);
+    cursor = true;
+    if (!note) note = new WaitNote(applicationWindow());
+    note->showWait(w);
+    // Only painting and the like: no input reaches the windows, so no command
+    // can start while the store is inside one.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 }  // namespace
@@ -86,6 +231,11 @@ PickHook& pickHook() {
     return h;
 }
 
+WaitHook& waitHook() {
+    static WaitHook h = defaultWait;
+    return h;
+}
+
 }  // namespace seams
 
 int ShowModal(QDialog& dialog) {
@@ -103,6 +253,23 @@ void ProcessMessages() {
 
 std::optional<QString> OpenFileDialog(QWidget* owner, const seams::FileRequest& request) {
     return seams::fileHook()(owner, request);
+}
+
+std::unique_ptr<QFileDialog> makeFileDialog(QWidget* owner, const seams::FileRequest& r) {
+    auto dlg = std::make_unique<StoreSafeFileDialog>(
+        owner, r.title.isEmpty() ? QStringLiteral("打开") : r.title, r.initialDir,
+        qtFilter(r.filter));
+    dlg->setFileMode(r.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dlg->setAcceptMode(r.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dlg->setDefaultSuffix(QString(r.defaultExt).remove(0, r.defaultExt.startsWith('.') ? 1 : 0));
+    return dlg;
+}
+
+void guardFileDialogs() {
+    static QPointer<FileDialogGuard> guard;
+    if (guard || !QCoreApplication::instance()) return;
+    guard = new FileDialogGuard(QCoreApplication::instance());
+    QCoreApplication::instance()->installEventFilter(guard);
 }
 
 QWidget* applicationWindow() {

@@ -13,7 +13,10 @@
 
 #include "LhApi.h"
 
+#include <memory>
+
 class QDialog;
+class QFileDialog;
 class QWidget;
 
 namespace ledgerhost {
@@ -67,17 +70,32 @@ struct PickResult {
     std::string name;
 };
 
+// A store operation waiting for another program's lock on the database:
+// reported repeatedly with `waiting` true and the time waited so far, then
+// once with `waiting` false when the wait ends (the lock was had, or the
+// deadline passed and the operation fails).
+struct Wait {
+    bool waiting = false;
+    int waitedMs = 0;
+    int deadlineMs = 0;
+};
+
 using ModalHook = std::function<int(QDialog&)>;
 using MessageHook = std::function<int(QWidget* owner, const Message&)>;
 using FileHook = std::function<std::optional<QString>(QWidget* owner, const FileRequest&)>;
 using ProcessHook = std::function<void()>;
 using PickHook = std::function<std::optional<PickResult>(QWidget* owner, const PickRequest&)>;
+// Called from inside the store's busy handler: it must not use the database.
+using WaitHook = std::function<void(const Wait&)>;
 
 LH_API ModalHook& modalHook();
 LH_API MessageHook& messageHook();
 LH_API FileHook& fileHook();
 LH_API ProcessHook& processHook();
 LH_API PickHook& pickHook();
+// By default a window shows a note over the application window (and a wait
+// cursor); a program without windows prints one line on standard error.
+LH_API WaitHook& waitHook();
 
 // Puts a hook in place for the life of the object and restores the one before.
 template <class Hook>
@@ -106,6 +124,19 @@ LH_API int MessageBoxA(QWidget* owner, const std::string& text, const std::strin
 LH_API void ProcessMessages();
 // The file-open (or, with request.save, file-save) dialog; nothing when cancelled.
 LH_API std::optional<QString> OpenFileDialog(QWidget* owner, const seams::FileRequest& request);
+
+// The dialog the default file hook shows: Qt's own dialog, never the
+// desktop's, whose icons and type texts come from the file names alone. Qt's
+// usual icon provider reads every listed file to guess its type, and a read of
+// the database's own files would drop this process's locks on them. Accepting
+// one of the open database's files is refused with a message.
+LH_API std::unique_ptr<QFileDialog> makeFileDialog(QWidget* owner,
+                                                   const seams::FileRequest& request);
+
+// Gives every other file dialog the application shows (those Qt's print
+// dialogs open for "print to file", say) the same name-only icons before it
+// first paints. Called once the application object exists.
+LH_API void guardFileDialogs();
 
 // The window that owns the plug-in's windows and message boxes.
 LH_API QWidget* applicationWindow();

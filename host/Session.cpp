@@ -15,6 +15,15 @@ HostSession::HostSession(const std::string& dbPath, const std::string& bookCode,
         if (!s.step()) throw StoreError("用户 " + userCode + " 不存在。");
         user_ = std::make_unique<TUser>(userCode, s.text(0));
     }
+    {
+        // A user works only in the book sets assigned to them.
+        Stmt s =
+            db_->Db().prepare("SELECT 1 FROM user_book_sets WHERE user_code = ? AND set_code = ?");
+        s.bind(1, userCode).bind(2, bookCode);
+        if (!s.step())
+            throw StoreError("用户 " + userCode + "（" + user_->Name + "）没有使用账套 " +
+                             bookCode + "（" + book->Name + "）的权限。");
+    }
     users_ = std::make_unique<TUserManage>(userCode);
     role_ = std::make_unique<TUserRole>();
     tables_ = std::make_unique<TTableManage>();

@@ -1,11 +1,166 @@
 #include "Store.h"
 
+#include "Seams.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <utility>
+#include <vector>
+
 namespace ledgerhost {
+
+// What a store operation that waits for another program's lock keeps.
+struct Database::BusyState {
+    int deadlineMs = Database::kDefaultBusyTimeoutMs;
+    std::chrono::steady_clock::time_point start;
+    bool waiting = false;
+    sqlite3* db = nullptr;
+};
 
 namespace {
 
+// The wait of this thread that has not been reported as ended yet. A
+// connection belongs to one thread at a time, so one slot per thread does.
+thread_local Database::BusyState* tWaiting = nullptr;
+
+// Reports the end of the wait of connection `db` (any, when null).
+void endWait(sqlite3* db = nullptr) {
+    Database::BusyState* b = tWaiting;
+    if (!b || (db && b->db != db)) return;
+    tWaiting = nullptr;
+    b->waiting = false;
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - b->start);
+    if (const seams::WaitHook& hook = seams::waitHook())
+        hook({false, static_cast<int>(waited.count()), b->deadlineMs});
+}
+
+// SQLite calls this while another connection holds the lock it needs: waits
+// a little and answers 1 to try again, or 0 once the deadline has passed.
+int onBusy(void* arg, int count) {
+    auto* b = static_cast<Database::BusyState*>(arg);
+    const auto now = std::chrono::steady_clock::now();
+    if (count == 0 || !b->waiting) {
+        b->start = now;
+        b->waiting = true;
+        tWaiting = b;
+    }
+    const int waited = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - b->start).count());
+    if (waited >= b->deadlineMs) {
+        endWait();
+        return 0;
+    }
+    if (const seams::WaitHook& hook = seams::waitHook()) hook({true, waited, b->deadlineMs});
+    // Short sleeps at first, so a brief lock costs little; at most 100 ms, so
+    // the wait is reported often enough to keep a window painted.
+    const int step = std::min({count < 5 ? 5 * (count + 1) : 100, 100, b->deadlineMs - waited});
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::max(step, 1)));
+    return 1;
+}
+
+// The message for a failed SQLite call: what happened and what to do, in
+// words a user understands, with SQLite's own text kept after it.
+std::string describe(int code, const std::string& detail) {
+    std::string text;
+    switch (code & 0xFF) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            text =
+                "账套数据库正被其他程序使用，等待超时，本次操作没有保存。"
+                "请等其他程序（例如正在进行的导入）完成后再试。";
+            break;
+        case SQLITE_FULL:
+            text = "磁盘已满，账套数据库无法写入，本次操作没有保存。请腾出磁盘空间后再试。";
+            break;
+        case SQLITE_READONLY:
+            text =
+                "账套数据库是只读的，无法写入。"
+                "请检查数据库文件及其所在文件夹的写入权限。";
+            break;
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+            text = "账套数据库文件已损坏或不是账套数据库。请从备份恢复该文件。";
+            break;
+        case SQLITE_CANTOPEN:
+            text = "无法打开账套数据库文件。请检查文件及其所在文件夹是否存在、能否读写。";
+            break;
+        case SQLITE_IOERR:
+            text = "读写账套数据库时磁盘出错，本次操作没有保存。请检查磁盘后再试。";
+            break;
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            text = "没有访问账套数据库的权限。";
+            break;
+        case SQLITE_NOMEM:
+            text = "内存不足，本次操作没有完成。";
+            break;
+        default:
+            return "数据库错误：" + detail;
+    }
+    return text + "（详细信息：" + detail + "）";
+}
+
 [[noreturn]] void fail(sqlite3* db, const std::string& what) {
-    throw StoreError("数据库错误（" + what + "）：" + sqlite3_errmsg(db));
+    const int code = sqlite3_extended_errcode(db);
+    const std::string detail = sqlite3_errmsg(db);
+    switch (code & 0xFF) {
+        case SQLITE_ERROR:
+        case SQLITE_CONSTRAINT:
+        case SQLITE_MISUSE:
+        case SQLITE_RANGE:
+            throw StoreError("数据库错误（" + what + "）：" + detail);
+        default:
+            throw StoreError(describe(code, detail));
+    }
+}
+
+// ---- the files of the databases open in this process ----
+
+std::mutex& openFilesMutex() {
+    static std::mutex m;
+    return m;
+}
+std::vector<std::string>& openFiles() {
+    static std::vector<std::string> files;
+    return files;
+}
+
+std::string canonicalName(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path p =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
+    return ec ? path : p.string();
+}
+
+const char* const kSideFiles[] = {"", "-wal", "-shm", "-journal"};
+
+// A plain reason for a failed file operation, with the system's text kept.
+std::string systemReason(int err) {
+    switch (err) {
+        case EACCES:
+        case EPERM:
+            return "没有权限。请检查文件及其所在文件夹的权限。";
+        case EROFS:
+            return "文件所在的磁盘是只读的。";
+        case ENOSPC:
+        case EDQUOT:
+            return "磁盘已满。";
+        default:
+            return std::string("系统错误（") + std::strerror(err) + "）。";
+    }
 }
 
 // The journal tables share one layout. Amounts are integer cents; DateOrNo is
@@ -145,7 +300,47 @@ int checkedVersion(Database& db) {
     return v;
 }
 
+using SchemaObjects = std::set<std::pair<std::string, std::string>>;
+
+// The tables and indexes a database file holds, as (type, name).
+SchemaObjects objectsOf(Database& db) {
+    SchemaObjects out;
+    Stmt s = db.prepare(
+        "SELECT type, name FROM sqlite_master WHERE type IN ('table', 'index') "
+        "AND name NOT LIKE 'sqlite_%'");
+    while (s.step()) out.emplace(s.text(0), s.text(1));
+    return out;
+}
+
+std::int64_t pragmaValue(Database& db, const char* pragma) {
+    Stmt s = db.prepare(std::string("PRAGMA ") + pragma);
+    return s.step() ? s.i64(0) : 0;
+}
+
+std::string notLedger(const std::string& path, const std::string& why) {
+    return "文件 " + path + " 不是账套数据库（" + why + "），没有打开，文件未作任何改动。";
+}
+
 }  // namespace
+
+bool isStoreFile(const std::string& path) {
+    if (path.empty()) return false;
+    struct stat chosen {};
+    const bool exists = ::stat(path.c_str(), &chosen) == 0;
+    const std::string name = canonicalName(path);
+    std::lock_guard<std::mutex> lock(openFilesMutex());
+    for (const std::string& db : openFiles()) {
+        for (const char* side : kSideFiles) {
+            const std::string file = db + side;
+            if (name == file) return true;
+            struct stat st {};
+            if (exists && ::stat(file.c_str(), &st) == 0 && st.st_dev == chosen.st_dev &&
+                st.st_ino == chosen.st_ino)
+                return true;
+        }
+    }
+    return false;
+}
 
 Stmt::Stmt(sqlite3* db, std::string_view sql) : db_(db) {
     if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &st_, nullptr) !=
@@ -176,11 +371,15 @@ Stmt& Stmt::bindNull(int i) {
 
 bool Stmt::step() {
     int rc = sqlite3_step(st_);
+    if (tWaiting) endWait(db_);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
+    const int code = sqlite3_extended_errcode(db_);
     std::string msg = sqlite3_errmsg(db_);
     sqlite3_reset(st_);
-    throw StoreError("数据库错误：" + msg);
+    throw StoreError((code & 0xFF) == SQLITE_ERROR || (code & 0xFF) == SQLITE_CONSTRAINT
+                         ? "数据库错误：" + msg
+                         : describe(code, msg));
 }
 
 void Stmt::run() {
@@ -205,44 +404,164 @@ std::string_view Stmt::textView(int col) const {
              : std::string_view();
 }
 
-Database::Database(const std::string& path) : path_(path) {
-    // A connection is used by one thread at a time, so SQLite's own locking
-    // around every call is not needed.
-    if (sqlite3_open_v2(path.c_str(), &db_,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
-        std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
-        sqlite3_close(db_);
-        db_ = nullptr;
-        throw StoreError("无法打开数据库 " + path + "：" + msg);
+Database::Database(const std::string& path, OpenMode mode)
+    : path_(path), busy_(std::make_unique<BusyState>()) {
+    const bool creating = mode == OpenMode::Create;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        const int err = errno;
+        const std::string folder = std::filesystem::path(path).parent_path().string();
+        struct stat dirSt {};
+        if (!folder.empty() && ::stat(folder.c_str(), &dirSt) != 0)
+            throw StoreError("无法打开账套数据库 " + path + "：文件夹 " + folder + " 不存在。");
+        if (err != ENOENT || !creating)
+            throw StoreError("无法打开账套数据库 " + path + "：" +
+                             (err == ENOENT ? std::string("文件不存在。请检查数据库文件的路径。")
+                                            : systemReason(err)));
+    } else {
+        if (S_ISDIR(st.st_mode))
+            throw StoreError("无法打开账套数据库 " + path + "：这是一个文件夹。");
+        if (creating && st.st_size > 0)
+            throw StoreError("无法创建账套数据库 " + path + "：文件已存在。");
+        // A file marked read-only is not written to, whoever runs the program.
+        if ((st.st_mode & 0222) == 0)
+            throw StoreError("账套数据库 " + path +
+                             " 是只读文件，无法写入，没有打开。请检查文件的写入权限。");
     }
-    sqlite3_busy_timeout(db_, 5000);
+    openFile(SQLITE_OPEN_READWRITE | (creating ? SQLITE_OPEN_CREATE : 0));
     try {
-        exec("PRAGMA foreign_keys = ON");
-        // A file of a newer program is refused before anything in it changes,
-        // its journal mode included.
-        checkedVersion(*this);
-        exec("PRAGMA journal_mode = WAL");
-        exec("PRAGMA synchronous = NORMAL");
-        migrate();
+        validate(creating);
     } catch (...) {
         // A refused or failed file must not keep its connection open.
         sqlite3_close_v2(db_);
         db_ = nullptr;
         throw;
     }
+    path_ = canonicalName(path);
+    std::lock_guard<std::mutex> lock(openFilesMutex());
+    openFiles().push_back(path_);
+    registered_ = true;
+}
+
+Database::Database(ReferenceTag) : path_(":memory:"), busy_(std::make_unique<BusyState>()) {
+    openFile(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_MEMORY);
+    exec("BEGIN");
+    upgradeFrom(0);
+    exec("COMMIT");
+}
+
+void Database::openFile(int flags) {
+    // A connection is used by one thread at a time, so SQLite's own locking
+    // around every call is not needed.
+    if (sqlite3_open_v2(path_.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        const int code = db_ ? sqlite3_extended_errcode(db_) : SQLITE_NOMEM;
+        std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw StoreError("无法打开账套数据库 " + path_ + "：" + describe(code, msg));
+    }
+    sqlite3_extended_result_codes(db_, 1);
+    busy_->db = db_;
+    sqlite3_busy_handler(db_, onBusy, busy_.get());
+}
+
+// Checks the file before anything in it changes (its journal mode included),
+// then brings an older ledger file up to the current schema.
+void Database::validate(bool creating) {
+    exec("PRAGMA foreign_keys = ON");
+    const auto appId = static_cast<std::int32_t>(pragmaValue(*this, "application_id"));
+    if (appId != 0 && appId != kApplicationId)
+        throw StoreError(notLedger(path_, "这是其他程序的数据库文件"));
+    const int v = checkedVersion(*this);
+    const bool empty = pragmaValue(*this, "page_count") == 0;
+    if (creating && !empty) throw StoreError("无法创建账套数据库 " + path_ + "：文件已存在。");
+    if (!creating) {
+        if (empty) throw StoreError(notLedger(path_, "文件是空的"));
+        if (v == 0) throw StoreError(notLedger(path_, "没有账套数据表"));
+        // An older ledger file is upgraded below and checked after it, in the
+        // same transaction; a current one must be complete as it stands.
+        if (v == kSchemaVersion) checkComplete();
+    }
+    if (v < kSchemaVersion || appId == 0) migrate(creating);
+    exec("PRAGMA journal_mode = WAL");
+    exec("PRAGMA synchronous = NORMAL");
+}
+
+// Throws when the file lacks a table or index of the current schema. The
+// schema is read from an in-memory database built by the same steps as the
+// files, so a table added by a later step is required without more code.
+void Database::checkComplete() {
+    static const SchemaObjects required = [] {
+        Database reference{ReferenceTag{}};
+        return objectsOf(reference);
+    }();
+    const SchemaObjects present = objectsOf(*this);
+    std::string missing;
+    for (const auto& o : required) {
+        if (present.count(o)) continue;
+        if (!missing.empty()) missing += "、";
+        missing += o.second;
+    }
+    if (!missing.empty())
+        throw StoreError("账套数据库 " + path_ + " 不完整，缺少 " + missing +
+                         "，没有打开，文件未作任何改动。请从备份恢复该文件。");
+}
+
+// Brings the file to the current schema in one transaction, the version read
+// again under the write lock: another program may have upgraded or filled
+// the file meanwhile. Any failure rolls everything back.
+void Database::migrate(bool creating) {
+    Transaction t(*this);
+    const int v = checkedVersion(*this);
+    if (v == 0 && !(creating && objectsOf(*this).empty()))
+        throw StoreError(notLedger(path_, "没有账套数据表"));
+    upgradeFrom(v);
+    exec("PRAGMA application_id = " + std::to_string(kApplicationId));
+    checkComplete();
+    t.commit();
+}
+
+// The steps from `version` to the current schema, inside the caller's
+// transaction; each step ends by setting the version it reaches.
+void Database::upgradeFrom(int version) {
+    if (version < 1) {
+        exec(kSchemaV1);
+        exec(journalTable("CaGlide"));
+        exec(journalTable("CaCollateGlide"));
+        exec("PRAGMA user_version = 1");
+    }
 }
 
 Database::~Database() {
+    if (tWaiting == busy_.get()) tWaiting = nullptr;
+    if (registered_) {
+        std::lock_guard<std::mutex> lock(openFilesMutex());
+        auto& files = openFiles();
+        auto it = std::find(files.begin(), files.end(), path_);
+        if (it != files.end()) files.erase(it);
+    }
     sqlite3_close_v2(db_);
+}
+
+void Database::setBusyTimeoutMs(int ms) {
+    busy_->deadlineMs = std::max(ms, 0);
+}
+
+int Database::busyTimeoutMs() const {
+    return busy_->deadlineMs;
 }
 
 void Database::exec(const std::string& sql) {
     char* err = nullptr;
-    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-        std::string msg = err ? err : "";
+    const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
+    if (tWaiting) endWait(db_);
+    if (rc != SQLITE_OK) {
+        std::string msg = err ? err : sqlite3_errmsg(db_);
         sqlite3_free(err);
-        throw StoreError("数据库错误：" + msg);
+        const int code = sqlite3_extended_errcode(db_);
+        throw StoreError((code & 0xFF) == SQLITE_ERROR || (code & 0xFF) == SQLITE_CONSTRAINT
+                             ? "数据库错误：" + msg
+                             : describe(code, msg));
     }
 }
 
@@ -250,20 +569,6 @@ int Database::schemaVersion() {
     Stmt s(db_, "PRAGMA user_version");
     s.step();
     return s.i32(0);
-}
-
-// Brings an older file up to the current schema, one version at a time, each
-// step in its own transaction. A file newer than this program is refused.
-void Database::migrate() {
-    int v = checkedVersion(*this);
-    if (v < 1) {
-        Transaction t(*this);
-        exec(kSchemaV1);
-        exec(journalTable("CaGlide"));
-        exec(journalTable("CaCollateGlide"));
-        exec("PRAGMA user_version = 1");
-        t.commit();
-    }
 }
 
 Transaction::Transaction(Database& db) : db_(db) {
@@ -282,6 +587,64 @@ Transaction::~Transaction() {
 void Transaction::commit() {
     db_.exec("COMMIT");
     done_ = true;
+}
+
+namespace {
+
+// Removes a file made in this run together with the side files SQLite may
+// have left beside it.
+void removeWithSideFiles(const std::string& path) {
+    for (const char* side : kSideFiles) ::unlink((path + side).c_str());
+}
+
+}  // namespace
+
+bool createDatabaseFile(const std::string& path, const std::function<void(Database&)>& fill) {
+    namespace fs = std::filesystem;
+    const fs::path target(path);
+    fs::path folder = target.parent_path();
+    if (folder.empty()) folder = ".";
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        throw StoreError("无法创建账套数据库 " + path + "：文件夹 " + folder.string() +
+                         " 不存在。");
+    if (::lstat(path.c_str(), &st) == 0) return false;
+
+    std::string temp = (folder / ("." + target.filename().string() + ".new-XXXXXX")).string();
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) throw StoreError("无法创建账套数据库 " + path + "：" + systemReason(errno));
+    // The permissions SQLite gives a file it creates, not the temporary
+    // file's owner-only ones: other users of the machine may share the book.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0644 & ~mask);
+    ::close(fd);
+    try {
+        {
+            Database db(temp, Database::OpenMode::Create);
+            fill(db);
+        }
+        // The closed file is whole (its WAL checkpointed and removed); it
+        // takes the name only if nothing has the name yet.
+        if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0)
+            return true;
+        int err = errno;
+        if (err == EINVAL || err == ENOSYS) {
+            // A file system without the no-replace rename: a hard link does
+            // the same, failing when the name exists.
+            if (::link(temp.c_str(), path.c_str()) == 0) {
+                removeWithSideFiles(temp);
+                return true;
+            }
+            err = errno;
+        }
+        removeWithSideFiles(temp);
+        if (err == EEXIST) return false;
+        throw StoreError("无法创建账套数据库 " + path + "：" + systemReason(err));
+    } catch (...) {
+        removeWithSideFiles(temp);
+        throw;
+    }
 }
 
 }  // namespace ledgerhost

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -65,13 +66,38 @@ class LH_API Stmt {
     sqlite3_stmt* st_ = nullptr;
 };
 
-// One book-set database file: WAL, foreign keys on, a busy timeout. A
-// connection belongs to one thread at a time.
+// The message a reader or an export gives when the chosen file is one of the
+// files of an open book-set database.
+inline constexpr const char* kStoreFileRefused = "不能选择账套数据库文件";
+
+// True when `path` names a file of a database open in this process: the
+// database itself or its -wal, -shm or -journal file, compared by device and
+// inode after resolving links, and by name for a file not yet there. Readers
+// and exports refuse such a file: opening and closing another descriptor of
+// the database would drop the process's SQLite locks (POSIX locks belong to
+// the process and go with the first close of any descriptor of the file).
+LH_API bool isStoreFile(const std::string& path);
+
+// One book-set database file: WAL, foreign keys on, a busy handler that waits
+// up to busyTimeoutMs() for another program's lock. A connection belongs to
+// one thread at a time.
+//
+// Opening checks the file before anything in it changes: it must be a ledger
+// database (its application id, or an older ledger file without one that has
+// the ledger's tables), of this program's version or older, with every table
+// and index of the schema. A refused file is left byte for byte as it was.
+// Only OpenMode::Create makes a new database, and only in a file that does
+// not exist yet or is empty.
 class LH_API Database {
   public:
     static constexpr int kSchemaVersion = 1;
+    // "LDGR": marks a file as a ledger database.
+    static constexpr std::int32_t kApplicationId = 0x4C444752;
+    static constexpr int kDefaultBusyTimeoutMs = 60000;
 
-    explicit Database(const std::string& path);
+    enum class OpenMode { Existing, Create };
+
+    explicit Database(const std::string& path, OpenMode mode = OpenMode::Existing);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
@@ -85,12 +111,35 @@ class LH_API Database {
     sqlite3* raw() const { return db_; }
     bool inTransaction() const { return !sqlite3_get_autocommit(db_); }
 
+    // How long an operation waits for another program's lock before it fails.
+    void setBusyTimeoutMs(int ms);
+    int busyTimeoutMs() const;
+
+    struct BusyState;
+
   private:
-    void migrate();
+    struct ReferenceTag {};
+    // An in-memory database with the current schema and nothing checked: the
+    // reference the files are compared with.
+    explicit Database(ReferenceTag);
+    void openFile(int flags);
+    void validate(bool creating);
+    void migrate(bool creating);
+    void upgradeFrom(int version);
+    void checkComplete();
 
     sqlite3* db_ = nullptr;
     std::string path_;
+    std::unique_ptr<BusyState> busy_;
+    bool registered_ = false;
 };
+
+// Makes a new database at `path` only if no file is there: fills a new file
+// under a temporary name in the same folder (with `fill`) and links it into place without replacing
+// anything. Answers false, and leaves the other file alone, when a file appeared at `path`
+// meanwhile (another program created it first); the caller then opens that
+// file. Only the temporary file is ever removed.
+LH_API bool createDatabaseFile(const std::string& path, const std::function<void(Database&)>& fill);
 
 // Begins an immediate transaction; commits on commit(), rolls back otherwise.
 class LH_API Transaction {

@@ -1,6 +1,7 @@
 #include "Xlsx.h"
 
 #include "ImportFiles.h"
+#include "Store.h"
 
 #include <expat.h>
 #include <unzip.h>
@@ -533,6 +534,7 @@ std::optional<std::string> excelDateText(double serial, bool date1904) {
 
 XlsxSheet readXlsxFirstSheet(const std::string& fileName) {
     if (fileName.empty()) throw FileReadError("没有指定要读取的文件");
+    if (isStoreFile(fileName)) throw FileReadError(kStoreFileRefused);
     try {
         return readSheet(fileName);
     } catch (const ReadFailure& f) {

@@ -7,7 +7,7 @@ using namespace ledgerhost;
 namespace testutil {
 
 void createTestBook(const std::string& path, const BookOptions& o) {
-    Database db(path);
+    Database db(path, Database::OpenMode::Create);
     auto exec = [&](const std::string& sql) { db.exec(sql); };
     exec("INSERT INTO book_sets VALUES ('001', 'A001', 2024, '总公司', " +
          std::to_string(o.entryLocked) + ", " + std::to_string(o.initConfirmed) + ", " +

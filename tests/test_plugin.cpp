@@ -173,6 +173,7 @@ TEST_F(JournalWindowTest, AccountBookSetComparedWithoutLetterCase) {
     db().exec(
         "INSERT INTO bank_accounts VALUES ('AB1', '9', '999', '大写户', 1, '1', 0, ''),"
         "('ab1', '8', '888', '小写户', 1, '1', 0, '')");
+    db().exec("INSERT INTO user_book_sets VALUES ('u1', 'Ab1', 3)");
     session.reset();
     session = std::make_unique<HostSession>(path(), "Ab1", "u1");
     TFrmCashGlide w(nullptr, 1, 3);

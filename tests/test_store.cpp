@@ -85,6 +85,68 @@ TEST(StoreDatabase, RefusesFileOfNewerVersionAndLeavesItAlone) {
     sqlite3_close(raw);
 }
 
+// Files of earlier versions of this program carry no application id: a
+// complete one opens and is marked, an incomplete one is refused unmarked.
+TEST(StoreDatabase, MarksAnEarlierLedgerFileAndRefusesAnIncompleteOne) {
+    QTemporaryDir dir;
+    auto earlierFile = [&](const char* name, const char* change) {
+        const std::string file = dir.filePath(name).toStdString();
+        testutil::createTestBook(file);
+        sqlite3* raw = nullptr;
+        sqlite3_open(file.c_str(), &raw);
+        sqlite3_exec(raw, change, nullptr, nullptr, nullptr);
+        sqlite3_close(raw);
+        return file;
+    };
+    auto appId = [](const std::string& file) {
+        sqlite3* raw = nullptr;
+        sqlite3_open(file.c_str(), &raw);
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(raw, "PRAGMA application_id", -1, &st, nullptr);
+        sqlite3_step(st);
+        const int id = sqlite3_column_int(st, 0);
+        sqlite3_finalize(st);
+        sqlite3_close(raw);
+        return id;
+    };
+    const std::string whole = earlierFile("whole.db", "PRAGMA application_id = 0");
+    ASSERT_EQ(appId(whole), 0);
+    {
+        Database db(whole);
+        EXPECT_EQ(countRows(db, "book_sets"), 2);
+    }
+    EXPECT_EQ(appId(whole), Database::kApplicationId);
+
+    const std::string partial =
+        earlierFile("partial.db", "PRAGMA application_id = 0; DROP INDEX CaGlide_date");
+    EXPECT_THROW(
+        {
+            try {
+                Database db(partial);
+            } catch (const StoreError& e) {
+                EXPECT_NE(std::string(e.what()).find("缺少 CaGlide_date"), std::string::npos)
+                    << e.what();
+                throw;
+            }
+        },
+        StoreError);
+    EXPECT_EQ(appId(partial), 0);
+}
+
+// A full disk reaches the user in Chinese, with SQLite's own text after it,
+// and the failed operation stores nothing.
+TEST_F(StoreTest, FullDiskIsReportedInChineseAndStoresNothing) {
+    Stmt pages = db().prepare("PRAGMA page_count");
+    pages.step();
+    db().exec("PRAGMA max_page_count = " + std::to_string(pages.i64(0)));
+    TCaGlide row = journalRow("1001", "2024-03-01", 1, 0);
+    row.Summary = std::string(20000, 'x');
+    EXPECT_FALSE(row.Insert(true));
+    EXPECT_NE(row.ErrorText.find("磁盘已满"), std::string::npos) << row.ErrorText;
+    EXPECT_NE(row.ErrorText.find("database or disk is full"), std::string::npos);
+    EXPECT_EQ(count(), 0);
+}
+
 TEST_F(StoreTest, TransactionRollsBackUnlessCommitted) {
     {
         Transaction t(db());

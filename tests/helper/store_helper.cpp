@@ -1,0 +1,57 @@
+// A second program for the tests that need several processes on one database:
+//   store_helper create-demo PATH        creates the demo database the way
+//                                        `ledger` does on first start, then opens it;
+//                                        prints "created" or "opened"
+//   store_helper write PATH TAG COUNT    signs in as u1 to book set 001 and stores
+//                                        COUNT statement rows of account 1001, one
+//                                        store operation each, as the journal
+//                                        window does; summaries "TAG-<n>"
+// Exits 0 on success; prints the error and exits 1 otherwise.
+#include <QCoreApplication>
+#include <QDate>
+#include <iostream>
+#include <string>
+
+#include "DemoData.h"
+#include "Glide.h"
+#include "Session.h"
+#include "Store.h"
+
+using namespace ledgerhost;
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const std::string command = argc > 1 ? argv[1] : "";
+    try {
+        if (command == "create-demo" && argc == 3) {
+            const bool created = demo::createDemoDatabase(argv[2], QDate::currentDate());
+            Database db(argv[2]);
+            Stmt s = db.prepare("SELECT COUNT(*) FROM book_sets");
+            s.step();
+            if (s.i64(0) != 4) throw StoreError("the demo database is incomplete");
+            std::cout << (created ? "created" : "opened") << std::endl;
+            return 0;
+        }
+        if (command == "write" && argc == 5) {
+            HostSession session(argv[2], "001", "u1");
+            const int count = std::stoi(argv[4]);
+            for (int i = 0; i < count; ++i) {
+                TCaGlide row(kStatementTable);
+                row.SetCode = "001";
+                row.AS_Code = "1001";
+                row.CreateDate = "2024-03-01";
+                row.DebMoney = 1;
+                row.Summary = std::string(argv[3]) + "-" + std::to_string(i);
+                row.ApplyUser = "u1";
+                row.OperFlag = "0";
+                if (!row.Insert(true)) throw StoreError(row.ErrorText);
+            }
+            return 0;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "store_helper: " << e.what() << std::endl;
+        return 1;
+    }
+    std::cerr << "usage: store_helper create-demo PATH | write PATH TAG COUNT" << std::endl;
+    return 2;
+}
