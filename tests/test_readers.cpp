@@ -123,6 +123,38 @@ TEST_F(ReaderText, EncodingsGiveTheSameText) {
     EXPECT_EQ(read(gbk), want) << "GBK";
 }
 
+// GBK texts whose bytes happen to be valid UTF-8 decode, as UTF-8, to odd
+// two-byte letters (֧ȡ, תϢ, ͷ, ժҪ); they are read as GBK. Real UTF-8
+// Chinese, Latin-1 letters and pure ASCII stay UTF-8.
+TEST_F(ReaderText, PicksTheEncodingThatReadsAsText) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        Rows want;
+    };
+    const std::string header = "date^amount^memo\n";
+    const Rows head = {{"date", "amount", "memo"}};
+    auto with = [&](Rows rows) {
+        Rows all = head;
+        all.insert(all.end(), rows.begin(), rows.end());
+        return all;
+    };
+    const Case cases[] = {
+        {"GBK 支取", header + "2024-01-02^5^\xD6\xA7\xC8\xA1\n",
+         with({{"2024-01-02", "5", "支取"}})},
+        {"GBK 转息", header + "2024-01-02^5^\xD7\xAA\xCF\xA2\n",
+         with({{"2024-01-02", "5", "转息"}})},
+        {"GBK 头", header + "2024-01-02^5^\xCD\xB7\n", with({{"2024-01-02", "5", "头"}})},
+        {"GBK 摘要", "\xD5\xAA\xD2\xAA^amount\n", {{"摘要", "amount"}}},
+        {"UTF-8 Chinese", header + "2024-01-02^5^支取转息\n",
+         with({{"2024-01-02", "5", "支取转息"}})},
+        {"UTF-8 BOM, odd letters kept", "\xEF\xBB\xBF\xD6\xA7\xC8\xA1", {{"\xD6\xA7\xC8\xA1"}}},
+        {"UTF-8 Latin-1", "café^1\n", {{"café", "1"}}},
+        {"ASCII", header, head},
+    };
+    for (const Case& c : cases) EXPECT_EQ(read(c.bytes), c.want) << c.name;
+}
+
 TEST_F(ReaderText, UndecodableBytesBecomeReplacementCharacters) {
     const std::string r = kReplacement;
     // 0xFF is no GBK lead byte; a lead byte at the very end has no second half.
