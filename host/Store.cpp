@@ -136,6 +136,24 @@ CREATE TABLE order_items (
 );
 )";
 
+// Version 2: the log of imported files. One row per statement or wizard file
+// imported into a book set, written in the transaction that stores its rows;
+// the same content (SHA-256 of the file's bytes, hex) is in it at most once per
+// book set, so an accidental second import is caught even when two start at once.
+const char* kImportLog = R"(
+CREATE TABLE import_log (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    set_code TEXT NOT NULL,
+    digest TEXT NOT NULL,
+    file_name TEXT NOT NULL,
+    accounts TEXT NOT NULL,
+    row_count INTEGER NOT NULL,
+    user_code TEXT NOT NULL,
+    imported_at TEXT NOT NULL,
+    UNIQUE (set_code, digest)
+);
+)";
+
 // The file's schema version; a file newer than this program is refused.
 int checkedVersion(Database& db) {
     int v = db.schemaVersion();
@@ -262,6 +280,12 @@ void Database::migrate() {
         exec(journalTable("CaGlide"));
         exec(journalTable("CaCollateGlide"));
         exec("PRAGMA user_version = 1");
+        t.commit();
+    }
+    if (v < 2) {
+        Transaction t(*this);
+        exec(kImportLog);
+        exec("PRAGMA user_version = 2");
         t.commit();
     }
 }

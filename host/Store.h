@@ -69,7 +69,7 @@ class LH_API Stmt {
 // connection belongs to one thread at a time.
 class LH_API Database {
   public:
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
 
     explicit Database(const std::string& path);
     ~Database();

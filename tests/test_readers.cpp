@@ -405,6 +405,28 @@ TEST_F(ReaderExcel, Biff5Workbooks) {
         << msg;
 }
 
+// Formula cells read as the results the workbook keeps cached for them; a
+// formula without one is an error naming the cell, never an empty cell.
+TEST_F(ReaderExcel, FormulaCellsReadAsTheirCachedResults) {
+    using F = xlswriter::Cell::Formula;
+    std::vector<xlswriter::Cell> cells = {
+        {0, 0, "", 300, F::Number}, {0, 1, "\xBB\xF5\xBF\xEE", 0, F::Text},  // 货款
+        {0, 2, "", 1, F::Boolean},  {0, 3, "", 7, F::Error},
+        {0, 4, "", 0.5, F::Number}, {1, 0, "x"}};
+    TExcelToArray r(files.write("formulas.xls", xlswriter::workbook(cells)));
+    r.StartRow = 1;
+    r.LoadArray();
+    EXPECT_EQ(r.Data, (Rows{{"300", "货款", "1", "#DIV/0!", "0.5"},
+                            {"x", "", "", "", ""},
+                            {"", "", "", "", ""}}));
+
+    cells.push_back({1, 2, "", 0, F::NoResult});
+    TExcelToArray missing(files.write("missing.xls", xlswriter::workbook(cells)));
+    missing.StartRow = 1;
+    const std::string msg = errorOf([&] { missing.LoadArray(); });
+    EXPECT_NE(msg.find("单元格 C2 的公式没有计算结果"), std::string::npos) << msg;
+}
+
 // ---- factory ----
 
 TEST(ReaderFactory, KindCodes) {

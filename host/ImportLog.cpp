@@ -1,0 +1,69 @@
+#include "ImportLog.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+
+#include "Glide.h"
+#include "Records.h"
+
+namespace ledgerhost {
+
+AlreadyImportedError::AlreadyImportedError(const ImportLogEntry& earlier)
+    : StoreError("这个文件的内容已经导入过：" + describeImport(earlier) + "。"), Earlier(earlier) {}
+
+std::string contentDigest(std::string_view bytes) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    return hash.result().toHex().toStdString();
+}
+
+std::optional<ImportLogEntry> findImport(Database& db, const std::string& setCode,
+                                         const std::string& digest) {
+    Stmt s = db.prepare(
+        "SELECT file_name, accounts, row_count, user_code, imported_at FROM import_log "
+        "WHERE set_code = ? AND digest = ?");
+    s.bind(1, setCode).bind(2, digest);
+    if (!s.step()) return std::nullopt;
+    return ImportLogEntry{setCode, digest, s.text(0), s.text(1), s.i64(2), s.text(3), s.text(4)};
+}
+
+std::string describeImport(const ImportLogEntry& e) {
+    return "文件 " + e.FileName + " 已于 " + e.ImportedAt + " 由用户 " + e.UserCode + " 导入账号 " +
+           e.Accounts + "（" + std::to_string(e.RowCount) + " 行）";
+}
+
+void saveWithImportLog(TCaGlideMng& mng, ImportLogEntry entry, bool again) {
+    if (entry.ImportedAt.empty())
+        entry.ImportedAt =
+            QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss").toStdString();
+    if (entry.UserCode.empty() && User) entry.UserCode = User->Code;
+    Database& db = currentDb();
+    Transaction t(db);
+    // The entry goes in first: the unique key on (book set, digest) decides,
+    // under the store's write lock, which of two imports of one content stores.
+    Stmt insert =
+        db.prepare(std::string("INSERT INTO import_log (set_code, digest, file_name, accounts, "
+                               "row_count, user_code, imported_at) VALUES (?, ?, ?, ?, ?, ?, ?) ") +
+                   (again ? "ON CONFLICT (set_code, digest) DO UPDATE SET "
+                            "file_name = excluded.file_name, accounts = "
+                            "excluded.accounts, row_count = excluded.row_count, "
+                            "user_code = excluded.user_code, imported_at = "
+                            "excluded.imported_at"
+                          : "ON CONFLICT (set_code, digest) DO NOTHING"));
+    insert.bind(1, entry.SetCode)
+        .bind(2, entry.Digest)
+        .bind(3, entry.FileName)
+        .bind(4, entry.Accounts)
+        .bind(5, entry.RowCount)
+        .bind(6, entry.UserCode)
+        .bind(7, entry.ImportedAt);
+    insert.run();
+    if (db.changes() == 0) {
+        std::optional<ImportLogEntry> earlier = findImport(db, entry.SetCode, entry.Digest);
+        throw AlreadyImportedError(earlier ? *earlier : entry);
+    }
+    mng.Save();
+    t.commit();
+}
+
+}  // namespace ledgerhost
