@@ -140,6 +140,7 @@ CREATE TABLE order_items (
 // imported into a book set, written in the transaction that stores its rows;
 // the same content (SHA-256 of the file's bytes, hex) is in it at most once per
 // book set, so an accidental second import is caught even when two start at once.
+// And the column mapping last imported with, per layout of file captions.
 const char* kImportLog = R"(
 CREATE TABLE import_log (
     id INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -151,6 +152,10 @@ CREATE TABLE import_log (
     user_code TEXT NOT NULL,
     imported_at TEXT NOT NULL,
     UNIQUE (set_code, digest)
+);
+CREATE TABLE import_mappings (
+    layout TEXT PRIMARY KEY,
+    columns TEXT NOT NULL
 );
 )";
 

@@ -515,7 +515,9 @@ TEST_F(ConvertFiles, BadRowsStoreNothingAndLeavePendingRowsAsTheyWere) {
     };
     const Case cases[] = {
         {"bad amount on row 7", withRow(7, "2024-03-02,6222001,12x,,a,"),
-         "第 7 行（列“借方金额”）的金额“12x”无法识别。"},
+         "第 7 "
+         "行（列“借方金额”）的金额“12x”不是金额：只能有数字、一个小数点，千位分隔符“,"
+         "”只能三位一组。"},
         {"broken date", withRow(3, "2024-02-30,6222001,1,,a,"),
          "第 3 行（列“日期”）的日期“2024-02-30”无法识别。"},
         {"no date", withRow(2, " ,6222001,1,,a,"), "第 2 行（列“日期”）没有日期。"},
@@ -531,8 +533,12 @@ TEST_F(ConvertFiles, BadRowsStoreNothingAndLeavePendingRowsAsTheyWere) {
          "第 2 行（列“统一号”）的统一号“1.5”不是正整数。"},
         {"summary of a total line", withRow(2, "2024-03-02,6222001,1,,期初余额,"),
          "第 2 行（列“摘要”）的摘要“期初余额”是系统的合计行，不能导入。"},
-        {"amount out of range", withRow(2, "2024-03-02,6222001,1e14,,a,"),
-         "第 2 行（列“借方金额”）的金额“1e14”超出范围。"},
+        {"amount in exponent form", withRow(2, "2024-03-02,6222001,1e14,,a,"),
+         "第 2 "
+         "行（列“借方金额”）的金额“1e14”不是金额：只能有数字、一个小数点，千位分隔符“,"
+         "”只能三位一组。"},
+        {"amount out of range", withRow(2, "2024-03-02,6222001,10000000000000,,a,"),
+         "第 2 行（列“借方金额”）的金额“10000000000000”超出范围。"},
         {"captions only", {head}, "文件中没有要导入的数据。"},
     };
     // A row someone else added and has not stored yet stays pending.

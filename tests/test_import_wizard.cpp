@@ -208,12 +208,15 @@ TEST_F(WizardTest, PickerSelection) {
     struct Case {
         const char* current;
         int selected;
+        int index = -1;  // the position the mapping names
     };
-    for (const Case& c : {Case{"a", 2}, Case{"b", 1}, Case{"A", 3}, Case{"", -1}, Case{"x", -1}}) {
+    for (const Case& c :
+         {Case{"a", 0}, Case{"a", 2, 2}, Case{"b", 1}, Case{"A", 3}, Case{"", -1}, Case{"x", -1}}) {
         TfrmColumnMaping picker;
         picker.FileColumns = &columns;
         picker.FieldCaption = "摘要";
         picker.FileColumn = c.current;
+        picker.FileColumnIndex = c.index;
         picker.show();
         EXPECT_EQ(picker.cmbColumn->currentIndex(), c.selected) << c.current;
         EXPECT_EQ(picker.lblColumn->text(), QStringLiteral("摘要"));
@@ -228,6 +231,7 @@ TEST_F(WizardTest, PickerSelection) {
             EXPECT_TRUE(msgs.shown.empty());
             EXPECT_EQ(picker.result(), mrOk);
             EXPECT_EQ(picker.FileColumn, columns[static_cast<std::size_t>(c.selected)]);
+            EXPECT_EQ(picker.FileColumnIndex, c.selected);
         }
     }
 }
@@ -288,11 +292,15 @@ TEST_F(WizardTest, ConverterErrorsAreShownAndTheWizardStaysOpen) {
         EXPECT_EQ(msgs.shown[0].flags, MB_ICONERROR);
         EXPECT_EQ(msgs.shown[0].caption, "提示");
     }
-    // On the mapping page, its buttons updated, the list as it was.
-    EXPECT_EQ(page(), 1);
-    EXPECT_EQ(wizard->btnNext->text(), QStringLiteral("完成(&F)"));
-    EXPECT_EQ(listed(), rowsBefore);
+    // Still on the file page: nothing of the earlier file is left to import.
+    EXPECT_EQ(page(), 0);
+    EXPECT_EQ(wizard->btnNext->text(), QStringLiteral("下一步(&N)"));
     EXPECT_EQ(wizard->result(), 0);
+    // Once a readable file is read again, the mapping page is as before.
+    wizard->edtFile->setText(QString::fromStdString(good));
+    wizard->btnNextClick();
+    EXPECT_EQ(page(), 1);
+    EXPECT_EQ(listed(), rowsBefore);
 
     // A failing import: a bad amount on row 3.
     wizard->btnPrevClick();
@@ -300,7 +308,8 @@ TEST_F(WizardTest, ConverterErrorsAreShownAndTheWizardStaysOpen) {
     Messages msgs;
     wizard->btnNextClick();
     EXPECT_EQ(msgs.texts(),
-              (Strings{kAsk, kFailed + "第 3 行（列“借方金额”）的金额“x”无法识别。"}));
+              (Strings{kAsk, kFailed + "第 3 行（列“借方金额”）的金额“x”不是金额：只能有数字、"
+                                       "一个小数点，千位分隔符“,”只能三位一组。"}));
     EXPECT_EQ(page(), 1);
     EXPECT_EQ(wizard->result(), 0);
     EXPECT_EQ(storedCount(), 0);
@@ -369,7 +378,7 @@ TEST_F(WizardMenuTest, FullImportStoresTheRows) {
     w.Mitm_FileinputClick();
     EXPECT_EQ(modals.shown, Strings{"TfrmImportWizard"});
     EXPECT_NE(seen, nullptr);
-    EXPECT_EQ(msgs.texts(), Strings{kAsk});
+    EXPECT_EQ(msgs.texts(), (Strings{kAsk, "导入完成，共导入 2 行到账号 6222003。"}));
     Stmt s = db().prepare(
         "SELECT as_code, create_date, summary, deb_cents, cre_cents, pm_code FROM CaCollateGlide "
         "ORDER BY id");
