@@ -354,6 +354,31 @@ TEST_F(WizardMenuTest, AccountChecksBeforeTheWizard) {
     EXPECT_TRUE(modals.shown.empty());
 }
 
+// Without an 账号 column the rows go to the account the window's list shows,
+// not to the last query's; the window says so and runs the query again.
+TEST_F(WizardMenuTest, RowsGoToTheShownAccountAndShowAtOnce) {
+    const std::string file = csv("s.csv", {"日期,借方金额", "2024-03-02,5"});
+    TFrmCashGlide w(nullptr, 1, 3);
+    queryRange(w, QDate(2024, 3, 1), QDate(2024, 3, 31), 2);  // 6222003
+    w.CmbAs_Code->setCurrentIndex(0);                         // 6222001, not queried
+    const int rowsBefore = w.Cell->GetRows();
+    Messages msgs;
+    Modals modals([&](QDialog& d) {
+        auto& wizard = dynamic_cast<TfrmImportWizard&>(d);
+        wizard.edtFile->setText(QString::fromStdString(file));
+        wizard.btnNextClick();
+        wizard.btnNextClick();
+        return wizard.result();
+    });
+    w.Mitm_FileinputClick();
+    EXPECT_EQ(msgs.texts(), (Strings{kAsk, "导入完成，共导入 1 行到账号 6222001。"}));
+    Stmt s = db().prepare("SELECT as_code FROM CaCollateGlide");
+    ASSERT_TRUE(s.step());
+    EXPECT_EQ(s.text(0), "1001");
+    EXPECT_EQ(w.CaGlideMng()->CaGlideQry()->AS_Code, "1001") << "the query ran again";
+    EXPECT_GT(w.Cell->GetRows(), rowsBefore - 1);
+}
+
 TEST_F(WizardMenuTest, FullImportStoresTheRows) {
     NEED_WORKBOOKS();
     std::string xls = dir.filePath("stmt.xls").toStdString();
