@@ -85,9 +85,9 @@ std::string toUtf8(std::string_view bytes, const char* codePage) {
     std::string out;
     out.reserve(bytes.size() * 3 / 2);
     Iconv cv("UTF-8", codePage);
-    std::string copy(bytes);
-    char* in = copy.data();
-    std::size_t left = copy.size();
+    // iconv only reads through its input pointer, so the bytes are not copied.
+    char* in = const_cast<char*>(bytes.data());
+    std::size_t left = bytes.size();
     while (!cv.run(in, left, out)) {
         out += "\xEF\xBF\xBD";  // U+FFFD for the byte that did not decode
         ++in;

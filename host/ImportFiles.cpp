@@ -1,6 +1,7 @@
 #include "ImportFiles.h"
 
 #include <freexl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -130,6 +131,11 @@ std::string readFileBytes(const std::string& fileName) {
     File f(std::fopen(fileName.c_str(), "rb"), &std::fclose);
     if (!f) fail(fileName, errnoReason(errno));
     std::string bytes;
+    // Sized once from the file's length, so a large file is not held twice
+    // while the string grows.
+    struct stat st;
+    if (fstat(fileno(f.get()), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        bytes.reserve(static_cast<std::size_t>(st.st_size));
     char buf[65536];
     std::size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) bytes.append(buf, n);

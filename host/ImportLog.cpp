@@ -32,38 +32,50 @@ std::string describeImport(const ImportLogEntry& e) {
            e.Accounts + "（" + std::to_string(e.RowCount) + " 行）";
 }
 
-void saveWithImportLog(TCaGlideMng& mng, ImportLogEntry entry, bool again) {
-    if (entry.ImportedAt.empty())
-        entry.ImportedAt =
+LoggedImport::LoggedImport(ImportLogEntry entry, bool again)
+    : db_(currentDb()), transaction_(db_), entry_(std::move(entry)) {
+    if (entry_.ImportedAt.empty())
+        entry_.ImportedAt =
             QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss").toStdString();
-    if (entry.UserCode.empty() && User) entry.UserCode = User->Code;
-    Database& db = currentDb();
-    Transaction t(db);
-    // The entry goes in first: the unique key on (book set, digest) decides,
-    // under the store's write lock, which of two imports of one content stores.
+    if (entry_.UserCode.empty() && User) entry_.UserCode = User->Code;
     Stmt insert =
-        db.prepare(std::string("INSERT INTO import_log (set_code, digest, file_name, accounts, "
-                               "row_count, user_code, imported_at) VALUES (?, ?, ?, ?, ?, ?, ?) ") +
-                   (again ? "ON CONFLICT (set_code, digest) DO UPDATE SET "
-                            "file_name = excluded.file_name, accounts = "
-                            "excluded.accounts, row_count = excluded.row_count, "
-                            "user_code = excluded.user_code, imported_at = "
-                            "excluded.imported_at"
-                          : "ON CONFLICT (set_code, digest) DO NOTHING"));
-    insert.bind(1, entry.SetCode)
-        .bind(2, entry.Digest)
-        .bind(3, entry.FileName)
-        .bind(4, entry.Accounts)
-        .bind(5, entry.RowCount)
-        .bind(6, entry.UserCode)
-        .bind(7, entry.ImportedAt);
+        db_.prepare(std::string("INSERT INTO import_log (set_code, digest, file_name, accounts, "
+                                "row_count, user_code, imported_at) VALUES (?, ?, ?, ?, ?, ?, "
+                                "?) ") +
+                    (again ? "ON CONFLICT (set_code, digest) DO UPDATE SET "
+                             "file_name = excluded.file_name, accounts = "
+                             "excluded.accounts, row_count = excluded.row_count, "
+                             "user_code = excluded.user_code, imported_at = "
+                             "excluded.imported_at"
+                           : "ON CONFLICT (set_code, digest) DO NOTHING"));
+    insert.bind(1, entry_.SetCode)
+        .bind(2, entry_.Digest)
+        .bind(3, entry_.FileName)
+        .bind(4, entry_.Accounts)
+        .bind(5, entry_.RowCount)
+        .bind(6, entry_.UserCode)
+        .bind(7, entry_.ImportedAt);
     insert.run();
-    if (db.changes() == 0) {
-        std::optional<ImportLogEntry> earlier = findImport(db, entry.SetCode, entry.Digest);
-        throw AlreadyImportedError(earlier ? *earlier : entry);
+    if (db_.changes() == 0) {
+        std::optional<ImportLogEntry> earlier = findImport(db_, entry_.SetCode, entry_.Digest);
+        throw AlreadyImportedError(earlier ? *earlier : entry_);
     }
+}
+
+void LoggedImport::commit(const std::string& accounts, std::int64_t rows) {
+    Stmt update = db_.prepare(
+        "UPDATE import_log SET accounts = ?, row_count = ? WHERE set_code = ? AND digest = ?");
+    update.bind(1, accounts).bind(2, rows).bind(3, entry_.SetCode).bind(4, entry_.Digest);
+    update.run();
+    transaction_.commit();
+}
+
+void saveWithImportLog(TCaGlideMng& mng, ImportLogEntry entry, bool again) {
+    const std::string accounts = entry.Accounts;
+    const std::int64_t rows = entry.RowCount;
+    LoggedImport import(std::move(entry), again);
     mng.Save();
-    t.commit();
+    import.commit(accounts, rows);
 }
 
 }  // namespace ledgerhost

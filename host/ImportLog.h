@@ -46,6 +46,26 @@ LH_API std::optional<ImportLogEntry> findImport(Database& db, const std::string&
 // "文件 D:/a.txt 已于 2024-05-01 10:00:00 由用户 admin 导入账号 6222…（12 行）".
 LH_API std::string describeImport(const ImportLogEntry& e);
 
+// One import's transaction. Opening it writes the log entry first, under the
+// store's write lock, so the unique key on (book set, digest) decides at once
+// which of two imports of one content goes on: a content already logged throws
+// AlreadyImportedError unless `again` (then the entry is replaced). Rows are
+// then saved through a journal manager as they are built (each Save becomes a
+// savepoint of this transaction, so pending rows stay few), and commit
+// completes the entry with the accounts and the row count. Destroyed without
+// commit, it rolls everything back. The entry's time and user are filled in
+// when empty.
+class LH_API LoggedImport {
+  public:
+    LoggedImport(ImportLogEntry entry, bool again);
+    void commit(const std::string& accounts, std::int64_t rows);
+
+  private:
+    Database& db_;
+    Transaction transaction_;
+    ImportLogEntry entry_;
+};
+
 // Stores the manager's pending rows and the log entry in one transaction (the
 // entry's time and user filled in when empty). An entry for the same content
 // refuses the whole import with AlreadyImportedError, storing nothing, unless

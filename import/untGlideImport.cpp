@@ -68,15 +68,13 @@ void checkNotImported(const std::string& digest, bool& again, const ConfirmReimp
     again = true;
 }
 
-void saveLogged(TCaGlideMng& mng, const std::string& fileName, const std::string& digest,
-                const std::string& accounts, std::int64_t rows, bool again) {
+std::unique_ptr<LoggedImport> beginLogged(const std::string& fileName, const std::string& digest,
+                                          bool again) {
     ImportLogEntry entry;
     entry.SetCode = currentBookSet().Code;
     entry.Digest = digest;
     entry.FileName = fileName;
-    entry.Accounts = accounts;
-    entry.RowCount = rows;
-    saveWithImportLog(mng, std::move(entry), again);
+    return std::make_unique<LoggedImport>(std::move(entry), again);
 }
 
 std::string markImported(const std::string& fileName) {
@@ -203,10 +201,12 @@ void TICBCGlideImport::Import() {
     reader.Lines.clear();
     const std::size_t first =
         Reader->StartRow > 0 ? static_cast<std::size_t>(Reader->StartRow - 1) : 0;
+    auto logged = beginLogged(Reader->FileName, reader.Digest, Again);
     PendingGuard guard(*GlideMng);
     const int total = lines.size() > first ? static_cast<int>(lines.size() - first) : 0;
     std::vector<std::string> f;
     for (int q = 0; q < total; ++q) {
+        guard.saveBatch();
         step(Progress, q, total);
         std::string& line = lines[first + q];
         f = TCommonObj::DelimStr(line, reader.Delimiter);
@@ -220,7 +220,8 @@ void TICBCGlideImport::Import() {
         GlideMng->Add(std::move(e));
     }
     std::vector<std::string>().swap(lines);
-    saveLogged(*GlideMng, Reader->FileName, reader.Digest, AccountNo, total, Again);
+    GlideMng->Save();
+    logged->commit(AccountNo, total);
     guard.done();
     StoredRows = total;
     Imported = true;
@@ -253,12 +254,14 @@ void TCCBGlideImport::Import() {
     if (rows.empty() || rows[0].size() < 13) throw ImportError("导入文件格式错误");
     if (!usable(rows[0])) throw ImportError("没有找到对应银行账号或者银行账号已停用!");
     checkNotImported(Reader->Digest, Again, ConfirmAgain);
+    auto logged = beginLogged(Reader->FileName, Reader->Digest, Again);
     PendingGuard guard(*GlideMng);
     const int total = static_cast<int>(rows.size());
     std::vector<std::string> accountNos;  // in the order they first appear
     int added = 0;
     for (int q = 0; q < total; ++q) {
         step(Progress, q, total);
+        guard.saveBatch();
         const auto& c = rows[q];
         if (c.size() < 13) throw ImportError("导入文件格式错误");
         BankAccountPtr account = usable(c);
@@ -278,7 +281,8 @@ void TCCBGlideImport::Import() {
     std::string accountsText;
     for (const std::string& no : accountNos)
         accountsText += (accountsText.empty() ? "" : "、") + no;
-    saveLogged(*GlideMng, Reader->FileName, Reader->Digest, accountsText, added, Again);
+    GlideMng->Save();
+    logged->commit(accountsText, added);
     guard.done();
     StoredRows = added;
     StoredAccounts = accountsText;

@@ -50,11 +50,10 @@ void resetAccountManager();
 // it or on no, refuses (AlreadyImportedError, or ImportDeclined after a no).
 void checkNotImported(const std::string& digest, bool& again, const ConfirmReimport& confirm);
 
-// Stores the manager's pending rows with the file's entry in the import log,
-// in one transaction (see saveWithImportLog).
-void saveLogged(ledgerhost::TCaGlideMng& mng, const std::string& fileName,
-                const std::string& digest, const std::string& accounts, std::int64_t rows,
-                bool again);
+// Opens the import's one transaction with the file's entry in the import log
+// (see LoggedImport); rows saved before its commit belong to it.
+std::unique_ptr<ledgerhost::LoggedImport> beginLogged(const std::string& fileName,
+                                                      const std::string& digest, bool again);
 
 // Renames an imported file with the marker; on failure answers why (empty
 // when it was renamed).
@@ -69,6 +68,14 @@ class PendingGuard {
         if (!done_) mng_.DiscardPending(from_);
     }
     void done() { done_ = true; }
+    // Saves the rows added so far into the open import transaction once they
+    // are many, so that a long statement never holds all its rows at once.
+    // Only when the manager held nothing else: rows someone else added stay
+    // pending as they were.
+    void saveBatch() {
+        if (from_ == 0 && mng_.PendingCount() >= kBatch) mng_.Save();
+    }
+    static constexpr std::size_t kBatch = 4096;
 
   private:
     ledgerhost::TCaGlideMng& mng_;

@@ -138,6 +138,25 @@ TEST_F(ImportLogTest, TwoProcessesAtOnceStoreOnce) {
     EXPECT_EQ(logRows(), 1);
 }
 
+// Long statements are saved in batches inside the one transaction: a bad
+// line after the first batch still leaves nothing stored, nothing logged.
+TEST_F(ImportLogTest, FailureAfterABatchStoresNothing) {
+    const std::string path = statement("long.txt", 5000);
+    {
+        QFile f(QString::fromStdString(path));
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write("1^bad^a^b^c^d^e^x^1.00^\r\n");
+    }
+    Messages msgs;
+    EXPECT_FALSE(runStatementImport(StatementKind::ICBC, path, &mng, nullptr));
+    ASSERT_EQ(msgs.shown.size(), 1u);
+    EXPECT_NE(msgs.shown[0].text.find("第 5006 行数据错误"), std::string::npos)
+        << msgs.shown[0].text;
+    EXPECT_EQ(storedRows(), 0);
+    EXPECT_EQ(logRows(), 0);
+    EXPECT_EQ(mng.PendingCount(), 0u);
+}
+
 TEST_F(ImportLogTest, FailedRenameIsReportedAndTheContentStaysLogged) {
     // The marked name is taken already.
     const std::string path = statement("c.txt", 1);
