@@ -132,9 +132,12 @@ TBankAccountManage& scopedAccounts() {
     return *m;
 }
 
+// Before each row: the progress (which may cancel) and, every few rows,
+// pending window messages; handling them for every row of a long statement
+// cost more than reading the rows.
 void step(const ImportProgress& progress, int done, int total) {
     if (progress && !progress(done, total)) throw ImportError("导入已取消，没有保存任何记录。");
-    ProcessMessages();
+    if (done % 32 == 0) ProcessMessages();
 }
 
 std::unique_ptr<TCaGlide> newEntry(TCaGlideMng& mng, const TBankAccount& account) {
