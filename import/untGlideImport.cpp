@@ -349,7 +349,10 @@ bool runStatementImport(StatementKind kind, const std::string& fileName, TCaGlid
     if (options.finished) options.finished();
     if (declined) return false;
     if (!imported) {
-        MessageBoxA(owner, failed + error + "\n没有导入任何记录。", "提示", MB_ICONINFORMATION);
+        // Every failure stores nothing; the message says so unless it already does.
+        const bool says = error.find("没有保存任何记录") != std::string::npos;
+        MessageBoxA(owner, failed + error + (says ? "" : "\n没有导入任何记录。"), "提示",
+                    MB_ICONINFORMATION);
         return false;
     }
     std::string text = done + "共导入 " + std::to_string(rows) + " 行" +
