@@ -157,6 +157,24 @@ TEST_F(ImportLogTest, FailureAfterABatchStoresNothing) {
     EXPECT_EQ(mng.PendingCount(), 0u);
 }
 
+// The progress dialog is closed (the finished hook) before any message, for
+// a success and for a failure alike.
+TEST_F(ImportLogTest, FinishedComesBeforeTheMessage) {
+    for (const std::string& file : {statement("ok.txt", 2), statement("bad.txt", 0) + ".xls"}) {
+        bool finished = false;
+        std::vector<bool> finishedAtMessage;
+        seams::Scoped<seams::MessageHook> hook(seams::messageHook(),
+                                               [&](QWidget*, const seams::Message&) {
+                                                   finishedAtMessage.push_back(finished);
+                                                   return IDOK;
+                                               });
+        StatementImportOptions options;
+        options.finished = [&] { finished = true; };
+        runStatementImport(StatementKind::ICBC, file, &mng, nullptr, {}, options);
+        EXPECT_EQ(finishedAtMessage, std::vector<bool>{true}) << file;
+    }
+}
+
 TEST_F(ImportLogTest, FailedRenameIsReportedAndTheContentStaysLogged) {
     // The marked name is taken already.
     const std::string path = statement("c.txt", 1);
