@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
 #include <fstream>
 
 #include "Codec.h"
@@ -11,6 +12,11 @@ namespace testutil {
 
 bool canWriteWorkbooks() {
     return true;  // the project's own BIFF writer, no outside tool
+}
+
+bool hasXlwt() {
+    static const bool ok = QProcess::execute("/usr/bin/python3", {"-c", "import xlwt"}) == 0;
+    return ok;
 }
 
 void writeWorkbook(const std::string& path, const std::vector<std::vector<std::string>>& rows,

@@ -461,7 +461,7 @@ TEST_F(ConvertFiles, DateForms) {
 }
 
 TEST_F(ConvertFiles, WorkbookDateNumbersAndAmounts) {
-    NEED_WORKBOOKS();
+    NEED_XLWT();
     std::string xls = xlsCells("n.xls",
                                "[(0,0,'日期'),(0,1,'借方金额'),(0,2,'账号'),(0,3,'统一号'),"
                                "(1,0,45353),(1,1,1234.5),(1,2,6222001),(1,3,12),"
