@@ -69,7 +69,30 @@ std::string biff5Stream(std::uint16_t codePage, const std::vector<Cell>& cells,
         put16(body, c.row);
         put16(body, c.col);
         put16(body, 0);
-        if (c.text.empty()) {
+        if (c.formula != Cell::Formula::None) {
+            using F = Cell::Formula;
+            std::string result(8, '\0');
+            if (c.formula == F::Number) {
+                std::memcpy(result.data(), &c.number, 8);
+            } else {
+                result[0] = c.formula == F::Boolean ? 1 : c.formula == F::Error ? 2 : 0;
+                result[2] = static_cast<char>(static_cast<int>(c.number));
+                result[6] = result[7] = '\xFF';
+            }
+            body += result;
+            put16(body, 0);      // options
+            put32(body, 0);      // chain
+            put16(body, 3);      // token bytes
+            body += "\x1E\x01";  // tInt 1
+            body += '\0';
+            record(sheet, 0x0006, body);
+            if (c.formula == F::Text) {
+                body.clear();
+                put16(body, static_cast<std::uint16_t>(c.text.size()));
+                body += c.text;
+                record(sheet, 0x0207, body);
+            }
+        } else if (c.text.empty()) {
             char d[8];
             std::memcpy(d, &c.number, 8);
             body.append(d, 8);

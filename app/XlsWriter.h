@@ -12,6 +12,12 @@ struct Cell {
     std::uint16_t row, col;  // 0-based
     std::string text;
     double number = 0;
+    // A formula cell (its formula the constant 1) and the result the workbook
+    // keeps cached for it: `number` (Number; Boolean 1 or 0; Error its code,
+    // 7 for #DIV/0!), `text` (Text, in a STRING record after it), or none
+    // (NoResult: a text result whose STRING record is missing).
+    enum class Formula : std::uint8_t { None, Number, Text, Boolean, Error, NoResult };
+    Formula formula = Formula::None;
 };
 
 // The bytes of a one-sheet .xls workbook (BIFF5 in a compound file) holding

@@ -1,7 +1,9 @@
 // ledger-import: runs a bank-statement import on a book-set database without a
 // window, with the same checks and messages as the journal window's import menu.
-//   ledger-import icbc FILE --db PATH --book CODE --user CODE
-//   ledger-import ccb  FILE --db PATH --book CODE --user CODE
+//   ledger-import icbc FILE --db PATH --book CODE --user CODE [--again]
+//   ledger-import ccb  FILE --db PATH --book CODE --user CODE [--again]
+// A file whose content the book set's import log already holds is refused
+// unless --again is given.
 #include <QCoreApplication>
 #include <QStringList>
 #include <cstdio>
@@ -17,7 +19,9 @@ using namespace ledgerhost;
 namespace {
 
 int usage() {
-    std::cerr << "用法：ledger-import icbc|ccb 文件 --db 数据库 --book 账套编码 --user 用户编码\n";
+    std::cerr << "用法：ledger-import icbc|ccb 文件 --db 数据库 --book 账套编码 --user 用户编码 "
+                 "[--again]\n"
+                 "  --again  文件的内容已经导入过时仍然再次导入\n";
     return 2;
 }
 
@@ -28,6 +32,7 @@ int main(int argc, char** argv) {
     QStringList args = app.arguments();
     args.removeFirst();
     QString kind, file, db, book, user;
+    bool again = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
         auto value = [&](QString& out) {
@@ -41,6 +46,8 @@ int main(int argc, char** argv) {
             if (!value(book)) return usage();
         } else if (a == "--user") {
             if (!value(user)) return usage();
+        } else if (a == "--again") {
+            again = true;
         } else if (a == "-h" || a == "--help") {
             return usage();
         } else if (kind.isEmpty()) {
@@ -77,7 +84,10 @@ int main(int argc, char** argv) {
     };
     seams::processHook() = [] {};
     TCaGlideMng mng(kStatementTable);
+    StatementImportOptions options;
+    options.again = again;
+    options.askAgain = false;  // no one to ask: refused unless --again
     bool ok = runStatementImport(kind == "icbc" ? StatementKind::ICBC : StatementKind::CCB,
-                                 file.toStdString(), &mng, nullptr);
+                                 file.toStdString(), &mng, nullptr, {}, options);
     return ok ? 0 : 1;
 }

@@ -5,9 +5,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include <sqlite3.h>
 #include <QCoreApplication>
-#include <QProcess>
+#include <QFile>
 #include <QTemporaryDir>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -16,6 +18,7 @@
 #include "Glide.h"
 #include "Session.h"
 #include "Store.h"
+#include "XlsWriter.h"
 #include "untGlideImport.h"
 
 using namespace ledgerhost;
@@ -25,6 +28,60 @@ namespace {
 constexpr int kIcbcLines = 100000;
 constexpr int kCcbRows = 20000;
 
+// A book-set database with the accounts the statements name.
+void makeBook(const std::string& db) {
+    Database d(db, Database::OpenMode::Create);
+    d.exec(R"(
+INSERT INTO book_sets VALUES ('001', 'A001', 2024, '总公司', 0, 1, 0, '');
+INSERT INTO users VALUES ('u1', '张三');
+INSERT INTO user_book_sets VALUES ('u1', '001', 1);
+INSERT INTO bank_accounts VALUES ('001', '1001', '6222001', '工行基本户', 1, '1', 0, '100201'),
+                                 ('001', '1002', '4367001', '建行一般户', 1, '1', 0, '100202');
+)");
+}
+
+// The ICBC statement (GBK): account line, four header lines, the transactions.
+std::string icbcText(int lines) {
+    std::string text = "账号:6222001\r\n户名:总公司\r\n币种:人民币\r\n起止日期\r\n表头\r\n";
+    text.reserve(static_cast<std::size_t>(lines) * 80);
+    for (int i = 0; i < lines; ++i) {
+        int day = 1 + i % 28, month = 1 + (i / 28) % 12;
+        char line[200];
+        std::snprintf(line, sizeof line,
+                      "%d^2024-%02d-%02d^10:00^x^对方%d^转账^人民币^%d-货款%d^%s^%s\r\n", i, month,
+                      day, i % 100, 300000 + i, i % 50, i % 2 ? "1,234.56" : "",
+                      i % 2 ? "" : "987.65");
+        text += line;
+    }
+    return utf8ToGbk(text);
+}
+
+// The CCB workbook (BIFF5, GBK texts) from row 10 on.
+std::string ccbWorkbook(int rows) {
+    std::vector<xlswriter::Cell> cells;
+    cells.reserve(static_cast<std::size_t>(rows) * 13);
+    for (int r = 0; r < rows; ++r) {
+        char date[16];
+        std::snprintf(date, sizeof date, "2024/%02d/%02d", 1 + r / 28 % 12, 1 + r % 28);
+        const std::string row[13] = {date,
+                                     "t",
+                                     "k",
+                                     std::to_string(r),
+                                     r % 2 ? "1,000.00" : "0",
+                                     r % 2 ? "0" : "25.50",
+                                     "b",
+                                     "c",
+                                     "d",
+                                     std::to_string(r) + "-摘要" + std::to_string(r % 9),
+                                     "e",
+                                     "4367001",
+                                     "建行一般户"};
+        for (std::uint16_t c = 0; c < 13; ++c)
+            cells.push_back({static_cast<std::uint16_t>(9 + r), c, utf8ToGbk(row[c])});
+    }
+    return xlswriter::workbook(cells, 936);
+}
+
 struct Fixture {
     QTemporaryDir dir;
     std::unique_ptr<HostSession> session;
@@ -32,50 +89,19 @@ struct Fixture {
 
     Fixture() {
         std::string db = dir.filePath("bench.db").toStdString();
-        {
-            Database d(db, Database::OpenMode::Create);
-            d.exec(R"(
-INSERT INTO book_sets VALUES ('001', 'A001', 2024, '总公司', 0, 1, 0, '');
-INSERT INTO users VALUES ('u1', '张三');
-INSERT INTO user_book_sets VALUES ('u1', '001', 1);
-INSERT INTO bank_accounts VALUES ('001', '1001', '6222001', '工行基本户', 1, '1', 0, '100201'),
-                                 ('001', '1002', '4367001', '建行一般户', 1, '1', 0, '100202');
-)");
-        }
+        makeBook(db);
         session = std::make_unique<HostSession>(db, "001", "u1");
-
-        // The ICBC statement: account line, four header lines, the transactions.
-        std::string text = "账号:6222001\r\n户名:总公司\r\n币种:人民币\r\n起止日期\r\n表头\r\n";
-        for (int i = 0; i < kIcbcLines; ++i) {
-            int day = 1 + i % 28, month = 1 + (i / 28) % 12;
-            char line[200];
-            std::snprintf(line, sizeof line,
-                          "%d^2024-%02d-%02d^10:00^x^对方%d^转账^人民币^%d-货款%d^%s^%s\r\n", i,
-                          month, day, i % 100, 300000 + i, i % 50, i % 2 ? "1,234.56" : "",
-                          i % 2 ? "" : "987.65");
-            text += line;
-        }
         icbcFile = dir.filePath("icbc.txt").toStdString();
-        std::ofstream(icbcFile, std::ios::binary) << utf8ToGbk(text);
-
-        // The CCB workbook (BIFF8, written by python3-xlwt).
+        std::ofstream(icbcFile, std::ios::binary) << icbcText(kIcbcLines);
         ccbFile = dir.filePath("ccb.xls").toStdString();
-        const char* script =
-            "import sys, xlwt\n"
-            "wb = xlwt.Workbook(encoding='utf-8'); ws = wb.add_sheet('S')\n"
-            "for r in range(int(sys.argv[2])):\n"
-            "    row = ['2024/%02d/%02d' % (1 + r // 28 % 12, 1 + r % 28), 't', 'k', str(r), "
-            "'1,000.00' if r % 2 else '0',\n"
-            "           '0' if r % 2 else '25.50', 'b', 'c', 'd', '%d-摘要%d' % (r, r % 9), 'e', "
-            "'4367001', '建行一般户']\n"
-            "    for c, v in enumerate(row): ws.write(9 + r, c, v)\n"
-            "wb.save(sys.argv[1])\n";
-        if (QProcess::execute("/usr/bin/python3", {"-c", script, QString::fromStdString(ccbFile),
-                                                   QString::number(kCcbRows)}) != 0)
-            ccbFile.clear();
+        std::ofstream(ccbFile, std::ios::binary) << ccbWorkbook(kCcbRows);
     }
 
-    void clearRows() { session->dbManage().Db().exec("DELETE FROM CaCollateGlide"); }
+    // Back to an empty statement table and import log, so that the next
+    // repetition stores the same file afresh.
+    void clearRows() {
+        session->dbManage().Db().exec("DELETE FROM CaCollateGlide; DELETE FROM import_log");
+    }
 };
 
 Fixture& fixture() {
@@ -83,34 +109,74 @@ Fixture& fixture() {
     return f;
 }
 
-// The raw work: the same number of rows through one prepared insert in one transaction.
+// The baseline: a fresh database file, a table with the statement's columns
+// and only the (book set, account, date, number) index, and the same rows
+// inserted with one prepared statement in one transaction. The file is opened
+// with SQLite's own API and the durability the store uses (WAL, synchronous
+// NORMAL), and nothing else of the store's schema.
 void rawInsert(benchmark::State& state, int rows) {
     Fixture& f = fixture();
-    Database& db = f.session->dbManage().Db();
+    int round = 0;
+    auto exec = [&state](sqlite3* db, const char* sql) {
+        if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+            state.SkipWithError(sqlite3_errmsg(db));
+    };
     for (auto _ : state) {
-        Transaction t(db);
-        Stmt s = db.prepare(
-            "INSERT INTO CaCollateGlide (set_code, as_code, create_date, date_or_no, summary, "
-            "deb_cents, "
-            "cre_cents, pay_code, pm_code, cr_code, dp_code, remark, apply_user, voucher_id, "
-            "voucher_class, "
-            "voucher_no, glide_flag) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+        const std::string file =
+            f.dir.filePath(QStringLiteral("raw%1.db").arg(++round)).toStdString();
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        exec(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;");
+        exec(db, R"(CREATE TABLE statement (
+    id INTEGER PRIMARY KEY AUTOINCREMENT, set_code TEXT NOT NULL, as_code TEXT NOT NULL,
+    create_date TEXT NOT NULL, date_or_no INTEGER NOT NULL, summary TEXT NOT NULL DEFAULT '',
+    deb_cents INTEGER NOT NULL DEFAULT 0, cre_cents INTEGER NOT NULL DEFAULT 0,
+    pay_code TEXT NOT NULL DEFAULT '', pm_code TEXT NOT NULL DEFAULT '',
+    cr_code TEXT NOT NULL DEFAULT '', dp_code TEXT NOT NULL DEFAULT '',
+    remark TEXT NOT NULL DEFAULT '', apply_user TEXT NOT NULL DEFAULT '',
+    voucher_id TEXT NOT NULL DEFAULT '0', voucher_class INTEGER NOT NULL DEFAULT 0,
+    voucher_no REAL NOT NULL DEFAULT 0, glide_flag TEXT NOT NULL DEFAULT '',
+    voucher_line_id INTEGER, reconciled INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX statement_account_date ON statement (set_code, as_code, create_date, date_or_no);
+)");
+        exec(db, "BEGIN IMMEDIATE");
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(db,
+                           "INSERT INTO statement (set_code, as_code, create_date, date_or_no, "
+                           "summary, deb_cents, cre_cents, pay_code, pm_code, cr_code, dp_code, "
+                           "remark, apply_user, voucher_id, voucher_class, voucher_no, glide_flag) "
+                           "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
+                           -1, &s, nullptr);
+        auto text = [s](int i, const std::string& v) {
+            sqlite3_bind_text(s, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        };
         for (int i = 0; i < rows; ++i) {
             char date[16];
             std::snprintf(date, sizeof date, "2024-%02d-%02d", 1 + (i / 28) % 12, 1 + i % 28);
-            s.reset();
-            s.bind(1, "001").bind(2, "1001").bind(3, date).bind(4, i + 1).bind(5, "货款");
-            s.bind(6, i % 2 ? 0 : 98765)
-                .bind(7, i % 2 ? 123456 : 0)
-                .bind(8, std::to_string(300000 + i));
-            s.bind(9, "").bind(10, "").bind(11, "").bind(12, "").bind(13, "u1").bind(14, "0").bind(
-                15, 0);
-            s.bind(16, 0.0).bind(17, "1");
-            s.run();
+            sqlite3_reset(s);
+            text(1, "001");
+            text(2, "1001");
+            text(3, date);
+            sqlite3_bind_int64(s, 4, i + 1);
+            text(5, "货款");
+            sqlite3_bind_int64(s, 6, i % 2 ? 0 : 98765);
+            sqlite3_bind_int64(s, 7, i % 2 ? 123456 : 0);
+            text(8, std::to_string(300000 + i));
+            for (int k = 9; k <= 12; ++k) text(k, "");
+            text(13, "u1");
+            text(14, "0");
+            sqlite3_bind_int64(s, 15, 0);
+            sqlite3_bind_double(s, 16, 0.0);
+            text(17, "1");
+            if (sqlite3_step(s) != SQLITE_DONE) state.SkipWithError(sqlite3_errmsg(db));
         }
-        t.commit();
+        sqlite3_finalize(s);
+        exec(db, "COMMIT");
+        sqlite3_close(db);
         state.PauseTiming();
-        f.clearRows();
+        QFile::remove(QString::fromStdString(file));
+        QFile::remove(QString::fromStdString(file + "-wal"));
+        QFile::remove(QString::fromStdString(file + "-shm"));
         state.ResumeTiming();
     }
     state.counters["rows"] = rows;
@@ -140,16 +206,13 @@ void icbc_import(benchmark::State& state) {
 
 void ccb_import(benchmark::State& state) {
     Fixture& f = fixture();
-    if (f.ccbFile.empty()) {
-        state.SkipWithError("python3-xlwt is needed to write the workbook");
-        return;
-    }
     TCaGlideMng mng(kStatementTable);
     for (auto _ : state) {
         TCCBGlideImport importer(f.ccbFile);
         importer.GlideMng = &mng;
         importer.Import();
         state.PauseTiming();
+        if (!importer.Imported) state.SkipWithError("import failed");
         f.clearRows();
         state.ResumeTiming();
     }
@@ -163,9 +226,19 @@ BENCHMARK(icbc_import)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(raw_insert_ccb)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(ccb_import)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// bench_import --make-book DB: a book-set database for ledger-import;
+// bench_import --make-icbc LINES FILE: an ICBC statement of that many lines.
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QCoreApplication app(argc, argv);
+    if (argc == 3 && std::string(argv[1]) == "--make-book") {
+        makeBook(argv[2]);
+        return 0;
+    }
+    if (argc == 4 && std::string(argv[1]) == "--make-icbc") {
+        std::ofstream(argv[3], std::ios::binary) << icbcText(std::atoi(argv[2]));
+        return 0;
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -85,9 +85,9 @@ std::string toUtf8(std::string_view bytes, const char* codePage) {
     std::string out;
     out.reserve(bytes.size() * 3 / 2);
     Iconv cv("UTF-8", codePage);
-    std::string copy(bytes);
-    char* in = copy.data();
-    std::size_t left = copy.size();
+    // iconv only reads through its input pointer, so the bytes are not copied.
+    char* in = const_cast<char*>(bytes.data());
+    std::size_t left = bytes.size();
     while (!cv.run(in, left, out)) {
         out += "\xEF\xBF\xBD";  // U+FFFD for the byte that did not decode
         ++in;
@@ -123,10 +123,53 @@ std::string utf8ToGbk(std::string_view utf8) {
     return fromUtf8(utf8, "GBK");
 }
 
+namespace {
+
+// How plausible valid UTF-8 is as text. Chinese in UTF-8 is three-byte
+// sequences (and so are the full-width and general punctuation signs);
+// accented Latin letters are Latin-1 (up to U+00FF). Short texts of the ANSI
+// code page that happen to be valid UTF-8 decode to a mix of two-byte
+// characters beyond that: Latin extensions, Greek, Cyrillic, Armenian, Hebrew,
+// Arabic letters and combining marks, or C1 control characters.
+struct Utf8Reading {
+    std::size_t plausible = 0, odd = 0;
+};
+
+Utf8Reading readUtf8(std::string_view s) {
+    Utf8Reading r;
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    for (std::size_t i = 0; i < s.size();) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+        } else if (c < 0xE0) {  // two bytes (the text is valid UTF-8)
+            const unsigned cp = (c & 0x1Fu) << 6 | (p[i + 1] & 0x3Fu);
+            if (cp >= 0xA0 && cp <= 0xFF)
+                ++r.plausible;
+            else
+                ++r.odd;
+            i += 2;
+        } else {
+            ++r.plausible;
+            i += c < 0xF0 ? 3 : 4;
+        }
+    }
+    return r;
+}
+
+}  // namespace
+
 std::string decodeFileText(std::string_view bytes) {
-    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-    if (isValidUtf8(bytes)) return std::string(bytes);
-    return toUtf8(bytes, regional().codePage.c_str());
+    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF")
+        return std::string(bytes.substr(3));
+    if (!isValidUtf8(bytes)) return toUtf8(bytes, regional().codePage.c_str());
+    const Utf8Reading utf8 = readUtf8(bytes);
+    if (utf8.plausible > utf8.odd) return std::string(bytes);  // also pure ASCII
+    // Mostly odd two-byte characters: the code page's reading wins when it
+    // decodes every byte.
+    const std::string ansi = toUtf8(bytes, regional().codePage.c_str());
+    if (ansi.find("\xEF\xBF\xBD") != std::string::npos) return std::string(bytes);
+    return ansi;
 }
 
 }  // namespace ledgerhost

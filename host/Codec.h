@@ -21,8 +21,12 @@ LH_API std::string fromUtf8(std::string_view utf8, const char* codePage);
 LH_API std::string gbkToUtf8(std::string_view gbk);
 LH_API std::string utf8ToGbk(std::string_view utf8);
 
-// Decodes the contents of a text file: valid UTF-8 (a BOM is dropped) is taken
-// as it is; anything else is read in the workstation's ANSI code page.
+// Decodes the contents of a text file. With a UTF-8 BOM the rest is UTF-8 (the
+// BOM is dropped). Without one, text that is not valid UTF-8 is read in the
+// workstation's ANSI code page; valid UTF-8 is taken as UTF-8 unless it reads
+// as implausible text (mostly two-byte Greek, Hebrew, Cyrillic, ... letters
+// rather than Chinese or Latin-1) and the code page decodes every byte, as
+// happens with short GBK texts such as 支取 or 摘要.
 LH_API std::string decodeFileText(std::string_view bytes);
 
 }  // namespace ledgerhost

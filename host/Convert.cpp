@@ -5,9 +5,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <set>
 
 #include "Codec.h"
 #include "ImportFiles.h"
+#include "ImportLog.h"
+#include "Records.h"
 #include "Regional.h"
 #include "Store.h"
 #include "Xlsx.h"
@@ -67,6 +70,7 @@ FileKind kindOf(const std::string& path) {
 struct FileContent {
     std::vector<TFileRow> rows;  // every row that holds a value, captions included
     bool date1904 = false;
+    std::string digest;  // SHA-256 of the file's bytes
 };
 
 TFileCell fromSheet(SheetCell&& c) {
@@ -77,6 +81,7 @@ FileContent readXls(const std::string& path) {
     XlsWorkbook book(path);
     FileContent out;
     out.date1904 = book.date1904();
+    out.digest = book.digest();
     for (std::uint32_t r = 0; r < book.rows(); ++r) {
         TFileRow row{static_cast<std::int64_t>(r) + 1, {}};
         for (int c = 0; c < book.cols(); ++c) {
@@ -93,6 +98,7 @@ FileContent readXlsx(const std::string& path) {
     XlsxSheet sheet = readXlsxFirstSheet(path);
     FileContent out;
     out.date1904 = sheet.date1904;
+    out.digest = contentDigest(readFileBytes(path));
     for (XlsxRow& r : sheet.rows) {
         TFileRow row{r.number, {}};
         for (auto& [col, cell] : r.cells) {
@@ -105,10 +111,17 @@ FileContent readXlsx(const std::string& path) {
 }
 
 // Comma-separated text, as described on TManageConvert. A line break inside
-// quotes is kept as "\n".
-FileContent readText(const std::string& path) {
-    const std::string text = decodeFileText(readFileBytes(path));
+// quotes is kept as "\n". With `sameWidth` every record that holds a value
+// must have as many fields as the first one.
+FileContent readText(const std::string& path, bool sameWidth) {
     FileContent out;
+    std::string text;
+    {
+        const std::string bytes = readFileBytes(path);
+        out.digest = contentDigest(bytes);
+        text = decodeFileText(bytes);
+    }
+    int width = -1;
     TFileRow row;
     std::string field;
     int col = 0;
@@ -123,6 +136,12 @@ FileContent readText(const std::string& path) {
     auto endRecord = [&] {
         endField();
         if (!row.Cells.empty()) {
+            if (sameWidth && width < 0) width = col;
+            if (sameWidth && col != width)
+                throw FileReadError("无法读取文件 " + path + "：第 " + std::to_string(recordLine) +
+                                    " 行有 " + std::to_string(col) + " 个字段，而列说明有 " +
+                                    std::to_string(width) +
+                                    " 个（含半角逗号的金额或文字要用双引号括起来）");
             row.Number = recordLine;
             out.rows.push_back(std::move(row));
         }
@@ -211,7 +230,7 @@ void TManageConvert::SetFileName(const std::string& path) {
                 content = readXlsx(path);
                 break;
             case FileKind::Text:
-                content = readText(path);
+                content = readText(path, FirstRowCaptions);
                 break;
         }
     } catch (const FileReadError& e) {
@@ -248,26 +267,94 @@ void TManageConvert::SetFileName(const std::string& path) {
     captions_ = std::move(captions);
     rows_ = std::move(content.rows);
     date1904_ = content.date1904;
+    digest_ = std::move(content.digest);
     resetMaps();
+    applyRememberedMapping();
 }
 
 void TManageConvert::resetMaps() {
     ColumnMaps.clear();
     for (const std::string& f : fields_) {
         TColumnMap m{f, {}};
-        for (const std::string& c : captions_)
-            if (c == f) {
-                m.FileColumn = c;
+        for (std::size_t c = 0; c < captions_.size(); ++c)
+            if (captions_[c] == f) {
+                m.FileColumn = captions_[c];
+                m.FileColumnIndex = static_cast<int>(c);
                 break;
             }
         ColumnMaps.push_back(std::move(m));
     }
 }
 
+// The layout of the file's captions: their digest, with the fields the mapping
+// is for, so that another converter's mapping of the same file is its own.
+std::string TManageConvert::layoutKey() const {
+    std::string all;
+    for (const std::string& f : fields_) all += f + '\x1f';
+    all += '\x1e';
+    for (const std::string& c : captions_) all += c + '\x1f';
+    return contentDigest(all);
+}
+
+// A remembered mapping is a list of column positions, one per field ("-1" for
+// a field left unmapped), kept in the book-set database.
+void TManageConvert::applyRememberedMapping() {
+    if (!FirstRowCaptions || captions_.empty()) return;
+    std::string columns;
+    try {
+        Stmt s = currentDb().prepare("SELECT columns FROM import_mappings WHERE layout = ?");
+        s.bind(1, layoutKey());
+        if (!s.step()) return;
+        columns = s.text(0);
+    } catch (const std::exception&) {
+        return;  // no store at hand: the mapping by captions stands
+    }
+    std::vector<int> positions;
+    for (std::size_t at = 0; at <= columns.size();) {
+        std::size_t comma = columns.find(',', at);
+        if (comma == std::string::npos) comma = columns.size();
+        auto v = parseDecimal(columns.substr(at, comma - at));
+        if (!v || *v < -1 || *v >= static_cast<double>(captions_.size())) return;
+        positions.push_back(static_cast<int>(*v));
+        at = comma + 1;
+    }
+    if (positions.size() != ColumnMaps.size()) return;
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        ColumnMaps[i].FileColumnIndex = positions[i];
+        ColumnMaps[i].FileColumn = positions[i] >= 0 ? captions_[positions[i]] : std::string();
+    }
+}
+
+void TManageConvert::rememberMapping() const {
+    if (!FirstRowCaptions || captions_.empty()) return;
+    std::string columns;
+    for (const TColumnMap& m : ColumnMaps) {
+        if (!columns.empty()) columns += ',';
+        int at = -1;
+        if (!m.FileColumn.empty()) {
+            try {
+                at = mappedColumn(m.FieldCaption);
+            } catch (const ConvertError&) {
+                at = -1;
+            }
+        }
+        columns += std::to_string(at);
+    }
+    Stmt s = currentDb().prepare(
+        "INSERT INTO import_mappings (layout, columns) VALUES (?, ?) "
+        "ON CONFLICT (layout) DO UPDATE SET columns = excluded.columns");
+    s.bind(1, layoutKey()).bind(2, columns);
+    s.run();
+}
+
 int TManageConvert::mappedColumn(const std::string& fieldCaption) const {
     for (const TColumnMap& m : ColumnMaps) {
         if (m.FieldCaption != fieldCaption) continue;
         if (m.FileColumn.empty()) return -1;
+        // By position when it is known, so that same-named columns differ.
+        if (m.FileColumnIndex >= 0 && m.FileColumnIndex < static_cast<int>(captions_.size()) &&
+            captions_[m.FileColumnIndex] == m.FileColumn)
+            return m.FileColumnIndex;
         for (std::size_t c = 0; c < captions_.size(); ++c)
             if (captions_[c] == m.FileColumn) return static_cast<int>(c);
         throw ConvertError("“" + fieldCaption + "”对应的文件列“" + m.FileColumn +
@@ -330,6 +417,53 @@ std::optional<QDate> dateOfCell(const TFileCell& cell, bool date1904) {
     return dateOfText(trimmed(cell.Text));
 }
 
+// A plain decimal: an optional sign, digits (grouped by "," in threes, or not
+// grouped at all), then optionally the workstation's decimal separator and one
+// or two decimals. More decimals set `tooPrecise`.
+std::optional<double> plainAmount(std::string_view t, bool& tooPrecise) {
+    const char dec = regional().decimalSeparator;
+    const bool grouping = dec != ',';
+    std::string plain;
+    std::size_t i = 0;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) {
+        if (t[i] == '-') plain += '-';
+        ++i;
+    }
+    std::size_t run = 0, digits = 0;
+    bool grouped = false;
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    for (; i < t.size() && t[i] != dec; ++i) {
+        if (digit(t[i])) {
+            plain += t[i];
+            ++run;
+            ++digits;
+        } else if (t[i] == ',' && grouping) {
+            if (run == 0 || (grouped ? run != 3 : run > 3)) return std::nullopt;
+            grouped = true;
+            run = 0;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (grouped && run != 3) return std::nullopt;
+    std::size_t decimals = 0;
+    if (i < t.size()) {
+        plain += '.';
+        for (++i; i < t.size(); ++i) {
+            if (!digit(t[i])) return std::nullopt;
+            plain += t[i];
+            ++decimals;
+        }
+        if (decimals == 0) return std::nullopt;
+    }
+    if (digits == 0) return std::nullopt;
+    if (decimals > 2) {
+        tooPrecise = true;
+        return std::nullopt;
+    }
+    return std::strtod(plain.c_str(), nullptr);
+}
+
 // Reads the fields of one file row, naming the row and the column in every
 // complaint.
 class RowReader {
@@ -361,23 +495,34 @@ class RowReader {
         const TFileCell* c = row_.cell(col);
         if (!c) return 0;
         std::optional<double> v = c->Number;
+        const std::string t = trimmed(c->Text);
         if (!v) {
-            std::string t = trimmed(c->Text);
-            t.erase(std::remove(t.begin(), t.end(), ','), t.end());
             if (t.empty()) return 0;
-            v = parseDecimal(t);
-            if (!v) failAt(col, "的金额“" + trimmed(c->Text) + "”无法识别。");
+            bool tooPrecise = false;
+            v = plainAmount(t, tooPrecise);
+            if (tooPrecise) failAt(col, "的金额“" + t + "”超过两位小数。");
+            if (!v)
+                failAt(col, "的金额“" + t +
+                                "”不是金额：只能有数字、一个小数点，千位分隔符“,”只能三位一组。");
         }
-        if (!std::isfinite(*v) || std::fabs(*v) >= 1e13)
-            failAt(col, "的金额“" + trimmed(c->Text) + "”超出范围。");
+        if (!std::isfinite(*v) || std::fabs(*v) >= 1e13) failAt(col, "的金额“" + t + "”超出范围。");
+        // A workbook number with more than two decimals is not rounded silently.
+        if (std::fabs(*v * 100 - std::round(*v * 100)) > 1e-6)
+            failAt(col, "的金额“" + t + "”超过两位小数。");
         return *v;
     }
 
-    // A unified number: a whole number from 1 on, or nothing.
+    // A unified number: a whole number from 1 on written in digits, or nothing.
     std::string number(int col) const {
         std::string t = text(col);
         if (t.empty()) return {};
-        auto v = parseDecimal(t);
+        const TFileCell* c = row_.cell(col);
+        std::optional<double> v;
+        if (c && c->Number)
+            v = c->Number;
+        else if (std::all_of(t.begin(), t.end(),
+                             [](char ch) { return std::isdigit(static_cast<unsigned char>(ch)); }))
+            v = parseDecimal(t);
         if (!v || *v < 1 || *v >= 1e15 || *v != std::floor(*v))
             failAt(col, "的统一号“" + t + "”不是正整数。");
         return std::to_string(static_cast<std::int64_t>(*v));
@@ -448,11 +593,12 @@ void TCaGlideConvert::ImportData() {
     TBankAccountManage accounts;
     accounts.SetCode = book.Code;
 
-    // Without an account column every row goes to the account of the
-    // journal's conditions.
+    // Without an account column every row goes to the target account (the one
+    // the journal window shows), else to the account of the journal's conditions.
     BankAccountPtr fixed;
     if (col.account < 0) {
-        const std::string& asCode = GlideMng->CaGlideQry()->AS_Code;
+        const std::string& asCode =
+            TargetASCode.empty() ? GlideMng->CaGlideQry()->AS_Code : TargetASCode;
         if (asCode.empty())
             throw ConvertError(
                 "没有指定账号：请为“账号”指定文件列，或先在日记账中选择账号并查询。");
@@ -463,9 +609,27 @@ void TCaGlideConvert::ImportData() {
         if (fixed->State != kAccountInUse) throw ConvertError("当前账号已停用！");
     }
 
+    ImportedRows = 0;
+    ImportedAccounts.clear();
+    bool again = Again;
+    if (!again) {
+        if (auto earlier = findImport(currentDb(), book.Code, digest())) {
+            if (!ConfirmAgain) throw AlreadyImportedError(*earlier);
+            if (!ConfirmAgain(*earlier)) throw ImportDeclinedError();
+            again = true;
+        }
+    }
+
     PendingGuard guard(*GlideMng);
     std::vector<std::int64_t> fileRowOf;  // pending row -> file row, for store errors
     fileRowOf.reserve(FileRows().size());
+    std::vector<std::string> accountNos;  // in the order they first appear
+    // A unified number given in the file must be free: not used by the
+    // account yet, nor by an earlier row of the file.
+    std::set<std::pair<std::string, std::string>> numbers;
+    Stmt numberTaken = currentDb().prepare("SELECT 1 FROM " + GlideMng->TableName() +
+                                           " WHERE set_code = ? AND as_code = ? AND "
+                                           "date_or_no = ? LIMIT 1");
     for (const TFileRow& fileRow : FileRows()) {
         RowReader r(*this, fileRow);
         BankAccountPtr account = fixed;
@@ -484,6 +648,16 @@ void TCaGlideConvert::ImportData() {
         e->SetASCode(account->AsCode);
         e->CreateDate = isoDate(r.date(col.date));
         e->DateOrNo = r.number(col.number);
+        if (!e->DateOrNo.empty()) {
+            numberTaken.reset();
+            numberTaken.bind(1, book.Code)
+                .bind(2, account->AsCode)
+                .bind(3, static_cast<std::int64_t>(std::stoll(e->DateOrNo)));
+            if (numberTaken.step() || !numbers.insert({account->AsCode, e->DateOrNo}).second)
+                r.failAt(col.number, "的统一号“" + e->DateOrNo + "”在账号 " + account->AccountNo +
+                                         " 中已经使用。");
+            numberTaken.reset();
+        }
         e->Summary = r.text(col.summary);
         if (std::string why = journalRowProblem(book, e->CreateDate, e->Summary); !why.empty())
             r.fail("：" + why);
@@ -499,9 +673,22 @@ void TCaGlideConvert::ImportData() {
         e->OperFlag = "0";
         GlideMng->Add(std::move(e));
         fileRowOf.push_back(fileRow.Number);
+        if (std::find(accountNos.begin(), accountNos.end(), account->AccountNo) == accountNos.end())
+            accountNos.push_back(account->AccountNo);
     }
+    std::string accountsText;
+    for (const std::string& no : accountNos)
+        accountsText += (accountsText.empty() ? "" : "、") + no;
     try {
-        GlideMng->Save();
+        ImportLogEntry entry;
+        entry.SetCode = book.Code;
+        entry.Digest = digest();
+        entry.FileName = FileName();
+        entry.Accounts = accountsText;
+        entry.RowCount = static_cast<std::int64_t>(fileRowOf.size());
+        saveWithImportLog(*GlideMng, std::move(entry), again);
+    } catch (const AlreadyImportedError&) {
+        throw;
     } catch (const StoreError& e) {
         // The store leaves the reason in the row it could not store.
         for (std::size_t i = guard.from(); i < GlideMng->PendingCount(); ++i) {
@@ -512,6 +699,13 @@ void TCaGlideConvert::ImportData() {
         throw ConvertError(std::string("导入的记录不能保存：") + e.what());
     }
     guard.done();
+    ImportedRows = static_cast<std::int64_t>(fileRowOf.size());
+    ImportedAccounts = accountsText;
+    try {
+        rememberMapping();
+    } catch (const std::exception&) {
+        // The rows are stored; a mapping not remembered only costs a choice.
+    }
 }
 
 }  // namespace ledgerhost

@@ -7,6 +7,7 @@
 // journal rows.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "Glide.h"
+#include "ImportLog.h"
 #include "LhApi.h"
 
 namespace ledgerhost {
@@ -24,6 +26,12 @@ class LH_API ConvertError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The person declined to import a file whose content was imported before.
+class LH_API ImportDeclinedError : public ConvertError {
+  public:
+    ImportDeclinedError() : ConvertError("没有导入任何记录。") {}
+};
+
 // What a converter writes.
 enum TConvertType : std::int32_t {
     ctNone = 0,     // nothing: ImportData refuses
@@ -31,9 +39,13 @@ enum TConvertType : std::int32_t {
 };
 
 // One record field and the file column that feeds it (empty: not mapped).
+// The column is named by its position (from 0) when FileColumnIndex is set, so
+// that columns sharing a caption can each be mapped; -1 names it by caption
+// alone (the first column with that caption).
 struct LH_API TColumnMap {
     std::string FieldCaption;
     std::string FileColumn;
+    int FileColumnIndex = -1;
 };
 
 // One cell of the file: its text, and its value when a workbook stores a
@@ -69,16 +81,22 @@ struct LH_API TFileRow {
 // captions (trimmed) and the rows below it are data; a column whose caption is
 // blank is called "列" and its letter ("列C"). Without it every row is data
 // and the columns are called by their letters ("A", "B", ...). Rows without
-// any value are left out. When two columns share a caption, the first of them
-// is the one a mapping to that caption reads.
+// any value are left out. In a text file with captions every record must have
+// as many fields as the caption line (an unquoted "1,234.56" would shift the
+// fields after it): a record that differs stops the reading, naming its line.
+//
+// The mapping last imported with for a caption layout (the same captions in
+// the same order) is remembered on the workstation and offered again when a
+// file of that layout is read.
 class LH_API TManageConvert {
   public:
     virtual ~TManageConvert();
     TManageConvert(const TManageConvert&) = delete;
     TManageConvert& operator=(const TManageConvert&) = delete;
 
-    // Reads the file and resets ColumnMaps: every field is mapped to the file
-    // column whose caption equals the field's caption, or left unmapped. A
+    // Reads the file and resets ColumnMaps: to the mapping remembered for the
+    // file's caption layout, else every field to the first file column whose
+    // caption equals the field's caption, or left unmapped. A
     // file that cannot be read throws ConvertError naming the file and the
     // reason, and leaves the converter as it was.
     void SetFileName(const std::string& path);
@@ -101,6 +119,9 @@ class LH_API TManageConvert {
     TConvertType ConvertType;
     bool FirstRowCaptions;
 
+    // Remembers the current mapping for the file's caption layout.
+    void rememberMapping() const;
+
   protected:
     // fieldCaptions: the fields a person maps, in order. A non-empty fileName
     // is read at once.
@@ -112,11 +133,17 @@ class LH_API TManageConvert {
     // not have throws ConvertError.
     int mappedColumn(const std::string& fieldCaption) const;
 
+    // SHA-256 (hex) of the file's bytes as they were read.
+    const std::string& digest() const { return digest_; }
+
   private:
     void resetMaps();
+    void applyRememberedMapping();
+    std::string layoutKey() const;
 
     std::vector<std::string> fields_;
     std::string fileName_;
+    std::string digest_;
     std::vector<std::string> captions_;
     std::vector<TFileRow> rows_;
     bool date1904_ = false;
@@ -128,13 +155,16 @@ class LH_API TManageConvert {
 // Each data row becomes one new row (OperFlag "0", GlideFlag "1", ApplyUser
 // the signed-in user, the current book set) of the account whose number the
 // 账号 column gives (an account of the current book set, in use), or, when
-// 账号 is not mapped, of the account of GlideMng's conditions. 日期 must be
+// 账号 is not mapped, of TargetASCode (the account the journal window shows;
+// when empty, the account of GlideMng's conditions). 日期 must be
 // mapped; a date reads as the workstation's short date, "YYYY-MM-DD",
 // "yyyy/M/d", "yyyy.M.d", "yyyy年M月d日" or "yyyyMMdd" (a time after it is
 // ignored), and a number a workbook stores in a date cell as an Excel date
-// number. Amounts read with the thousands separators "," removed; an empty
-// amount is 0. 统一号, when given, must be a whole number (the store keeps it
-// when it is free). 结算方式, 对方单位 and 部门 are given by code or by name.
+// number. An amount is a plain decimal: digits, optionally grouped by ","
+// in groups of three, one decimal separator (the workstation's), at most two
+// decimals; an empty amount is 0. 统一号, when given, is a whole number
+// written in digits that the account does not use yet (nor another row of the
+// file). 结算方式, 对方单位 and 部门 are given by code or by name.
 // Every row is checked before anything is stored, and all rows are stored in
 // one transaction; on any error the rows this import added to GlideMng are
 // taken out again. Errors name the file row ("第 7 行").
@@ -145,6 +175,16 @@ class LH_API TCaGlideConvert : public TManageConvert {
     void ImportData() override;
 
     TCaGlideMng* GlideMng = nullptr;  // not owned
+    std::string TargetASCode;         // the account for rows without an 账号 column
+    // A file whose content the book set's import log holds is imported again
+    // when Again is set or ConfirmAgain answers true; otherwise it is refused
+    // (AlreadyImportedError, or ImportDeclinedError after a no).
+    bool Again = false;
+    std::function<bool(const ImportLogEntry& earlier)> ConfirmAgain;
+    // After a successful ImportData: the rows stored and their accounts'
+    // numbers ("、" between them).
+    std::int64_t ImportedRows = 0;
+    std::string ImportedAccounts;
 };
 
 }  // namespace ledgerhost

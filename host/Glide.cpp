@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <optional>
 #include <set>
 #include <unordered_map>
 
@@ -557,8 +558,15 @@ void TCaGlideMng::Save() {
     auto restore = [&] {
         for (std::size_t i = 0; i < pending_.size(); ++i) before[i].restore(*pending_[i]);
     };
+    // Inside a transaction the caller opened (an import that logs its file in
+    // the same transaction) the rows go into a savepoint of it.
+    const bool nested = db.inTransaction();
     try {
-        Transaction t(db);
+        std::optional<Transaction> t;
+        if (nested)
+            db.exec("SAVEPOINT glide_save");
+        else
+            t.emplace(db);
         RowWriter w(db, tableName_);
         for (std::size_t i = 0; i < pending_.size(); ++i) {
             TCaGlide& row = *pending_[i];
@@ -575,8 +583,18 @@ void TCaGlideMng::Save() {
                 throw StoreError("第 " + std::to_string(i + 1) + " 条记录不能保存：" + e.what());
             }
         }
-        t.commit();
+        if (nested)
+            db.exec("RELEASE glide_save");
+        else
+            t->commit();
     } catch (...) {
+        if (nested) {
+            try {
+                db.exec("ROLLBACK TO glide_save");
+                db.exec("RELEASE glide_save");
+            } catch (...) {
+            }
+        }
         restore();
         throw;
     }

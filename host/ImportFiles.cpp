@@ -1,7 +1,9 @@
 #include "ImportFiles.h"
 
 #include <freexl.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "Store.h"
+#include "ImportLog.h"
 #include "XlsCheck.h"
 
 namespace ledgerhost {
@@ -94,7 +97,8 @@ std::string workbookBytes(std::FILE* f, const std::string& fileName) {
 // Looks at the file before the workbook reader does, so that a missing file, a
 // folder or a file of another kind gets a plain reason, and a damaged file
 // that would trip the reader is refused.
-void checkWorkbookFile(const std::string& fileName) {
+void checkWorkbookFile(const std::string& fileName, XlsFormulaCells& formulas,
+                       std::string& digest) {
     if (isStoreFile(fileName)) throw FileReadError(kStoreFileRefused);
     File f(std::fopen(fileName.c_str(), "rb"), &std::fclose);
     if (!f) fail(fileName, errnoReason(errno));
@@ -104,8 +108,10 @@ void checkWorkbookFile(const std::string& fileName) {
     if (n == sizeof head && std::memcmp(head, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0) {
         // The workbook reader trusts the lengths and sector numbers in the
         // file; a file that would make it read past its buffers is refused.
-        switch (checkXls(workbookBytes(f.get(), fileName))) {
+        const std::string bytes = workbookBytes(f.get(), fileName);
+        switch (checkXls(bytes, &formulas)) {
             case XlsFault::None:
+                digest = contentDigest(bytes);
                 return;
             case XlsFault::Encrypted:
                 fail(fileName, kPasswordProtected);
@@ -128,6 +134,11 @@ std::string readFileBytes(const std::string& fileName) {
     File f(std::fopen(fileName.c_str(), "rb"), &std::fclose);
     if (!f) fail(fileName, errnoReason(errno));
     std::string bytes;
+    // Sized once from the file's length, so a large file is not held twice
+    // while the string grows.
+    struct stat st;
+    if (fstat(fileno(f.get()), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        bytes.reserve(static_cast<std::size_t>(st.st_size));
     char buf[65536];
     std::size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) bytes.append(buf, n);
@@ -150,7 +161,7 @@ std::string numberText(double v) {
 
 XlsWorkbook::XlsWorkbook(const std::string& fileName) : fileName_(fileName) {
     if (fileName.empty()) throw FileReadError("没有指定要读取的文件");
-    checkWorkbookFile(fileName);
+    checkWorkbookFile(fileName, formulas_, digest_);
     int rc = freexl_open(fileName.c_str(), &handle_);
     if (rc == FREEXL_NULL_HANDLE || rc == FREEXL_INVALID_HANDLE || rc == FREEXL_NULL_ARGUMENT) {
         close();
@@ -176,6 +187,12 @@ XlsWorkbook::XlsWorkbook(const std::string& fileName) : fileName_(fileName) {
     if (rc != FREEXL_OK) failWith(freexlReason(rc));
     rows_ = rows;
     cols_ = cols;
+    // The reader leaves formula cells out, also of the sheet's extent when
+    // the workbook records none.
+    for (const auto& [at, result] : formulas_) {
+        rows_ = std::max(rows_, at.first + 1);
+        cols_ = static_cast<std::uint16_t>(std::max<std::uint32_t>(cols_, at.second + 1));
+    }
 }
 
 XlsWorkbook::~XlsWorkbook() {
@@ -193,9 +210,45 @@ void XlsWorkbook::close() {
     handle_ = nullptr;
 }
 
+// "B3" for the 0-based row 2 and column 1.
+static std::string cellName(std::int64_t row, int col) {
+    std::string letters;
+    for (int n = col + 1; n > 0; n = (n - 1) / 26)
+        letters.insert(letters.begin(), char('A' + (n - 1) % 26));
+    return letters + std::to_string(row + 1);
+}
+
 SheetCell XlsWorkbook::cell(std::int64_t row, int col) const {
     SheetCell out;
     if (row < 0 || row >= rows_ || col < 0 || col >= cols_) return out;
+    // A formula cell reads as its cached result, the way the program that
+    // saved the workbook showed it.
+    if (auto f = formulas_.find({static_cast<std::uint32_t>(row), static_cast<std::uint32_t>(col)});
+        f != formulas_.end()) {
+        const XlsFormulaResult& r = f->second;
+        switch (r.kind) {
+            case XlsFormulaResult::Kind::Number:
+                if (!r.text.empty()) {
+                    out.text = r.text;  // a date
+                } else {
+                    out.number = r.number;
+                    out.text = numberText(r.number);
+                }
+                break;
+            case XlsFormulaResult::Kind::Boolean:
+                out.number = r.number;
+                out.text = r.number != 0 ? "1" : "0";
+                break;
+            case XlsFormulaResult::Kind::Text:
+            case XlsFormulaResult::Kind::Error:
+                out.text = r.text;
+                break;
+            case XlsFormulaResult::Kind::None:
+                fail(fileName_, "单元格 " + cellName(row, col) +
+                                    " 的公式没有计算结果，请在Excel中重新计算并保存后再导入");
+        }
+        return out;
+    }
     FreeXL_CellValue v;
     int rc = freexl_get_cell_value(handle_, static_cast<unsigned int>(row),
                                    static_cast<unsigned short>(col), &v);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "LhApi.h"
+#include "XlsCheck.h"
 
 namespace ledgerhost {
 
@@ -62,9 +63,13 @@ class LH_API XlsWorkbook {
     std::uint16_t cols() const { return cols_; }
     // True when the workbook counts its date numbers from 1904 (Macintosh).
     bool date1904() const { return date1904_; }
+    // SHA-256 (hex) of the file's bytes as they were checked and read.
+    const std::string& digest() const { return digest_; }
 
-    // The cell at a 0-based row and column; empty outside the sheet. A cell
-    // the reader cannot decode throws FileReadError.
+    // The cell at a 0-based row and column; empty outside the sheet. A formula
+    // cell gives its cached result (number, text, boolean as 1 or 0, error
+    // text such as "#DIV/0!"). A cell the reader cannot decode, or a formula
+    // without a cached result, throws FileReadError naming the cell.
     SheetCell cell(std::int64_t row, int col) const;
     // Its text; nothing when the cell is empty or holds empty text.
     std::optional<std::string> cellText(std::int64_t row, int col) const;
@@ -78,6 +83,8 @@ class LH_API XlsWorkbook {
     std::uint32_t rows_ = 0;
     std::uint16_t cols_ = 0;
     bool date1904_ = false;
+    XlsFormulaCells formulas_;
+    std::string digest_;
 };
 
 }  // namespace ledgerhost

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 
 namespace ledgerhost {
@@ -91,6 +92,13 @@ std::optional<QDate> parseShortDate(std::string_view text) {
 }
 
 std::string isoDate(const QDate& d) {
+    // Written directly for the years a journal holds: formatting through
+    // QString cost more than the rest of a statement line's parsing.
+    if (d.isValid() && d.year() >= 1 && d.year() <= 9999) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.year(), d.month(), d.day());
+        return buf;
+    }
     return d.toString(QStringLiteral("yyyy-MM-dd")).toStdString();
 }
 

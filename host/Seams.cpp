@@ -37,6 +37,7 @@ int defaultMessage(QWidget* owner, const seams::Message& m) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.button(QMessageBox::Yes)->setText(QStringLiteral("是(&Y)"));
         box.button(QMessageBox::No)->setText(QStringLiteral("否(&N)"));
+        box.setDefaultButton((m.flags & MB_DEFBUTTON2) ? QMessageBox::No : QMessageBox::Yes);
         return box.exec() == QMessageBox::Yes ? IDYES : IDNO;
     }
     box.setStandardButtons(QMessageBox::Ok);

@@ -30,6 +30,7 @@ inline constexpr unsigned MB_ICONERROR = 0x10;
 inline constexpr unsigned MB_ICONQUESTION = 0x20;
 inline constexpr unsigned MB_ICONWARNING = 0x30;
 inline constexpr unsigned MB_ICONINFORMATION = 0x40;
+inline constexpr unsigned MB_DEFBUTTON2 = 0x100;  // the second button ("否") is the default
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
 inline constexpr int IDYES = 6;

@@ -1,9 +1,14 @@
 #include "XlsCheck.h"
 
+#include "Codec.h"
+#include "Xlsx.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +47,11 @@ enum : std::uint16_t {
     kMulRk = 0x00BD,
     kLabel = 0x0204,
     kLabelSst = 0x00FD,
+    kFormula = 0x0006,
+    kString = 0x0207,  // the text result of the formula before it
+    kShrFmla = 0x04BC,
+    kArray = 0x0221,
+    kTable = 0x0236,
 };
 
 // The first fault found; thrown to checkXls, which returns it.
@@ -277,7 +287,8 @@ void CompoundFile::checkMiniChain(std::uint32_t start, std::uint32_t size,
 // lengths it finds inside without comparing them with the record's length.
 class BiffCheck {
   public:
-    explicit BiffCheck(std::string_view stream) : s_(stream) {}
+    BiffCheck(std::string_view stream, XlsFormulaCells* formulas)
+        : s_(stream), formulas_(formulas) {}
     void run();
 
   private:
@@ -294,8 +305,16 @@ class BiffCheck {
     void sstContinue(std::string_view body);
     void sstStrings(std::string_view body, std::uint64_t pos);
     std::uint64_t continuedBytes(std::size_t at) const;
+    bool isDateXf(std::uint32_t xf) const;
+    void formula(std::string_view body);
+    void formulaString(std::string_view body);
 
     std::string_view s_;
+    XlsFormulaCells* formulas_;
+    // The formula whose text result the next STRING record holds.
+    XlsFormulaResult* pendingText_ = nullptr;
+    std::uint32_t codePage_ = 1252;
+    bool date1904_ = false;
     int version_ = 0;  // 5 or 8, from the first BOF
     bool expectBof_ = false;
     std::uint16_t prev_ = 0;  // the last record other than CONTINUE
@@ -375,6 +394,10 @@ void BiffCheck::record(std::uint16_t type, std::string_view body, std::size_t at
         return;
     }
     prev_ = type;
+    // A text result follows its formula, after any shared or array formula
+    // records; anything else ends the wait and the formula keeps no result.
+    if (type != kString && type != kShrFmla && type != kArray && type != kTable)
+        pendingText_ = nullptr;
     // The stream opens with a BOF naming BIFF5 or BIFF8, and after each EOF
     // the next substream opens with a BOF.
     if (version_ == 0 || expectBof_) {
@@ -402,8 +425,18 @@ void BiffCheck::record(std::uint16_t type, std::string_view body, std::size_t at
             // What follows is encrypted; the reader would parse it as it is.
             refuse(XlsFault::Encrypted);
         case kCodePage:
+            need(body, 2);
+            codePage_ = le16(body, 0);
+            break;
         case kDateMode:
             need(body, 2);
+            date1904_ = le16(body, 0) == 1;
+            break;
+        case kFormula:
+            formula(body);
+            break;
+        case kString:
+            formulaString(body);
             break;
         case kBoundSheet:
             boundSheet(body);
@@ -564,6 +597,101 @@ void BiffCheck::label(std::string_view body) const {
     }
 }
 
+// Whether a cell format shows numbers as dates (or dates and times).
+bool BiffCheck::isDateXf(std::uint32_t xf) const {
+    if (xf >= xfFormats_.size()) return false;
+    const std::uint32_t format = xfFormats_[xf];
+    if ((format >= 14 && format <= 17) || format == 22) return true;
+    for (const DateFormat& f : dateFormats_)
+        if (f.index == format) return f.days;
+    return false;
+}
+
+// Row, column, format (2 each), the cached result (8), options (2), a chain
+// field (4) and the formula's tokens. The result is a double, unless its last
+// two bytes are 0xFFFF: then its first byte says text (in the STRING record
+// that follows), boolean, error or empty text, and its third the value.
+void BiffCheck::formula(std::string_view body) {
+    need(body, 20);
+    cell(body);
+    if (!formulas_ || active_ != 0) return;
+    XlsFormulaResult& r = (*formulas_)[{le16(body, 0), le16(body, 2)}];
+    r = {};
+    if (le16(body, 12) != 0xFFFF) {
+        r.kind = XlsFormulaResult::Kind::Number;
+        r.number = doubleAt(body, 6);
+        if (!std::isfinite(r.number)) {
+            r.kind = XlsFormulaResult::Kind::None;
+        } else if (isDateXf(le16(body, 4))) {
+            if (auto d = excelDateText(r.number, date1904_)) r.text = *d;
+        }
+        return;
+    }
+    const std::uint8_t value = byteAt(body, 8);
+    switch (byteAt(body, 6)) {
+        case 0:
+            pendingText_ = &r;  // stays without result unless a STRING follows
+            break;
+        case 1:
+            r.kind = XlsFormulaResult::Kind::Boolean;
+            r.number = value != 0 ? 1 : 0;
+            break;
+        case 2: {
+            static const std::map<std::uint8_t, const char*> errors = {
+                {0x00, "#NULL!"}, {0x07, "#DIV/0!"}, {0x0F, "#VALUE!"}, {0x17, "#REF!"},
+                {0x1D, "#NAME?"}, {0x24, "#NUM!"},   {0x2A, "#N/A"}};
+            auto it = errors.find(value);
+            r.kind = XlsFormulaResult::Kind::Error;
+            r.text = it != errors.end() ? it->second : "#N/A";
+            break;
+        }
+        case 3:
+            r.kind = XlsFormulaResult::Kind::Text;
+            break;
+        default:
+            break;
+    }
+}
+
+// The text result of the formula before: a 16-bit length, then code page bytes
+// (BIFF5) or a BIFF8 string without run or extension fields. Characters that
+// go on in a CONTINUE record are not read.
+void BiffCheck::formulaString(std::string_view body) {
+    XlsFormulaResult* r = pendingText_;
+    pendingText_ = nullptr;
+    if (!r) return;
+    need(body, version_ == 8 ? 3 : 2);
+    const std::uint32_t chars = le16(body, 0);
+    std::string text;
+    if (version_ == 5) {
+        const std::string_view bytes = body.substr(2, chars);
+        const std::string cp = codePage_ == 936    ? "GBK"
+                               : codePage_ == 1200 ? "UTF-16LE"
+                               : codePage_ == 367  ? "ASCII"
+                                                   : "CP" + std::to_string(codePage_);
+        try {
+            text = toUtf8(bytes, cp.c_str());
+        } catch (const std::exception&) {
+            text = toUtf8(bytes, "CP1252");
+        }
+    } else {
+        const std::uint8_t options = byteAt(body, 2);
+        const std::size_t first = 3 + (options & 0x08 ? 2 : 0) + (options & 0x04 ? 4 : 0);
+        const bool wide = options & 0x01;
+        std::u16string units;
+        for (std::uint32_t i = 0; i < chars; ++i) {
+            const std::size_t at = first + (wide ? 2 * i : i);
+            if (at + (wide ? 2 : 1) > body.size()) break;
+            units.push_back(static_cast<char16_t>(wide ? le16(body, at) : byteAt(body, at)));
+        }
+        text =
+            toUtf8(std::string_view(reinterpret_cast<const char*>(units.data()), units.size() * 2),
+                   "UTF-16LE");
+    }
+    r->kind = XlsFormulaResult::Kind::Text;
+    r->text = std::move(text);
+}
+
 // Bytes in the CONTINUE records from `at` on.
 std::uint64_t BiffCheck::continuedBytes(std::size_t at) const {
     std::uint64_t bytes = 0;
@@ -643,14 +771,16 @@ void BiffCheck::sstStrings(std::string_view body, std::uint64_t pos) {
 
 }  // namespace
 
-XlsFault checkXls(std::string_view file) {
+XlsFault checkXls(std::string_view file, XlsFormulaCells* formulas) {
+    XlsFormulaCells found;
     try {
         const std::optional<std::string> stream = CompoundFile(file).workbookStream();
-        if (stream) BiffCheck(*stream).run();
-        return XlsFault::None;
+        if (stream) BiffCheck(*stream, formulas ? &found : nullptr).run();
     } catch (const Refused& r) {
         return r.fault;
     }
+    if (formulas) *formulas = std::move(found);
+    return XlsFault::None;
 }
 
 }  // namespace ledgerhost

@@ -8,7 +8,10 @@
 // the reader astray; such a file is refused before the reader sees it.
 
 #include <cstdint>
+#include <map>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "LhApi.h"
 
@@ -32,12 +35,27 @@ enum class XlsFault : std::uint8_t {
     Encrypted,      // the workbook is encrypted (its record contents are not plain)
 };
 
+// The cached result of a formula cell of the first worksheet, as the record
+// stream holds it (the workbook reader itself leaves formula cells empty).
+struct LH_API XlsFormulaResult {
+    enum class Kind : std::uint8_t { Number, Text, Boolean, Error, None };
+    Kind kind = Kind::None;  // None: the formula has no cached result
+    double number = 0;       // Number, and Boolean as 1 or 0
+    std::string text;        // Text (UTF-8), Error ("#DIV/0!", ...), a Number's date text
+};
+
+// Formula cells of the first worksheet by 0-based (row, column).
+using XlsFormulaCells = std::map<std::pair<std::uint32_t, std::uint32_t>, XlsFormulaResult>;
+
 // Files larger than this are refused (XlsFault::Header): Excel 97-2003 files
 // stay far below it, and the reader addresses the file with 32-bit offsets.
 inline constexpr std::uint64_t kMaxXlsFileSize = std::uint64_t{1} << 31;
 
 // Checks the whole file's bytes. A file without a workbook stream where the
-// reader looks for one passes: the reader reports that itself.
-LH_API XlsFault checkXls(std::string_view file);
+// reader looks for one passes: the reader reports that itself. When the file
+// passes and `formulas` is given, it receives the cached results of the first
+// worksheet's formula cells (a number in a cell formatted as a date comes
+// with its date text, "YYYY-MM-DD").
+LH_API XlsFault checkXls(std::string_view file, XlsFormulaCells* formulas = nullptr);
 
 }  // namespace ledgerhost

@@ -38,8 +38,11 @@ void TfrmColumnMaping::FormShow() {
         for (std::size_t i = 0; i < FileColumns->size(); ++i) {
             const std::string& c = (*FileColumns)[i];
             cmbColumn->addItem(QString::fromStdString(c));
-            if (c == FileColumn) selected = static_cast<int>(i);
+            if (c == FileColumn && selected < 0) selected = static_cast<int>(i);
         }
+        if (FileColumnIndex >= 0 && FileColumnIndex < static_cast<int>(FileColumns->size()) &&
+            (*FileColumns)[static_cast<std::size_t>(FileColumnIndex)] == FileColumn)
+            selected = FileColumnIndex;
     }
     cmbColumn->setCurrentIndex(selected);
     lblColumn->setText(QString::fromStdString(FieldCaption));
@@ -51,6 +54,7 @@ void TfrmColumnMaping::btnOkClick() {
         return;
     }
     FileColumn = cmbColumn->currentText().toStdString();
+    FileColumnIndex = cmbColumn->currentIndex();
     done(mrOk);
 }
 

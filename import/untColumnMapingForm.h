@@ -24,6 +24,10 @@ class TfrmColumnMaping : public QDialog {
     const std::vector<std::string>* FileColumns = nullptr;  // not owned
     std::string FieldCaption;
     std::string FileColumn;
+    // The position of the column (from 0) among FileColumns; -1 when unknown.
+    // In: selects that column (else the first with FileColumn's caption);
+    // out: the column chosen, so that same-named columns stay apart.
+    int FileColumnIndex = -1;
 
     QLabel* lblColumn;
     QComboBox* cmbColumn;

@@ -4,6 +4,7 @@
 
 #include "Codec.h"
 #include "ImportFiles.h"
+#include "ImportLog.h"
 #include "Records.h"
 
 namespace {
@@ -65,6 +66,8 @@ class XlsBook {
         }
     }
 
+    const std::string& digest() const { return book_->digest(); }
+
   private:
     std::unique_ptr<ledgerhost::XlsWorkbook> book_;
 };
@@ -72,17 +75,27 @@ class XlsBook {
 TFileToArray::TFileToArray(std::string fileName) : FileName(std::move(fileName)) {}
 TFileToArray::~TFileToArray() = default;
 
-void TTextToArray::LoadArray() {
+void TTextToArray::LoadLines() {
     std::string text;
     try {
-        text = ledgerhost::decodeFileText(ledgerhost::readFileBytes(FileName));
+        std::string bytes = ledgerhost::readFileBytes(FileName);
+        Digest = ledgerhost::contentDigest(bytes);
+        text = ledgerhost::decodeFileText(bytes);
     } catch (const ledgerhost::FileReadError& e) {
         rethrowRead(e);
     } catch (const std::exception& e) {
         // The workstation's code page is not one this system can convert.
         fail(FileName, e.what());
     }
-    std::vector<std::string> lines = splitLines(text);
+    Lines = splitLines(text);
+    loaded_ = true;
+}
+
+void TTextToArray::LoadArray() {
+    if (!loaded_) LoadLines();
+    loaded_ = false;
+    std::vector<std::string> lines = std::move(Lines);
+    Lines.clear();
     if (StartRow > 1) {
         if (lines.size() < static_cast<std::size_t>(StartRow)) {
             Lines = std::move(lines);
@@ -132,6 +145,7 @@ void TExcelToArray::LoadArray() {
     checkStartRow(StartRow);
     XlsBook book(FileName);
     calcRange(book);
+    Digest = book.digest();
     TTwoStringDynArray rows(RowCount);
     for (std::int32_t i = 0; i < RowCount; ++i) {
         rows[i].resize(ColCount);

@@ -36,6 +36,8 @@ class TFileToArray {
     // First row to read, counted from 1 (see each reader for 0).
     std::int32_t StartRow = 0;
     TTwoStringDynArray Data;
+    // SHA-256 (hex) of the file's bytes as LoadArray read them.
+    std::string Digest;
 };
 
 // A text file with one record a line and fields split at Delimiter.
@@ -54,11 +56,18 @@ class TTextToArray : public TFileToArray {
   public:
     using TFileToArray::TFileToArray;
     void LoadArray() override;
+    // Reads and decodes the file once and keeps all its lines in Lines (and
+    // its digest); a LoadArray after it splits those lines without reading the
+    // file again.
+    void LoadLines();
 
     // The lines the rows were made from (those before StartRow dropped); all
     // the file's lines when it had fewer than StartRow.
     std::vector<std::string> Lines;
     std::string Delimiter = "^";
+
+  private:
+    bool loaded_ = false;  // Lines holds the whole file (LoadLines)
 };
 
 class XlsBook;

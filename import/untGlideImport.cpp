@@ -1,9 +1,16 @@
 #include "untGlideImport.h"
 
-#include <QFile>
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
 
+#include "ImportLog.h"
 #include "Records.h"
 #include "Regional.h"
 #include "Seams.h"
@@ -52,6 +59,53 @@ void resetAccountManager() {
     m->ClearObjects();
 }
 
+void checkNotImported(const std::string& digest, bool& again, const ConfirmReimport& confirm) {
+    if (again) return;
+    std::optional<ImportLogEntry> earlier = findImport(currentDb(), currentBookSet().Code, digest);
+    if (!earlier) return;
+    if (!confirm) throw AlreadyImportedError(*earlier);
+    if (!confirm(*earlier)) throw ImportDeclined();
+    again = true;
+}
+
+std::unique_ptr<LoggedImport> beginLogged(const std::string& fileName, const std::string& digest,
+                                          bool again) {
+    ImportLogEntry entry;
+    entry.SetCode = currentBookSet().Code;
+    entry.Digest = digest;
+    entry.FileName = fileName;
+    return std::make_unique<LoggedImport>(std::move(entry), again);
+}
+
+std::string markImported(const std::string& fileName) {
+    const std::string target = importedName(fileName);
+    // Never over an existing file: the marked name may be another statement's.
+    int rc = renameat2(AT_FDCWD, fileName.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+    if (rc != 0 && errno == EINVAL) {  // a file system without the no-replace rename
+        struct stat st;
+        if (lstat(target.c_str(), &st) == 0) {
+            errno = EEXIST;
+        } else {
+            rc = std::rename(fileName.c_str(), target.c_str());
+        }
+    }
+    if (rc == 0) return {};
+    switch (errno) {
+        case EEXIST:
+        case ENOTEMPTY:
+            return "已有同名文件 " + target;
+        case EACCES:
+        case EPERM:
+            return "没有在文件所在文件夹中改名的权限";
+        case EROFS:
+            return "文件所在的磁盘是只读的";
+        case ENOENT:
+            return "文件已不存在";
+        default:
+            return std::string("改名出错（") + std::strerror(errno) + "）";
+    }
+}
+
 }  // namespace glideimport
 
 namespace {
@@ -78,9 +132,12 @@ TBankAccountManage& scopedAccounts() {
     return *m;
 }
 
+// Before each row: the progress (which may cancel) and, every few rows,
+// pending window messages; handling them for every row of a long statement
+// cost more than reading the rows.
 void step(const ImportProgress& progress, int done, int total) {
     if (progress && !progress(done, total)) throw ImportError("导入已取消，没有保存任何记录。");
-    ProcessMessages();
+    if (done % 32 == 0) ProcessMessages();
 }
 
 // A line whose date or summary the journal cannot keep fails the whole import.
@@ -121,14 +178,15 @@ TICBCGlideImport::TICBCGlideImport(const std::string& fileName) {
 TICBCGlideImport::~TICBCGlideImport() = default;
 
 // The account number is on the first line that is not blank, after its first
-// ":"; the transaction lines start on the fifth line after it.
+// ":"; the transaction lines start on the fifth line after it. The file is read
+// once: the reader keeps its lines for Import.
 void TICBCGlideImport::ReadAccountNo(const std::string& fileName) {
     AccountNo.clear();
-    TTextToArray probe(fileName);
-    probe.StartRow = 0;
-    probe.LoadArray();
-    for (std::size_t i = 0; i < probe.Lines.size(); ++i) {
-        std::string line = trimControls(probe.Lines[i]);
+    auto& reader = static_cast<TTextToArray&>(*Reader);
+    if (reader.FileName != fileName) reader.FileName = fileName;
+    reader.LoadLines();
+    for (std::size_t i = 0; i < reader.Lines.size(); ++i) {
+        std::string line = trimControls(reader.Lines[i]);
         if (line.empty()) continue;
         auto colon = line.find(':');
         AccountNo = trimControls(colon == std::string::npos ? line : line.substr(colon + 1));
@@ -139,18 +197,30 @@ void TICBCGlideImport::ReadAccountNo(const std::string& fileName) {
 
 void TICBCGlideImport::Import() {
     Imported = false;
+    StoredRows = 0;
     if (!GlideMng) throw ImportError("没有赋值给管理类");
     if (AccountNo.empty()) throw ImportError("文件中未发现账号信息");
     BankAccountPtr account = scopedAccounts().DetailByName(AccountNo);
     if (!account || account->State == kAccountStopped)
         throw ImportError("账号不存在或者已经被停用");
-    Reader->LoadArray();
+    auto& reader = static_cast<TTextToArray&>(*Reader);
+    checkNotImported(reader.Digest, Again, ConfirmAgain);
+    // The lines are split one at a time rather than all at once into Data:
+    // a statement of a million lines would otherwise be held three times.
+    std::vector<std::string> lines = std::move(reader.Lines);
+    reader.Lines.clear();
+    const std::size_t first =
+        Reader->StartRow > 0 ? static_cast<std::size_t>(Reader->StartRow - 1) : 0;
+    auto logged = beginLogged(Reader->FileName, reader.Digest, Again);
     PendingGuard guard(*GlideMng);
-    const auto& rows = Reader->Data;
-    const int total = static_cast<int>(rows.size());
+    const int total = lines.size() > first ? static_cast<int>(lines.size() - first) : 0;
+    std::vector<std::string> f;
     for (int q = 0; q < total; ++q) {
+        guard.saveBatch();
         step(Progress, q, total);
-        const auto& f = rows[q];
+        std::string& line = lines[first + q];
+        f = TCommonObj::DelimStr(line, reader.Delimiter);
+        std::string().swap(line);
         if (f.size() < 10) throw ImportError("导入文件格式错误");
         auto e = newEntry(*GlideMng, *account);
         auto date = parseShortDate(f[1]);
@@ -160,8 +230,11 @@ void TICBCGlideImport::Import() {
         checkEntry(*e, static_cast<long long>(Reader->StartRow) + q);
         GlideMng->Add(std::move(e));
     }
+    std::vector<std::string>().swap(lines);
     GlideMng->Save();
+    logged->commit(AccountNo, total);
     guard.done();
+    StoredRows = total;
     Imported = true;
 }
 
@@ -177,6 +250,8 @@ TCCBGlideImport::~TCCBGlideImport() = default;
 
 void TCCBGlideImport::Import() {
     Imported = false;
+    StoredRows = 0;
+    StoredAccounts.clear();
     if (!GlideMng) throw ImportError("没有赋值给管理类");
     TBankAccountManage& accounts = scopedAccounts();
     // The row's account by number (column L), else by display name (column M).
@@ -189,10 +264,15 @@ void TCCBGlideImport::Import() {
     const auto& rows = Reader->Data;
     if (rows.empty() || rows[0].size() < 13) throw ImportError("导入文件格式错误");
     if (!usable(rows[0])) throw ImportError("没有找到对应银行账号或者银行账号已停用!");
+    checkNotImported(Reader->Digest, Again, ConfirmAgain);
+    auto logged = beginLogged(Reader->FileName, Reader->Digest, Again);
     PendingGuard guard(*GlideMng);
     const int total = static_cast<int>(rows.size());
+    std::vector<std::string> accountNos;  // in the order they first appear
+    int added = 0;
     for (int q = 0; q < total; ++q) {
         step(Progress, q, total);
+        guard.saveBatch();
         const auto& c = rows[q];
         if (c.size() < 13) throw ImportError("导入文件格式错误");
         BankAccountPtr account = usable(c);
@@ -206,48 +286,89 @@ void TCCBGlideImport::Import() {
         finishEntry(*e, c[5], c[4], c[9]);
         checkEntry(*e, 10LL + q);
         GlideMng->Add(std::move(e));
+        ++added;
+        if (std::find(accountNos.begin(), accountNos.end(), account->AccountNo) == accountNos.end())
+            accountNos.push_back(account->AccountNo);
     }
+    std::string accountsText;
+    for (const std::string& no : accountNos)
+        accountsText += (accountsText.empty() ? "" : "、") + no;
     GlideMng->Save();
+    logged->commit(accountsText, added);
     guard.done();
+    StoredRows = added;
+    StoredAccounts = accountsText;
     Imported = true;
 }
 
 // ---- the menu's run ----
 
 bool runStatementImport(StatementKind kind, const std::string& fileName, TCaGlideMng* mng,
-                        QWidget* owner, ImportProgress progress) {
+                        QWidget* owner, ImportProgress progress,
+                        const StatementImportOptions& options) {
     const bool icbc = kind == StatementKind::ICBC;
     const std::string done = icbc ? "工行对账单导入完成。" : "建行对账单导入完成。";
     const std::string failed =
         icbc ? "工行对账单导入出错。错误信息：" : "建行对账单导入出错。错误信息：";
-    bool imported = false;
+    bool imported = false, declined = false;
+    int rows = 0;
+    std::string accounts, error;
+    // The person is asked in the window, "否" being the default answer.
+    ConfirmReimport confirm;
+    if (options.askAgain)
+        confirm = [owner](const ImportLogEntry& earlier) {
+            return MessageBoxA(owner,
+                               "这个文件的内容已经导入过：" + describeImport(earlier) +
+                                   "。\n再次导入会重复记账。是否仍要再次导入？",
+                               "提示", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+        };
     try {
         auto run = [&](auto& importer) {
             importer.GlideMng = mng;
             importer.Progress = progress;
+            importer.Again = options.again;
+            importer.ConfirmAgain = confirm;
             try {
                 importer.Import();
-                MessageBoxA(owner, done, "提示", MB_ICONINFORMATION);
             } catch (...) {
                 imported = importer.Imported;
                 throw;
             }
             imported = importer.Imported;
+            rows = importer.StoredRows;
         };
         if (icbc) {
             TICBCGlideImport importer(fileName);
             run(importer);
+            accounts = importer.AccountNo;
         } else {
             TCCBGlideImport importer(fileName);
             run(importer);
+            accounts = importer.StoredAccounts;
         }
+    } catch (const ImportDeclined&) {
+        declined = true;
     } catch (const std::exception& e) {
-        MessageBoxA(owner, failed + e.what(), "提示", MB_ICONINFORMATION);
+        error = e.what();
     }
     // The importer is gone (and with it the file's reader) before the rename.
-    if (imported)
-        QFile::rename(QString::fromStdString(fileName),
-                      QString::fromStdString(importedName(fileName)));
+    std::string renameFailure;
+    if (imported) renameFailure = markImported(fileName);
     resetAccountManager();
-    return imported;
+    if (options.finished) options.finished();
+    if (declined) return false;
+    if (!imported) {
+        // Every failure stores nothing; the message says so unless it already does.
+        const bool says = error.find("没有保存任何记录") != std::string::npos;
+        MessageBoxA(owner, failed + error + (says ? "" : "\n没有导入任何记录。"), "提示",
+                    MB_ICONINFORMATION);
+        return false;
+    }
+    std::string text = done + "共导入 " + std::to_string(rows) + " 行" +
+                       (accounts.empty() ? std::string() : "，账号 " + accounts) + "。";
+    if (!renameFailure.empty())
+        text += "\n文件未能改名为“" + importedName(fileName) + "”：" + renameFailure +
+                "。文件的内容已记入导入记录，再次导入时会提示。";
+    MessageBoxA(owner, text, "提示", MB_ICONINFORMATION);
+    return true;
 }

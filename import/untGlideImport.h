@@ -10,6 +10,7 @@
 #include <string>
 
 #include "Glide.h"
+#include "ImportLog.h"
 #include "untFileToStringArray.h"
 
 class QWidget;
@@ -17,6 +18,16 @@ class QWidget;
 // Called before each row with the rows done and the total; answering false
 // cancels the import (nothing is stored).
 using ImportProgress = std::function<bool(int done, int total)>;
+
+// Asked when the file's content is in the import log already: true imports it
+// again, false stores nothing.
+using ConfirmReimport = std::function<bool(const ledgerhost::ImportLogEntry& earlier)>;
+
+// The person declined to import a content already imported; nothing stored.
+class ImportDeclined : public ImportError {
+  public:
+    ImportDeclined() : ImportError("没有导入任何记录。") {}
+};
 
 // Steps shared by the statement importers.
 namespace glideimport {
@@ -34,6 +45,20 @@ std::string importedName(const std::string& fileName);
 // Drops the account records loaded by an import and unscopes the manager.
 void resetAccountManager();
 
+// What an import does about a content already in the import log: nothing when
+// `again` is set; else asks `confirm` (answering yes sets `again`) or, without
+// it or on no, refuses (AlreadyImportedError, or ImportDeclined after a no).
+void checkNotImported(const std::string& digest, bool& again, const ConfirmReimport& confirm);
+
+// Opens the import's one transaction with the file's entry in the import log
+// (see LoggedImport); rows saved before its commit belong to it.
+std::unique_ptr<ledgerhost::LoggedImport> beginLogged(const std::string& fileName,
+                                                      const std::string& digest, bool again);
+
+// Renames an imported file with the marker; on failure answers why (empty
+// when it was renamed).
+std::string markImported(const std::string& fileName);
+
 // Removes what an import added to the manager when it does not finish, so a
 // later Save through the same manager cannot store rows of a failed file.
 class PendingGuard {
@@ -43,6 +68,14 @@ class PendingGuard {
         if (!done_) mng_.DiscardPending(from_);
     }
     void done() { done_ = true; }
+    // Saves the rows added so far into the open import transaction once they
+    // are many, so that a long statement never holds all its rows at once.
+    // Only when the manager held nothing else: rows someone else added stay
+    // pending as they were.
+    void saveBatch() {
+        if (from_ == 0 && mng_.PendingCount() >= kBatch) mng_.Save();
+    }
+    static constexpr std::size_t kBatch = 4096;
 
   private:
     ledgerhost::TCaGlideMng& mng_;
@@ -63,6 +96,9 @@ class TICBCGlideImport {
     std::string AccountNo;
     bool Imported = false;
     ImportProgress Progress;
+    bool Again = false;  // import even when the content is in the import log
+    ConfirmReimport ConfirmAgain;
+    int StoredRows = 0;  // after Import: the rows stored
 
     void ReadAccountNo(const std::string& fileName);
     // Adds one entry per statement line to GlideMng and saves them all; throws
@@ -80,15 +116,32 @@ class TCCBGlideImport {
     std::unique_ptr<TFileToArray> Reader;
     bool Imported = false;
     ImportProgress Progress;
+    bool Again = false;  // import even when the content is in the import log
+    ConfirmReimport ConfirmAgain;
+    int StoredRows = 0;          // after Import: the rows stored
+    std::string StoredAccounts;  // and the numbers of their accounts
 
     void Import();
 };
 
 enum class StatementKind { ICBC, CCB };
 
+struct StatementImportOptions {
+    // Import a content already in the import log without asking.
+    bool again = false;
+    // Ask in a message box (default answer "否") when the content is in the
+    // import log; without it such a file is refused.
+    bool askAgain = true;
+    // Called once the import has ended, before any message (closes the
+    // progress dialog).
+    std::function<void()> finished;
+};
+
 // Runs one statement import as the import menu does: creates the importer,
-// imports into `mng`, reports success or the error in a message box owned by
-// `owner`, renames the file with "[已导入]" once imported, and always resets the
+// imports into `mng`, renames the file with "[已导入]" once imported, reports
+// success (with the rows stored, their account and a failed rename's reason)
+// or the error in a message box owned by `owner`, and always resets the
 // bank-account manager. Answers whether the rows were stored.
 bool runStatementImport(StatementKind kind, const std::string& fileName,
-                        ledgerhost::TCaGlideMng* mng, QWidget* owner, ImportProgress progress = {});
+                        ledgerhost::TCaGlideMng* mng, QWidget* owner, ImportProgress progress = {},
+                        const StatementImportOptions& options = {});

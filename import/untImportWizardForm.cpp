@@ -96,6 +96,10 @@ QTreeWidgetItem* TfrmImportWizard::selectedRow() const {
 }
 
 void TfrmImportWizard::ShowPage(int index) {
+    // The file is read afresh every time the mapping page is entered, before
+    // the page changes: a file that cannot be read keeps the wizard on page 1
+    // and leaves nothing of an earlier file to import.
+    if (index == 1 && Convert) Convert->SetFileName(fileName());
     pgcWizard->setCurrentIndex(index);
     grpbWizard->setTitle(pgcWizard->tabText(index));
     mmoWizard->setPlainText(q(WizardHints[index]));
@@ -103,11 +107,7 @@ void TfrmImportWizard::ShowPage(int index) {
     btnNext->setText(index == pgcWizard->count() - 1 ? QStringLiteral("完成(&F)")
                                                      : QStringLiteral("下一步(&N)"));
     ProcessMessages();
-    // The file is read afresh every time the mapping page is entered.
-    if (index == 1 && Convert) {
-        Convert->SetFileName(fileName());
-        RefreshMapingList();
-    }
+    if (index == 1 && Convert) RefreshMapingList();
 }
 
 void TfrmImportWizard::RefreshMapingList() {
@@ -147,8 +147,18 @@ void TfrmImportWizard::btnNextClick() {
         if (MessageBoxA(this, "导入数据可能造成重复、或者覆盖原来数据，确实要导入吗？", kCaption,
                         MB_ICONQUESTION | MB_YESNO) != IDYES)
             return;
-        if (Convert) Convert->ImportData();
+        if (Convert) {
+            // Only the file whose path is shown and whose columns were read.
+            if (Convert->FileName().empty() || Convert->FileName() != fileName()) {
+                MessageBoxA(this, "要导入的文件已经改变，请返回上一步重新读取文件。", kCaption,
+                            MB_ICONWARNING);
+                return;
+            }
+            Convert->ImportData();
+        }
         done(mrOk);
+    } catch (const ImportDeclinedError&) {
+        // Declined when asked about a file imported before: nothing stored.
     } catch (const std::exception& e) {
         MessageBoxA(this, std::string("导入数据出错。错误信息：") + e.what(), kCaption,
                     MB_ICONERROR);
@@ -175,17 +185,25 @@ void TfrmImportWizard::btnMapingClick() {
     picker.FileColumns = &Convert->GetFileColumnCaptions();
     picker.FieldCaption = row->text(0).toStdString();
     picker.FileColumn = row->text(1).toStdString();
+    if (index >= 0 && index < static_cast<int>(Convert->ColumnMaps.size()))
+        picker.FileColumnIndex =
+            Convert->ColumnMaps[static_cast<std::size_t>(index)].FileColumnIndex;
     if (ShowModal(picker) != mrOk) return;
     row->setText(1, q(picker.FileColumn));
-    if (index >= 0 && index < static_cast<int>(Convert->ColumnMaps.size()))
-        Convert->ColumnMaps[static_cast<std::size_t>(index)].FileColumn = picker.FileColumn;
+    if (index >= 0 && index < static_cast<int>(Convert->ColumnMaps.size())) {
+        TColumnMap& m = Convert->ColumnMaps[static_cast<std::size_t>(index)];
+        m.FileColumn = picker.FileColumn;
+        m.FileColumnIndex = picker.FileColumnIndex;
+    }
 }
 
 void TfrmImportWizard::btnClearClick() {
     QTreeWidgetItem* row = selectedRow();
     if (!row || row->text(1).isEmpty() || !Convert) return;
     const int index = lstvMaping->indexOfTopLevelItem(row);
-    if (index >= 0 && index < static_cast<int>(Convert->ColumnMaps.size()))
+    if (index >= 0 && index < static_cast<int>(Convert->ColumnMaps.size())) {
         Convert->ColumnMaps[static_cast<std::size_t>(index)].FileColumn.clear();
+        Convert->ColumnMaps[static_cast<std::size_t>(index)].FileColumnIndex = -1;
+    }
     row->setText(1, QString());
 }

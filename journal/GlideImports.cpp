@@ -26,6 +26,11 @@ class ImportProgressDialog {
         dialog_.setAutoClose(false);
         dialog_.setAutoReset(false);
     }
+    // Closes the dialog for good; the messages that follow stand alone.
+    void close() {
+        dialog_.reset();
+        dialog_.hide();
+    }
     ImportProgress callback() {
         // Redrawn about every half per cent: a modal progress dialog handles
         // pending events on every change, which would cost more than the rows.
@@ -56,8 +61,14 @@ void runImport(TFrmCashGlide& w, StatementKind kind) {
         return;
     }
     ImportProgressDialog progress(&w, w.odlgImport.FileName);
+    StatementImportOptions options;
+    // The progress dialog goes before the completion or error message.
+    options.finished = [&progress] { progress.close(); };
     runStatementImport(kind, w.odlgImport.FileName.toStdString(), w.CaGlideMng(), &w,
-                       progress.callback());
+                       progress.callback(), options);
+    // Back to the journal window once the messages are answered.
+    w.activateWindow();
+    w.setFocus(Qt::OtherFocusReason);
 }
 
 }  // namespace

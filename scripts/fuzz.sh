@@ -8,7 +8,7 @@ seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-targets=(fuzz_text_reader fuzz_xls_reader)
+targets=(fuzz_text_reader fuzz_xls_reader fuzz_xlsx_reader fuzz_csv_reader)
 cmake --preset fuzz >/dev/null || exit 1
 cmake --build --preset fuzz -j2 --target "${targets[@]}" || exit 1
 
@@ -23,6 +23,8 @@ for t in "${targets[@]}"; do
     case $t in
         fuzz_text_reader) seed=$seeds/text ;;
         fuzz_xls_reader) seed=$seeds/xls ;;
+        fuzz_xlsx_reader) seed=$seeds/xlsx ;;
+        fuzz_csv_reader) seed=$seeds/csv ;;
     esac
     corpus=build/fuzz/corpus/$t
     mkdir -p "$corpus"

@@ -461,7 +461,7 @@ TEST_F(ConvertFiles, DateForms) {
 }
 
 TEST_F(ConvertFiles, WorkbookDateNumbersAndAmounts) {
-    NEED_WORKBOOKS();
+    NEED_XLWT();
     std::string xls = xlsCells("n.xls",
                                "[(0,0,'日期'),(0,1,'借方金额'),(0,2,'账号'),(0,3,'统一号'),"
                                "(1,0,45353),(1,1,1234.5),(1,2,6222001),(1,3,12),"
@@ -515,7 +515,9 @@ TEST_F(ConvertFiles, BadRowsStoreNothingAndLeavePendingRowsAsTheyWere) {
     };
     const Case cases[] = {
         {"bad amount on row 7", withRow(7, "2024-03-02,6222001,12x,,a,"),
-         "第 7 行（列“借方金额”）的金额“12x”无法识别。"},
+         "第 7 "
+         "行（列“借方金额”）的金额“12x”不是金额：只能有数字、一个小数点，千位分隔符“,"
+         "”只能三位一组。"},
         {"broken date", withRow(3, "2024-02-30,6222001,1,,a,"),
          "第 3 行（列“日期”）的日期“2024-02-30”无法识别。"},
         {"no date", withRow(2, " ,6222001,1,,a,"), "第 2 行（列“日期”）没有日期。"},
@@ -533,8 +535,12 @@ TEST_F(ConvertFiles, BadRowsStoreNothingAndLeavePendingRowsAsTheyWere) {
          "第 2 行：摘要不能是“期初余额”：这是系统的合计行所用的文字。"},
         {"date of another year", withRow(3, "2023-12-31,6222001,1,,a,"),
          "第 3 行：日期 2023-12-31 不在账套的会计年度 2024 年内。"},
-        {"amount out of range", withRow(2, "2024-03-02,6222001,1e14,,a,"),
-         "第 2 行（列“借方金额”）的金额“1e14”超出范围。"},
+        {"amount in exponent form", withRow(2, "2024-03-02,6222001,1e14,,a,"),
+         "第 2 "
+         "行（列“借方金额”）的金额“1e14”不是金额：只能有数字、一个小数点，千位分隔符“,"
+         "”只能三位一组。"},
+        {"amount out of range", withRow(2, "2024-03-02,6222001,10000000000000,,a,"),
+         "第 2 行（列“借方金额”）的金额“10000000000000”超出范围。"},
         {"captions only", {head}, "文件中没有要导入的数据。"},
     };
     // A row someone else added and has not stored yet stays pending.
@@ -580,3 +586,153 @@ TEST_F(ConvertFiles, LockedBookSetImportsNothing) {
 }
 
 }  // namespace
+
+// ---- strict reading, positions, numbers, remembered mappings, the log ----
+
+// Amounts are plain decimals; a text record must have the caption line's
+// field count (an unquoted "1,234.56" splits into two fields).
+TEST_F(ConvertFiles, AmountsArePlainDecimalsAndRecordsKeepTheirWidth) {
+    mng.CaGlideQry()->SetASCode("1001");
+    const std::string head = "日期,借方金额,摘要";
+    struct Case {
+        const char* amount;
+        std::int64_t cents;  // stored when `error` is empty
+        const char* error;   // the end of the message
+    };
+    const Case cases[] = {
+        {"\"1,234.56\"", 123456, ""},
+        {"\"12,345,678.9\"", 1234567890, ""},
+        {"-3", -300, ""},
+        {"0.05", 5, ""},
+        {"1,234.56", 0,
+         "第 2 行有 4 个字段，而列说明有 3 个（含半角逗号的金额或文字要用双引号括起来）"},
+        {"\"1.234,56\"", 0, "不是金额：只能有数字、一个小数点，千位分隔符“,”只能三位一组。"},
+        {"\"1,2,3\"", 0, "不是金额：只能有数字、一个小数点，千位分隔符“,”只能三位一组。"},
+        {"\"12,34\"", 0, "不是金额：只能有数字、一个小数点，千位分隔符“,”只能三位一组。"},
+        {"TRUE", 0, "不是金额：只能有数字、一个小数点，千位分隔符“,”只能三位一组。"},
+        {"1.2.3", 0, "不是金额：只能有数字、一个小数点，千位分隔符“,”只能三位一组。"},
+        {"0.005", 0, "超过两位小数。"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.amount);
+        db().exec("DELETE FROM CaCollateGlide; DELETE FROM import_log");
+        const std::string file = csv("a.csv", {head, std::string("2024-03-02,") + c.amount + ",x"});
+        std::string error;
+        try {
+            auto conv = converter(file);
+            conv->ImportData();
+        } catch (const ConvertError& e) {
+            error = e.what();
+        }
+        if (*c.error == 0) {
+            EXPECT_EQ(error, "");
+            auto rows = stored();
+            ASSERT_EQ(rows.size(), 1u);
+            EXPECT_EQ(rows[0].deb, c.cents);
+        } else {
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+            EXPECT_TRUE(stored().empty());
+        }
+    }
+    // A workbook number with more than two decimals is not rounded.
+    XlsxParts p;
+    p.sheetData =
+        R"(<row r="1"><c r="A1" t="inlineStr"><is><t>日期</t></is></c><c r="B1" t="inlineStr"><is><t>借方金额</t></is></c></row>)"
+        R"(<row r="2"><c r="A2" t="inlineStr"><is><t>2024-03-02</t></is></c><c r="B2"><v>0.125</v></c></row>)";
+    auto conv = converter(xlsx("sub.xlsx", p));
+    EXPECT_EQ(importError(*conv), "第 2 行（列“借方金额”）的金额“0.125”超过两位小数。");
+}
+
+TEST_F(ConvertFiles, SameNamedColumnsAreMappedByPosition) {
+    mng.CaGlideQry()->SetASCode("1001");
+    auto conv = converter(csv("two.csv", {"日期,金额,金额", "2024-03-02,1.00,2.00"}));
+    for (auto& m : conv->ColumnMaps) {
+        if (m.FieldCaption == "借方金额") m = {m.FieldCaption, "金额", 1};
+        if (m.FieldCaption == "贷方金额") m = {m.FieldCaption, "金额", 2};
+    }
+    conv->ImportData();
+    auto rows = stored();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].deb, 100);
+    EXPECT_EQ(rows[0].cre, 200);
+}
+
+// A unified number that is taken (in the store or by an earlier row of the
+// file) is an error, never renumbered.
+TEST_F(ConvertFiles, TakenUnifiedNumbersAreErrors) {
+    testutil::addRow(db(), "CaCollateGlide", "001", "1001", "2024-03-01", 1, 0, "早", 5);
+    const std::string head = "日期,统一号,借方金额,账号";
+    struct Case {
+        Strings lines;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{head, "2024-03-02,5,1,6222001"},
+         "第 2 行（列“统一号”）的统一号“5”在账号 6222001 中已经使用。"},
+        {{head, "2024-03-02,7,1,6222001", "2024-03-03,7,1,6222001"},
+         "第 3 行（列“统一号”）的统一号“7”在账号 6222001 中已经使用。"},
+        {{head, "2024-03-02,\"1,2,3\",1,6222001"},
+         "第 2 行（列“统一号”）的统一号“1,2,3”不是正整数。"},
+    };
+    for (const Case& c : cases) {
+        auto conv = converter(csv("n.csv", c.lines));
+        EXPECT_EQ(importError(*conv), c.message);
+    }
+    EXPECT_EQ(stored().size(), 1u);
+    // The same number in another account is free.
+    auto conv = converter(csv("ok.csv", {head, "2024-03-02,5,1,6222003"}));
+    conv->ImportData();
+    auto rows = stored();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].number, 5);
+}
+
+TEST_F(ConvertFiles, TargetAccountWinsOverTheQueriedOne) {
+    mng.CaGlideQry()->SetASCode("1001");
+    auto conv = converter(csv("t.csv", {"日期,借方金额", "2024-03-02,1"}));
+    conv->TargetASCode = "1003";
+    conv->ImportData();
+    EXPECT_EQ(conv->ImportedRows, 1);
+    EXPECT_EQ(conv->ImportedAccounts, "6222003");
+    auto rows = stored();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].asCode, "1003");
+    conv = converter(csv("s.csv", {"日期,借方金额", "2024-03-03,1"}));
+    conv->TargetASCode = "1002";
+    EXPECT_EQ(importError(*conv), "当前账号已停用！");
+}
+
+TEST_F(ConvertFiles, TheLastMappingOfACaptionLayoutIsOfferedAgain) {
+    mng.CaGlideQry()->SetASCode("1001");
+    auto conv = converter(csv("m1.csv", {"日期,收入,支出", "2024-03-02,1,"}));
+    EXPECT_EQ(mappedTo(*conv, "借方金额"), "");
+    mapField(*conv, "借方金额", "收入");
+    mapField(*conv, "贷方金额", "支出");
+    conv->ImportData();
+    auto again = converter(csv("m2.csv", {"日期,收入,支出", "2024-04-02,,2"}));
+    EXPECT_EQ(mappedTo(*again, "借方金额"), "收入");
+    EXPECT_EQ(mappedTo(*again, "贷方金额"), "支出");
+    auto other = converter(csv("m3.csv", {"日期,收入,支出,备注", "2024-04-02,,2,x"}));
+    EXPECT_EQ(mappedTo(*other, "借方金额"), "");
+}
+
+TEST_F(ConvertFiles, TheSameContentAsksBeforeItIsStoredAgain) {
+    mng.CaGlideQry()->SetASCode("1001");
+    const std::string file = csv("twice.csv", {"日期,借方金额", "2024-03-02,1"});
+    converter(file)->ImportData();
+    auto conv = converter(file);
+    std::string asked;
+    conv->ConfirmAgain = [&](const ImportLogEntry& e) {
+        asked = describeImport(e);
+        return false;
+    };
+    EXPECT_THROW(conv->ImportData(), ImportDeclinedError);
+    EXPECT_NE(asked.find("twice.csv"), std::string::npos) << asked;
+    EXPECT_EQ(stored().size(), 1u);
+    EXPECT_EQ(mng.PendingCount(), 0u);
+    auto plain = converter(file);
+    EXPECT_THROW(plain->ImportData(), AlreadyImportedError);
+    conv->ConfirmAgain = [](const ImportLogEntry&) { return true; };
+    conv->ImportData();
+    EXPECT_EQ(stored().size(), 2u);
+}

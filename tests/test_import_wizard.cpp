@@ -208,12 +208,15 @@ TEST_F(WizardTest, PickerSelection) {
     struct Case {
         const char* current;
         int selected;
+        int index = -1;  // the position the mapping names
     };
-    for (const Case& c : {Case{"a", 2}, Case{"b", 1}, Case{"A", 3}, Case{"", -1}, Case{"x", -1}}) {
+    for (const Case& c :
+         {Case{"a", 0}, Case{"a", 2, 2}, Case{"b", 1}, Case{"A", 3}, Case{"", -1}, Case{"x", -1}}) {
         TfrmColumnMaping picker;
         picker.FileColumns = &columns;
         picker.FieldCaption = "摘要";
         picker.FileColumn = c.current;
+        picker.FileColumnIndex = c.index;
         picker.show();
         EXPECT_EQ(picker.cmbColumn->currentIndex(), c.selected) << c.current;
         EXPECT_EQ(picker.lblColumn->text(), QStringLiteral("摘要"));
@@ -228,6 +231,7 @@ TEST_F(WizardTest, PickerSelection) {
             EXPECT_TRUE(msgs.shown.empty());
             EXPECT_EQ(picker.result(), mrOk);
             EXPECT_EQ(picker.FileColumn, columns[static_cast<std::size_t>(c.selected)]);
+            EXPECT_EQ(picker.FileColumnIndex, c.selected);
         }
     }
 }
@@ -288,11 +292,15 @@ TEST_F(WizardTest, ConverterErrorsAreShownAndTheWizardStaysOpen) {
         EXPECT_EQ(msgs.shown[0].flags, MB_ICONERROR);
         EXPECT_EQ(msgs.shown[0].caption, "提示");
     }
-    // On the mapping page, its buttons updated, the list as it was.
-    EXPECT_EQ(page(), 1);
-    EXPECT_EQ(wizard->btnNext->text(), QStringLiteral("完成(&F)"));
-    EXPECT_EQ(listed(), rowsBefore);
+    // Still on the file page: nothing of the earlier file is left to import.
+    EXPECT_EQ(page(), 0);
+    EXPECT_EQ(wizard->btnNext->text(), QStringLiteral("下一步(&N)"));
     EXPECT_EQ(wizard->result(), 0);
+    // Once a readable file is read again, the mapping page is as before.
+    wizard->edtFile->setText(QString::fromStdString(good));
+    wizard->btnNextClick();
+    EXPECT_EQ(page(), 1);
+    EXPECT_EQ(listed(), rowsBefore);
 
     // A failing import: a bad amount on row 3.
     wizard->btnPrevClick();
@@ -300,7 +308,8 @@ TEST_F(WizardTest, ConverterErrorsAreShownAndTheWizardStaysOpen) {
     Messages msgs;
     wizard->btnNextClick();
     EXPECT_EQ(msgs.texts(),
-              (Strings{kAsk, kFailed + "第 3 行（列“借方金额”）的金额“x”无法识别。"}));
+              (Strings{kAsk, kFailed + "第 3 行（列“借方金额”）的金额“x”不是金额：只能有数字、"
+                                       "一个小数点，千位分隔符“,”只能三位一组。"}));
     EXPECT_EQ(page(), 1);
     EXPECT_EQ(wizard->result(), 0);
     EXPECT_EQ(storedCount(), 0);
@@ -345,6 +354,31 @@ TEST_F(WizardMenuTest, AccountChecksBeforeTheWizard) {
     EXPECT_TRUE(modals.shown.empty());
 }
 
+// Without an 账号 column the rows go to the account the window's list shows,
+// not to the last query's; the window says so and runs the query again.
+TEST_F(WizardMenuTest, RowsGoToTheShownAccountAndShowAtOnce) {
+    const std::string file = csv("s.csv", {"日期,借方金额", "2024-03-02,5"});
+    TFrmCashGlide w(nullptr, 1, 3);
+    queryRange(w, QDate(2024, 3, 1), QDate(2024, 3, 31), 2);  // 6222003
+    w.CmbAs_Code->setCurrentIndex(0);                         // 6222001, not queried
+    const int rowsBefore = w.Cell->GetRows();
+    Messages msgs;
+    Modals modals([&](QDialog& d) {
+        auto& wizard = dynamic_cast<TfrmImportWizard&>(d);
+        wizard.edtFile->setText(QString::fromStdString(file));
+        wizard.btnNextClick();
+        wizard.btnNextClick();
+        return wizard.result();
+    });
+    w.Mitm_FileinputClick();
+    EXPECT_EQ(msgs.texts(), (Strings{kAsk, "导入完成，共导入 1 行到账号 6222001。"}));
+    Stmt s = db().prepare("SELECT as_code FROM CaCollateGlide");
+    ASSERT_TRUE(s.step());
+    EXPECT_EQ(s.text(0), "1001");
+    EXPECT_EQ(w.CaGlideMng()->CaGlideQry()->AS_Code, "1001") << "the query ran again";
+    EXPECT_GT(w.Cell->GetRows(), rowsBefore - 1);
+}
+
 TEST_F(WizardMenuTest, FullImportStoresTheRows) {
     NEED_WORKBOOKS();
     std::string xls = dir.filePath("stmt.xls").toStdString();
@@ -369,7 +403,7 @@ TEST_F(WizardMenuTest, FullImportStoresTheRows) {
     w.Mitm_FileinputClick();
     EXPECT_EQ(modals.shown, Strings{"TfrmImportWizard"});
     EXPECT_NE(seen, nullptr);
-    EXPECT_EQ(msgs.texts(), Strings{kAsk});
+    EXPECT_EQ(msgs.texts(), (Strings{kAsk, "导入完成，共导入 2 行到账号 6222003。"}));
     Stmt s = db().prepare(
         "SELECT as_code, create_date, summary, deb_cents, cre_cents, pm_code FROM CaCollateGlide "
         "ORDER BY id");

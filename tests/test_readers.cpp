@@ -123,6 +123,38 @@ TEST_F(ReaderText, EncodingsGiveTheSameText) {
     EXPECT_EQ(read(gbk), want) << "GBK";
 }
 
+// GBK texts whose bytes happen to be valid UTF-8 decode, as UTF-8, to odd
+// two-byte letters (֧ȡ, תϢ, ͷ, ժҪ); they are read as GBK. Real UTF-8
+// Chinese, Latin-1 letters and pure ASCII stay UTF-8.
+TEST_F(ReaderText, PicksTheEncodingThatReadsAsText) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        Rows want;
+    };
+    const std::string header = "date^amount^memo\n";
+    const Rows head = {{"date", "amount", "memo"}};
+    auto with = [&](Rows rows) {
+        Rows all = head;
+        all.insert(all.end(), rows.begin(), rows.end());
+        return all;
+    };
+    const Case cases[] = {
+        {"GBK 支取", header + "2024-01-02^5^\xD6\xA7\xC8\xA1\n",
+         with({{"2024-01-02", "5", "支取"}})},
+        {"GBK 转息", header + "2024-01-02^5^\xD7\xAA\xCF\xA2\n",
+         with({{"2024-01-02", "5", "转息"}})},
+        {"GBK 头", header + "2024-01-02^5^\xCD\xB7\n", with({{"2024-01-02", "5", "头"}})},
+        {"GBK 摘要", "\xD5\xAA\xD2\xAA^amount\n", {{"摘要", "amount"}}},
+        {"UTF-8 Chinese", header + "2024-01-02^5^支取转息\n",
+         with({{"2024-01-02", "5", "支取转息"}})},
+        {"UTF-8 BOM, odd letters kept", "\xEF\xBB\xBF\xD6\xA7\xC8\xA1", {{"\xD6\xA7\xC8\xA1"}}},
+        {"UTF-8 Latin-1", "café^1\n", {{"café", "1"}}},
+        {"ASCII", header, head},
+    };
+    for (const Case& c : cases) EXPECT_EQ(read(c.bytes), c.want) << c.name;
+}
+
 TEST_F(ReaderText, UndecodableBytesBecomeReplacementCharacters) {
     const std::string r = kReplacement;
     // 0xFF is no GBK lead byte; a lead byte at the very end has no second half.
@@ -371,6 +403,28 @@ TEST_F(ReaderExcel, Biff5Workbooks) {
     std::string msg = errorOf([&] { locked.LoadArray(); });
     EXPECT_NE(msg.find("无法读取文件 " + locked.FileName + "：文件设有密码保护"), std::string::npos)
         << msg;
+}
+
+// Formula cells read as the results the workbook keeps cached for them; a
+// formula without one is an error naming the cell, never an empty cell.
+TEST_F(ReaderExcel, FormulaCellsReadAsTheirCachedResults) {
+    using F = xlswriter::Cell::Formula;
+    std::vector<xlswriter::Cell> cells = {
+        {0, 0, "", 300, F::Number}, {0, 1, "\xBB\xF5\xBF\xEE", 0, F::Text},  // 货款
+        {0, 2, "", 1, F::Boolean},  {0, 3, "", 7, F::Error},
+        {0, 4, "", 0.5, F::Number}, {1, 0, "x"}};
+    TExcelToArray r(files.write("formulas.xls", xlswriter::workbook(cells)));
+    r.StartRow = 1;
+    r.LoadArray();
+    EXPECT_EQ(r.Data, (Rows{{"300", "货款", "1", "#DIV/0!", "0.5"},
+                            {"x", "", "", "", ""},
+                            {"", "", "", "", ""}}));
+
+    cells.push_back({1, 2, "", 0, F::NoResult});
+    TExcelToArray missing(files.write("missing.xls", xlswriter::workbook(cells)));
+    missing.StartRow = 1;
+    const std::string msg = errorOf([&] { missing.LoadArray(); });
+    EXPECT_NE(msg.find("单元格 C2 的公式没有计算结果"), std::string::npos) << msg;
 }
 
 // ---- factory ----

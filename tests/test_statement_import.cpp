@@ -79,6 +79,11 @@ const std::string kIcbcOk = "工行对账单导入完成。";
 const std::string kIcbcFail = "工行对账单导入出错。错误信息：";
 const std::string kCcbOk = "建行对账单导入完成。";
 const std::string kCcbFail = "建行对账单导入出错。错误信息：";
+const std::string kNothing = "\n没有导入任何记录。";
+
+bool startsWith(const std::string& text, const std::string& head) {
+    return text.rfind(head, 0) == 0;
+}
 
 }  // namespace
 
@@ -89,7 +94,7 @@ TEST_F(StatementImportTest, IcbcLinesBecomeRowsOfTheNamedAccount) {
     lines.push_back(icbcLine("2024-03-04", "利息", "abc", "1,234,567.89"));
     std::string path = writeText("0401.TXT", lines);
     UserManage->BankAccountManage()->SetCode = "stale";
-    EXPECT_EQ(run(StatementKind::ICBC, path), kIcbcOk);
+    EXPECT_EQ(run(StatementKind::ICBC, path), kIcbcOk + "共导入 3 行，账号 6222001。");
     auto rows = stored();
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].asCode, "1001");
@@ -145,7 +150,7 @@ TEST_F(StatementImportTest, IcbcFailuresStoreNothingAndKeepTheName) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string path = writeText("stmt.txt", c.lines);
-        EXPECT_EQ(run(StatementKind::ICBC, path), kIcbcFail + c.message);
+        EXPECT_EQ(run(StatementKind::ICBC, path), kIcbcFail + c.message + kNothing);
         EXPECT_TRUE(stored().empty());
         EXPECT_EQ(mng.PendingCount(), 0u);
         EXPECT_TRUE(exists("stmt.txt"));
@@ -155,9 +160,9 @@ TEST_F(StatementImportTest, IcbcFailuresStoreNothingAndKeepTheName) {
 
 TEST_F(StatementImportTest, IcbcFileChecks) {
     EXPECT_EQ(run(StatementKind::ICBC, writeText("s.txt.bak", header())),
-              kIcbcFail + "不支持的文件类型");
+              kIcbcFail + "不支持的文件类型" + kNothing);
     EXPECT_EQ(run(StatementKind::ICBC, writeText("noext", header())),
-              kIcbcFail + "不支持的文件类型");
+              kIcbcFail + "不支持的文件类型" + kNothing);
     std::string missing = run(StatementKind::ICBC, dir.filePath("missing.txt").toStdString());
     EXPECT_EQ(missing.rfind(kIcbcFail, 0), 0u);
     EXPECT_NE(missing.find("missing.txt"), std::string::npos);
@@ -167,7 +172,7 @@ TEST_F(StatementImportTest, IcbcShortFileImportsNothingButCountsAsDone) {
     auto lines = header();
     lines.pop_back();  // the account line and three more
     std::string path = writeText("short.txt", lines);
-    EXPECT_EQ(run(StatementKind::ICBC, path), kIcbcOk);
+    EXPECT_TRUE(startsWith(run(StatementKind::ICBC, path), kIcbcOk));
     EXPECT_TRUE(stored().empty());
     EXPECT_TRUE(exists("short[已导入].txt"));
 }
@@ -176,7 +181,7 @@ TEST_F(StatementImportTest, IcbcMarkedFileGetsTheMarkerAgain) {
     auto lines = header();
     lines.push_back(icbcLine("2024-03-02", "x", "1", ""));
     std::string path = writeText("0401[已导入].txt", lines);
-    EXPECT_EQ(run(StatementKind::ICBC, path), kIcbcOk);
+    EXPECT_TRUE(startsWith(run(StatementKind::ICBC, path), kIcbcOk));
     EXPECT_TRUE(exists("0401[已导入][已导入].txt"));
 }
 
@@ -186,13 +191,14 @@ TEST_F(StatementImportTest, FailureHalfwayLeavesStoreAndManagerAsBefore) {
         lines.push_back(
             icbcLine(i == 49 ? "bad" : "2024-03-10", "行" + std::to_string(i), "1.00", ""));
     std::string bad = writeText("bad.txt", lines);
-    EXPECT_EQ(run(StatementKind::ICBC, bad), kIcbcFail + "第 55 行数据错误，时间输入错误");
+    EXPECT_EQ(run(StatementKind::ICBC, bad),
+              kIcbcFail + "第 55 行数据错误，时间输入错误" + kNothing);
     EXPECT_TRUE(stored().empty());
     EXPECT_EQ(mng.PendingCount(), 0u);
 
     auto goodLines = header();
     goodLines.push_back(icbcLine("2024-03-11", "好", "2.00", ""));
-    EXPECT_EQ(run(StatementKind::ICBC, writeText("good.txt", goodLines)), kIcbcOk);
+    EXPECT_TRUE(startsWith(run(StatementKind::ICBC, writeText("good.txt", goodLines)), kIcbcOk));
     auto rows = stored();
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].summary, "好");
@@ -229,7 +235,8 @@ TEST_F(StatementImportTest, WindowImportUsesTheFileNotTheSelectedAccount) {
     Messages msgs;
     int rows = w.Cell->GetRows();
     w.mniICBCClick();
-    EXPECT_EQ(msgs.texts(), std::vector<std::string>{kIcbcOk});
+    ASSERT_EQ(msgs.texts().size(), 1u);
+    EXPECT_TRUE(startsWith(msgs.texts()[0], kIcbcOk));
     ASSERT_EQ(stored().size(), 1u);
     EXPECT_EQ(stored()[0].asCode, "1001");
     EXPECT_EQ(w.Cell->GetRows(), rows);  // shown at the next query
@@ -280,7 +287,8 @@ TEST_F(StatementImportTest, CcbRowsGoToTheAccountsTheyName) {
         });
     Messages msgs;
     w.mniCCBClick();
-    EXPECT_EQ(msgs.texts(), std::vector<std::string>{kCcbOk});
+    ASSERT_EQ(msgs.texts().size(), 1u);
+    EXPECT_TRUE(startsWith(msgs.texts()[0], kCcbOk));
     auto rows = stored();
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].asCode, "1001");
@@ -321,7 +329,7 @@ TEST_F(StatementImportTest, CcbFailuresStoreNothing) {
         SCOPED_TRACE(c.name);
         std::string path = dir.filePath("ccb.xls").toStdString();
         writeWorkbook(path, c.rows, 10);
-        EXPECT_EQ(run(StatementKind::CCB, path), kCcbFail + c.message);
+        EXPECT_EQ(run(StatementKind::CCB, path), kCcbFail + c.message + kNothing);
         EXPECT_TRUE(stored().empty());
         EXPECT_EQ(mng.PendingCount(), 0u);
         EXPECT_TRUE(exists("ccb.xls"));
@@ -329,7 +337,7 @@ TEST_F(StatementImportTest, CcbFailuresStoreNothing) {
     for (const char* name : {"s.xlsx", "s.csv", "s"}) {
         std::string path = dir.filePath(name).toStdString();
         QFile(QString::fromStdString(path)).open(QIODevice::WriteOnly);
-        EXPECT_EQ(run(StatementKind::CCB, path), kCcbFail + "不支持的文件类型");
+        EXPECT_EQ(run(StatementKind::CCB, path), kCcbFail + "不支持的文件类型" + kNothing);
     }
 }
 
@@ -340,7 +348,7 @@ TEST_F(StatementImportTest, CcbOnlyTheFirstRowUsable) {
                   {ccbRow("2024/03/01", "9", "0", "x", "6222001", "-"),
                    ccbRow("2024/03/02", "1", "", "y", "6222002", "")},
                   10);
-    EXPECT_EQ(run(StatementKind::CCB, path), kCcbOk);
+    EXPECT_TRUE(startsWith(run(StatementKind::CCB, path), kCcbOk));
     EXPECT_EQ(stored().size(), 1u);
     EXPECT_TRUE(exists("one[已导入].xls"));
 }

@@ -49,12 +49,12 @@ class StoreTest : public testutil::BookTest {
     }
 };
 
-TEST_F(StoreTest, NewFileHasSchemaVersionOneAndKeepsDataWhenReopened) {
-    EXPECT_EQ(db().schemaVersion(), 1);
+TEST_F(StoreTest, NewFileHasTheCurrentSchemaVersionAndKeepsDataWhenReopened) {
+    EXPECT_EQ(db().schemaVersion(), Database::kSchemaVersion);
     testutil::addRow(db(), kCashJournalTable, "001", "1001", "2024-01-02", 1, 0);
     session.reset();
     Database again(path());
-    EXPECT_EQ(again.schemaVersion(), 1);
+    EXPECT_EQ(again.schemaVersion(), Database::kSchemaVersion);
     EXPECT_EQ(countRows(again, kCashJournalTable), 1);
 }
 
@@ -63,7 +63,11 @@ TEST(StoreDatabase, RefusesFileOfNewerVersionAndLeavesItAlone) {
     const std::string file = dir.filePath("newer.db").toStdString();
     sqlite3* raw = nullptr;
     ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(raw, "PRAGMA user_version = 2", nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(
+            raw, ("PRAGMA user_version = " + std::to_string(Database::kSchemaVersion + 1)).c_str(),
+            nullptr, nullptr, nullptr),
+        SQLITE_OK);
     sqlite3_close(raw);
 
     try {
@@ -118,13 +122,13 @@ TEST(StoreDatabase, MarksAnEarlierLedgerFileAndRefusesAnIncompleteOne) {
     EXPECT_EQ(appId(whole), Database::kApplicationId);
 
     const std::string partial =
-        earlierFile("partial.db", "PRAGMA application_id = 0; DROP INDEX CaGlide_date");
+        earlierFile("partial.db", "PRAGMA application_id = 0; DROP INDEX CaGlide_account_date");
     EXPECT_THROW(
         {
             try {
                 Database db(partial);
             } catch (const StoreError& e) {
-                EXPECT_NE(std::string(e.what()).find("缺少 CaGlide_date"), std::string::npos)
+                EXPECT_NE(std::string(e.what()).find("缺少 CaGlide_account_date"), std::string::npos)
                     << e.what();
                 throw;
             }
