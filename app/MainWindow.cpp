@@ -49,14 +49,24 @@ const LoadedPlugin* MainWindow::findPlugin(const QString& name) const {
 }
 
 QWidget* MainWindow::runPlugin(const LoadedPlugin& plugin) {
+    if (QWidget* open = openWindows_.value(plugin.name)) {
+        if (open->isMinimized()) open->showNormal();
+        open->raise();
+        open->activateWindow();
+        return open;
+    }
     PluginHostBlock block = session_.makeBlock(this);
     std::uint32_t app = registerHandle<QWidget>(this);
     if (plugin.run(app, &block) != 0) return nullptr;
     QWidget* w = resolveHandle<QWidget>(block.Window);
     if (!w) return nullptr;
     w->setAttribute(Qt::WA_DeleteOnClose);
-    w->move(geometry().center() - w->rect().center());
+    // A window that remembers where it was stays there; others open centred.
+    if (!w->property("ledgerGeometryRestored").toBool())
+        w->move(geometry().center() - w->rect().center());
     w->show();
     w->raise();
+    w->activateWindow();
+    openWindows_[plugin.name] = w;
     return w;
 }

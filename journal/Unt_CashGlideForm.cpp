@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QShowEvent>
+#include <algorithm>
 #include <cmath>
 
 #include "Cell.h"
@@ -78,7 +79,6 @@ TFrmCashGlide::TFrmCashGlide(QWidget* owner, std::int32_t subjectKind, std::int3
     }
     Cmb_operSymble->setCurrentIndex(0);
     setWindowTitle(QStringLiteral("日记帐录入"));
-    resize(896, 453);
 
     // The window's own tool buttons, after the base form's.
     tbtnOptionSet =
@@ -134,6 +134,9 @@ TFrmCashGlide::TFrmCashGlide(QWidget* owner, std::int32_t subjectKind, std::int3
     DTPBCreateDate->setDate(today);
     DTPECreateDate->setDate(today);
     fillUsers();
+
+    setUpWindow();
+    restoreWindowState();
 }
 
 TFrmCashGlide::~TFrmCashGlide() {
@@ -273,6 +276,10 @@ void TFrmCashGlide::FormShow() {
         default:
             break;
     }
+    // An import button whose menu would be empty is not offered.
+    if (std::none_of(PMenu_input->actions().cbegin(), PMenu_input->actions().cend(),
+                     [](const QAction* a) { return a->isVisible(); }))
+        tbtnOptionSet->setVisible(false);
     if (currentBookSet().EntryLocked) {
         TBtnNew->setVisible(false);
         TBtnEdit->setVisible(false);

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QStandardPaths>
 
 #include "Seams.h"
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // Windows remember their geometry in the settings: tests keep theirs apart.
+    QStandardPaths::setTestModeEnabled(true);
     using namespace ledgerhost;
     seams::modalHook() = [](QDialog&) {
         ADD_FAILURE() << "a modal form was shown that the test did not answer";
