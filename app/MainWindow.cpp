@@ -4,7 +4,9 @@
 #include <QLabel>
 #include <QMap>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
+#include <algorithm>
 
 #include "Handles.h"
 
@@ -62,8 +64,19 @@ QWidget* MainWindow::runPlugin(const LoadedPlugin& plugin) {
     if (!w) return nullptr;
     w->setAttribute(Qt::WA_DeleteOnClose);
     // A window that remembers where it was stays there; others open centred.
-    if (!w->property("ledgerGeometryRestored").toBool())
-        w->move(geometry().center() - w->rect().center());
+    if (!w->property("ledgerGeometryRestored").toBool()) {
+        // Centred on the main window, but never past the screen's edges.
+        QRect frame(QPoint(0, 0), w->size());
+        frame.moveCenter(geometry().center());
+        if (QScreen* s = screen()) {
+            const QRect avail = s->availableGeometry();
+            frame.moveLeft(
+                std::max(avail.left(), std::min(frame.left(), avail.right() - frame.width())));
+            frame.moveTop(
+                std::max(avail.top(), std::min(frame.top(), avail.bottom() - frame.height())));
+        }
+        w->move(frame.topLeft());
+    }
     w->show();
     w->raise();
     w->activateWindow();
