@@ -211,7 +211,11 @@ void TfrmBaseAssRpt::insertPanel(QWidget* panel) {
 QPrinter& TfrmBaseAssRpt::printer() {
     if (!printer_) {
         printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        // The page an exported PDF has, so that preview, print and PDF
+        // break their pages alike until the user sets up another page.
+        printer_->setPageSize(QPageSize(QPageSize::A4));
         printer_->setPageOrientation(QPageLayout::Landscape);
+        printer_->setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
     }
     return *printer_;
 }

@@ -176,6 +176,8 @@ void TFrmCashGlide::setUpWindow() {
         tbtnOptionSet, TBtnNew,     TBtnEdit,       TBtnDelete,      tbtn_viewVoucher,
         Tlbn_Oderset};
     for (int i = 0; i + 1 < order.size(); ++i) setTabOrder(order[i], order[i + 1]);
+    // The window opens with the focus at the head of the filter panel.
+    CMB_SetCode->setFocus(Qt::OtherFocusReason);
 
     // Size: at least 1200 x 700, or the screen's available area when smaller.
     setMinimumSize(640, 400);
@@ -312,7 +314,7 @@ void TFrmCashGlide::closeEvent(QCloseEvent* event) {
 // "<账户名称> <起>-<止>.xlsx" in the user's documents folder.
 QString TFrmCashGlide::ExportFileName() {
     const TCaGlideQry* c = mng_->CaGlideQry();
-    BankAccountPtr account = selectedAccount();
+    BankAccountPtr account = queriedAccount();
     auto day = [](const std::string& iso) {
         const QDate d = QDate::fromString(QString::fromStdString(iso), Qt::ISODate);
         return d.isValid() ? d.toString(QStringLiteral("yyyyMMdd")) : QString();
@@ -328,4 +330,30 @@ QString TFrmCashGlide::ExportFileName() {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (folder.isEmpty()) folder = QDir::homePath();
     return QDir(folder).filePath(name + QStringLiteral(".xlsx"));
+}
+
+BankAccountPtr TFrmCashGlide::queriedAccount() const {
+    const TCaGlideQry* c = mng_->CaGlideQry();
+    for (const BankAccountPtr& a : accountItems_)
+        if (a->AsCode == c->AS_Code &&
+            (c->AccountSetCode.empty() || a->SetCode == c->AccountSetCode))
+            return a;
+    return selectedAccount();
+}
+
+void TFrmCashGlide::writeReportHeading() {
+    const TCaGlideQry* c = mng_->CaGlideQry();
+    QString text;
+    if (BankAccountPtr a = queriedAccount())
+        text =
+            QStringLiteral("账号：%1 %2")
+                .arg(QString::fromStdString(a->AccountNo), QString::fromStdString(a->AccountName));
+    if (!c->BCreateDate.empty() || !c->ECreateDate.empty())
+        text += QStringLiteral("%1日期：%2 至 %3")
+                    .arg(text.isEmpty() ? QString() : QStringLiteral("    "),
+                         QString::fromStdString(c->BCreateDate),
+                         QString::fromStdString(c->ECreateDate));
+    if (text.isEmpty()) return;
+    Cell->S(9, 2, text);
+    Cell->MergeCells(9, 2, 12, 2);
 }

@@ -366,6 +366,7 @@ void TFrmCashGlide::RebuildGrid() {
         g.S(7, 2, q("部门：[" + mng_->DepartmentManage()->GetDisplayName(c->DP_Code, 0) + "]"));
         g.MergeCells(7, 2, 8, 2);
     }
+    writeReportHeading();
 
     g.SetRows(g.GetRows() + 2);
     for (int col = 3; col <= 10; ++col) {

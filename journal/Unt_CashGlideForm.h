@@ -132,6 +132,11 @@ class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
     void spreadColumns();
     void restoreWindowState();
     void saveWindowState();
+    // The account the conditions name (not necessarily the list's current item).
+    ledgerhost::BankAccountPtr queriedAccount() const;
+    // Row 2, columns 9 to 12: the account's number and name and the date range,
+    // so that printed and exported reports say what they cover.
+    void writeReportHeading();
     void fillAccounts();
     void fillBookSets();
     void fillUsers();

@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPrinter>
 #include <QScreen>
 #include <QTreeWidget>
 
 #include "JournalHelpers.h"
 #include "Pickers.h"
+#include "ReportOutput.h"
 #include "Unt_CashGlideAdd.h"
 
 using namespace ledgerhost;
@@ -265,4 +268,39 @@ TEST(FileFilters, EachPatternIsWrittenOnce) {
          }) {
         EXPECT_EQ(qtFileFilter(QString::fromUtf8(c.windows)), QString::fromUtf8(c.qt));
     }
+}
+
+// What a printed or exported report covers is written above its columns.
+TEST_F(WindowTest, ReportHeadingNamesAccountAndDates) {
+    EXPECT_EQ(w->Cell->GetCellString(9, 2),
+              QStringLiteral("账号：6222001 工行基本户    日期：2024-03-01 至 2024-03-31"));
+    w->CMB_SetCode->setCurrentIndex(1);  // one book set rather than all
+    w->tbtnSetClick();
+    EXPECT_EQ(w->Cell->GetCellString(1, 2), QStringLiteral("总公司[001]"));
+}
+
+namespace {
+int pdfPages(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    const QByteArray data = f.readAll();
+    return static_cast<int>(data.count("/Type /Page\n") + data.count("/Type /Page\r") +
+                            data.count("/Type /Page>>") + data.count("/Type /Page "));
+}
+}  // namespace
+
+// Preview and print use the window's printer; until the user sets up another
+// page it breaks pages as the exported PDF does.
+TEST_F(WindowTest, PrintAndExportedPdfBreakPagesAlike) {
+    for (int i = 0; i < 150; ++i)
+        addRow(db(), "CaCollateGlide", "001", "1001", "2024-03-20", i + 1, 0, "行");
+    w->tbtnSetClick();
+    const QString printed = dir.filePath("printed.pdf"), exported = dir.filePath("exported.pdf");
+    w->printer().setOutputFormat(QPrinter::PdfFormat);
+    w->printer().setOutputFileName(printed);
+    printSheet(*w->Cell->sheet(), w->printer(), w->windowTitle());
+    QString error;
+    ASSERT_TRUE(exportSheet(*w->Cell->sheet(), exported, &error)) << error.toStdString();
+    EXPECT_GT(pdfPages(exported), 2);
+    EXPECT_EQ(pdfPages(printed), pdfPages(exported));
 }
