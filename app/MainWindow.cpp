@@ -22,11 +22,20 @@ MainWindow::MainWindow(HostSession& session, std::vector<LoadedPlugin>& plugins,
     QMenu* sys = menuBar()->addMenu(QStringLiteral("系统(&S)"));
     sys->addAction(QStringLiteral("退出(&X)"), this, &QWidget::close);
 
+    // Each plug-in type's menu and each plug-in in it get a keyboard
+    // accelerator: letters for the menus (出纳(&C) …), digits for the items.
     QMap<QString, QMenu*> menus;
+    const QString letters = QStringLiteral("CJBDFGHKLMRTUW");
     for (const LoadedPlugin& p : plugins_) {
         QMenu*& m = menus[p.type];
-        if (!m) m = menuBar()->addMenu(p.type);
-        QAction* a = m->addAction(p.name);
+        if (!m) {
+            const int n = static_cast<int>(menus.size()) - 1;
+            m = menuBar()->addMenu(
+                n < letters.size() ? QStringLiteral("%1(&%2)").arg(p.type, letters[n]) : p.type);
+        }
+        const int item = static_cast<int>(m->actions().size()) + 1;
+        QAction* a =
+            m->addAction(item <= 9 ? QStringLiteral("%1(&%2)").arg(p.name).arg(item) : p.name);
         a->setToolTip(p.detail);
         a->setObjectName(p.name);
         connect(a, &QAction::triggered, this, [this, &p] { runPlugin(p); });

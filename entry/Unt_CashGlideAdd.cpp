@@ -145,7 +145,8 @@ bool TFrmCashGlideAdd::eventFilter(QObject* watched, QEvent* event) {
             // once something is chosen, Enter goes on to the next field.
             const QString before = edit->text();
             edtPayModeDblClick(edit);
-            if (edit->text() != before) focusNextChild();
+            if (edit->text() != before && focusNextChild())
+                if (auto* next = qobject_cast<QLineEdit*>(focusWidget())) next->selectAll();
             return true;
         }
         if (event->type() == QEvent::ToolTip) {

@@ -148,8 +148,22 @@ shot "export-done"
 key Return
 waitwin "银行对账单"
 
+# The 出纳 menu of the main window (Alt+C, then the item's digit) opens each
+# journal; choosing one that is open raises it instead of opening a second.
+main=$(xdotool search --onlyvisible --name "账务处理" | tail -1)
+for d in 1 2 3 1 2 3; do
+    xdotool windowactivate --sync "$main" 2>/dev/null || true
+    sleep 0.4
+    key alt+c "$d"
+    sleep 1.2
+done
+shot "journals-opened-twice"
+count=$(xdotool search --onlyvisible --name "^银行对账单$" | wc -l)
+echo "  windows titled 银行对账单: $count (expected 1)"
+waitwin "^银行对账单$"
+
 # A narrow window: the tool bar's overflow and the filter panel's scroll bar.
-id=$(xdotool search --onlyvisible --name "银行对账单" | tail -1)
+id=$(xdotool search --onlyvisible --name "^银行对账单$" | tail -1)
 xdotool windowsize "$id" 700 450
 shot "narrow-window"
 echo "done: $STEP screenshots in $OUT"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QSettings>
 #include <QStandardPaths>
 
 #include "Seams.h"
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // Windows remember their geometry in the settings: tests keep theirs apart.
     QStandardPaths::setTestModeEnabled(true);
+    QSettings().clear();
     using namespace ledgerhost;
     seams::modalHook() = [](QDialog&) {
         ADD_FAILURE() << "a modal form was shown that the test did not answer";

@@ -304,3 +304,34 @@ TEST_F(WindowTest, PrintAndExportedPdfBreakPagesAlike) {
     EXPECT_GT(pdfPages(exported), 2);
     EXPECT_EQ(pdfPages(printed), pdfPages(exported));
 }
+
+// Column widths the user chose come back in the next window of the same kind.
+TEST_F(WindowTest, ColumnWidthsAreRememberedPerJournal) {
+    w->Cell->setColumnWidth(2, 137);  // 统一号
+    w->close();
+    TFrmCashGlide again(nullptr, 1, 3);
+    again.show();
+    queryRange(again, QDate(2024, 3, 1), QDate(2024, 3, 31));
+    EXPECT_EQ(again.Cell->columnWidth(2), 137);
+    TFrmCashGlide cash(nullptr, 2, 1);  // another journal keeps its own
+    cash.show();
+    queryRange(cash, QDate(2024, 3, 1), QDate(2024, 3, 31));
+    EXPECT_NE(cash.Cell->columnWidth(2), 137);
+}
+
+// Where rows are drawn from vouchers, Enter on a row shows its voucher.
+TEST_F(WindowTest, EnterShowsTheVoucherWhereRowsComeFromVouchers) {
+    open(BookOptions{.inputMode = "1"});
+    addRow(db(), "CaGlide", "001", "1001", "2024-03-05", 100, 0, "收款");
+    db().exec("INSERT INTO vouchers VALUES (78, '001', '2024-03-05', 2, 4, 'u1')");
+    db().exec("UPDATE CaGlide SET voucher_class = 2, voucher_id = '78', voucher_no = 4");
+    TFrmCashGlide bank(nullptr, 1, 2);
+    bank.show();
+    queryRange(bank, QDate(2024, 3, 1), QDate(2024, 3, 31));
+    Owners o;
+    bank.Cell->SetCurrentRow(gridRowOf(bank, "收款"));
+    press(bank.Cell, Qt::Key_Return);
+    ASSERT_EQ(o.seen.size(), 1u);
+    EXPECT_EQ(o.seen[0].first, "form frmVoucherView");
+    EXPECT_EQ(o.seen[0].second, &bank);
+}
