@@ -247,6 +247,16 @@ void TFrmCashGlide::BuildFormat() {
             w = std::max(w, fm.horizontalAdvance(Cell->DisplayText(c + 1, widestRow)) + 24);
         }
     }
+    // The account and date range over the amount columns (row 2) are read in full.
+    if (cols >= 12) {
+        const int needed = fm.horizontalAdvance(Cell->GetCellString(9, 2)) + 16;
+        int have = 0;
+        for (int c = 8; c < 12; ++c) have += fittedWidths_[static_cast<std::size_t>(c)];
+        if (needed > have) {
+            fittedWidths_[8] += (needed - have + 1) / 2;
+            fittedWidths_[9] += (needed - have + 1) / 2;
+        }
+    }
     const QStringList saved =
         QSettings()
             .value(settingsGroup(User ? User->Code : std::string(), Capation_Flag) +

@@ -335,3 +335,9 @@ TEST_F(WindowTest, EnterShowsTheVoucherWhereRowsComeFromVouchers) {
     EXPECT_EQ(o.seen[0].first, "form frmVoucherView");
     EXPECT_EQ(o.seen[0].second, &bank);
 }
+
+TEST_F(WindowTest, ReportHeadingIsReadInFull) {
+    int over = 0;
+    for (int c = 8; c < 12; ++c) over += w->Cell->columnWidth(c);
+    EXPECT_GT(over, w->Cell->fontMetrics().horizontalAdvance(w->Cell->GetCellString(9, 2)));
+}
