@@ -132,11 +132,35 @@ key alt+i
 shot "import-menu"
 key Escape
 sleep 0.3
+STATEMENTS="$XDG_DATA_HOME/ledger/ledger/statements"
+MONTH=$(date +%Y%m)
 key ctrl+3
 sleep 1.5
 shot "icbc-file-dialog"
-key Escape
-waitwin "银行对账单"
+typ "$STATEMENTS/工行对账单-$MONTH.txt"
+key Return
+sleep 2
+shot "icbc-import-asks-or-reports"
+key Return
+sleep 2
+shot "icbc-import-done"
+key Return
+waitwin "^银行对账单$"
+
+# The CCB workbook (Ctrl+4).
+key ctrl+4
+sleep 1.5
+typ "$STATEMENTS/建行对账单-$MONTH.xls"
+key Return
+sleep 2
+shot "ccb-import-asks-or-reports"
+key Return
+sleep 2
+shot "ccb-import-done"
+key Return
+waitwin "^银行对账单$"
+key F5
+shot "after-imports"
 
 # Export: the suggested file name in the documents folder.
 key alt+o
