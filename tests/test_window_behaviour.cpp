@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPrinter>
 #include <QScreen>
 #include <QTreeWidget>
@@ -340,4 +341,20 @@ TEST_F(WindowTest, ReportHeadingIsReadInFull) {
     int over = 0;
     for (int c = 8; c < 12; ++c) over += w->Cell->columnWidth(c);
     EXPECT_GT(over, w->Cell->fontMetrics().horizontalAdvance(w->Cell->GetCellString(9, 2)));
+}
+
+// A narrow tool bar offers the buttons that do not fit in its "»" menu.
+TEST_F(WindowTest, NarrowToolBarOffersTheRestInItsOverflowMenu) {
+    EXPECT_FALSE(w->tlbAssSumRpt->overflowButton()->isVisibleTo(w.get()));
+    w->resize(w->minimumSize());
+    QToolButton* more = w->tlbAssSumRpt->overflowButton();
+    ASSERT_TRUE(more->isVisibleTo(w.get()));
+    QStringList offered;
+    for (QAction* a : more->menu()->actions())
+        if (!a->isSeparator()) offered << a->text();
+    EXPECT_TRUE(offered.contains(w->Tlbn_Oderset->text()));
+    EXPECT_FALSE(offered.contains(w->tbtnClose->text()));
+    // The filter panel scrolls rather than being cut.
+    EXPECT_GT(w->Panel1->minimumWidth(), w->width());
+    EXPECT_TRUE(w->Panel1->parentWidget()->parentWidget()->inherits("QScrollArea"));
 }
