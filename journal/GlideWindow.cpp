@@ -70,6 +70,26 @@ QString settingsGroup(const std::string& user, std::int32_t kind) {
 }  // namespace
 
 void TFrmCashGlide::setUpWindow() {
+    // The account list is as wide as its longest item ("6222… 工商银行基本户");
+    // what stands to its right on the same line moves over.
+    {
+        int widest = 0;
+        for (int i = 0; i < CmbAs_Code->count(); ++i)
+            widest = std::max(widest,
+                              CmbAs_Code->fontMetrics().horizontalAdvance(CmbAs_Code->itemText(i)));
+        const QRect at = CmbAs_Code->geometry();
+        const int grow = widest + 36 - at.width();
+        if (grow > 0) {
+            for (QWidget* w : Panel1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                const QRect g = w->geometry();
+                if (w != CmbAs_Code && g.left() >= at.right() && g.top() < at.bottom() &&
+                    g.bottom() > at.top())
+                    w->move(g.left() + grow, g.top());
+            }
+            CmbAs_Code->resize(at.width() + grow, at.height());
+        }
+    }
+
     // The filter panel scrolls when the window is narrower than it.
     int right = 0, bottom = 0;
     for (QWidget* w : Panel1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
