@@ -4,7 +4,9 @@
 #include <QLabel>
 #include <QMap>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
+#include <algorithm>
 
 #include "Guard.h"
 #include "Handles.h"
@@ -21,11 +23,20 @@ MainWindow::MainWindow(HostSession& session, std::vector<LoadedPlugin>& plugins,
     QMenu* sys = menuBar()->addMenu(QStringLiteral("系统(&S)"));
     sys->addAction(QStringLiteral("退出(&X)"), this, &QWidget::close);
 
+    // Each plug-in type's menu and each plug-in in it get a keyboard
+    // accelerator: letters for the menus (出纳(&C) …), digits for the items.
     QMap<QString, QMenu*> menus;
+    const QString letters = QStringLiteral("CJBDFGHKLMRTUW");
     for (const LoadedPlugin& p : plugins_) {
         QMenu*& m = menus[p.type];
-        if (!m) m = menuBar()->addMenu(p.type);
-        QAction* a = m->addAction(p.name);
+        if (!m) {
+            const int n = static_cast<int>(menus.size()) - 1;
+            m = menuBar()->addMenu(
+                n < letters.size() ? QStringLiteral("%1(&%2)").arg(p.type, letters[n]) : p.type);
+        }
+        const int item = static_cast<int>(m->actions().size()) + 1;
+        QAction* a =
+            m->addAction(item <= 9 ? QStringLiteral("%1(&%2)").arg(p.name).arg(item) : p.name);
         a->setToolTip(p.detail);
         a->setObjectName(p.name);
         connect(a, &QAction::triggered, this,
@@ -51,14 +62,35 @@ const LoadedPlugin* MainWindow::findPlugin(const QString& name) const {
 }
 
 QWidget* MainWindow::runPlugin(const LoadedPlugin& plugin) {
+    if (QWidget* open = openWindows_.value(plugin.name)) {
+        if (open->isMinimized()) open->showNormal();
+        open->raise();
+        open->activateWindow();
+        return open;
+    }
     PluginHostBlock block = session_.makeBlock(this);
     std::uint32_t app = registerHandle<QWidget>(this);
     if (plugin.run(app, &block) != 0) return nullptr;
     QWidget* w = resolveHandle<QWidget>(block.Window);
     if (!w) return nullptr;
     w->setAttribute(Qt::WA_DeleteOnClose);
-    w->move(geometry().center() - w->rect().center());
+    // A window that remembers where it was stays there; others open centred.
+    if (!w->property("ledgerGeometryRestored").toBool()) {
+        // Centred on the main window, but never past the screen's edges.
+        QRect frame(QPoint(0, 0), w->size());
+        frame.moveCenter(geometry().center());
+        if (QScreen* s = screen()) {
+            const QRect avail = s->availableGeometry();
+            frame.moveLeft(
+                std::max(avail.left(), std::min(frame.left(), avail.right() - frame.width())));
+            frame.moveTop(
+                std::max(avail.top(), std::min(frame.top(), avail.bottom() - frame.height())));
+        }
+        w->move(frame.topLeft());
+    }
     w->show();
     w->raise();
+    w->activateWindow();
+    openWindows_[plugin.name] = w;
     return w;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMap>
+#include <QPointer>
 #include <memory>
 #include <vector>
 
@@ -18,10 +20,13 @@ class MainWindow final : public QMainWindow {
                const QString& dbPath);
 
     // Runs a plug-in; answers its window (shown) or nothing when it refused.
+    // A plug-in whose window is still open is not run again: its window is
+    // raised, keeping its filters and rows.
     QWidget* runPlugin(const LoadedPlugin& plugin);
     const LoadedPlugin* findPlugin(const QString& name) const;
 
   private:
     ledgerhost::HostSession& session_;
     std::vector<LoadedPlugin>& plugins_;
+    QMap<QString, QPointer<QWidget>> openWindows_;
 };

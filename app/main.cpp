@@ -5,8 +5,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFont>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QTranslator>
 #include <cstdio>
 #include <iostream>
 
@@ -74,6 +77,18 @@ int main(int argc, char** argv) {
     face.setStyleHint(QFont::SansSerif);
     QApplication::setFont(face);
     guardFileDialogs();
+    // Qt's own dialogs (files, printing, page set-up) in Chinese, from the
+    // translations installed with Qt; without them they stay in English.
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    const QString qtTranslations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    for (const QString& catalogue : {QStringLiteral("qtbase"), QStringLiteral("qt")}) {
+        auto* translator = new QTranslator(&app);
+        if (translator->load(QLocale(QLocale::Chinese, QLocale::China), catalogue,
+                             QStringLiteral("_"), qtTranslations))
+            QApplication::installTranslator(translator);
+        else
+            delete translator;
+    }
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("账务处理主程序（出纳插件的宿主）"));

@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QShowEvent>
 #include <QTimer>
+#include <QToolTip>
 #include <stdexcept>
 
 #include "Guard.h"
@@ -97,6 +98,8 @@ TFrmCashGlideAdd::TFrmCashGlideAdd(QWidget* owner, const std::string& tableName)
                        static_cast<QWidget*>(edtCurrent), static_cast<QWidget*>(edtDepartment),
                        static_cast<QWidget*>(EdtDebMoney), static_cast<QWidget*>(EdtCreMoney)})
         w->installEventFilter(this);
+    for (QLineEdit* e : {edtPayMode, edtCurrent, edtDepartment})
+        e->setPlaceholderText(QStringLiteral("F4 选择"));
 }
 
 TFrmCashGlideAdd::~TFrmCashGlideAdd() {
@@ -171,6 +174,22 @@ bool TFrmCashGlideAdd::filterEvent(QObject* watched, QEvent* event) {
         if (event->type() == QEvent::MouseButtonDblClick &&
             static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
             edtPayModeDblClick(edit);
+            return true;
+        }
+        if (event->type() == QEvent::KeyPress && opensPicker(*static_cast<QKeyEvent*>(event))) {
+            // F4, Alt+Down and Enter open the picker as a double-click does;
+            // once something is chosen, Enter goes on to the next field.
+            const QString before = edit->text();
+            edtPayModeDblClick(edit);
+            if (edit->text() != before && focusNextChild())
+                if (auto* next = qobject_cast<QLineEdit*>(focusWidget())) next->selectAll();
+            return true;
+        }
+        if (event->type() == QEvent::ToolTip) {
+            // The edit's own tool tip names the kind it picks; the user is
+            // told how to open the picker instead.
+            QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), pickerFieldHelp(),
+                               edit);
             return true;
         }
         if (event->type() == QEvent::KeyPress)

@@ -3,18 +3,22 @@
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <exception>
 #include <vector>
 
 #include "Cell.h"
@@ -60,6 +64,19 @@ TToolBar::TToolBar(QWidget* parent) : QFrame(parent) {
     setFixedHeight(49);
     setFrameShape(QFrame::NoFrame);
     setAutoFillBackground(true);
+    more_ = new QToolButton(this);
+    more_->setObjectName(QStringLiteral("tbtnMore"));
+    more_->setText(QStringLiteral("»"));
+    more_->setToolTip(QStringLiteral("更多命令"));
+    more_->setAutoRaise(true);
+    more_->setPopupMode(QToolButton::InstantPopup);
+    more_->setMenu(new QMenu(more_));
+    more_->hide();
+}
+
+void TToolBar::resizeEvent(QResizeEvent* event) {
+    QFrame::resizeEvent(event);
+    relayout();
 }
 
 QToolButton* TToolBar::addButton(const QString& name, const QString& caption, int imageIndex,
@@ -90,12 +107,51 @@ void TToolBar::place(QWidget* w, int width) {
 }
 
 void TToolBar::relayout() {
+    int total = 0;
+    for (auto [w, width] : items_)
+        if (!w->isHidden()) total += width;
+    constexpr int kMoreWidth = 24;
+    // Before the bar has a size of its own (never shown) everything fits.
+    const bool narrow = width() > kMoreWidth && total > width();
+    const int room = narrow ? width() - kMoreWidth : total;
+    QMenu* menu = more_->menu();
+    menu->clear();
     int left = 0;
     for (auto [w, width] : items_) {
         if (w->isHidden()) continue;
         bool separator = qobject_cast<QToolButton*>(w) == nullptr;
-        w->setGeometry(left, separator ? 6 : 1, width, separator ? 36 : 46);
+        if (left + width <= room) {
+            w->setGeometry(left, separator ? 6 : 1, width, separator ? 36 : 46);
+        } else {
+            // Out of sight but still there: its accelerator keeps working and
+            // the overflow menu offers it.
+            w->setGeometry(this->width() + 10, 1, width, 46);
+            if (auto* b = qobject_cast<QToolButton*>(w)) {
+                QAction* a = menu->addAction(b->icon(), b->text());
+                a->setEnabled(b->isEnabled());
+                if (b->menu())
+                    a->setMenu(b->menu());
+                else
+                    connect(a, &QAction::triggered, b, [b] {
+                        try {
+                            b->click();
+                        } catch (const std::exception& e) {
+                            MessageBoxA(commandOwner(), e.what(), "错误", MB_OK | MB_ICONERROR);
+                        } catch (...) {
+                            MessageBoxA(commandOwner(), "发生未知错误。", "错误",
+                                        MB_OK | MB_ICONERROR);
+                        }
+                    });
+            } else if (!menu->isEmpty()) {
+                menu->addSeparator();
+            }
+        }
         left += width;
+    }
+    more_->setVisible(narrow);
+    if (narrow) {
+        more_->setGeometry(width() - kMoreWidth, 1, kMoreWidth, 46);
+        more_->raise();
     }
 }
 
@@ -146,9 +202,15 @@ TfrmBaseAssRpt::TfrmBaseAssRpt(QWidget* owner) : QWidget(owner, Qt::Window) {
             guardedSlot(this, "打印设置", &TfrmBaseAssRpt::tbtnPrintSetupClick));
     connect(tbtnExport, &QToolButton::clicked, this,
             guardedSlot(this, "导出", &TfrmBaseAssRpt::tbtnExportClick));
+    noteCommandWindow(this);
 }
 
 TfrmBaseAssRpt::~TfrmBaseAssRpt() = default;
+
+bool TfrmBaseAssRpt::event(QEvent* e) {
+    if (e->type() == QEvent::WindowActivate) noteCommandWindow(this);
+    return QWidget::event(e);
+}
 
 void TfrmBaseAssRpt::insertPanel(QWidget* panel) {
     layout_->insertWidget(1, panel);
@@ -157,7 +219,11 @@ void TfrmBaseAssRpt::insertPanel(QWidget* panel) {
 QPrinter& TfrmBaseAssRpt::printer() {
     if (!printer_) {
         printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        // The page an exported PDF has, so that preview, print and PDF
+        // break their pages alike until the user sets up another page.
+        printer_->setPageSize(QPageSize(QPageSize::A4));
         printer_->setPageOrientation(QPageLayout::Landscape);
+        printer_->setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
     }
     return *printer_;
 }
@@ -243,12 +309,21 @@ void TfrmBaseAssRpt::tbtnPrintSetupClick() {
     ShowModal(dlg);
 }
 
+QString TfrmBaseAssRpt::ExportFileName() {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty()) folder = QDir::homePath();
+    QString name = windowTitle();
+    name.replace('/', '_');
+    return QDir(folder).filePath(name + QStringLiteral(".xlsx"));
+}
+
 void TfrmBaseAssRpt::tbtnExportClick() {
     seams::FileRequest req;
     req.title = QStringLiteral("导出");
     req.filter =
         QStringLiteral("Excel 工作簿(*.xlsx)|*.xlsx|CSV 文件(*.csv)|*.csv|PDF 文件(*.pdf)|*.pdf");
     req.defaultExt = QStringLiteral("xlsx");
+    req.initialDir = ExportFileName();
     req.save = true;
     auto path = OpenFileDialog(this, req);
     if (!path) return;

@@ -29,14 +29,20 @@ class LH_API TToolBar : public QFrame {
                            int width = 55);
     QWidget* addSeparator(const QString& name, int width = 8);
 
+    // The "»" button at the right end that offers, when the bar is too
+    // narrow, the buttons that do not fit; hidden while every button fits.
+    QToolButton* overflowButton() const { return more_; }
+
   protected:
     // Hidden buttons take no room: the visible ones close up from the left.
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void place(QWidget* w, int width);
     void relayout();
     std::vector<std::pair<QWidget*, int>> items_;
+    QToolButton* more_ = nullptr;
 };
 
 // The icon of an image index of the host's tool-bar image list.
@@ -67,6 +73,8 @@ class LH_API TfrmBaseAssRpt : public QWidget {
     virtual void BuildFormat();
     virtual void SetStatus() {}
     virtual void ReportHook() {}
+    // The file name the export suggests, in the user's documents folder.
+    virtual QString ExportFileName();
 
     QPrinter& printer();
 
@@ -81,6 +89,9 @@ class LH_API TfrmBaseAssRpt : public QWidget {
   protected:
     // Puts a panel between the tool bar and the detail panel.
     void insertPanel(QWidget* panel);
+    // Tells the host this is the window the user works in when it becomes
+    // active, so that its commands' message boxes belong to it.
+    bool event(QEvent* event) override;
 
   private:
     QVBoxLayout* layout_;

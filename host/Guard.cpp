@@ -16,7 +16,7 @@ void reportHandlerFailure(QWidget* owner, const char* what, const char* reason) 
         if (CmmObj)
             CmmObj->MsgError(text);
         else
-            MessageBoxA(owner ? owner : applicationWindow(), text, "错误", MB_OK | MB_ICONERROR);
+            MessageBoxA(owner ? owner : commandOwner(), text, "错误", MB_OK | MB_ICONERROR);
     } catch (...) {
         // Nothing is left to report with; the log line above is all there is.
     }

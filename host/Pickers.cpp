@@ -1,10 +1,13 @@
 #include "Pickers.h"
 
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QInputMethod>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -32,15 +35,84 @@ std::vector<seams::PickResult> pickerItems(const std::string& kind) {
     return out;
 }
 
+bool opensPicker(const QKeyEvent& k) {
+    const auto mods = k.modifiers() & ~Qt::KeypadModifier;
+    if (k.key() == Qt::Key_F4 && mods == Qt::NoModifier) return true;
+    if (k.key() == Qt::Key_Down && mods == Qt::AltModifier) return true;
+    return (k.key() == Qt::Key_Return || k.key() == Qt::Key_Enter) && mods == Qt::NoModifier;
+}
+
+QString pickerFieldHelp() {
+    return QStringLiteral("双击、F4、Alt+↓ 或 Enter 打开选择列表；Backspace 清除");
+}
+
+QString pickerTitle(const std::string& kind) {
+    if (kind == kPayMode) return QStringLiteral("选择结算方式");
+    if (kind == kCurrents || kind == "currents") return QStringLiteral("选择对方单位");
+    if (kind == kDepartment || kind == "Department") return QStringLiteral("选择部门");
+    if (kind == "Summary") return QStringLiteral("选择摘要");
+    return QStringLiteral("选择");
+}
+
+namespace {
+
+// Up, Down, Page Up and Page Down typed in the search box move the list's
+// current row over the rows the filter leaves, so the hand stays on the keys.
+class PickerKeys final : public QObject {
+  public:
+    PickerKeys(QTreeWidget* tree, QObject* parent) : QObject(parent), tree_(tree) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
+        auto* k = static_cast<QKeyEvent*>(event);
+        switch (k->key()) {
+            case Qt::Key_Up:
+            case Qt::Key_Down:
+            case Qt::Key_PageUp:
+            case Qt::Key_PageDown: {
+                QKeyEvent copy(QEvent::KeyPress, k->key(), k->modifiers());
+                QCoreApplication::sendEvent(tree_, &copy);
+                return true;
+            }
+            default:
+                return QObject::eventFilter(watched, event);
+        }
+    }
+
+  private:
+    QTreeWidget* tree_;
+};
+
+// The current row, or the first row the filter shows when the current one
+// is hidden or there is none.
+void keepVisibleCurrent(QTreeWidget* tree) {
+    QTreeWidgetItem* cur = tree->currentItem();
+    if (cur && !cur->isHidden()) return;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        if (!tree->topLevelItem(i)->isHidden()) {
+            tree->setCurrentItem(tree->topLevelItem(i));
+            return;
+        }
+    }
+    tree->setCurrentItem(nullptr);
+}
+
+}  // namespace
+
 std::optional<seams::PickResult> runPicker(QWidget* owner, const seams::PickRequest& request) {
     auto items = pickerItems(request.kind);
     TfrmAccBase dlg(owner);
-    dlg.setWindowTitle(QStringLiteral("选择"));
+    dlg.setObjectName(QStringLiteral("dlgPicker"));
+    dlg.setWindowTitle(pickerTitle(request.kind));
     dlg.resize(360, 420);
     auto* lay = new QVBoxLayout(&dlg);
     auto* search = new QLineEdit(&dlg);
+    search->setObjectName(QStringLiteral("edtSearch"));
     search->setPlaceholderText(QStringLiteral("按编码或名称查找"));
+    search->setToolTip(QStringLiteral("输入编码或名称查找；↑↓ 移动，Enter 选定当前行，Esc 取消"));
     auto* tree = new QTreeWidget(&dlg);
+    tree->setObjectName(QStringLiteral("lstItems"));
     tree->setHeaderLabels({QStringLiteral("编码"), QStringLiteral("名称")});
     tree->setRootIsDecorated(false);
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -51,12 +123,16 @@ std::optional<seams::PickResult> runPicker(QWidget* owner, const seams::PickRequ
             (items[i].code == request.initialCode || items[i].inCode == request.initialCode))
             tree->setCurrentItem(row);
     }
+    keepVisibleCurrent(tree);
+    tree->resizeColumnToContents(0);
     auto* buttons = new QDialogButtonBox(&dlg);
-    buttons->addButton(QStringLiteral("确定(&O)"), QDialogButtonBox::AcceptRole);
+    QPushButton* ok = buttons->addButton(QStringLiteral("确定(&O)"), QDialogButtonBox::AcceptRole);
     buttons->addButton(QStringLiteral("取消(&C)"), QDialogButtonBox::RejectRole);
+    ok->setDefault(true);
     lay->addWidget(search);
     lay->addWidget(tree);
     lay->addWidget(buttons);
+    search->installEventFilter(new PickerKeys(tree, &dlg));
     QObject::connect(search, &QLineEdit::textChanged, &dlg, [&dlg, tree](const QString& t) {
         guarded(&dlg, "查找", [&] {
             for (int i = 0; i < tree->topLevelItemCount(); ++i) {
@@ -64,11 +140,16 @@ std::optional<seams::PickResult> runPicker(QWidget* owner, const seams::PickRequ
                 it->setHidden(!t.isEmpty() && !it->text(0).contains(t, Qt::CaseInsensitive) &&
                               !it->text(1).contains(t, Qt::CaseInsensitive));
             }
+            keepVisibleCurrent(tree);
         });
     });
+    // Enter in the search box or on a row chooses the current row.
+    QObject::connect(search, &QLineEdit::returnPressed, &dlg, [&dlg] { dlg.done(mrOk); });
+    QObject::connect(tree, &QTreeWidget::activated, &dlg, [&dlg] { dlg.done(mrOk); });
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, [&dlg] { dlg.done(mrOk); });
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, [&dlg] { dlg.done(mrCancel); });
     QObject::connect(tree, &QTreeWidget::itemDoubleClicked, &dlg, [&dlg] { dlg.done(mrOk); });
+    search->setFocus();
     if (ShowModal(dlg) != mrOk || !tree->currentItem() || tree->currentItem()->isHidden())
         return std::nullopt;
     return items[tree->currentItem()->data(0, Qt::UserRole).toInt()];
@@ -76,13 +157,13 @@ std::optional<seams::PickResult> runPicker(QWidget* owner, const seams::PickRequ
 
 TBaseInfoItem* TdlgTree::GetCode(const std::string& kind, const std::string& initialCode,
                                  const std::string&, bool, bool, bool) {
-    auto r = seams::pickHook()(applicationWindow(), {kind, initialCode});
+    auto r = seams::pickHook()(commandOwner(), {kind, initialCode});
     if (!r || !BasisManageFactory) return nullptr;
     return BasisManageFactory->GetBaseInfoManage(kind)->GetOfInCode(r->inCode);
 }
 
 void SelectAccid(const std::string& kind, std::string& code, std::string& name, int) {
-    auto r = seams::pickHook()(applicationWindow(), {kind, code});
+    auto r = seams::pickHook()(commandOwner(), {kind, code});
     if (!r) {
         name.clear();
         return;
@@ -118,8 +199,10 @@ TfrmVoucherView::TfrmVoucherView(QWidget* owner, const std::string& setCode,
 
     Database& db = currentDb();
     Stmt h = db.prepare(
-        "SELECT v.vdate, v.voucher_no, COALESCE(t.name, ''), v.maker FROM vouchers v "
+        "SELECT v.vdate, v.voucher_no, COALESCE(t.name, ''), COALESCE(u.name, v.maker) "
+        "FROM vouchers v "
         "LEFT JOIN voucher_types t ON t.set_code = v.set_code AND t.id = v.voucher_class "
+        "LEFT JOIN users u ON u.code = v.maker "
         "WHERE v.set_code = ? AND v.id = ?");
     h.bind(1, setCode).bind(2, voucherId);
     if (!h.step()) {

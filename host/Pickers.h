@@ -10,6 +10,7 @@
 #include "LhApi.h"
 #include "Seams.h"
 
+class QKeyEvent;
 class QLabel;
 class QTableWidget;
 
@@ -19,6 +20,14 @@ struct TBaseInfoItem;
 
 // The items a picker of that kind offers, as code, name and inner code.
 LH_API std::vector<seams::PickResult> pickerItems(const std::string& kind);
+// Keys that open a picker field's picker as a double-click does: F4,
+// Alt+Down, Enter.
+LH_API bool opensPicker(const QKeyEvent& key);
+// What a picker field tells the user about opening its picker.
+LH_API QString pickerFieldHelp();
+
+// The caption of a picker of that kind ("选择结算方式", "选择对方单位", ...).
+LH_API QString pickerTitle(const std::string& kind);
 // The default picker: a modal list with a search box.
 LH_API std::optional<seams::PickResult> runPicker(QWidget* owner,
                                                   const seams::PickRequest& request);

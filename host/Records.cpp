@@ -286,13 +286,13 @@ QDateTime TDBManage::GetDBTime() const {
 // ---- common object ----
 
 void TCommonObj::MsgBox(const std::string& text) {
-    seams::messageHook()(applicationWindow(),
+    seams::messageHook()(commandOwner(),
                          {seams::MsgKind::MsgBox, text, "提示", MB_OK | MB_ICONINFORMATION});
 }
 
 int TCommonObj::AppMsg(const std::string& text) {
     int r = seams::messageHook()(
-        applicationWindow(), {seams::MsgKind::AppMsg, text, "提示", MB_YESNO | MB_ICONQUESTION});
+        commandOwner(), {seams::MsgKind::AppMsg, text, "提示", MB_YESNO | MB_ICONQUESTION});
     return r == IDYES ? 1 : 0;
 }
 
@@ -301,7 +301,7 @@ void TCommonObj::MsgError(const std::string& text, const std::string& a, const s
     std::string full = text;
     for (const std::string* extra : {&a, &b, &c})
         if (!extra->empty()) full += "\n" + *extra;
-    seams::messageHook()(applicationWindow(),
+    seams::messageHook()(commandOwner(),
                          {seams::MsgKind::MsgError, full, "错误", MB_OK | MB_ICONERROR});
 }
 

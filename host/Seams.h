@@ -139,8 +139,22 @@ LH_API std::unique_ptr<QFileDialog> makeFileDialog(QWidget* owner,
 // first paints. Called once the application object exists.
 LH_API void guardFileDialogs();
 
+// A file filter "caption|pattern|caption|pattern" as Qt's file dialogs take it,
+// each pattern written once.
+LH_API QString qtFileFilter(const QString& windowsFilter);
+
 // The window that owns the plug-in's windows and message boxes.
 LH_API QWidget* applicationWindow();
 LH_API void setApplicationWindow(QWidget* window);
+
+// The window a command came from, which owns its message boxes, pickers and
+// forms: the innermost form shown through ShowModal, else the application's
+// active modal dialog, else the journal or report window the user worked in
+// last, else the application window. A message box owned by it opens centred
+// on it and hands the focus back to it when it closes.
+LH_API QWidget* commandOwner();
+// Report and journal windows tell the host when they are made and when they
+// become active, so that commandOwner() knows the one the user works in.
+LH_API void noteCommandWindow(QWidget* window);
 
 }  // namespace ledgerhost

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QShowEvent>
+#include <algorithm>
 #include <cmath>
 
 #include "Cell.h"
@@ -79,7 +80,6 @@ TFrmCashGlide::TFrmCashGlide(QWidget* owner, std::int32_t subjectKind, std::int3
     }
     Cmb_operSymble->setCurrentIndex(0);
     setWindowTitle(QStringLiteral("日记帐录入"));
-    resize(896, 453);
 
     // The window's own tool buttons, after the base form's.
     tbtnOptionSet =
@@ -145,6 +145,9 @@ TFrmCashGlide::TFrmCashGlide(QWidget* owner, std::int32_t subjectKind, std::int3
     DTPBCreateDate->setDate(today);
     DTPECreateDate->setDate(today);
     fillUsers();
+
+    setUpWindow();
+    restoreWindowState();
 }
 
 TFrmCashGlide::~TFrmCashGlide() {
@@ -284,6 +287,10 @@ void TFrmCashGlide::FormShow() {
         default:
             break;
     }
+    // An import button whose menu would be empty is not offered.
+    if (std::none_of(PMenu_input->actions().cbegin(), PMenu_input->actions().cend(),
+                     [](const QAction* a) { return a->isVisible(); }))
+        tbtnOptionSet->setVisible(false);
     if (currentBookSet().EntryLocked) {
         TBtnNew->setVisible(false);
         TBtnEdit->setVisible(false);
@@ -370,6 +377,7 @@ void TFrmCashGlide::RebuildGrid() {
         g.S(7, 2, q("部门：[" + mng_->DepartmentManage()->GetDisplayName(c->DP_Code, 0) + "]"));
         g.MergeCells(7, 2, 8, 2);
     }
+    writeReportHeading();
 
     g.SetRows(g.GetRows() + 2);
     for (int col = 3; col <= 10; ++col) {

@@ -60,6 +60,10 @@ class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
 
     QString GetFormKey() override { return QStringLiteral("CashGlideform"); }
     void ReportHook() override {}
+    // The base widths, then the amount columns fitted to their widest value
+    // and the window's spare width given to 摘要 and 单位名称.
+    void BuildFormat() override;
+    QString ExportFileName() override;
     // The row object under the grid's current row; nothing on a heading row.
     virtual ledgerhost::TCaGlide* GetCaGlide();
     virtual void RebuildGrid();
@@ -118,8 +122,21 @@ class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Size, keys, tab order and the filter panel's scrolling (GlideWindow.cpp).
+    void setUpWindow();
+    void openRowUnderCursor();
+    void spreadColumns();
+    void restoreWindowState();
+    void saveWindowState();
+    // The account the conditions name (not necessarily the list's current item).
+    ledgerhost::BankAccountPtr queriedAccount() const;
+    // Row 2, columns 9 to 12: the account's number and name and the date range,
+    // so that printed and exported reports say what they cover.
+    void writeReportHeading();
     void fillAccounts();
     void fillBookSets();
     void fillUsers();
@@ -138,4 +155,6 @@ class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
     std::vector<ledgerhost::BankAccountPtr> accountItems_;
     std::vector<std::optional<ledgerhost::TBookSet>> bookItems_;
     std::vector<std::optional<ledgerhost::TUser>> userItems_;
+    // Column widths before the spare width is spread.
+    std::vector<int> fittedWidths_;
 };

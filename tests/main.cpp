@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <exception>
+#include <QSettings>
+#include <QStandardPaths>
 
 #include "Seams.h"
 
@@ -31,6 +33,9 @@ class CheckingApplication final : public QApplication {
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     CheckingApplication app(argc, argv);
+    // Windows remember their geometry in the settings: tests keep theirs apart.
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings().clear();
     using namespace ledgerhost;
     seams::modalHook() = [](QDialog&) {
         ADD_FAILURE() << "a modal form was shown that the test did not answer";
