@@ -237,6 +237,9 @@ void TFrmCashGlideAdd::ShowCaGlide() {
 
     BankAccountPtr account = row.GetAccount();
     EdtAsCode->setText(account ? q(account->AccountNo + " " + account->AccountName) : QString());
+    // A long account number starts the text: show its start, and all of it on hover.
+    EdtAsCode->setCursorPosition(0);
+    EdtAsCode->setToolTip(EdtAsCode->text());
 
     // A date the regional conventions cannot read is not ours to repair: the
     // error goes to the caller, and the dialog does not open on the record.
@@ -265,6 +268,7 @@ void TFrmCashGlideAdd::ShowCaGlide() {
                 BasisManageFactory->GetBaseInfoManage(p.kind)->GetOfInCode(p.inCode);
             if (item) {
                 p.edit->setText(displayForm(*item));
+                p.edit->setCursorPosition(0);  // the code first, the name after it
                 setTag(p.edit, item);
             } else {
                 p.edit->clear();
@@ -400,6 +404,7 @@ void TFrmCashGlideAdd::edtPayModeDblClick(QLineEdit* edit) {
                           std::string(), true, false, false);
     if (!chosen) return;
     edit->setText(displayForm(*chosen));
+    edit->setCursorPosition(0);
     setTag(edit, chosen);
 }
 

@@ -80,6 +80,8 @@ TfrmImportWizard::~TfrmImportWizard() = default;
 void TfrmImportWizard::FormCreate() {
     pgcWizard->tabBar()->hide();
     ShowPage(0);
+    // The first thing to do is name the file: the wizard opens there.
+    edtFile->setFocus(Qt::OtherFocusReason);
 }
 
 std::string TfrmImportWizard::fileName() const {

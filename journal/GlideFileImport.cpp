@@ -35,7 +35,10 @@ void TFrmCashGlide::Mitm_FileinputClick() {
         };
         result = ShowModal(*wizard);
     }  // the wizard goes first, then the converter
-    if (result != mrOk) return;
+    if (result != mrOk) {
+        activateWindow();
+        return;
+    }
     MessageBoxA(this,
                 "导入完成，共导入 " + std::to_string(convert->ImportedRows) + " 行" +
                     (convert->ImportedAccounts.empty() ? std::string()
