@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QStyle>
 #include <iostream>
 #include <algorithm>
@@ -203,10 +205,23 @@ class FileDialogGuard final : public QObject {
     }
 };
 
+// A dialog without a folder of its own opens where the user last chose a
+// file, else in the documents folder (where the sample statements are), never
+// in whatever folder the program was started from.
 std::optional<QString> defaultFile(QWidget* owner, const seams::FileRequest& r) {
-    std::unique_ptr<QFileDialog> dlg = makeFileDialog(owner, r);
+    static const QString kLastFolder = QStringLiteral("fileDialog/lastFolder");
+    seams::FileRequest request = r;
+    if (request.initialDir.isEmpty()) {
+        request.initialDir = QSettings().value(kLastFolder).toString();
+        if (request.initialDir.isEmpty() || !QFileInfo(request.initialDir).isDir())
+            request.initialDir =
+                QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    }
+    std::unique_ptr<QFileDialog> dlg = makeFileDialog(owner, request);
     if (dlg->exec() != QDialog::Accepted || dlg->selectedFiles().isEmpty()) return std::nullopt;
-    return dlg->selectedFiles().front();
+    const QString chosen = dlg->selectedFiles().front();
+    QSettings().setValue(kLastFolder, QFileInfo(chosen).absolutePath());
+    return chosen;
 }
 
 // The note a window shows while the store waits for another program.

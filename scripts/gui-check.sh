@@ -132,12 +132,17 @@ key alt+i
 shot "import-menu"
 key Escape
 sleep 0.3
-STATEMENTS="$XDG_DATA_HOME/ledger/ledger/statements"
+# The demo's sample statements, copied under plain names: xdotool cannot type
+# every Chinese character reliably into a file name box.
 MONTH=$(date +%Y%m)
+STATEMENTS="$OUT/statements"
+mkdir -p "$STATEMENTS"
+cp "$HOME/Documents/出纳示例对账单/工行对账单-$MONTH.txt" "$STATEMENTS/icbc-$MONTH.txt"
+cp "$HOME/Documents/出纳示例对账单/建行对账单-$MONTH.xls" "$STATEMENTS/ccb-$MONTH.xls"
 key ctrl+3
 sleep 1.5
 shot "icbc-file-dialog"
-typ "$STATEMENTS/工行对账单-$MONTH.txt"
+typ "$STATEMENTS/icbc-$MONTH.txt"
 key Return
 sleep 2
 shot "icbc-import-asks-or-reports"
@@ -150,7 +155,7 @@ waitwin "^银行对账单$"
 # The CCB workbook (Ctrl+4).
 key ctrl+4
 sleep 1.5
-typ "$STATEMENTS/建行对账单-$MONTH.xls"
+typ "$STATEMENTS/ccb-$MONTH.xls"
 key Return
 sleep 2
 shot "ccb-import-asks-or-reports"
