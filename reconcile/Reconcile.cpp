@@ -1,0 +1,634 @@
+#include "Reconcile.h"
+
+#include <QDateTime>
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <unordered_map>
+
+using ledgerhost::Database;
+using ledgerhost::Stmt;
+using ledgerhost::Transaction;
+
+namespace reconcile {
+
+const char* openingKindName(int kind) {
+    switch (kind) {
+        case kBookedIn:
+            return "企业已收银行未收";
+        case kBookedOut:
+            return "企业已付银行未付";
+        case kBankIn:
+            return "银行已收企业未收";
+        case kBankOut:
+            return "银行已付企业未付";
+        default:
+            return "";
+    }
+}
+
+int dayNumber(const std::string& date) {
+    auto bad = [&]() -> int { throw ReconcileError("日期“" + date + "”不对，应为 YYYY-MM-DD。"); };
+    if (date.size() != 10 || date[4] != '-' || date[7] != '-') return bad();
+    for (int i : {0, 1, 2, 3, 5, 6, 8, 9})
+        if (date[i] < '0' || date[i] > '9') return bad();
+    int y = std::atoi(date.substr(0, 4).c_str());
+    const unsigned m = static_cast<unsigned>(std::atoi(date.substr(5, 2).c_str()));
+    const unsigned d = static_cast<unsigned>(std::atoi(date.substr(8, 2).c_str()));
+    static const unsigned kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (m < 1 || m > 12 || d < 1 || d > kDays[m - 1]) return bad();
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    if (m == 2 && d == 29 && !leap) return bad();
+    // Days from civil (proleptic Gregorian).
+    y -= m <= 2;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int>(doe) - 719468;
+}
+
+std::string formatCents(std::int64_t cents) {
+    const bool negative = cents < 0;
+    std::uint64_t v = negative ? 0 - static_cast<std::uint64_t>(cents) : cents;
+    std::string whole = std::to_string(v / 100);
+    for (int i = static_cast<int>(whole.size()) - 3; i > 0; i -= 3) whole.insert(i, ",");
+    const unsigned frac = v % 100;
+    return (negative ? "-" : "") + whole + "." + static_cast<char>('0' + frac / 10) +
+           static_cast<char>('0' + frac % 10);
+}
+
+std::string AutoResult::message() const {
+    return "自动对账完成：配对 " + std::to_string(pairs()) + " 对（按票据号 " +
+           std::to_string(byCheque) + " 对，按日期 " + std::to_string(byDate) +
+           " 对）；尚未对账：银行日记账 " + std::to_string(leftJournal) + " 笔，银行对账单 " +
+           std::to_string(leftStatement) + " 笔。";
+}
+
+Account Reconciler::findAccount(Database& db, const std::string& setCode,
+                                const std::string& numberOrCode) {
+    Stmt s = db.prepare(
+        "SELECT set_code, as_code, account_no, name, opening_cents FROM bank_accounts "
+        "WHERE set_code = ? AND kind = 1 AND (account_no = ? OR as_code = ?) "
+        "ORDER BY account_no = ?2 DESC LIMIT 1");
+    s.bind(1, setCode).bind(2, numberOrCode).bind(3, numberOrCode);
+    if (!s.step())
+        throw ReconcileError("账套 " + setCode + " 没有账号或编码为“" + numberOrCode +
+                             "”的银行账户。");
+    return Account{s.text(0), s.text(1), s.text(2), s.text(3), s.i64(4)};
+}
+
+Reconciler::Reconciler(Database& db, Account account, std::string user)
+    : db_(db), account_(std::move(account)), user_(std::move(user)) {}
+
+std::vector<SideRow> Reconciler::rows(bool journal, const std::string& from,
+                                      const std::string& until, bool unreconciledOnly) {
+    if (!from.empty()) dayNumber(from);
+    if (!until.empty()) dayNumber(until);
+    std::vector<SideRow> out;
+    // Opening items first: they date from before the year.
+    {
+        Stmt s = db_.prepare(
+            "SELECT id, kind, item_date, number, summary, cents, reconcile_group "
+            "FROM reconcile_opening_items WHERE set_code = ? AND as_code = ? AND kind IN (?, ?) "
+            "AND (? = 0 OR reconcile_group IS NULL) ORDER BY item_date, id");
+        s.bind(1, account_.setCode).bind(2, account_.asCode);
+        s.bind(3, journal ? kBookedIn : kBankIn).bind(4, journal ? kBookedOut : kBankOut);
+        s.bind(5, unreconciledOnly ? 1 : 0);
+        while (s.step()) {
+            SideRow r;
+            r.ref = {Source::Opening, s.i64(0)};
+            r.openingKind = s.i32(1);
+            r.date = s.text(2);
+            r.cheque = s.text(3);
+            r.summary = std::string("期初未达：") + openingKindName(r.openingKind) +
+                        (s.text(4).empty() ? "" : " " + s.text(4));
+            const bool in = r.openingKind == kBookedIn || r.openingKind == kBankIn;
+            (in ? r.inCents : r.outCents) = s.i64(5);
+            r.group = s.isNull(6) ? 0 : s.i64(6);
+            out.push_back(std::move(r));
+        }
+    }
+    const std::string table = journal ? "CaGlide" : "CaCollateGlide";
+    Stmt s = db_.prepare(
+        "SELECT id, create_date, date_or_no, pay_code, summary, deb_cents, cre_cents, "
+        "reconcile_group FROM " +
+        table +
+        " WHERE set_code = ?1 AND as_code = ?2 AND create_date >= ?3 AND create_date <= ?4 "
+        "AND (?5 = 0 OR reconcile_group IS NULL) ORDER BY create_date, date_or_no, id");
+    s.bind(1, account_.setCode).bind(2, account_.asCode);
+    s.bind(3, from.empty() ? std::string("0000-00-00") : from);
+    s.bind(4, until.empty() ? std::string("9999-99-99") : until);
+    s.bind(5, unreconciledOnly ? 1 : 0);
+    while (s.step()) {
+        SideRow r;
+        r.ref = {journal ? Source::Journal : Source::Statement, s.i64(0)};
+        r.date = s.text(1);
+        r.number = s.i64(2);
+        r.cheque = s.text(3);
+        r.summary = s.text(4);
+        // The journal keeps the enterprise's side (debit = in), the statement
+        // the bank's (credit = in).
+        r.inCents = journal ? s.i64(5) : s.i64(6);
+        r.outCents = journal ? s.i64(6) : s.i64(5);
+        r.group = s.isNull(7) ? 0 : s.i64(7);
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+std::vector<SideRow> Reconciler::journalRows(const std::string& from, const std::string& until,
+                                             bool unreconciledOnly) {
+    return rows(true, from, until, unreconciledOnly);
+}
+
+std::vector<SideRow> Reconciler::statementRows(const std::string& from, const std::string& until,
+                                               bool unreconciledOnly) {
+    return rows(false, from, until, unreconciledOnly);
+}
+
+namespace {
+
+std::string nowText() {
+    return QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss").toStdString();
+}
+
+// Marks rows as members of a group with prepared statements; a row that is
+// gone or already in a group fails the whole command.
+class Marker {
+  public:
+    explicit Marker(Database& db)
+        : journal_(db.prepare("UPDATE CaGlide SET reconciled = 1, reconcile_group = ? "
+                              "WHERE id = ? AND reconcile_group IS NULL")),
+          statement_(db.prepare("UPDATE CaCollateGlide SET reconciled = 1, reconcile_group = ? "
+                                "WHERE id = ? AND reconcile_group IS NULL")),
+          opening_(db.prepare("UPDATE reconcile_opening_items SET reconcile_group = ? "
+                              "WHERE id = ? AND reconcile_group IS NULL")),
+          db_(db) {}
+    void mark(const RowRef& ref, std::int64_t group) {
+        Stmt& s = ref.source == Source::Journal     ? journal_
+                  : ref.source == Source::Statement ? statement_
+                                                    : opening_;
+        s.reset();
+        s.bind(1, group).bind(2, ref.id);
+        s.run();
+        if (db_.changes() != 1)
+            throw ReconcileError("记录已被其他人对账或删除，本次对账没有保存，请重新查询。");
+    }
+
+  private:
+    Stmt journal_, statement_, opening_;
+    Database& db_;
+};
+
+class GroupMaker {
+  public:
+    GroupMaker(Database& db, const Account& a, const std::string& user, bool automatic)
+        : s_(db.prepare("INSERT INTO reconcile_groups (set_code, as_code, made_by, made_at, "
+                        "automatic) VALUES (?,?,?,?,?)")),
+          db_(db),
+          account_(a),
+          user_(user),
+          now_(nowText()),
+          automatic_(automatic) {}
+    std::int64_t make() {
+        s_.reset();  // also clears the bindings
+        s_.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, user_).bind(4, now_);
+        s_.bind(5, automatic_ ? 1 : 0);
+        s_.run();
+        return db_.lastInsertId();
+    }
+
+  private:
+    Stmt s_;
+    Database& db_;
+    const Account& account_;
+    const std::string& user_;
+    std::string now_;
+    bool automatic_;
+};
+
+struct Edge {
+    int j, s, distance;
+};
+
+// Takes the edges level by level (smallest distance first): an edge whose two
+// rows have no other edge at its level among the rows still free is a pair;
+// rows with more than one equally good candidate, and those candidates, are
+// left for the user and take no part in later levels.
+void resolve(std::vector<Edge>& edges, std::vector<char>& jState, std::vector<char>& sState,
+             std::vector<std::pair<int, int>>& pairs) {
+    enum : char { kFree = 0, kTaken = 1, kLeft = 2 };
+    std::sort(edges.begin(), edges.end(),
+              [](const Edge& a, const Edge& b) { return a.distance < b.distance; });
+    std::unordered_map<int, int> jCount, sCount;
+    for (std::size_t begin = 0; begin < edges.size();) {
+        std::size_t end = begin;
+        while (end < edges.size() && edges[end].distance == edges[begin].distance) ++end;
+        jCount.clear();
+        sCount.clear();
+        for (std::size_t i = begin; i < end; ++i) {
+            const Edge& e = edges[i];
+            if (jState[e.j] != kFree || sState[e.s] != kFree) continue;
+            ++jCount[e.j];
+            ++sCount[e.s];
+        }
+        std::vector<const Edge*> ambiguous;
+        for (std::size_t i = begin; i < end; ++i) {
+            const Edge& e = edges[i];
+            if (jState[e.j] != kFree || sState[e.s] != kFree) continue;
+            if (jCount[e.j] == 1 && sCount[e.s] == 1)
+                pairs.emplace_back(e.j, e.s);
+            else
+                ambiguous.push_back(&e);
+        }
+        for (std::size_t i = begin; i < end; ++i) {
+            const Edge& e = edges[i];
+            if (jState[e.j] == kFree && jCount[e.j] == 1 && sCount[e.s] == 1 &&
+                sState[e.s] == kFree) {
+                jState[e.j] = kTaken;
+                sState[e.s] = kTaken;
+            }
+        }
+        for (const Edge* e : ambiguous) {
+            if (jState[e->j] == kFree) jState[e->j] = kLeft;
+            if (sState[e->s] == kFree) sState[e->s] = kLeft;
+        }
+        begin = end;
+    }
+}
+
+}  // namespace
+
+AutoResult Reconciler::autoMatch(const std::string& from, const std::string& until,
+                                 int windowDays) {
+    if (windowDays < 0) throw ReconcileError("日期相差天数不能为负数。");
+    Transaction t(db_);
+    std::vector<SideRow> js = rows(true, from, until, true);
+    std::vector<SideRow> ss = rows(false, from, until, true);
+    std::vector<int> jDay(js.size()), sDay(ss.size());
+    for (std::size_t i = 0; i < js.size(); ++i) jDay[i] = dayNumber(js[i].date);
+    for (std::size_t i = 0; i < ss.size(); ++i) sDay[i] = dayNumber(ss[i].date);
+
+    // Candidates share an amount in the same sense: group both sides by it.
+    std::unordered_map<std::int64_t, std::pair<std::vector<int>, std::vector<int>>> byAmount;
+    byAmount.reserve(js.size() + ss.size());
+    for (std::size_t i = 0; i < js.size(); ++i)
+        if (js[i].net() != 0) byAmount[js[i].net()].first.push_back(static_cast<int>(i));
+    for (std::size_t i = 0; i < ss.size(); ++i)
+        if (ss[i].net() != 0) byAmount[ss[i].net()].second.push_back(static_cast<int>(i));
+
+    std::vector<char> jState(js.size(), 0), sState(ss.size(), 0);
+    std::vector<std::pair<int, int>> chequePairs, datePairs;
+    std::vector<Edge> edges;
+    for (auto& [amount, sides] : byAmount) {
+        auto& [jl, sl] = sides;
+        if (jl.empty() || sl.empty()) continue;
+        // Equal, non-empty cheque numbers, nearest date first.
+        edges.clear();
+        for (int j : jl) {
+            if (js[j].cheque.empty()) continue;
+            for (int s : sl)
+                if (ss[s].cheque == js[j].cheque)
+                    edges.push_back({j, s, std::abs(jDay[j] - sDay[s])});
+        }
+        resolve(edges, jState, sState, chequePairs);
+        // Neither has a cheque number: dates within the window, nearest first.
+        edges.clear();
+        for (int j : jl) {
+            if (!js[j].cheque.empty() || jState[j]) continue;
+            for (int s : sl) {
+                if (!ss[s].cheque.empty() || sState[s]) continue;
+                const int d = std::abs(jDay[j] - sDay[s]);
+                if (d <= windowDays) edges.push_back({j, s, d});
+            }
+        }
+        resolve(edges, jState, sState, datePairs);
+    }
+
+    Marker marker(db_);
+    GroupMaker groups(db_, account_, user_, true);
+    // Pairs are written in date order, so group ids follow the rows.
+    auto byDate = [&](const std::pair<int, int>& a, const std::pair<int, int>& b) {
+        return std::tie(jDay[a.first], a.first) < std::tie(jDay[b.first], b.first);
+    };
+    std::vector<std::pair<int, int>> all = chequePairs;
+    all.insert(all.end(), datePairs.begin(), datePairs.end());
+    std::sort(all.begin(), all.end(), byDate);
+    for (const auto& [j, s] : all) {
+        const std::int64_t g = groups.make();
+        marker.mark(js[j].ref, g);
+        marker.mark(ss[s].ref, g);
+    }
+    t.commit();
+    AutoResult r;
+    r.byCheque = static_cast<int>(chequePairs.size());
+    r.byDate = static_cast<int>(datePairs.size());
+    r.leftJournal = static_cast<int>(js.size()) - r.pairs();
+    r.leftStatement = static_cast<int>(ss.size()) - r.pairs();
+    return r;
+}
+
+std::int64_t Reconciler::match(const std::vector<RowRef>& journal,
+                               const std::vector<RowRef>& statement) {
+    if (journal.size() + statement.size() < 2) throw ReconcileError("请在两边选择要对账的记录。");
+    Transaction t(db_);
+    std::int64_t totals[2] = {0, 0};
+    for (int side = 0; side < 2; ++side) {
+        const bool isJournal = side == 0;
+        for (const RowRef& ref : isJournal ? journal : statement) {
+            SideRow row;
+            bool found = false;
+            if (ref.source == Source::Opening) {
+                Stmt s = db_.prepare(
+                    "SELECT kind, cents, reconcile_group FROM reconcile_opening_items "
+                    "WHERE id = ? AND set_code = ? AND as_code = ?");
+                s.bind(1, ref.id).bind(2, account_.setCode).bind(3, account_.asCode);
+                if (s.step()) {
+                    const int kind = s.i32(0);
+                    found = isJournal ? kind <= kBookedOut : kind >= kBankIn;
+                    const bool in = kind == kBookedIn || kind == kBankIn;
+                    (in ? row.inCents : row.outCents) = s.i64(1);
+                    row.group = s.isNull(2) ? 0 : 1;
+                }
+            } else if ((ref.source == Source::Journal) == isJournal) {
+                Stmt s = db_.prepare(std::string("SELECT deb_cents, cre_cents, reconcile_group, "
+                                                 "reconciled FROM ") +
+                                     (isJournal ? "CaGlide" : "CaCollateGlide") +
+                                     " WHERE id = ? AND set_code = ? AND as_code = ?");
+                s.bind(1, ref.id).bind(2, account_.setCode).bind(3, account_.asCode);
+                if (s.step()) {
+                    found = true;
+                    row.inCents = isJournal ? s.i64(0) : s.i64(1);
+                    row.outCents = isJournal ? s.i64(1) : s.i64(0);
+                    row.group = !s.isNull(2) || s.i32(3) != 0 ? 1 : 0;
+                }
+            }
+            if (!found) throw ReconcileError("所选记录不是本账户的记录或已被删除，请重新查询。");
+            if (row.group) throw ReconcileError("所选记录中有已对账的记录，不能再次对账。");
+            totals[side] += row.net();
+        }
+    }
+    if (totals[0] != totals[1]) {
+        throw ReconcileError("两边金额不符，不能对账：银行日记账合计 " + formatCents(totals[0]) +
+                             "，银行对账单合计 " + formatCents(totals[1]) + "，相差 " +
+                             formatCents(totals[0] - totals[1]) + "。");
+    }
+    Marker marker(db_);
+    const std::int64_t g = GroupMaker(db_, account_, user_, false).make();
+    for (const RowRef& r : journal) marker.mark(r, g);
+    for (const RowRef& r : statement) marker.mark(r, g);
+    t.commit();
+    return g;
+}
+
+namespace {
+
+void undoOne(Database& db, std::int64_t group) {
+    for (const char* table : {"CaGlide", "CaCollateGlide"}) {
+        Stmt s =
+            db.prepare(std::string("UPDATE ") + table +
+                       " SET reconciled = 0, reconcile_group = NULL WHERE reconcile_group = ?");
+        s.bind(1, group);
+        s.run();
+    }
+    Stmt o = db.prepare(
+        "UPDATE reconcile_opening_items SET reconcile_group = NULL WHERE reconcile_group = ?");
+    o.bind(1, group);
+    o.run();
+    Stmt d = db.prepare("DELETE FROM reconcile_groups WHERE id = ?");
+    d.bind(1, group);
+    d.run();
+}
+
+}  // namespace
+
+void Reconciler::undoGroup(std::int64_t group) {
+    Transaction t(db_);
+    Stmt s =
+        db_.prepare("SELECT 1 FROM reconcile_groups WHERE id = ? AND set_code = ? AND as_code = ?");
+    s.bind(1, group).bind(2, account_.setCode).bind(3, account_.asCode);
+    if (!s.step()) throw ReconcileError("该对账记录已取消或不属于本账户，请重新查询。");
+    undoOne(db_, group);
+    t.commit();
+}
+
+int Reconciler::undoRange(const std::string& from, const std::string& until) {
+    if (!from.empty()) dayNumber(from);
+    if (!until.empty()) dayNumber(until);
+    Transaction t(db_);
+    std::vector<std::int64_t> groups;
+    {
+        Stmt s = db_.prepare(
+            "SELECT reconcile_group FROM CaGlide WHERE set_code = ?1 AND as_code = ?2 "
+            "AND create_date >= ?3 AND create_date <= ?4 AND reconcile_group IS NOT NULL "
+            "UNION SELECT reconcile_group FROM CaCollateGlide WHERE set_code = ?1 AND as_code = ?2 "
+            "AND create_date >= ?3 AND create_date <= ?4 AND reconcile_group IS NOT NULL");
+        s.bind(1, account_.setCode).bind(2, account_.asCode);
+        s.bind(3, from.empty() ? std::string("0000-00-00") : from);
+        s.bind(4, until.empty() ? std::string("9999-99-99") : until);
+        while (s.step()) groups.push_back(s.i64(0));
+    }
+    for (std::int64_t g : groups) undoOne(db_, g);
+    t.commit();
+    return static_cast<int>(groups.size());
+}
+
+std::int64_t Reconciler::bankOpening() {
+    Stmt s = db_.prepare(
+        "SELECT bank_opening_cents FROM reconcile_openings WHERE set_code = ? AND as_code = ?");
+    s.bind(1, account_.setCode).bind(2, account_.asCode);
+    return s.step() ? s.i64(0) : 0;
+}
+
+void Reconciler::setBankOpening(std::int64_t cents) {
+    Stmt s = db_.prepare(
+        "INSERT INTO reconcile_openings (set_code, as_code, bank_opening_cents) VALUES (?,?,?) "
+        "ON CONFLICT (set_code, as_code) DO UPDATE SET bank_opening_cents = "
+        "excluded.bank_opening_cents");
+    s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, cents);
+    s.run();
+}
+
+std::int64_t Reconciler::addOpeningItem(int kind, const std::string& date,
+                                        const std::string& number, const std::string& summary,
+                                        std::int64_t cents) {
+    if (kind < kBookedIn || kind > kBankOut) throw ReconcileError("期初未达账项的类别不对。");
+    dayNumber(date);
+    if (cents <= 0) throw ReconcileError("期初未达账项的金额必须大于零。");
+    Stmt s = db_.prepare(
+        "INSERT INTO reconcile_opening_items (set_code, as_code, kind, item_date, number, "
+        "summary, cents) VALUES (?,?,?,?,?,?,?)");
+    s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, kind).bind(4, date);
+    s.bind(5, number).bind(6, summary).bind(7, cents);
+    s.run();
+    return db_.lastInsertId();
+}
+
+void Reconciler::removeOpeningItem(std::int64_t id) {
+    Stmt s = db_.prepare(
+        "DELETE FROM reconcile_opening_items WHERE id = ? AND set_code = ? AND as_code = ? "
+        "AND reconcile_group IS NULL");
+    s.bind(1, id).bind(2, account_.setCode).bind(3, account_.asCode);
+    s.run();
+    if (db_.changes() != 1) throw ReconcileError("该期初未达账项已对账或已删除，不能删除。");
+}
+
+Report Reconciler::report(const std::string& until) {
+    dayNumber(until);
+    Report r;
+    r.bookCode = account_.setCode;
+    {
+        Stmt s = db_.prepare("SELECT name FROM book_sets WHERE code = ?");
+        s.bind(1, account_.setCode);
+        if (s.step()) r.bookName = s.text(0);
+    }
+    r.account = account_;
+    r.until = until;
+    // One read: both sides' rows up to the date, so the balances and the
+    // outstanding items come from the same snapshot.
+    Transaction t(db_);
+    std::vector<SideRow> js = rows(true, "", until, false);
+    std::vector<SideRow> ss = rows(false, "", until, false);
+    // A group settles its rows at its latest member's date; before then its
+    // rows were still outstanding.
+    std::unordered_map<std::int64_t, std::string> settled;
+    for (const auto* side : {&js, &ss})
+        for (const SideRow& row : *side)
+            if (row.group) {
+                std::string& last = settled[row.group];
+                last = std::max(last, row.date);
+            }
+    // Members dated after `until` were not read: a group with such a member
+    // was not settled yet.
+    {
+        Stmt s = db_.prepare(
+            "SELECT reconcile_group FROM CaGlide WHERE set_code = ?1 AND as_code = ?2 "
+            "AND create_date > ?3 AND reconcile_group IS NOT NULL UNION "
+            "SELECT reconcile_group FROM CaCollateGlide WHERE set_code = ?1 AND as_code = ?2 "
+            "AND create_date > ?3 AND reconcile_group IS NOT NULL");
+        s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, until);
+        while (s.step()) settled.erase(s.i64(0));
+    }
+    r.journalBalance = account_.openingCents;
+    r.bankBalance = bankOpening();
+    auto item = [](const SideRow& row, std::int64_t cents) {
+        return ReportItem{row.ref, row.date, row.number, row.cheque, row.summary, cents};
+    };
+    for (const SideRow& row : js) {
+        if (row.ref.source != Source::Opening) r.journalBalance += row.net();
+        if (row.group && settled.count(row.group)) continue;
+        if (row.net() > 0) r.bookedInNotBank.push_back(item(row, row.net()));
+        if (row.net() < 0) r.bookedOutNotBank.push_back(item(row, -row.net()));
+    }
+    for (const SideRow& row : ss) {
+        if (row.ref.source != Source::Opening) r.bankBalance += row.net();
+        if (row.group && settled.count(row.group)) continue;
+        if (row.net() > 0) r.bankInNotBooked.push_back(item(row, row.net()));
+        if (row.net() < 0) r.bankOutNotBooked.push_back(item(row, -row.net()));
+    }
+    auto sum = [](const std::vector<ReportItem>& items) {
+        std::int64_t total = 0;
+        for (const ReportItem& i : items) total += i.cents;
+        return total;
+    };
+    r.adjustedJournal = r.journalBalance + sum(r.bankInNotBooked) - sum(r.bankOutNotBooked);
+    r.adjustedBank = r.bankBalance + sum(r.bookedInNotBank) - sum(r.bookedOutNotBank);
+    if (!r.balanced()) {
+        // An item of the difference's amount, or of half of it (booked in the
+        // wrong sense), may explain it.
+        const std::int64_t diff = std::abs(r.difference());
+        for (const auto* items :
+             {&r.bankInNotBooked, &r.bankOutNotBooked, &r.bookedInNotBank, &r.bookedOutNotBank})
+            for (const ReportItem& i : *items)
+                if (i.cents == diff || i.cents * 2 == diff) r.suspects.push_back(i);
+    }
+    return r;
+}
+
+namespace {
+
+struct Section {
+    const char* title;
+    const std::vector<ReportItem>* items;
+    char sign;
+};
+
+}  // namespace
+
+std::string reportText(const Report& r) {
+    std::string out = "银行存款余额调节表\n";
+    out += "账套：" + r.bookCode + " " + r.bookName + "  账户：" + r.account.number + " " +
+           r.account.name + "  截至：" + r.until + "\n\n";
+    auto sectionText = [&](const Section& s) {
+        std::int64_t total = 0;
+        for (const ReportItem& i : *s.items) total += i.cents;
+        out += std::string(1, s.sign) + " " + s.title + "  " + formatCents(total) + "\n";
+        for (const ReportItem& i : *s.items)
+            out += "    " + i.date + "  " + std::to_string(i.number) + "  " +
+                   (i.cheque.empty() ? "" : i.cheque + "  ") + i.summary + "  " +
+                   formatCents(i.cents) + "\n";
+    };
+    out += "银行日记账余额  " + formatCents(r.journalBalance) + "\n";
+    sectionText({"银行已收、企业未收", &r.bankInNotBooked, '+'});
+    sectionText({"银行已付、企业未付", &r.bankOutNotBooked, '-'});
+    out += "调节后余额  " + formatCents(r.adjustedJournal) + "\n\n";
+    out += "银行对账单余额  " + formatCents(r.bankBalance) + "\n";
+    sectionText({"企业已收、银行未收", &r.bookedInNotBank, '+'});
+    sectionText({"企业已付、银行未付", &r.bookedOutNotBank, '-'});
+    out += "调节后余额  " + formatCents(r.adjustedBank) + "\n\n";
+    if (r.balanced()) {
+        out += "两边调节后余额相符。\n";
+    } else {
+        out += "两边调节后余额不符，相差 " + formatCents(r.difference()) + "。\n";
+        for (const ReportItem& i : r.suspects)
+            out += "  可能有关：" + i.date + "  " + std::to_string(i.number) + "  " + i.summary +
+                   "  " + formatCents(i.cents) + "\n";
+    }
+    return out;
+}
+
+namespace {
+
+std::string csvField(const std::string& s) {
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    std::string q = "\"";
+    for (char c : s) {
+        if (c == '"') q += '"';
+        q += c;
+    }
+    return q + "\"";
+}
+
+std::string plain(std::int64_t cents) {
+    std::string s = formatCents(cents);
+    s.erase(std::remove(s.begin(), s.end(), ','), s.end());
+    return s;
+}
+
+}  // namespace
+
+std::string reportCsv(const Report& r) {
+    std::string out = "项目,日期,统一号,票据号,摘要,金额\n";
+    auto line = [&](const std::string& what, const std::string& date, const std::string& no,
+                    const std::string& cheque, const std::string& summary, std::int64_t cents) {
+        out += csvField(what) + "," + date + "," + no + "," + csvField(cheque) + "," +
+               csvField(summary) + "," + plain(cents) + "\n";
+    };
+    auto items = [&](const char* title, const std::vector<ReportItem>& list) {
+        for (const ReportItem& i : list)
+            line(title, i.date, std::to_string(i.number), i.cheque, i.summary, i.cents);
+    };
+    line("银行日记账余额", r.until, "", "", "", r.journalBalance);
+    items("银行已收企业未收", r.bankInNotBooked);
+    items("银行已付企业未付", r.bankOutNotBooked);
+    line("银行日记账调节后余额", r.until, "", "", "", r.adjustedJournal);
+    line("银行对账单余额", r.until, "", "", "", r.bankBalance);
+    items("企业已收银行未收", r.bookedInNotBank);
+    items("企业已付银行未付", r.bookedOutNotBank);
+    line("银行对账单调节后余额", r.until, "", "", "", r.adjustedBank);
+    line("差额", r.until, "", "", "", r.difference());
+    return out;
+}
+
+}  // namespace reconcile
