@@ -317,24 +317,25 @@ CREATE TABLE import_mappings (
 // Version 3: bank reconciliation. A match group ties journal rows to the
 // statement rows (and opening items) they were ticked off against; a row's
 // reconcile_group names its group and `reconciled` is set exactly for rows in
-// one. Each bank account keeps the bank's own opening balance and the items
-// unreconciled at the start of the year (kind 1 booked received / 2 booked
-// paid, not yet at the bank; 3 bank received / 4 bank paid, not yet booked).
+// one. An undone group keeps its row (with who undid it and when), so group
+// ids are never reused without the cost of AUTOINCREMENT on every pair of an
+// automatic run. Each bank account keeps the bank's own opening balance and the
+// items unreconciled at the start of the year (kind 1 booked received / 2
+// booked paid, not yet at the bank; 3 bank received / 4 bank paid, not yet
+// booked).
 const char* kReconcile = R"(
 CREATE TABLE reconcile_groups (
-    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    id INTEGER PRIMARY KEY,
     set_code TEXT NOT NULL REFERENCES book_sets(code),
     as_code TEXT NOT NULL,
     made_by TEXT NOT NULL,
     made_at TEXT NOT NULL,
-    automatic INTEGER NOT NULL
+    automatic INTEGER NOT NULL,
+    undone_by TEXT,
+    undone_at TEXT
 );
 ALTER TABLE CaGlide ADD COLUMN reconcile_group INTEGER;
 ALTER TABLE CaCollateGlide ADD COLUMN reconcile_group INTEGER;
-CREATE INDEX CaGlide_reconcile_group ON CaGlide(reconcile_group)
-    WHERE reconcile_group IS NOT NULL;
-CREATE INDEX CaCollateGlide_reconcile_group ON CaCollateGlide(reconcile_group)
-    WHERE reconcile_group IS NOT NULL;
 CREATE TABLE reconcile_openings (
     set_code TEXT NOT NULL REFERENCES book_sets(code),
     as_code TEXT NOT NULL,

@@ -32,9 +32,14 @@ int dayNumber(const std::string& date) {
     if (date.size() != 10 || date[4] != '-' || date[7] != '-') return bad();
     for (int i : {0, 1, 2, 3, 5, 6, 8, 9})
         if (date[i] < '0' || date[i] > '9') return bad();
-    int y = std::atoi(date.substr(0, 4).c_str());
-    const unsigned m = static_cast<unsigned>(std::atoi(date.substr(5, 2).c_str()));
-    const unsigned d = static_cast<unsigned>(std::atoi(date.substr(8, 2).c_str()));
+    auto digits = [&](int at, int n) {
+        int v = 0;
+        for (int i = at; i < at + n; ++i) v = v * 10 + (date[i] - '0');
+        return v;
+    };
+    int y = digits(0, 4);
+    const unsigned m = static_cast<unsigned>(digits(5, 2));
+    const unsigned d = static_cast<unsigned>(digits(8, 2));
     static const unsigned kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (m < 1 || m > 12 || d < 1 || d > kDays[m - 1]) return bad();
     const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
@@ -215,50 +220,139 @@ struct Edge {
 // Takes the edges level by level (smallest distance first): an edge whose two
 // rows have no other edge at its level among the rows still free is a pair;
 // rows with more than one equally good candidate, and those candidates, are
-// left for the user and take no part in later levels.
+// left for the user and take no part in later levels. The edges are those of
+// one amount, so there are few: counting by scanning the level is cheapest.
 void resolve(std::vector<Edge>& edges, std::vector<char>& jState, std::vector<char>& sState,
              std::vector<std::pair<int, int>>& pairs) {
     enum : char { kFree = 0, kTaken = 1, kLeft = 2 };
-    std::sort(edges.begin(), edges.end(),
-              [](const Edge& a, const Edge& b) { return a.distance < b.distance; });
-    std::unordered_map<int, int> jCount, sCount;
+    if (edges.size() > 1)
+        std::sort(edges.begin(), edges.end(),
+                  [](const Edge& a, const Edge& b) { return a.distance < b.distance; });
+    std::vector<char> decision;  // per edge of the level: 0 skip, 1 pair, 2 ambiguous
     for (std::size_t begin = 0; begin < edges.size();) {
         std::size_t end = begin;
         while (end < edges.size() && edges[end].distance == edges[begin].distance) ++end;
-        jCount.clear();
-        sCount.clear();
+        auto live = [&](const Edge& e) { return jState[e.j] == kFree && sState[e.s] == kFree; };
+        decision.assign(end - begin, 0);
         for (std::size_t i = begin; i < end; ++i) {
             const Edge& e = edges[i];
-            if (jState[e.j] != kFree || sState[e.s] != kFree) continue;
-            ++jCount[e.j];
-            ++sCount[e.s];
+            if (!live(e)) continue;
+            int jn = 0, sn = 0;
+            for (std::size_t k = begin; k < end; ++k) {
+                if (!live(edges[k])) continue;
+                jn += edges[k].j == e.j;
+                sn += edges[k].s == e.s;
+            }
+            decision[i - begin] = jn == 1 && sn == 1 ? 1 : 2;
         }
-        std::vector<const Edge*> ambiguous;
         for (std::size_t i = begin; i < end; ++i) {
             const Edge& e = edges[i];
-            if (jState[e.j] != kFree || sState[e.s] != kFree) continue;
-            if (jCount[e.j] == 1 && sCount[e.s] == 1)
+            if (decision[i - begin] == 1) {
                 pairs.emplace_back(e.j, e.s);
-            else
-                ambiguous.push_back(&e);
-        }
-        for (std::size_t i = begin; i < end; ++i) {
-            const Edge& e = edges[i];
-            if (jState[e.j] == kFree && jCount[e.j] == 1 && sCount[e.s] == 1 &&
-                sState[e.s] == kFree) {
                 jState[e.j] = kTaken;
                 sState[e.s] = kTaken;
             }
         }
-        for (const Edge* e : ambiguous) {
-            if (jState[e->j] == kFree) jState[e->j] = kLeft;
-            if (sState[e->s] == kFree) sState[e->s] = kLeft;
+        for (std::size_t i = begin; i < end; ++i) {
+            const Edge& e = edges[i];
+            if (decision[i - begin] != 2) continue;
+            if (jState[e.j] == kFree) jState[e.j] = kLeft;
+            if (sState[e.s] == kFree) sState[e.s] = kLeft;
         }
         begin = end;
     }
 }
 
 }  // namespace
+
+namespace {
+
+// The groups an automatic run gives the rows of one table, by row id, for the
+// SQL function that marks them in one statement per table.
+struct PairGroups {
+    std::vector<std::pair<std::int64_t, std::int64_t>> byId[2];  // journal, statement
+};
+
+void pairGroupFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    const auto* groups = static_cast<const PairGroups*>(sqlite3_user_data(ctx));
+    const int side = sqlite3_value_int(argv[0]);
+    const std::int64_t id = sqlite3_value_int64(argv[1]);
+    const auto& list = groups->byId[side == 0 ? 0 : 1];
+    const auto it = std::lower_bound(list.begin(), list.end(), std::make_pair(id, std::int64_t{0}));
+    if (it == list.end() || it->first != id)
+        sqlite3_result_null(ctx);
+    else
+        sqlite3_result_int64(ctx, it->second);
+}
+
+// Registers the function on the connection for as long as it lives.
+class ScopedPairFunction {
+  public:
+    ScopedPairFunction(Database& db, const PairGroups& groups) : db_(db) {
+        if (sqlite3_create_function_v2(db.raw(), "reconcile_pair_group", 2,
+                                       SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY,
+                                       const_cast<PairGroups*>(&groups), pairGroupFunction, nullptr,
+                                       nullptr, nullptr) != SQLITE_OK)
+            throw ReconcileError("数据库错误：无法登记对账函数。");
+    }
+    ~ScopedPairFunction() {
+        sqlite3_create_function_v2(db_.raw(), "reconcile_pair_group", 2, SQLITE_UTF8, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr);
+    }
+
+  private:
+    Database& db_;
+};
+
+}  // namespace
+
+// Writes the pairs of an automatic run: consecutive new groups, then each
+// table's rows marked by one statement (a run pairs tens of thousands of rows;
+// one UPDATE per row cost several times the reading of both sides).
+void Reconciler::writePairs(const std::vector<SideRow>& js, const std::vector<SideRow>& ss,
+                            const std::vector<std::pair<int, int>>& pairs) {
+    if (pairs.empty()) return;
+    std::int64_t base = 1;
+    {
+        Stmt s = db_.prepare("SELECT coalesce(max(id), 0) + 1 FROM reconcile_groups");
+        s.step();
+        base = s.i64(0);
+    }
+    {
+        Stmt s = db_.prepare(
+            "WITH RECURSIVE n(i) AS (SELECT ?1 UNION ALL SELECT i + 1 FROM n WHERE i < ?2) "
+            "INSERT INTO reconcile_groups (id, set_code, as_code, made_by, made_at, automatic) "
+            "SELECT i, ?3, ?4, ?5, ?6, 1 FROM n");
+        s.bind(1, base).bind(2, base + static_cast<std::int64_t>(pairs.size()) - 1);
+        s.bind(3, account_.setCode).bind(4, account_.asCode).bind(5, user_).bind(6, nowText());
+        s.run();
+    }
+    PairGroups groups;
+    Marker marker(db_);
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+        const std::int64_t g = base + static_cast<std::int64_t>(k);
+        for (const RowRef& ref : {js[pairs[k].first].ref, ss[pairs[k].second].ref}) {
+            if (ref.source == Source::Opening)
+                marker.mark(ref, g);
+            else
+                groups.byId[ref.source == Source::Journal ? 0 : 1].emplace_back(ref.id, g);
+        }
+    }
+    ScopedPairFunction function(db_, groups);
+    for (int side = 0; side < 2; ++side) {
+        auto& list = groups.byId[side];
+        if (list.empty()) continue;
+        std::sort(list.begin(), list.end());
+        Stmt s = db_.prepare(std::string("UPDATE ") + (side == 0 ? "CaGlide" : "CaCollateGlide") +
+                             " SET reconciled = 1, reconcile_group = reconcile_pair_group(?3, id) "
+                             "WHERE set_code = ?1 AND as_code = ?2 AND reconcile_group IS NULL "
+                             "AND reconcile_pair_group(?3, id) IS NOT NULL");
+        s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, side);
+        s.run();
+        if (db_.changes() != static_cast<int>(list.size()))
+            throw ReconcileError("记录已被其他人对账或删除，本次对账没有保存，请重新查询。");
+    }
+}
 
 AutoResult Reconciler::autoMatch(const std::string& from, const std::string& until,
                                  int windowDays) {
@@ -270,34 +364,52 @@ AutoResult Reconciler::autoMatch(const std::string& from, const std::string& unt
     for (std::size_t i = 0; i < js.size(); ++i) jDay[i] = dayNumber(js[i].date);
     for (std::size_t i = 0; i < ss.size(); ++i) sDay[i] = dayNumber(ss[i].date);
 
-    // Candidates share an amount in the same sense: group both sides by it.
-    std::unordered_map<std::int64_t, std::pair<std::vector<int>, std::vector<int>>> byAmount;
-    byAmount.reserve(js.size() + ss.size());
+    // Candidates share an amount in the same sense: sort both sides' rows by
+    // it and take each run of one amount in turn.
+    struct Key {
+        std::int64_t net;
+        int side;  // 0 journal, 1 statement
+        int index;
+    };
+    std::vector<Key> keys;
+    keys.reserve(js.size() + ss.size());
     for (std::size_t i = 0; i < js.size(); ++i)
-        if (js[i].net() != 0) byAmount[js[i].net()].first.push_back(static_cast<int>(i));
+        if (js[i].net() != 0) keys.push_back({js[i].net(), 0, static_cast<int>(i)});
     for (std::size_t i = 0; i < ss.size(); ++i)
-        if (ss[i].net() != 0) byAmount[ss[i].net()].second.push_back(static_cast<int>(i));
+        if (ss[i].net() != 0) keys.push_back({ss[i].net(), 1, static_cast<int>(i)});
+    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+        return std::tie(a.net, a.side, a.index) < std::tie(b.net, b.side, b.index);
+    });
 
     std::vector<char> jState(js.size(), 0), sState(ss.size(), 0);
     std::vector<std::pair<int, int>> chequePairs, datePairs;
     std::vector<Edge> edges;
-    for (auto& [amount, sides] : byAmount) {
-        auto& [jl, sl] = sides;
-        if (jl.empty() || sl.empty()) continue;
+    for (std::size_t begin = 0; begin < keys.size();) {
+        std::size_t end = begin, split = begin;
+        while (end < keys.size() && keys[end].net == keys[begin].net) ++end;
+        while (split < end && keys[split].side == 0) ++split;
+        const std::size_t jBegin = begin, jEnd = split, sBegin = split, sEnd = end;
+        begin = end;
+        if (jBegin == jEnd || sBegin == sEnd) continue;
         // Equal, non-empty cheque numbers, nearest date first.
         edges.clear();
-        for (int j : jl) {
+        for (std::size_t a = jBegin; a < jEnd; ++a) {
+            const int j = keys[a].index;
             if (js[j].cheque.empty()) continue;
-            for (int s : sl)
+            for (std::size_t b = sBegin; b < sEnd; ++b) {
+                const int s = keys[b].index;
                 if (ss[s].cheque == js[j].cheque)
                     edges.push_back({j, s, std::abs(jDay[j] - sDay[s])});
+            }
         }
         resolve(edges, jState, sState, chequePairs);
         // Neither has a cheque number: dates within the window, nearest first.
         edges.clear();
-        for (int j : jl) {
+        for (std::size_t a = jBegin; a < jEnd; ++a) {
+            const int j = keys[a].index;
             if (!js[j].cheque.empty() || jState[j]) continue;
-            for (int s : sl) {
+            for (std::size_t b = sBegin; b < sEnd; ++b) {
+                const int s = keys[b].index;
                 if (!ss[s].cheque.empty() || sState[s]) continue;
                 const int d = std::abs(jDay[j] - sDay[s]);
                 if (d <= windowDays) edges.push_back({j, s, d});
@@ -306,8 +418,6 @@ AutoResult Reconciler::autoMatch(const std::string& from, const std::string& unt
         resolve(edges, jState, sState, datePairs);
     }
 
-    Marker marker(db_);
-    GroupMaker groups(db_, account_, user_, true);
     // Pairs are written in date order, so group ids follow the rows.
     auto byDate = [&](const std::pair<int, int>& a, const std::pair<int, int>& b) {
         return std::tie(jDay[a.first], a.first) < std::tie(jDay[b.first], b.first);
@@ -315,11 +425,7 @@ AutoResult Reconciler::autoMatch(const std::string& from, const std::string& unt
     std::vector<std::pair<int, int>> all = chequePairs;
     all.insert(all.end(), datePairs.begin(), datePairs.end());
     std::sort(all.begin(), all.end(), byDate);
-    for (const auto& [j, s] : all) {
-        const std::int64_t g = groups.make();
-        marker.mark(js[j].ref, g);
-        marker.mark(ss[s].ref, g);
-    }
+    writePairs(js, ss, all);
     t.commit();
     AutoResult r;
     r.byCheque = static_cast<int>(chequePairs.size());
@@ -384,32 +490,49 @@ std::int64_t Reconciler::match(const std::vector<RowRef>& journal,
 
 namespace {
 
-void undoOne(Database& db, std::int64_t group) {
+// Undoes the groups listed in temp.reconcile_undo, set by set: the rows of the
+// account leave them, and the groups are marked undone.
+void undoListed(Database& db, const Account& account, const std::string& user) {
     for (const char* table : {"CaGlide", "CaCollateGlide"}) {
         Stmt s =
             db.prepare(std::string("UPDATE ") + table +
-                       " SET reconciled = 0, reconcile_group = NULL WHERE reconcile_group = ?");
-        s.bind(1, group);
+                       " SET reconciled = 0, reconcile_group = NULL WHERE set_code = ? AND "
+                       "as_code = ? AND reconcile_group IN (SELECT id FROM temp.reconcile_undo)");
+        s.bind(1, account.setCode).bind(2, account.asCode);
         s.run();
     }
     Stmt o = db.prepare(
-        "UPDATE reconcile_opening_items SET reconcile_group = NULL WHERE reconcile_group = ?");
-    o.bind(1, group);
+        "UPDATE reconcile_opening_items SET reconcile_group = NULL WHERE set_code = ? AND "
+        "as_code = ? AND reconcile_group IN (SELECT id FROM temp.reconcile_undo)");
+    o.bind(1, account.setCode).bind(2, account.asCode);
     o.run();
-    Stmt d = db.prepare("DELETE FROM reconcile_groups WHERE id = ?");
-    d.bind(1, group);
-    d.run();
+    Stmt g = db.prepare(
+        "UPDATE reconcile_groups SET undone_by = ?, undone_at = ? "
+        "WHERE id IN (SELECT id FROM temp.reconcile_undo)");
+    g.bind(1, user).bind(2, nowText());
+    g.run();
+}
+
+void startUndoList(Database& db) {
+    db.exec(
+        "CREATE TEMP TABLE IF NOT EXISTS reconcile_undo (id INTEGER PRIMARY KEY); "
+        "DELETE FROM temp.reconcile_undo;");
 }
 
 }  // namespace
 
 void Reconciler::undoGroup(std::int64_t group) {
     Transaction t(db_);
-    Stmt s =
-        db_.prepare("SELECT 1 FROM reconcile_groups WHERE id = ? AND set_code = ? AND as_code = ?");
+    Stmt s = db_.prepare(
+        "SELECT 1 FROM reconcile_groups WHERE id = ? AND set_code = ? AND as_code = ? "
+        "AND undone_at IS NULL");
     s.bind(1, group).bind(2, account_.setCode).bind(3, account_.asCode);
     if (!s.step()) throw ReconcileError("该对账记录已取消或不属于本账户，请重新查询。");
-    undoOne(db_, group);
+    startUndoList(db_);
+    Stmt add = db_.prepare("INSERT INTO temp.reconcile_undo (id) VALUES (?)");
+    add.bind(1, group);
+    add.run();
+    undoListed(db_, account_, user_);
     t.commit();
 }
 
@@ -417,21 +540,21 @@ int Reconciler::undoRange(const std::string& from, const std::string& until) {
     if (!from.empty()) dayNumber(from);
     if (!until.empty()) dayNumber(until);
     Transaction t(db_);
-    std::vector<std::int64_t> groups;
-    {
-        Stmt s = db_.prepare(
-            "SELECT reconcile_group FROM CaGlide WHERE set_code = ?1 AND as_code = ?2 "
-            "AND create_date >= ?3 AND create_date <= ?4 AND reconcile_group IS NOT NULL "
-            "UNION SELECT reconcile_group FROM CaCollateGlide WHERE set_code = ?1 AND as_code = ?2 "
-            "AND create_date >= ?3 AND create_date <= ?4 AND reconcile_group IS NOT NULL");
-        s.bind(1, account_.setCode).bind(2, account_.asCode);
-        s.bind(3, from.empty() ? std::string("0000-00-00") : from);
-        s.bind(4, until.empty() ? std::string("9999-99-99") : until);
-        while (s.step()) groups.push_back(s.i64(0));
-    }
-    for (std::int64_t g : groups) undoOne(db_, g);
+    startUndoList(db_);
+    Stmt s = db_.prepare(
+        "INSERT OR IGNORE INTO temp.reconcile_undo (id) "
+        "SELECT reconcile_group FROM CaGlide WHERE set_code = ?1 AND as_code = ?2 "
+        "AND create_date >= ?3 AND create_date <= ?4 AND reconcile_group IS NOT NULL "
+        "UNION SELECT reconcile_group FROM CaCollateGlide WHERE set_code = ?1 AND as_code = ?2 "
+        "AND create_date >= ?3 AND create_date <= ?4 AND reconcile_group IS NOT NULL");
+    s.bind(1, account_.setCode).bind(2, account_.asCode);
+    s.bind(3, from.empty() ? std::string("0000-00-00") : from);
+    s.bind(4, until.empty() ? std::string("9999-99-99") : until);
+    s.run();
+    const int groups = db_.changes();
+    undoListed(db_, account_, user_);
     t.commit();
-    return static_cast<int>(groups.size());
+    return groups;
 }
 
 std::int64_t Reconciler::bankOpening() {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Store.h"
@@ -152,6 +153,8 @@ class Reconciler {
   private:
     std::vector<SideRow> rows(bool journal, const std::string& from, const std::string& until,
                               bool unreconciledOnly);
+    void writePairs(const std::vector<SideRow>& js, const std::vector<SideRow>& ss,
+                    const std::vector<std::pair<int, int>>& pairs);
 
     ledgerhost::Database& db_;
     Account account_;

@@ -267,7 +267,12 @@ TEST_F(ReconcileTest, ReconciledRowsCannotChangeUntilTheGroupIsUndone) {
 
     EXPECT_EQ(r.undoRange("2024-03-01", "2024-03-31"), 1);
     EXPECT_EQ(groupOf("CaCollateGlide", s2), 0);
-    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_groups"), 0);
+    EXPECT_EQ(r.undoRange("2024-03-01", "2024-03-31"), 0);
+    // Undone groups stay on record, with who undid them; their ids are not reused.
+    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_groups WHERE undone_at IS NULL"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_groups WHERE undone_by = 'u1'"), 2);
+    EXPECT_EQ(r.autoMatch("2024-03-01", "2024-03-31").pairs(), 2);
+    EXPECT_GT(groupOf("CaGlide", j), g + 1);
 }
 
 TEST_F(ReconcileTest, AutomaticRunIsAllOrNothingWhenTheStoreFails) {
