@@ -4,6 +4,7 @@
 
 #include "Fixture.h"
 #include "Glide.h"
+#include "JournalHelpers.h"
 #include "Reconcile.h"
 
 using namespace ledgerhost;
@@ -273,6 +274,41 @@ TEST_F(ReconcileTest, ReconciledRowsCannotChangeUntilTheGroupIsUndone) {
     EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_groups WHERE undone_by = 'u1'"), 2);
     EXPECT_EQ(r.autoMatch("2024-03-01", "2024-03-31").pairs(), 2);
     EXPECT_GT(groupOf("CaGlide", j), g + 1);
+}
+
+TEST_F(ReconcileTest, JournalWindowsShowReconciledRowsByColourAndTooltipOnly) {
+    journal("2024-03-05", 100, 0);
+    statement("2024-03-06", 100, 0);
+    journal("2024-03-07", 0, 30);
+    for (int kind : {3, 1}) {  // the statement, then the bank journal
+        SCOPED_TRACE(kind);
+        auto before = std::make_unique<TFrmCashGlide>(nullptr, 1, kind);
+        before->show();
+        queryRange(*before, QDate(2024, 3, 1), QDate(2024, 3, 31));
+        const int cols = before->Cell->GetCols();
+        const auto summaries = shownSummaries(*before);
+        before.reset();
+
+        if (kind == 3) rec().autoMatch("2024-03-01", "2024-03-31");
+        TFrmCashGlide w(nullptr, 1, kind);
+        w.show();
+        queryRange(w, QDate(2024, 3, 1), QDate(2024, 3, 31));
+        EXPECT_EQ(w.Cell->GetCols(), cols);
+        EXPECT_EQ(shownSummaries(w), summaries);
+        const auto* model = w.Cell->model();
+        const int matched = gridRowOf(w, kind == 3 ? "s" : "j");
+        ASSERT_GT(matched, 0);
+        EXPECT_TRUE(
+            model->index(matched - 1, 7).data(Qt::ToolTipRole).toString().contains("已对账"));
+        EXPECT_TRUE(model->index(matched - 1, 0).data(Qt::BackgroundRole).isValid());
+        if (kind == 1) {
+            // The unmatched payment and the summary rows look as before.
+            const int other = matched + 1;
+            EXPECT_EQ(w.Cell->GetCellDouble(10, other), 30.0);
+            EXPECT_FALSE(model->index(other - 1, 7).data(Qt::ToolTipRole).isValid());
+            EXPECT_FALSE(model->index(4, 7).data(Qt::BackgroundRole).isValid());
+        }
+    }
 }
 
 TEST_F(ReconcileTest, AutomaticRunIsAllOrNothingWhenTheStoreFails) {
