@@ -74,6 +74,10 @@ int main(int argc, char** argv) {
     if (db.isEmpty() || book.isEmpty() || user.isEmpty() || account.isEmpty()) return usage();
     try {
         HostSession session(db.toStdString(), book.toStdString(), user.toStdString());
+        if (!session.bookSet().InitConfirmed)
+            throw std::runtime_error("没有初始化确认，不能进行银行对账！");
+        if (autoMatch && session.bookSet().EntryLocked)
+            throw std::runtime_error("账套已锁定，不能对账。");
         Database& store = session.dbManage().Db();
         const std::string date = until.isEmpty()
                                      ? QDate::currentDate().toString("yyyy-MM-dd").toStdString()

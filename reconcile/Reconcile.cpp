@@ -91,15 +91,20 @@ std::vector<SideRow> Reconciler::rows(bool journal, const std::string& from,
     if (!from.empty()) dayNumber(from);
     if (!until.empty()) dayNumber(until);
     std::vector<SideRow> out;
-    // Opening items first: they date from before the year.
+    // Opening items first: they date from before the year. Unreconciled ones
+    // show in every range; reconciled ones only in a range that begins by the
+    // end of January of the year they opened.
     {
         Stmt s = db_.prepare(
             "SELECT id, kind, item_date, number, summary, cents, reconcile_group "
             "FROM reconcile_opening_items WHERE set_code = ? AND as_code = ? AND kind IN (?, ?) "
-            "AND (? = 0 OR reconcile_group IS NULL) ORDER BY item_date, id");
+            "AND (? = 0 OR reconcile_group IS NULL) AND (reconcile_group IS NULL OR ? <= "
+            "printf('%04d-01-31', CAST(substr(item_date, 1, 4) AS INTEGER) + 1)) "
+            "ORDER BY item_date, id");
         s.bind(1, account_.setCode).bind(2, account_.asCode);
         s.bind(3, journal ? kBookedIn : kBankIn).bind(4, journal ? kBookedOut : kBankOut);
         s.bind(5, unreconciledOnly ? 1 : 0);
+        s.bind(6, from.empty() ? std::string("0000-00-00") : from);
         while (s.step()) {
             SideRow r;
             r.ref = {Source::Opening, s.i64(0)};
@@ -438,6 +443,16 @@ AutoResult Reconciler::autoMatch(const std::string& from, const std::string& unt
 std::int64_t Reconciler::match(const std::vector<RowRef>& journal,
                                const std::vector<RowRef>& statement) {
     if (journal.size() + statement.size() < 2) throw ReconcileError("请在两边选择要对账的记录。");
+    {
+        // A row chosen twice would count twice in its side's total.
+        std::vector<RowRef> all = journal;
+        all.insert(all.end(), statement.begin(), statement.end());
+        auto key = [](const RowRef& r) { return std::make_pair(static_cast<int>(r.source), r.id); };
+        std::sort(all.begin(), all.end(),
+                  [&](const RowRef& a, const RowRef& b) { return key(a) < key(b); });
+        if (std::adjacent_find(all.begin(), all.end()) != all.end())
+            throw ReconcileError("同一条记录被选择了两次，请重新选择。");
+    }
     Transaction t(db_);
     std::int64_t totals[2] = {0, 0};
     for (int side = 0; side < 2; ++side) {

@@ -209,6 +209,10 @@ TEST_F(ReconcileTest, ManualGroupsNeedAgreeingTotals) {
          {{Source::Statement, feeB}},
          "不是本账户"},
         {"nothing on one side", {}, {{Source::Statement, deposit}}, "请在两边选择"},
+        {"one row chosen twice",
+         {{Source::Journal, receipt3}, {Source::Journal, receipt3}},
+         {{Source::Statement, deposit}, {Source::Statement, feeA}},
+         "选择了两次"},
     };
     for (const Refusal& f : refusals) {
         SCOPED_TRACE(f.what);

@@ -64,6 +64,21 @@ TEST_F(DemoReconcileTest, IcbcAccountBalancesBeforeAndAfterMatching) {
         for (const auto& i : *items)
             EXPECT_NE(i.ref.source, reconcile::Source::Opening) << i.summary;
 
+    // Reconciled opening items show with January, not with later months.
+    auto openings = [&](const std::string& from) {
+        int n = 0;
+        for (const auto& r : rec.statementRows(from, "2025-10-31"))
+            n += r.ref.source == reconcile::Source::Opening;
+        for (const auto& r : rec.journalRows(from, "2025-10-31"))
+            n += r.ref.source == reconcile::Source::Opening;
+        return n;
+    };
+    Stmt items = db.prepare("SELECT COUNT(*) FROM reconcile_opening_items");
+    items.step();
+    EXPECT_GE(items.i32(0), 3);
+    EXPECT_EQ(openings("2025-01-01"), items.i32(0));
+    EXPECT_EQ(openings("2025-10-01"), 0);
+
     // The deposit and its two receipts, matched by hand.
     std::vector<reconcile::RowRef> receipts, deposit;
     for (const auto& r : rec.journalRows("2025-01-01", "2025-10-31", true))
