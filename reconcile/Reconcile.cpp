@@ -612,6 +612,31 @@ void Reconciler::removeOpeningItem(std::int64_t id) {
     if (db_.changes() != 1) throw ReconcileError("该期初未达账项已对账或已删除，不能删除。");
 }
 
+namespace {
+
+// A deferred transaction that only reads; ended without writing anything.
+class ReadSnapshot {
+  public:
+    explicit ReadSnapshot(Database& db) : db_(db), own_(!db.inTransaction()) {
+        if (own_) db_.exec("BEGIN");
+    }
+    ~ReadSnapshot() {
+        if (!own_) return;
+        try {
+            db_.exec("ROLLBACK");
+        } catch (...) {
+        }
+    }
+    ReadSnapshot(const ReadSnapshot&) = delete;
+    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+  private:
+    Database& db_;
+    bool own_;
+};
+
+}  // namespace
+
 Report Reconciler::report(const std::string& until) {
     dayNumber(until);
     Report r;
@@ -624,8 +649,9 @@ Report Reconciler::report(const std::string& until) {
     r.account = account_;
     r.until = until;
     // One read: both sides' rows up to the date, so the balances and the
-    // outstanding items come from the same snapshot.
-    Transaction t(db_);
+    // outstanding items come from the same snapshot. A read takes no write
+    // lock, so the statement can be printed while another program imports.
+    ReadSnapshot snapshot(db_);
     std::vector<SideRow> js = rows(true, "", until, false);
     std::vector<SideRow> ss = rows(false, "", until, false);
     // A group settles its rows at its latest member's date; before then its

@@ -400,6 +400,16 @@ TEST_F(ReconcileTest, BalanceStatementWithOpeningItems) {
     EXPECT_NE(text.find("相差 -40.00"), std::string::npos) << text;
 }
 
+TEST_F(ReconcileTest, StatementReadsWhileAnotherProgramWrites) {
+    journal("2024-03-05", 100, 0);
+    Database other(path());
+    other.exec("BEGIN IMMEDIATE");
+    db().setBusyTimeoutMs(0);
+    EXPECT_EQ(rec().report("2024-03-31").journalBalance, 110000);
+    EXPECT_THROW(rec().autoMatch("2024-03-01", "2024-03-31"), StoreError) << "a write waits";
+    other.exec("ROLLBACK");
+}
+
 TEST_F(ReconcileTest, BadInputIsRefusedInWords) {
     EXPECT_THROW(Reconciler::findAccount(db(), "001", "nope"), ReconcileError);
     EXPECT_THROW(Reconciler::findAccount(db(), "001", "CASH"), ReconcileError) << "a cash account";
