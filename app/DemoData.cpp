@@ -1,6 +1,7 @@
 #include "DemoData.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -109,6 +110,139 @@ std::int64_t icbcBalanceAtMonthStart(const QDate& today) {
     demoRows(own, today, today.month() - 1, 6,
              [&](const DemoRow& r) { balance += r.in ? r.cents : -r.cents; });
     return balance;
+}
+
+// The statement's cheque number of a generated row ("" for none).
+std::string chequeOf(const DemoRow& r) {
+    return r.payCode ? std::to_string(3040500 + r.number) : std::string();
+}
+
+// The bank journal of 工商银行基本户, made from its statement rows so that the
+// bank reconciliation has something to do: most rows appear on both sides
+// (cheques booked some days before the bank pays them, other rows a day or two
+// apart), one deposit was booked as two receipts, and at the end some rows are
+// on one side only (each of the four kinds). The bank's opening balance and the
+// items unreconciled at the start of the year are stored too; January clears
+// them. The balance reconciliation statement balances at any date.
+void addIcbcJournal(Database& db, const std::vector<DemoRow>& bank, const QDate& today) {
+    const int year = today.year();
+    Stmt opening = db.prepare(
+        "INSERT INTO reconcile_openings (set_code, as_code, bank_opening_cents) VALUES "
+        "('001', '100201', ?)");
+    opening.bind(1, kIcbcOpening);
+    opening.run();
+    if (bank.empty()) return;
+    struct JournalRow {
+        QDate date;
+        bool in;
+        std::int64_t cents;
+        std::string cheque;
+        std::string summary;
+        int payMode = 2, user = 0;
+    };
+    std::vector<JournalRow> rows;
+    const int lastMonth = bank.back().date.month();
+    auto find = [&](auto&& pred) -> int {
+        for (std::size_t i = 0; i < bank.size(); ++i)
+            if (pred(bank[i])) return static_cast<int>(i);
+        return -1;
+    };
+    auto findLast = [&](auto&& pred) -> int {
+        for (std::size_t i = bank.size(); i-- > 0;)
+            if (pred(bank[i])) return static_cast<int>(i);
+        return -1;
+    };
+    const QDate yearStart(year, 1, 1);
+    // Opening items: a receipt booked last December that the bank credited in
+    // January, and a cheque written then that the bank paid in January.
+    const int openIn = find([](const DemoRow& r) {
+        return r.date.month() == 1 && r.in && !r.payCode && r.date.day() <= 6;
+    });
+    const int openOut =
+        find([](const DemoRow& r) { return r.date.month() == 1 && !r.in && r.payCode; });
+    // One deposit booked as two receipts.
+    const int split =
+        find([](const DemoRow& r) { return r.date.month() >= 2 && r.in && !r.payCode; });
+    // At the end: the bank received and paid what the journal has not yet booked.
+    const int bankOnlyIn = lastMonth > 1 ? findLast([&](const DemoRow& r) {
+        return r.date.month() == lastMonth && r.in && !r.payCode;
+    })
+                                         : -1;
+    const int bankOnlyOut =
+        lastMonth > 1
+            ? findLast([&](const DemoRow& r) { return r.date.month() == lastMonth && !r.in; })
+            : -1;
+    for (std::size_t i = 0; i < bank.size(); ++i) {
+        const DemoRow& r = bank[i];
+        const int at = static_cast<int>(i);
+        if (at == openIn || at == openOut || at == bankOnlyIn || at == bankOnlyOut) continue;
+        const int earlier = r.payCode ? 3 + static_cast<int>(i % 9) : static_cast<int>(i % 3);
+        JournalRow j{std::max(r.date.addDays(-earlier), yearStart),
+                     r.in,
+                     r.cents,
+                     chequeOf(r),
+                     kSummaries[r.summary],
+                     r.payMode,
+                     r.user};
+        if (at == split) {
+            const std::int64_t first = r.cents * 2 / 5;
+            rows.push_back(
+                {j.date, true, first, "", "收到货款（同一张进账单）", j.payMode, j.user});
+            rows.push_back(
+                {j.date, true, r.cents - first, "", "收到货款（同一张进账单）", j.payMode, j.user});
+            continue;
+        }
+        rows.push_back(j);
+    }
+    // Booked at the end, not yet at the bank: a receipt in transit and a cheque
+    // not yet presented.
+    const QDate monthEnd(year, lastMonth, QDate(year, lastMonth, 1).daysInMonth());
+    rows.push_back({monthEnd, true, 860000, "", "收到货款（在途）", 2, 0});
+    rows.push_back(
+        {monthEnd.addDays(-1), false, 432100, "10299001", "支付货款（支票未兑付）", 2, 1});
+
+    // The opening items; the bank's side was credited and debited before the
+    // year began with what the journal books in January, in amounts that make
+    // the first reconciliation of the year balance.
+    Stmt item = db.prepare(
+        "INSERT INTO reconcile_opening_items (set_code, as_code, kind, item_date, number, summary, "
+        "cents) VALUES ('001', '100201', ?, ?, ?, ?, ?)");
+    const std::string lastDecember = QDate(year - 1, 12, 30).toString("yyyy-MM-dd").toStdString();
+    auto addItem = [&](int kind, const std::string& number, const char* summary,
+                       std::int64_t cents) {
+        item.reset();
+        item.bind(1, kind).bind(2, lastDecember).bind(3, number).bind(4, summary).bind(5, cents);
+        item.run();
+    };
+    std::int64_t bookedIn = 0, bookedOut = 0;
+    if (openIn >= 0) addItem(1, "", "收到货款", bookedIn = bank[openIn].cents);
+    if (openOut >= 0)
+        addItem(2, chequeOf(bank[openOut]), "支付货款", bookedOut = bank[openOut].cents);
+    const std::int64_t bankOut = 250000;
+    const std::int64_t bankIn = bankOut + bookedIn - bookedOut;
+    const std::int64_t inCents = std::max<std::int64_t>(bankIn, 100000);
+    const std::int64_t outCents = inCents - (bookedIn - bookedOut);
+    addItem(3, "", "利息收入", inCents);
+    addItem(4, "", "银行手续费", outCents);
+    rows.push_back({QDate(year, 1, 3), true, inCents, "", "利息收入（上年末银行已收）", 4, 0});
+    rows.push_back({QDate(year, 1, 3), false, outCents, "", "银行手续费（上年末银行已付）", 4, 1});
+
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const JournalRow& a, const JournalRow& b) { return a.date < b.date; });
+    Stmt s = db.prepare(
+        "INSERT INTO CaGlide (set_code, as_code, create_date, date_or_no, summary, deb_cents, "
+        "cre_cents, pay_code, pm_code, apply_user, glide_flag) "
+        "VALUES ('001', '100201', ?, ?, ?, ?, ?, ?, ?, ?, '1')");
+    const char* const pm[] = {"PM01", "PM02", "PM03", "PM04", "PM05"};
+    const char* const users[] = {"zhang", "li"};
+    int number = 0;
+    for (const JournalRow& r : rows) {
+        s.reset();
+        s.bind(1, r.date.toString("yyyy-MM-dd").toStdString()).bind(2, ++number).bind(3, r.summary);
+        s.bind(4, r.in ? r.cents : 0).bind(5, r.in ? 0 : r.cents).bind(6, r.cheque);
+        s.bind(7, pm[r.payMode]).bind(8, users[r.user]);
+        s.run();
+    }
 }
 
 }  // namespace
@@ -273,14 +407,25 @@ void fillDemoDatabase(Database& db, const QDate& today) {
         s.bind(12, "").bind(13, users[r.user]);
         s.run();
     };
+    std::vector<DemoRow> icbcRows;
     {
         Lcg own{kIcbcSeed};
         const Target icbc{&row, "001", "100201", 6};
-        demoRows(own, today, today.month() - 1, icbc.perMonth,
-                 [&](const DemoRow& r) { insert(icbc, r); });
+        demoRows(own, today, today.month() - 1, icbc.perMonth, [&](const DemoRow& r) {
+            insert(icbc, r);
+            icbcRows.push_back(r);
+        });
     }
-    for (auto& tg : targets)
-        demoRows(rnd, today, lastMonth, tg.perMonth, [&](const DemoRow& r) { insert(tg, r); });
+    for (auto& tg : targets) {
+        // The bank journal of 工商银行基本户 follows its statement (below); the
+        // draws are still made, so the other accounts' rows stay as they were.
+        const bool icbcJournal =
+            tg.stmt == &cash && std::string(tg.set) == "001" && std::string(tg.account) == "100201";
+        demoRows(rnd, today, lastMonth, tg.perMonth, [&](const DemoRow& r) {
+            if (!icbcJournal) insert(tg, r);
+        });
+    }
+    addIcbcJournal(db, icbcRows, today);
     t.commit();
 }
 

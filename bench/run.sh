@@ -97,3 +97,6 @@ for lines in 100000 1000000; do
     printf 'ledger-import %7d lines: peak RSS %4d MB (target <= %d MB: %s), wall %s\n' \
         "$lines" "$mb" "$limit" "$verdict" "$wall"
 done
+
+# Automatic bank reconciliation against a raw select of both sides' rows.
+bash bench/run_reconcile.sh

@@ -1,5 +1,6 @@
 #include "Cell.h"
 
+#include <QColor>
 #include <QHeaderView>
 #include <QLocale>
 #include <QMetaObject>
@@ -124,6 +125,15 @@ QVariant SheetModel::data(const QModelIndex& index, int role) const {
                        Qt::AlignVCenter);
         case Qt::FontRole:
             if (index.row() + 1 == titleRow) return titleFont;
+            return {};
+        case Qt::ForegroundRole:
+            if (c->reconciled) return QColor(0x1e, 0x6b, 0x2e);
+            return {};
+        case Qt::BackgroundRole:
+            if (c->reconciled) return QColor(0xe8, 0xf5, 0xe9);
+            return {};
+        case Qt::ToolTipRole:
+            if (c->reconciled) return QStringLiteral("已对账：修改或删除前须先取消对账");
             return {};
         default:
             return {};

@@ -22,6 +22,7 @@ struct LH_API CellData {
     std::uint8_t numType = 0;    // 1: a number with two decimals
     std::uint8_t separator = 0;  // 2: grouping separators
     bool hideZero = false;
+    bool reconciled = false;  // shown in the reconciled colour, with a tooltip
     bool operator==(const CellData&) const = default;
 };
 

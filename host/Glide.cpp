@@ -798,7 +798,7 @@ void TCaGlideMng::Load() {
         "SELECT t.id, t.set_code, t.as_code, t.create_date, t.date_or_no, t.summary, t.deb_cents, "
         "t.cre_cents, t.pay_code, t.pm_code, t.cr_code, t.dp_code, t.remark, t.apply_user, "
         "t.voucher_id, t.voucher_class, t.voucher_no, t.glide_flag, t.voucher_line_id, (" +
-        match + ") FROM " + table + " t WHERE t.set_code = ?" + accountCond;
+        match + "), t.reconciled FROM " + table + " t WHERE t.set_code = ?" + accountCond;
     if (!q.BCreateDate.empty()) sql += " AND t.create_date >= ?";
     if (!q.ECreateDate.empty()) sql += " AND t.create_date <= ?";
     if (indexKeys == 2)
@@ -1024,6 +1024,7 @@ void TCaGlideMng::Load() {
             if (f.shown) links.fill(r);  // VoucherNo (and the type) from the linked voucher
             r.GlideFlag = s.textView(17);
             r.VoucherLineId = s.isNull(18) ? 0 : s.i64(18);
+            r.Reconciled = s.i32(20) != 0;
             if (r.CR_Code.empty())
                 r.CR_Name.clear();
             else if (f.shown)

@@ -66,6 +66,8 @@ class LH_API TCaGlide {
     std::int64_t Id = 0;
     // Voucher line the row was drawn from, 0 when none.
     std::int64_t VoucherLineId = 0;
+    // Ticked off against the other side in the bank reconciliation (as loaded).
+    bool Reconciled = false;
 
     const std::string& TableName() const { return tableName_; }
 

@@ -314,6 +314,48 @@ CREATE TABLE import_mappings (
 );
 )";
 
+// Version 3: bank reconciliation. A match group ties journal rows to the
+// statement rows (and opening items) they were ticked off against; a row's
+// reconcile_group names its group and `reconciled` is set exactly for rows in
+// one. An undone group keeps its row (with who undid it and when), so group
+// ids are never reused without the cost of AUTOINCREMENT on every pair of an
+// automatic run. Each bank account keeps the bank's own opening balance and the
+// items unreconciled at the start of the year (kind 1 booked received / 2
+// booked paid, not yet at the bank; 3 bank received / 4 bank paid, not yet
+// booked).
+const char* kReconcile = R"(
+CREATE TABLE reconcile_groups (
+    id INTEGER PRIMARY KEY,
+    set_code TEXT NOT NULL REFERENCES book_sets(code),
+    as_code TEXT NOT NULL,
+    made_by TEXT NOT NULL,
+    made_at TEXT NOT NULL,
+    automatic INTEGER NOT NULL,
+    undone_by TEXT,
+    undone_at TEXT
+);
+ALTER TABLE CaGlide ADD COLUMN reconcile_group INTEGER;
+ALTER TABLE CaCollateGlide ADD COLUMN reconcile_group INTEGER;
+CREATE TABLE reconcile_openings (
+    set_code TEXT NOT NULL REFERENCES book_sets(code),
+    as_code TEXT NOT NULL,
+    bank_opening_cents INTEGER NOT NULL DEFAULT 0,
+    PRIMARY KEY (set_code, as_code)
+);
+CREATE TABLE reconcile_opening_items (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    set_code TEXT NOT NULL REFERENCES book_sets(code),
+    as_code TEXT NOT NULL,
+    kind INTEGER NOT NULL CHECK (kind BETWEEN 1 AND 4),
+    item_date TEXT NOT NULL,
+    number TEXT NOT NULL DEFAULT '',
+    summary TEXT NOT NULL DEFAULT '',
+    cents INTEGER NOT NULL CHECK (cents > 0),
+    reconcile_group INTEGER
+);
+CREATE INDEX reconcile_opening_items_account ON reconcile_opening_items(set_code, as_code);
+)";
+
 // The file's schema version; a file newer than this program is refused.
 int checkedVersion(Database& db) {
     int v = db.schemaVersion();
@@ -561,6 +603,10 @@ void Database::upgradeFrom(int version) {
         // (a statement import wrote a third more).
         exec("DROP INDEX IF EXISTS CaGlide_date; DROP INDEX IF EXISTS CaCollateGlide_date;");
         exec("PRAGMA user_version = 2");
+    }
+    if (version < 3) {
+        exec(kReconcile);
+        exec("PRAGMA user_version = 3");
     }
 }
 

@@ -90,7 +90,7 @@ LH_API bool isStoreFile(const std::string& path);
 // not exist yet or is empty.
 class LH_API Database {
   public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
     // "LDGR": marks a file as a ledger database.
     static constexpr std::int32_t kApplicationId = 0x4C444752;
     static constexpr int kDefaultBusyTimeoutMs = 60000;

@@ -450,6 +450,8 @@ void TFrmCashGlide::WriteGridRow(TCaGlide* row, int gridRow) {
     }
     g.S(11, gridRow, t(row->Direction));
     number(12, std::fabs(row->Balance));
+    // Rows ticked off in the bank reconciliation: colour and tooltip only.
+    for (int col = 1; col <= 12; ++col) g.sheet()->cell(col, gridRow).reconciled = row->Reconciled;
 }
 
 TCaGlide* TFrmCashGlide::GetCaGlide() {

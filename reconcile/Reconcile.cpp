@@ -1,0 +1,798 @@
+#include "Reconcile.h"
+
+#include <QDateTime>
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <unordered_map>
+
+using ledgerhost::Database;
+using ledgerhost::Stmt;
+using ledgerhost::Transaction;
+
+namespace reconcile {
+
+const char* openingKindName(int kind) {
+    switch (kind) {
+        case kBookedIn:
+            return "企业已收银行未收";
+        case kBookedOut:
+            return "企业已付银行未付";
+        case kBankIn:
+            return "银行已收企业未收";
+        case kBankOut:
+            return "银行已付企业未付";
+        default:
+            return "";
+    }
+}
+
+int dayNumber(const std::string& date) {
+    auto bad = [&]() -> int { throw ReconcileError("日期“" + date + "”不对，应为 YYYY-MM-DD。"); };
+    if (date.size() != 10 || date[4] != '-' || date[7] != '-') return bad();
+    for (int i : {0, 1, 2, 3, 5, 6, 8, 9})
+        if (date[i] < '0' || date[i] > '9') return bad();
+    auto digits = [&](int at, int n) {
+        int v = 0;
+        for (int i = at; i < at + n; ++i) v = v * 10 + (date[i] - '0');
+        return v;
+    };
+    int y = digits(0, 4);
+    const unsigned m = static_cast<unsigned>(digits(5, 2));
+    const unsigned d = static_cast<unsigned>(digits(8, 2));
+    static const unsigned kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (m < 1 || m > 12 || d < 1 || d > kDays[m - 1]) return bad();
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    if (m == 2 && d == 29 && !leap) return bad();
+    // Days from civil (proleptic Gregorian).
+    y -= m <= 2;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int>(doe) - 719468;
+}
+
+std::string formatCents(std::int64_t cents) {
+    const bool negative = cents < 0;
+    std::uint64_t v = negative ? 0 - static_cast<std::uint64_t>(cents) : cents;
+    std::string whole = std::to_string(v / 100);
+    for (int i = static_cast<int>(whole.size()) - 3; i > 0; i -= 3) whole.insert(i, ",");
+    const unsigned frac = v % 100;
+    return (negative ? "-" : "") + whole + "." + static_cast<char>('0' + frac / 10) +
+           static_cast<char>('0' + frac % 10);
+}
+
+std::string AutoResult::message() const {
+    return "自动对账完成：配对 " + std::to_string(pairs()) + " 对（按票据号 " +
+           std::to_string(byCheque) + " 对，按日期 " + std::to_string(byDate) +
+           " 对）；尚未对账：银行日记账 " + std::to_string(leftJournal) + " 笔，银行对账单 " +
+           std::to_string(leftStatement) + " 笔。";
+}
+
+Account Reconciler::findAccount(Database& db, const std::string& setCode,
+                                const std::string& numberOrCode) {
+    Stmt s = db.prepare(
+        "SELECT set_code, as_code, account_no, name, opening_cents FROM bank_accounts "
+        "WHERE set_code = ? AND kind = 1 AND (account_no = ? OR as_code = ?) "
+        "ORDER BY account_no = ?2 DESC LIMIT 1");
+    s.bind(1, setCode).bind(2, numberOrCode).bind(3, numberOrCode);
+    if (!s.step())
+        throw ReconcileError("账套 " + setCode + " 没有账号或编码为“" + numberOrCode +
+                             "”的银行账户。");
+    return Account{s.text(0), s.text(1), s.text(2), s.text(3), s.i64(4)};
+}
+
+Reconciler::Reconciler(Database& db, Account account, std::string user)
+    : db_(db), account_(std::move(account)), user_(std::move(user)) {}
+
+std::vector<SideRow> Reconciler::rows(bool journal, const std::string& from,
+                                      const std::string& until, bool unreconciledOnly) {
+    if (!from.empty()) dayNumber(from);
+    if (!until.empty()) dayNumber(until);
+    std::vector<SideRow> out;
+    // Opening items first: they date from before the year. Unreconciled ones
+    // show in every range; reconciled ones only in a range that begins by the
+    // end of January of the year they opened.
+    {
+        Stmt s = db_.prepare(
+            "SELECT id, kind, item_date, number, summary, cents, reconcile_group "
+            "FROM reconcile_opening_items WHERE set_code = ? AND as_code = ? AND kind IN (?, ?) "
+            "AND (? = 0 OR reconcile_group IS NULL) AND (reconcile_group IS NULL OR ? <= "
+            "printf('%04d-01-31', CAST(substr(item_date, 1, 4) AS INTEGER) + 1)) "
+            "ORDER BY item_date, id");
+        s.bind(1, account_.setCode).bind(2, account_.asCode);
+        s.bind(3, journal ? kBookedIn : kBankIn).bind(4, journal ? kBookedOut : kBankOut);
+        s.bind(5, unreconciledOnly ? 1 : 0);
+        s.bind(6, from.empty() ? std::string("0000-00-00") : from);
+        while (s.step()) {
+            SideRow r;
+            r.ref = {Source::Opening, s.i64(0)};
+            r.openingKind = s.i32(1);
+            r.date = s.text(2);
+            r.cheque = s.text(3);
+            r.summary = std::string("期初未达：") + openingKindName(r.openingKind) +
+                        (s.text(4).empty() ? "" : " " + s.text(4));
+            const bool in = r.openingKind == kBookedIn || r.openingKind == kBankIn;
+            (in ? r.inCents : r.outCents) = s.i64(5);
+            r.group = s.isNull(6) ? 0 : s.i64(6);
+            out.push_back(std::move(r));
+        }
+    }
+    const std::string table = journal ? "CaGlide" : "CaCollateGlide";
+    Stmt s = db_.prepare(
+        "SELECT id, create_date, date_or_no, pay_code, summary, deb_cents, cre_cents, "
+        "reconcile_group FROM " +
+        table +
+        " WHERE set_code = ?1 AND as_code = ?2 AND create_date >= ?3 AND create_date <= ?4 "
+        "AND (?5 = 0 OR reconcile_group IS NULL) ORDER BY create_date, date_or_no, id");
+    s.bind(1, account_.setCode).bind(2, account_.asCode);
+    s.bind(3, from.empty() ? std::string("0000-00-00") : from);
+    s.bind(4, until.empty() ? std::string("9999-99-99") : until);
+    s.bind(5, unreconciledOnly ? 1 : 0);
+    while (s.step()) {
+        SideRow r;
+        r.ref = {journal ? Source::Journal : Source::Statement, s.i64(0)};
+        r.date = s.text(1);
+        r.number = s.i64(2);
+        r.cheque = s.text(3);
+        r.summary = s.text(4);
+        // The journal keeps the enterprise's side (debit = in), the statement
+        // the bank's (credit = in).
+        r.inCents = journal ? s.i64(5) : s.i64(6);
+        r.outCents = journal ? s.i64(6) : s.i64(5);
+        r.group = s.isNull(7) ? 0 : s.i64(7);
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+std::vector<SideRow> Reconciler::journalRows(const std::string& from, const std::string& until,
+                                             bool unreconciledOnly) {
+    return rows(true, from, until, unreconciledOnly);
+}
+
+std::vector<SideRow> Reconciler::statementRows(const std::string& from, const std::string& until,
+                                               bool unreconciledOnly) {
+    return rows(false, from, until, unreconciledOnly);
+}
+
+namespace {
+
+std::string nowText() {
+    return QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss").toStdString();
+}
+
+// Marks rows as members of a group with prepared statements; a row that is
+// gone or already in a group fails the whole command.
+class Marker {
+  public:
+    explicit Marker(Database& db)
+        : journal_(db.prepare("UPDATE CaGlide SET reconciled = 1, reconcile_group = ? "
+                              "WHERE id = ? AND reconcile_group IS NULL")),
+          statement_(db.prepare("UPDATE CaCollateGlide SET reconciled = 1, reconcile_group = ? "
+                                "WHERE id = ? AND reconcile_group IS NULL")),
+          opening_(db.prepare("UPDATE reconcile_opening_items SET reconcile_group = ? "
+                              "WHERE id = ? AND reconcile_group IS NULL")),
+          db_(db) {}
+    void mark(const RowRef& ref, std::int64_t group) {
+        Stmt& s = ref.source == Source::Journal     ? journal_
+                  : ref.source == Source::Statement ? statement_
+                                                    : opening_;
+        s.reset();
+        s.bind(1, group).bind(2, ref.id);
+        s.run();
+        if (db_.changes() != 1)
+            throw ReconcileError("记录已被其他人对账或删除，本次对账没有保存，请重新查询。");
+    }
+
+  private:
+    Stmt journal_, statement_, opening_;
+    Database& db_;
+};
+
+class GroupMaker {
+  public:
+    GroupMaker(Database& db, const Account& a, const std::string& user, bool automatic)
+        : s_(db.prepare("INSERT INTO reconcile_groups (set_code, as_code, made_by, made_at, "
+                        "automatic) VALUES (?,?,?,?,?)")),
+          db_(db),
+          account_(a),
+          user_(user),
+          now_(nowText()),
+          automatic_(automatic) {}
+    std::int64_t make() {
+        s_.reset();  // also clears the bindings
+        s_.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, user_).bind(4, now_);
+        s_.bind(5, automatic_ ? 1 : 0);
+        s_.run();
+        return db_.lastInsertId();
+    }
+
+  private:
+    Stmt s_;
+    Database& db_;
+    const Account& account_;
+    const std::string& user_;
+    std::string now_;
+    bool automatic_;
+};
+
+struct Edge {
+    int j, s, distance;
+};
+
+// Takes the edges level by level (smallest distance first): an edge whose two
+// rows have no other edge at its level among the rows still free is a pair;
+// rows with more than one equally good candidate, and those candidates, are
+// left for the user and take no part in later levels. The edges are those of
+// one amount, so there are few: counting by scanning the level is cheapest.
+void resolve(std::vector<Edge>& edges, std::vector<char>& jState, std::vector<char>& sState,
+             std::vector<std::pair<int, int>>& pairs) {
+    enum : char { kFree = 0, kTaken = 1, kLeft = 2 };
+    if (edges.size() > 1)
+        std::sort(edges.begin(), edges.end(),
+                  [](const Edge& a, const Edge& b) { return a.distance < b.distance; });
+    std::vector<char> decision;  // per edge of the level: 0 skip, 1 pair, 2 ambiguous
+    for (std::size_t begin = 0; begin < edges.size();) {
+        std::size_t end = begin;
+        while (end < edges.size() && edges[end].distance == edges[begin].distance) ++end;
+        auto live = [&](const Edge& e) { return jState[e.j] == kFree && sState[e.s] == kFree; };
+        decision.assign(end - begin, 0);
+        for (std::size_t i = begin; i < end; ++i) {
+            const Edge& e = edges[i];
+            if (!live(e)) continue;
+            int jn = 0, sn = 0;
+            for (std::size_t k = begin; k < end; ++k) {
+                if (!live(edges[k])) continue;
+                jn += edges[k].j == e.j;
+                sn += edges[k].s == e.s;
+            }
+            decision[i - begin] = jn == 1 && sn == 1 ? 1 : 2;
+        }
+        for (std::size_t i = begin; i < end; ++i) {
+            const Edge& e = edges[i];
+            if (decision[i - begin] == 1) {
+                pairs.emplace_back(e.j, e.s);
+                jState[e.j] = kTaken;
+                sState[e.s] = kTaken;
+            }
+        }
+        for (std::size_t i = begin; i < end; ++i) {
+            const Edge& e = edges[i];
+            if (decision[i - begin] != 2) continue;
+            if (jState[e.j] == kFree) jState[e.j] = kLeft;
+            if (sState[e.s] == kFree) sState[e.s] = kLeft;
+        }
+        begin = end;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The groups an automatic run gives the rows of one table, by row id, for the
+// SQL function that marks them in one statement per table.
+struct PairGroups {
+    std::vector<std::pair<std::int64_t, std::int64_t>> byId[2];  // journal, statement
+};
+
+void pairGroupFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    const auto* groups = static_cast<const PairGroups*>(sqlite3_user_data(ctx));
+    const int side = sqlite3_value_int(argv[0]);
+    const std::int64_t id = sqlite3_value_int64(argv[1]);
+    const auto& list = groups->byId[side == 0 ? 0 : 1];
+    const auto it = std::lower_bound(list.begin(), list.end(), std::make_pair(id, std::int64_t{0}));
+    if (it == list.end() || it->first != id)
+        sqlite3_result_null(ctx);
+    else
+        sqlite3_result_int64(ctx, it->second);
+}
+
+// Registers the function on the connection for as long as it lives.
+class ScopedPairFunction {
+  public:
+    ScopedPairFunction(Database& db, const PairGroups& groups) : db_(db) {
+        if (sqlite3_create_function_v2(db.raw(), "reconcile_pair_group", 2,
+                                       SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY,
+                                       const_cast<PairGroups*>(&groups), pairGroupFunction, nullptr,
+                                       nullptr, nullptr) != SQLITE_OK)
+            throw ReconcileError("数据库错误：无法登记对账函数。");
+    }
+    ~ScopedPairFunction() {
+        sqlite3_create_function_v2(db_.raw(), "reconcile_pair_group", 2, SQLITE_UTF8, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr);
+    }
+
+  private:
+    Database& db_;
+};
+
+}  // namespace
+
+// Writes the pairs of an automatic run: consecutive new groups, then each
+// table's rows marked by one statement (a run pairs tens of thousands of rows;
+// one UPDATE per row cost several times the reading of both sides).
+void Reconciler::writePairs(const std::vector<SideRow>& js, const std::vector<SideRow>& ss,
+                            const std::vector<std::pair<int, int>>& pairs) {
+    if (pairs.empty()) return;
+    std::int64_t base = 1;
+    {
+        Stmt s = db_.prepare("SELECT coalesce(max(id), 0) + 1 FROM reconcile_groups");
+        s.step();
+        base = s.i64(0);
+    }
+    {
+        Stmt s = db_.prepare(
+            "WITH RECURSIVE n(i) AS (SELECT ?1 UNION ALL SELECT i + 1 FROM n WHERE i < ?2) "
+            "INSERT INTO reconcile_groups (id, set_code, as_code, made_by, made_at, automatic) "
+            "SELECT i, ?3, ?4, ?5, ?6, 1 FROM n");
+        s.bind(1, base).bind(2, base + static_cast<std::int64_t>(pairs.size()) - 1);
+        s.bind(3, account_.setCode).bind(4, account_.asCode).bind(5, user_).bind(6, nowText());
+        s.run();
+    }
+    PairGroups groups;
+    Marker marker(db_);
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+        const std::int64_t g = base + static_cast<std::int64_t>(k);
+        for (const RowRef& ref : {js[pairs[k].first].ref, ss[pairs[k].second].ref}) {
+            if (ref.source == Source::Opening)
+                marker.mark(ref, g);
+            else
+                groups.byId[ref.source == Source::Journal ? 0 : 1].emplace_back(ref.id, g);
+        }
+    }
+    ScopedPairFunction function(db_, groups);
+    for (int side = 0; side < 2; ++side) {
+        auto& list = groups.byId[side];
+        if (list.empty()) continue;
+        std::sort(list.begin(), list.end());
+        Stmt s = db_.prepare(std::string("UPDATE ") + (side == 0 ? "CaGlide" : "CaCollateGlide") +
+                             " SET reconciled = 1, reconcile_group = reconcile_pair_group(?3, id) "
+                             "WHERE set_code = ?1 AND as_code = ?2 AND reconcile_group IS NULL "
+                             "AND reconcile_pair_group(?3, id) IS NOT NULL");
+        s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, side);
+        s.run();
+        if (db_.changes() != static_cast<int>(list.size()))
+            throw ReconcileError("记录已被其他人对账或删除，本次对账没有保存，请重新查询。");
+    }
+}
+
+AutoResult Reconciler::autoMatch(const std::string& from, const std::string& until,
+                                 int windowDays) {
+    if (windowDays < 0) throw ReconcileError("日期相差天数不能为负数。");
+    Transaction t(db_);
+    std::vector<SideRow> js = rows(true, from, until, true);
+    std::vector<SideRow> ss = rows(false, from, until, true);
+    std::vector<int> jDay(js.size()), sDay(ss.size());
+    for (std::size_t i = 0; i < js.size(); ++i) jDay[i] = dayNumber(js[i].date);
+    for (std::size_t i = 0; i < ss.size(); ++i) sDay[i] = dayNumber(ss[i].date);
+
+    // Candidates share an amount in the same sense: sort both sides' rows by
+    // it and take each run of one amount in turn.
+    struct Key {
+        std::int64_t net;
+        int side;  // 0 journal, 1 statement
+        int index;
+    };
+    std::vector<Key> keys;
+    keys.reserve(js.size() + ss.size());
+    for (std::size_t i = 0; i < js.size(); ++i)
+        if (js[i].net() != 0) keys.push_back({js[i].net(), 0, static_cast<int>(i)});
+    for (std::size_t i = 0; i < ss.size(); ++i)
+        if (ss[i].net() != 0) keys.push_back({ss[i].net(), 1, static_cast<int>(i)});
+    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+        return std::tie(a.net, a.side, a.index) < std::tie(b.net, b.side, b.index);
+    });
+
+    std::vector<char> jState(js.size(), 0), sState(ss.size(), 0);
+    std::vector<std::pair<int, int>> chequePairs, datePairs;
+    std::vector<Edge> edges;
+    for (std::size_t begin = 0; begin < keys.size();) {
+        std::size_t end = begin, split = begin;
+        while (end < keys.size() && keys[end].net == keys[begin].net) ++end;
+        while (split < end && keys[split].side == 0) ++split;
+        const std::size_t jBegin = begin, jEnd = split, sBegin = split, sEnd = end;
+        begin = end;
+        if (jBegin == jEnd || sBegin == sEnd) continue;
+        // Equal, non-empty cheque numbers, nearest date first.
+        edges.clear();
+        for (std::size_t a = jBegin; a < jEnd; ++a) {
+            const int j = keys[a].index;
+            if (js[j].cheque.empty()) continue;
+            for (std::size_t b = sBegin; b < sEnd; ++b) {
+                const int s = keys[b].index;
+                if (ss[s].cheque == js[j].cheque)
+                    edges.push_back({j, s, std::abs(jDay[j] - sDay[s])});
+            }
+        }
+        resolve(edges, jState, sState, chequePairs);
+        // Neither has a cheque number: dates within the window, nearest first.
+        edges.clear();
+        for (std::size_t a = jBegin; a < jEnd; ++a) {
+            const int j = keys[a].index;
+            if (!js[j].cheque.empty() || jState[j]) continue;
+            for (std::size_t b = sBegin; b < sEnd; ++b) {
+                const int s = keys[b].index;
+                if (!ss[s].cheque.empty() || sState[s]) continue;
+                const int d = std::abs(jDay[j] - sDay[s]);
+                if (d <= windowDays) edges.push_back({j, s, d});
+            }
+        }
+        resolve(edges, jState, sState, datePairs);
+    }
+
+    // Pairs are written in date order, so group ids follow the rows.
+    auto byDate = [&](const std::pair<int, int>& a, const std::pair<int, int>& b) {
+        return std::tie(jDay[a.first], a.first) < std::tie(jDay[b.first], b.first);
+    };
+    std::vector<std::pair<int, int>> all = chequePairs;
+    all.insert(all.end(), datePairs.begin(), datePairs.end());
+    std::sort(all.begin(), all.end(), byDate);
+    writePairs(js, ss, all);
+    t.commit();
+    AutoResult r;
+    r.byCheque = static_cast<int>(chequePairs.size());
+    r.byDate = static_cast<int>(datePairs.size());
+    r.leftJournal = static_cast<int>(js.size()) - r.pairs();
+    r.leftStatement = static_cast<int>(ss.size()) - r.pairs();
+    return r;
+}
+
+std::int64_t Reconciler::match(const std::vector<RowRef>& journal,
+                               const std::vector<RowRef>& statement) {
+    if (journal.size() + statement.size() < 2) throw ReconcileError("请在两边选择要对账的记录。");
+    {
+        // A row chosen twice would count twice in its side's total.
+        std::vector<RowRef> all = journal;
+        all.insert(all.end(), statement.begin(), statement.end());
+        auto key = [](const RowRef& r) { return std::make_pair(static_cast<int>(r.source), r.id); };
+        std::sort(all.begin(), all.end(),
+                  [&](const RowRef& a, const RowRef& b) { return key(a) < key(b); });
+        if (std::adjacent_find(all.begin(), all.end()) != all.end())
+            throw ReconcileError("同一条记录被选择了两次，请重新选择。");
+    }
+    Transaction t(db_);
+    std::int64_t totals[2] = {0, 0};
+    for (int side = 0; side < 2; ++side) {
+        const bool isJournal = side == 0;
+        for (const RowRef& ref : isJournal ? journal : statement) {
+            SideRow row;
+            bool found = false;
+            if (ref.source == Source::Opening) {
+                Stmt s = db_.prepare(
+                    "SELECT kind, cents, reconcile_group FROM reconcile_opening_items "
+                    "WHERE id = ? AND set_code = ? AND as_code = ?");
+                s.bind(1, ref.id).bind(2, account_.setCode).bind(3, account_.asCode);
+                if (s.step()) {
+                    const int kind = s.i32(0);
+                    found = isJournal ? kind <= kBookedOut : kind >= kBankIn;
+                    const bool in = kind == kBookedIn || kind == kBankIn;
+                    (in ? row.inCents : row.outCents) = s.i64(1);
+                    row.group = s.isNull(2) ? 0 : 1;
+                }
+            } else if ((ref.source == Source::Journal) == isJournal) {
+                Stmt s = db_.prepare(std::string("SELECT deb_cents, cre_cents, reconcile_group, "
+                                                 "reconciled FROM ") +
+                                     (isJournal ? "CaGlide" : "CaCollateGlide") +
+                                     " WHERE id = ? AND set_code = ? AND as_code = ?");
+                s.bind(1, ref.id).bind(2, account_.setCode).bind(3, account_.asCode);
+                if (s.step()) {
+                    found = true;
+                    row.inCents = isJournal ? s.i64(0) : s.i64(1);
+                    row.outCents = isJournal ? s.i64(1) : s.i64(0);
+                    row.group = !s.isNull(2) || s.i32(3) != 0 ? 1 : 0;
+                }
+            }
+            if (!found) throw ReconcileError("所选记录不是本账户的记录或已被删除，请重新查询。");
+            if (row.group) throw ReconcileError("所选记录中有已对账的记录，不能再次对账。");
+            totals[side] += row.net();
+        }
+    }
+    if (totals[0] != totals[1]) {
+        throw ReconcileError("两边金额不符，不能对账：银行日记账合计 " + formatCents(totals[0]) +
+                             "，银行对账单合计 " + formatCents(totals[1]) + "，相差 " +
+                             formatCents(totals[0] - totals[1]) + "。");
+    }
+    Marker marker(db_);
+    const std::int64_t g = GroupMaker(db_, account_, user_, false).make();
+    for (const RowRef& r : journal) marker.mark(r, g);
+    for (const RowRef& r : statement) marker.mark(r, g);
+    t.commit();
+    return g;
+}
+
+namespace {
+
+// Undoes the groups listed in temp.reconcile_undo, set by set: the rows of the
+// account leave them, and the groups are marked undone.
+void undoListed(Database& db, const Account& account, const std::string& user) {
+    for (const char* table : {"CaGlide", "CaCollateGlide"}) {
+        Stmt s =
+            db.prepare(std::string("UPDATE ") + table +
+                       " SET reconciled = 0, reconcile_group = NULL WHERE set_code = ? AND "
+                       "as_code = ? AND reconcile_group IN (SELECT id FROM temp.reconcile_undo)");
+        s.bind(1, account.setCode).bind(2, account.asCode);
+        s.run();
+    }
+    Stmt o = db.prepare(
+        "UPDATE reconcile_opening_items SET reconcile_group = NULL WHERE set_code = ? AND "
+        "as_code = ? AND reconcile_group IN (SELECT id FROM temp.reconcile_undo)");
+    o.bind(1, account.setCode).bind(2, account.asCode);
+    o.run();
+    Stmt g = db.prepare(
+        "UPDATE reconcile_groups SET undone_by = ?, undone_at = ? "
+        "WHERE id IN (SELECT id FROM temp.reconcile_undo)");
+    g.bind(1, user).bind(2, nowText());
+    g.run();
+}
+
+void startUndoList(Database& db) {
+    db.exec(
+        "CREATE TEMP TABLE IF NOT EXISTS reconcile_undo (id INTEGER PRIMARY KEY); "
+        "DELETE FROM temp.reconcile_undo;");
+}
+
+}  // namespace
+
+void Reconciler::undoGroup(std::int64_t group) {
+    Transaction t(db_);
+    Stmt s = db_.prepare(
+        "SELECT 1 FROM reconcile_groups WHERE id = ? AND set_code = ? AND as_code = ? "
+        "AND undone_at IS NULL");
+    s.bind(1, group).bind(2, account_.setCode).bind(3, account_.asCode);
+    if (!s.step()) throw ReconcileError("该对账记录已取消或不属于本账户，请重新查询。");
+    startUndoList(db_);
+    Stmt add = db_.prepare("INSERT INTO temp.reconcile_undo (id) VALUES (?)");
+    add.bind(1, group);
+    add.run();
+    undoListed(db_, account_, user_);
+    t.commit();
+}
+
+int Reconciler::undoRange(const std::string& from, const std::string& until) {
+    if (!from.empty()) dayNumber(from);
+    if (!until.empty()) dayNumber(until);
+    Transaction t(db_);
+    startUndoList(db_);
+    Stmt s = db_.prepare(
+        "INSERT OR IGNORE INTO temp.reconcile_undo (id) "
+        "SELECT reconcile_group FROM CaGlide WHERE set_code = ?1 AND as_code = ?2 "
+        "AND create_date >= ?3 AND create_date <= ?4 AND reconcile_group IS NOT NULL "
+        "UNION SELECT reconcile_group FROM CaCollateGlide WHERE set_code = ?1 AND as_code = ?2 "
+        "AND create_date >= ?3 AND create_date <= ?4 AND reconcile_group IS NOT NULL");
+    s.bind(1, account_.setCode).bind(2, account_.asCode);
+    s.bind(3, from.empty() ? std::string("0000-00-00") : from);
+    s.bind(4, until.empty() ? std::string("9999-99-99") : until);
+    s.run();
+    const int groups = db_.changes();
+    undoListed(db_, account_, user_);
+    t.commit();
+    return groups;
+}
+
+std::int64_t Reconciler::bankOpening() {
+    Stmt s = db_.prepare(
+        "SELECT bank_opening_cents FROM reconcile_openings WHERE set_code = ? AND as_code = ?");
+    s.bind(1, account_.setCode).bind(2, account_.asCode);
+    return s.step() ? s.i64(0) : 0;
+}
+
+void Reconciler::setBankOpening(std::int64_t cents) {
+    Stmt s = db_.prepare(
+        "INSERT INTO reconcile_openings (set_code, as_code, bank_opening_cents) VALUES (?,?,?) "
+        "ON CONFLICT (set_code, as_code) DO UPDATE SET bank_opening_cents = "
+        "excluded.bank_opening_cents");
+    s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, cents);
+    s.run();
+}
+
+std::int64_t Reconciler::addOpeningItem(int kind, const std::string& date,
+                                        const std::string& number, const std::string& summary,
+                                        std::int64_t cents) {
+    if (kind < kBookedIn || kind > kBankOut) throw ReconcileError("期初未达账项的类别不对。");
+    dayNumber(date);
+    if (cents <= 0) throw ReconcileError("期初未达账项的金额必须大于零。");
+    Stmt s = db_.prepare(
+        "INSERT INTO reconcile_opening_items (set_code, as_code, kind, item_date, number, "
+        "summary, cents) VALUES (?,?,?,?,?,?,?)");
+    s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, kind).bind(4, date);
+    s.bind(5, number).bind(6, summary).bind(7, cents);
+    s.run();
+    return db_.lastInsertId();
+}
+
+void Reconciler::removeOpeningItem(std::int64_t id) {
+    Stmt s = db_.prepare(
+        "DELETE FROM reconcile_opening_items WHERE id = ? AND set_code = ? AND as_code = ? "
+        "AND reconcile_group IS NULL");
+    s.bind(1, id).bind(2, account_.setCode).bind(3, account_.asCode);
+    s.run();
+    if (db_.changes() != 1) throw ReconcileError("该期初未达账项已对账或已删除，不能删除。");
+}
+
+namespace {
+
+// A deferred transaction that only reads; ended without writing anything.
+class ReadSnapshot {
+  public:
+    explicit ReadSnapshot(Database& db) : db_(db), own_(!db.inTransaction()) {
+        if (own_) db_.exec("BEGIN");
+    }
+    ~ReadSnapshot() {
+        if (!own_) return;
+        try {
+            db_.exec("ROLLBACK");
+        } catch (...) {
+        }
+    }
+    ReadSnapshot(const ReadSnapshot&) = delete;
+    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+  private:
+    Database& db_;
+    bool own_;
+};
+
+}  // namespace
+
+Report Reconciler::report(const std::string& until) {
+    dayNumber(until);
+    Report r;
+    r.bookCode = account_.setCode;
+    {
+        Stmt s = db_.prepare("SELECT name FROM book_sets WHERE code = ?");
+        s.bind(1, account_.setCode);
+        if (s.step()) r.bookName = s.text(0);
+    }
+    r.account = account_;
+    r.until = until;
+    // One read: both sides' rows up to the date, so the balances and the
+    // outstanding items come from the same snapshot. A read takes no write
+    // lock, so the statement can be printed while another program imports.
+    ReadSnapshot snapshot(db_);
+    std::vector<SideRow> js = rows(true, "", until, false);
+    std::vector<SideRow> ss = rows(false, "", until, false);
+    // A group settles its rows at its latest member's date; before then its
+    // rows were still outstanding.
+    std::unordered_map<std::int64_t, std::string> settled;
+    for (const auto* side : {&js, &ss})
+        for (const SideRow& row : *side)
+            if (row.group) {
+                std::string& last = settled[row.group];
+                last = std::max(last, row.date);
+            }
+    // Members dated after `until` were not read: a group with such a member
+    // was not settled yet.
+    {
+        Stmt s = db_.prepare(
+            "SELECT reconcile_group FROM CaGlide WHERE set_code = ?1 AND as_code = ?2 "
+            "AND create_date > ?3 AND reconcile_group IS NOT NULL UNION "
+            "SELECT reconcile_group FROM CaCollateGlide WHERE set_code = ?1 AND as_code = ?2 "
+            "AND create_date > ?3 AND reconcile_group IS NOT NULL");
+        s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, until);
+        while (s.step()) settled.erase(s.i64(0));
+    }
+    r.journalBalance = account_.openingCents;
+    r.bankBalance = bankOpening();
+    auto item = [](const SideRow& row, std::int64_t cents) {
+        return ReportItem{row.ref, row.date, row.number, row.cheque, row.summary, cents};
+    };
+    for (const SideRow& row : js) {
+        if (row.ref.source != Source::Opening) r.journalBalance += row.net();
+        if (row.group && settled.count(row.group)) continue;
+        if (row.net() > 0) r.bookedInNotBank.push_back(item(row, row.net()));
+        if (row.net() < 0) r.bookedOutNotBank.push_back(item(row, -row.net()));
+    }
+    for (const SideRow& row : ss) {
+        if (row.ref.source != Source::Opening) r.bankBalance += row.net();
+        if (row.group && settled.count(row.group)) continue;
+        if (row.net() > 0) r.bankInNotBooked.push_back(item(row, row.net()));
+        if (row.net() < 0) r.bankOutNotBooked.push_back(item(row, -row.net()));
+    }
+    auto sum = [](const std::vector<ReportItem>& items) {
+        std::int64_t total = 0;
+        for (const ReportItem& i : items) total += i.cents;
+        return total;
+    };
+    r.adjustedJournal = r.journalBalance + sum(r.bankInNotBooked) - sum(r.bankOutNotBooked);
+    r.adjustedBank = r.bankBalance + sum(r.bookedInNotBank) - sum(r.bookedOutNotBank);
+    if (!r.balanced()) {
+        // An item of the difference's amount, or of half of it (booked in the
+        // wrong sense), may explain it.
+        const std::int64_t diff = std::abs(r.difference());
+        for (const auto* items :
+             {&r.bankInNotBooked, &r.bankOutNotBooked, &r.bookedInNotBank, &r.bookedOutNotBank})
+            for (const ReportItem& i : *items)
+                if (i.cents == diff || i.cents * 2 == diff) r.suspects.push_back(i);
+    }
+    return r;
+}
+
+namespace {
+
+struct Section {
+    const char* title;
+    const std::vector<ReportItem>* items;
+    char sign;
+};
+
+}  // namespace
+
+std::string reportText(const Report& r) {
+    std::string out = "银行存款余额调节表\n";
+    out += "账套：" + r.bookCode + " " + r.bookName + "  账户：" + r.account.number + " " +
+           r.account.name + "  截至：" + r.until + "\n\n";
+    auto sectionText = [&](const Section& s) {
+        std::int64_t total = 0;
+        for (const ReportItem& i : *s.items) total += i.cents;
+        out += std::string(1, s.sign) + " " + s.title + "  " + formatCents(total) + "\n";
+        for (const ReportItem& i : *s.items)
+            out += "    " + i.date + "  " + std::to_string(i.number) + "  " +
+                   (i.cheque.empty() ? "" : i.cheque + "  ") + i.summary + "  " +
+                   formatCents(i.cents) + "\n";
+    };
+    out += "银行日记账余额  " + formatCents(r.journalBalance) + "\n";
+    sectionText({"银行已收、企业未收", &r.bankInNotBooked, '+'});
+    sectionText({"银行已付、企业未付", &r.bankOutNotBooked, '-'});
+    out += "调节后余额  " + formatCents(r.adjustedJournal) + "\n\n";
+    out += "银行对账单余额  " + formatCents(r.bankBalance) + "\n";
+    sectionText({"企业已收、银行未收", &r.bookedInNotBank, '+'});
+    sectionText({"企业已付、银行未付", &r.bookedOutNotBank, '-'});
+    out += "调节后余额  " + formatCents(r.adjustedBank) + "\n\n";
+    if (r.balanced()) {
+        out += "两边调节后余额相符。\n";
+    } else {
+        out += "两边调节后余额不符，相差 " + formatCents(r.difference()) + "。\n";
+        for (const ReportItem& i : r.suspects)
+            out += "  可能有关：" + i.date + "  " + std::to_string(i.number) + "  " + i.summary +
+                   "  " + formatCents(i.cents) + "\n";
+    }
+    return out;
+}
+
+namespace {
+
+std::string csvField(const std::string& s) {
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    std::string q = "\"";
+    for (char c : s) {
+        if (c == '"') q += '"';
+        q += c;
+    }
+    return q + "\"";
+}
+
+std::string plain(std::int64_t cents) {
+    std::string s = formatCents(cents);
+    s.erase(std::remove(s.begin(), s.end(), ','), s.end());
+    return s;
+}
+
+}  // namespace
+
+std::string reportCsv(const Report& r) {
+    std::string out = "项目,日期,统一号,票据号,摘要,金额\n";
+    auto line = [&](const std::string& what, const std::string& date, const std::string& no,
+                    const std::string& cheque, const std::string& summary, std::int64_t cents) {
+        out += csvField(what) + "," + date + "," + no + "," + csvField(cheque) + "," +
+               csvField(summary) + "," + plain(cents) + "\n";
+    };
+    auto items = [&](const char* title, const std::vector<ReportItem>& list) {
+        for (const ReportItem& i : list)
+            line(title, i.date, std::to_string(i.number), i.cheque, i.summary, i.cents);
+    };
+    line("银行日记账余额", r.until, "", "", "", r.journalBalance);
+    items("银行已收企业未收", r.bankInNotBooked);
+    items("银行已付企业未付", r.bankOutNotBooked);
+    line("银行日记账调节后余额", r.until, "", "", "", r.adjustedJournal);
+    line("银行对账单余额", r.until, "", "", "", r.bankBalance);
+    items("企业已收银行未收", r.bookedInNotBank);
+    items("企业已付银行未付", r.bookedOutNotBank);
+    line("银行对账单调节后余额", r.until, "", "", "", r.adjustedBank);
+    line("差额", r.until, "", "", "", r.difference());
+    return out;
+}
+
+}  // namespace reconcile

@@ -1,0 +1,168 @@
+#pragma once
+
+// The headless core of bank reconciliation: the rows of one bank account on
+// both sides (the bank journal, enterprise's side, and the bank statement,
+// bank's side), automatic and manual matching into groups, undoing groups, the
+// bank's opening balance and opening items, and the balance reconciliation
+// statement. Everything goes through the store's Database; each command that
+// writes is one transaction.
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Store.h"
+
+namespace reconcile {
+
+// A refusal the user can act on; the message is shown as it stands.
+class ReconcileError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Where a row lives: a bank-journal row (CaGlide), a statement row
+// (CaCollateGlide) or an opening item of the account.
+enum class Source { Journal, Statement, Opening };
+
+struct RowRef {
+    Source source = Source::Journal;
+    std::int64_t id = 0;
+    bool operator==(const RowRef&) const = default;
+};
+
+// Opening items: what one side had booked at the start of the year and the
+// other had not yet.
+enum OpeningKind : int {
+    kBookedIn = 1,   // 企业已收银行未收
+    kBookedOut = 2,  // 企业已付银行未付
+    kBankIn = 3,     // 银行已收企业未收
+    kBankOut = 4,    // 银行已付企业未付
+};
+const char* openingKindName(int kind);
+
+// One row of either side, in that side's own sense: money in and money out.
+struct SideRow {
+    RowRef ref;
+    std::string date;         // YYYY-MM-DD
+    std::int64_t number = 0;  // 统一号 (0 for opening items)
+    std::string cheque;
+    std::string summary;
+    std::int64_t inCents = 0;
+    std::int64_t outCents = 0;
+    std::int64_t group = 0;  // the match group, 0 when not reconciled
+    int openingKind = 0;     // for opening items
+    std::int64_t net() const { return inCents - outCents; }
+};
+
+struct Account {
+    std::string setCode;
+    std::string asCode;
+    std::string number;
+    std::string name;
+    std::int64_t openingCents = 0;  // the journal's opening balance
+};
+
+struct AutoResult {
+    int byCheque = 0;
+    int byDate = 0;
+    int leftJournal = 0;    // unreconciled journal rows of the range afterwards
+    int leftStatement = 0;  // unreconciled statement rows of the range afterwards
+    int pairs() const { return byCheque + byDate; }
+    std::string message() const;
+};
+
+struct ReportItem {
+    RowRef ref;
+    std::string date;
+    std::int64_t number = 0;
+    std::string cheque;
+    std::string summary;
+    std::int64_t cents = 0;
+};
+
+// The balance reconciliation statement as at `until`.
+struct Report {
+    std::string bookCode, bookName;
+    Account account;
+    std::string until;
+    std::int64_t journalBalance = 0;
+    std::int64_t bankBalance = 0;
+    std::vector<ReportItem> bankInNotBooked;   // 银行已收、企业未收
+    std::vector<ReportItem> bankOutNotBooked;  // 银行已付、企业未付
+    std::vector<ReportItem> bookedInNotBank;   // 企业已收、银行未收
+    std::vector<ReportItem> bookedOutNotBank;  // 企业已付、银行未付
+    std::int64_t adjustedJournal = 0;
+    std::int64_t adjustedBank = 0;
+    // Unreconciled items whose amount could explain a difference.
+    std::vector<ReportItem> suspects;
+    bool balanced() const { return adjustedJournal == adjustedBank; }
+    std::int64_t difference() const { return adjustedJournal - adjustedBank; }
+};
+
+// Days since 1970-01-01 of a "YYYY-MM-DD" date; throws ReconcileError for a
+// date that is not one.
+int dayNumber(const std::string& date);
+// "1,234.56" / "-0.05".
+std::string formatCents(std::int64_t cents);
+
+class Reconciler {
+  public:
+    // The bank account (kind 1) of `setCode` whose number or code is
+    // `numberOrCode`; throws ReconcileError when there is none.
+    static Account findAccount(ledgerhost::Database& db, const std::string& setCode,
+                               const std::string& numberOrCode);
+
+    Reconciler(ledgerhost::Database& db, Account account, std::string user);
+
+    const Account& account() const { return account_; }
+
+    // The rows of each side dated within [from, until] (either may be empty
+    // for open), plus the side's opening items, in date and number order.
+    std::vector<SideRow> journalRows(const std::string& from, const std::string& until,
+                                     bool unreconciledOnly = false);
+    std::vector<SideRow> statementRows(const std::string& from, const std::string& until,
+                                       bool unreconciledOnly = false);
+
+    // Pairs unreconciled rows of the range: equal amounts in the same sense and
+    // equal non-empty cheque numbers first, then rows without cheque numbers
+    // dated at most `windowDays` apart, nearest first. A row with two equally
+    // good candidates is left alone. One transaction.
+    AutoResult autoMatch(const std::string& from, const std::string& until, int windowDays = 7);
+
+    // Matches the given rows as one group; the totals of both sides must
+    // agree in sense and amount. Answers the group's id.
+    std::int64_t match(const std::vector<RowRef>& journal, const std::vector<RowRef>& statement);
+
+    // Undoes one group, or every group with a row in the range; one
+    // transaction. Answers the number of groups undone.
+    void undoGroup(std::int64_t group);
+    int undoRange(const std::string& from, const std::string& until);
+
+    // The bank's opening balance of the year (bank's side) and opening items.
+    std::int64_t bankOpening();
+    void setBankOpening(std::int64_t cents);
+    std::int64_t addOpeningItem(int kind, const std::string& date, const std::string& number,
+                                const std::string& summary, std::int64_t cents);
+    void removeOpeningItem(std::int64_t id);
+
+    Report report(const std::string& until);
+
+  private:
+    std::vector<SideRow> rows(bool journal, const std::string& from, const std::string& until,
+                              bool unreconciledOnly);
+    void writePairs(const std::vector<SideRow>& js, const std::vector<SideRow>& ss,
+                    const std::vector<std::pair<int, int>>& pairs);
+
+    ledgerhost::Database& db_;
+    Account account_;
+    std::string user_;
+};
+
+// The statement as text for a terminal, and as CSV.
+std::string reportText(const Report& r);
+std::string reportCsv(const Report& r);
+
+}  // namespace reconcile

@@ -1,0 +1,92 @@
+// The module "银行对账": the same four exports as the journal modules; its
+// window works on the current book set's bank accounts.
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+
+#include "Codec.h"
+#include "Guard.h"
+#include "Handles.h"
+#include "PluginApi.h"
+#include "ReconcileWindow.h"
+#include "Records.h"
+#include "Seams.h"
+
+#define LEDGER_EXPORT extern "C" __attribute__((visibility("default")))
+
+LEDGER_EXPORT void PluginName(ledgerhost::HostStr* var);
+LEDGER_EXPORT void PluginDetail(ledgerhost::HostStr* var);
+LEDGER_EXPORT void PluginType(ledgerhost::HostStr* var);
+LEDGER_EXPORT std::int32_t PluginRun(std::uint32_t appWindow, ledgerhost::PluginHostBlock* block);
+
+using namespace ledgerhost;
+
+namespace {
+
+void storeText(HostStr* var, const char* utf8) {
+    if (var) hostStrAssign(var, utf8ToGbk(utf8));
+}
+
+template <class T>
+T* bindSlot(std::uint32_t handle, const char* what) {
+    T* object = resolveHandle<T>(handle);
+    if (!object) throw std::runtime_error(std::string("主程序没有提供") + what + "。");
+    return object;
+}
+
+}  // namespace
+
+void PluginName(HostStr* var) {
+    storeText(var, "银行对账");
+}
+void PluginDetail(HostStr* var) {
+    storeText(var, "银行对账（银行日记账与银行对账单勾对，余额调节表）");
+}
+void PluginType(HostStr* var) {
+    storeText(var, "出纳");
+}
+
+// Binds the host's managers from the block and opens the window. No exception
+// leaves this function: a failure is reported through the host's error
+// message, answers -1 and leaves the block unwritten.
+std::int32_t PluginRun(std::uint32_t appWindow, PluginHostBlock* block) {
+    std::int32_t result = -1;
+    try {
+        if (!block) throw std::runtime_error("主程序没有提供插件参数。");
+        setApplicationWindow(resolveHandle<QWidget>(appWindow));
+        DBManage = bindSlot<TDBManage>(block->DBManage, "数据库管理对象");
+        User = bindSlot<TUser>(block->User, "当前用户");
+        UserManage = bindSlot<TUserManage>(block->UserManage, "用户管理对象");
+        UserRole = bindSlot<TUserRole>(block->UserRole, "用户角色");
+        TableManage = bindSlot<TTableManage>(block->TableManage, "表管理对象");
+        FieldManage = bindSlot<TFieldManage>(block->FieldManage, "字段管理对象");
+        BookManage = bindSlot<TBookManage>(block->BookManage, "账套管理对象");
+        VDefineManage = bindSlot<TVDefineManage>(block->VDefineManage, "凭证定义管理对象");
+        VRestrictManage = bindSlot<TVRestrictManage>(block->VRestrictManage, "凭证限制管理对象");
+        BasisManageFactory =
+            bindSlot<TBasisManageFactory>(block->BasisManageFactory, "基础资料管理对象");
+        InputCtrl = bindSlot<TInputCtrl>(block->InputCtrl, "录入控制对象");
+
+        if (!currentBookSet().InitConfirmed) {
+            CmmObj->MsgBox("没有初始化确认，不能进行银行对账！");
+            return result;
+        }
+        QWidget* owner = resolveHandle<QWidget>(block->Owner);
+        auto window = std::make_unique<TFrmBankReconcile>(owner, DBManage->Db(),
+                                                          currentBookSet().Code, User->Code);
+        std::uint32_t handle = handleAdd(static_cast<QWidget*>(window.get()), typeid(QWidget));
+        QObject::connect(window.get(), &QObject::destroyed, [handle] {
+            guarded(nullptr, "关闭窗口", [handle] { handleRemove(handle); });
+        });
+        block->Window = handle;
+        block->Flag = 0;
+        static_cast<void>(window.release());  // owned by its owner from now on
+        result = 0;
+    } catch (const std::exception& e) {
+        CmmObj->MsgError(e.what());
+    } catch (...) {
+        CmmObj->MsgError("插件启动时发生未知错误。");
+    }
+    return result;
+}

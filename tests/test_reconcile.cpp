@@ -1,0 +1,426 @@
+// Bank reconciliation core: automatic and manual matching, undo, the rows'
+// reconciled mark, opening items and the balance reconciliation statement.
+#include <gtest/gtest.h>
+
+#include "Fixture.h"
+#include "Glide.h"
+#include "JournalHelpers.h"
+#include "Reconcile.h"
+
+using namespace ledgerhost;
+using namespace testutil;
+using reconcile::ReconcileError;
+using reconcile::Reconciler;
+using reconcile::RowRef;
+using reconcile::Source;
+
+namespace {
+
+class ReconcileTest : public BookTest {
+  protected:
+    Reconciler rec() {
+        return Reconciler(db(), Reconciler::findAccount(db(), "001", "6222001"), "u1");
+    }
+    // A bank-journal row (in = debit) or a statement row (in = credit).
+    std::int64_t journal(const std::string& date, double in, double out,
+                         const std::string& cheque = "") {
+        return withCheque("CaGlide", addRow(db(), "CaGlide", "001", "1001", date, in, out, "j"),
+                          cheque);
+    }
+    std::int64_t statement(const std::string& date, double in, double out,
+                           const std::string& cheque = "") {
+        return withCheque("CaCollateGlide",
+                          addRow(db(), "CaCollateGlide", "001", "1001", date, out, in, "s"),
+                          cheque);
+    }
+    std::int64_t withCheque(const std::string& table, std::int64_t id, const std::string& cheque) {
+        Stmt s = db().prepare("UPDATE " + table + " SET pay_code = ? WHERE id = ?");
+        s.bind(1, cheque).bind(2, id);
+        s.run();
+        return id;
+    }
+    std::int64_t groupOf(const std::string& table, std::int64_t id) {
+        Stmt s = db().prepare("SELECT coalesce(reconcile_group, 0), reconciled FROM " + table +
+                              " WHERE id = ?");
+        s.bind(1, id);
+        EXPECT_TRUE(s.step());
+        EXPECT_EQ(s.i64(0) != 0, s.i32(1) != 0) << "reconciled must follow the group";
+        return s.i64(0);
+    }
+    std::int64_t count(const std::string& sql) {
+        Stmt s = db().prepare(sql);
+        s.step();
+        return s.i64(0);
+    }
+};
+
+TEST_F(ReconcileTest, AutomaticMatchingRules) {
+    struct Row {
+        bool isJournal;
+        const char* date;
+        double in, out;
+        const char* cheque;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Row> rows;
+        int window;
+        std::vector<std::pair<int, int>> pairs;  // (row index, row index)
+    };
+    const std::vector<Case> cases = {
+        {"cheque number wins over a nearer date",
+         {{true, "2024-03-01", 100, 0, "A1"},
+          {false, "2024-03-01", 100, 0, ""},
+          {false, "2024-03-20", 100, 0, "A1"}},
+         7,
+         {{0, 2}}},
+        {"nearest date wins",
+         {{true, "2024-03-05", 100, 0, ""},
+          {false, "2024-03-10", 100, 0, ""},
+          {false, "2024-03-04", 100, 0, ""}},
+         7,
+         {{0, 2}}},
+        {"two equally near candidates: left alone",
+         {{true, "2024-03-05", 100, 0, ""},
+          {false, "2024-03-03", 100, 0, ""},
+          {false, "2024-03-07", 100, 0, ""}},
+         7,
+         {}},
+        {"two journal rows for one statement row at the same distance: left alone",
+         {{true, "2024-03-03", 0, 50, ""},
+          {true, "2024-03-07", 0, 50, ""},
+          {false, "2024-03-05", 0, 50, ""}},
+         7,
+         {}},
+        {"two cheques of one number and amount: left alone",
+         {{true, "2024-03-03", 0, 50, "C9"},
+          {true, "2024-03-03", 0, 50, "C9"},
+          {false, "2024-03-05", 0, 50, "C9"}},
+         7,
+         {}},
+        {"money in does not pair with money out",
+         {{true, "2024-03-05", 100, 0, ""}, {false, "2024-03-05", 0, 100, ""}},
+         7,
+         {}},
+        {"different amounts do not pair",
+         {{true, "2024-03-05", 100, 0, ""}, {false, "2024-03-05", 100.01, 0, ""}},
+         7,
+         {}},
+        {"different cheque numbers do not pair, even on one day",
+         {{true, "2024-03-05", 0, 80, "X1"}, {false, "2024-03-05", 0, 80, "X2"}},
+         7,
+         {}},
+        {"a cheque number on one side only does not pair by date",
+         {{true, "2024-03-05", 0, 80, "X1"}, {false, "2024-03-05", 0, 80, ""}},
+         7,
+         {}},
+        {"eight days apart is outside a window of 7",
+         {{true, "2024-03-01", 100, 0, ""}, {false, "2024-03-09", 100, 0, ""}},
+         7,
+         {}},
+        {"and inside a window of 8",
+         {{true, "2024-03-01", 100, 0, ""}, {false, "2024-03-09", 100, 0, ""}},
+         8,
+         {{0, 1}}},
+        {"same amounts far apart pair each with its own",
+         {{true, "2024-03-01", 30, 0, ""},
+          {true, "2024-03-20", 30, 0, ""},
+          {false, "2024-03-21", 30, 0, ""},
+          {false, "2024-03-02", 30, 0, ""}},
+         7,
+         {{0, 3}, {1, 2}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        db().exec("DELETE FROM CaGlide; DELETE FROM CaCollateGlide; DELETE FROM reconcile_groups");
+        std::vector<std::int64_t> ids;
+        for (const Row& r : c.rows)
+            ids.push_back(r.isJournal ? journal(r.date, r.in, r.out, r.cheque)
+                                      : statement(r.date, r.in, r.out, r.cheque));
+        const auto result = rec().autoMatch("2024-01-01", "2024-12-31", c.window);
+        EXPECT_EQ(result.pairs(), static_cast<int>(c.pairs.size()));
+        std::vector<std::int64_t> expectedGroup(c.rows.size(), 0);
+        for (const auto& [a, b] : c.pairs) {
+            const std::int64_t ga =
+                groupOf(c.rows[a].isJournal ? "CaGlide" : "CaCollateGlide", ids[a]);
+            const std::int64_t gb =
+                groupOf(c.rows[b].isJournal ? "CaGlide" : "CaCollateGlide", ids[b]);
+            EXPECT_NE(ga, 0);
+            EXPECT_EQ(ga, gb);
+            expectedGroup[a] = expectedGroup[b] = 1;
+        }
+        for (std::size_t i = 0; i < c.rows.size(); ++i)
+            if (!expectedGroup[i])
+                EXPECT_EQ(groupOf(c.rows[i].isJournal ? "CaGlide" : "CaCollateGlide", ids[i]), 0)
+                    << "row " << i << " must be left";
+        int journalRows = 0;
+        for (const Row& r : c.rows) journalRows += r.isJournal;
+        EXPECT_EQ(result.leftJournal, journalRows - result.pairs());
+        EXPECT_EQ(result.leftStatement,
+                  static_cast<int>(c.rows.size()) - journalRows - result.pairs());
+    }
+}
+
+TEST_F(ReconcileTest, AutomaticMatchingNeverRematchesReconciledRowsAndKeepsToTheRange) {
+    const auto j1 = journal("2024-03-05", 100, 0);
+    const auto s1 = statement("2024-03-05", 100, 0);
+    const auto s2 = statement("2024-03-06", 100, 0);
+    const auto j3 = journal("2024-04-05", 70, 0);
+    const auto s3 = statement("2024-04-05", 70, 0);
+    auto r = rec();
+    const auto g = r.match({{Source::Journal, j1}}, {{Source::Statement, s1}});
+    EXPECT_EQ(r.autoMatch("2024-03-01", "2024-03-31").pairs(), 0);
+    EXPECT_EQ(groupOf("CaGlide", j1), g);
+    EXPECT_EQ(groupOf("CaCollateGlide", s1), g);
+    EXPECT_EQ(groupOf("CaCollateGlide", s2), 0);
+    EXPECT_EQ(groupOf("CaGlide", j3), 0) << "outside the range";
+    EXPECT_EQ(groupOf("CaCollateGlide", s3), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_groups"), 1);
+    // A second run makes nothing new.
+    EXPECT_EQ(r.autoMatch("2024-01-01", "2024-12-31").pairs(), 1);
+    EXPECT_EQ(r.autoMatch("2024-01-01", "2024-12-31").pairs(), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_groups WHERE automatic = 1 AND made_by = 'u1'"),
+              1);
+}
+
+TEST_F(ReconcileTest, ManualGroupsNeedAgreeingTotals) {
+    const auto deposit = statement("2024-03-06", 300, 0);
+    const auto receipt1 = journal("2024-03-05", 100, 0);
+    const auto receipt2 = journal("2024-03-05", 200, 0);
+    const auto receipt3 = journal("2024-03-05", 250, 0);
+    const auto fee = journal("2024-03-07", 0, 10);
+    const auto feeA = statement("2024-03-07", 0, 4);
+    const auto feeB = statement("2024-03-07", 0, 6);
+    auto r = rec();
+
+    struct Refusal {
+        const char* what;
+        std::vector<RowRef> j, s;
+        const char* message;
+    };
+    const std::vector<Refusal> refusals = {
+        {"totals differ",
+         {{Source::Journal, receipt1}, {Source::Journal, receipt3}},
+         {{Source::Statement, deposit}},
+         "相差 50.00"},
+        {"senses differ", {{Source::Journal, fee}}, {{Source::Statement, deposit}}, "相差 -310.00"},
+        {"a row of the other side on this side",
+         {{Source::Statement, feeA}},
+         {{Source::Statement, feeB}},
+         "不是本账户"},
+        {"nothing on one side", {}, {{Source::Statement, deposit}}, "请在两边选择"},
+        {"one row chosen twice",
+         {{Source::Journal, receipt3}, {Source::Journal, receipt3}},
+         {{Source::Statement, deposit}, {Source::Statement, feeA}},
+         "选择了两次"},
+    };
+    for (const Refusal& f : refusals) {
+        SCOPED_TRACE(f.what);
+        try {
+            r.match(f.j, f.s);
+            ADD_FAILURE() << "accepted";
+        } catch (const ReconcileError& e) {
+            EXPECT_NE(std::string(e.what()).find(f.message), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_groups"), 0);
+        EXPECT_EQ(count("SELECT COUNT(*) FROM CaGlide WHERE reconciled = 1") +
+                      count("SELECT COUNT(*) FROM CaCollateGlide WHERE reconciled = 1"),
+                  0);
+    }
+
+    const auto slip = r.match({{Source::Journal, receipt1}, {Source::Journal, receipt2}},
+                              {{Source::Statement, deposit}});
+    const auto split =
+        r.match({{Source::Journal, fee}}, {{Source::Statement, feeA}, {Source::Statement, feeB}});
+    EXPECT_NE(slip, split);
+    EXPECT_EQ(groupOf("CaGlide", receipt1), slip);
+    EXPECT_EQ(groupOf("CaGlide", receipt2), slip);
+    EXPECT_EQ(groupOf("CaCollateGlide", deposit), slip);
+    EXPECT_EQ(groupOf("CaCollateGlide", feeB), split);
+    EXPECT_EQ(groupOf("CaGlide", receipt3), 0);
+    EXPECT_EQ(count("SELECT automatic FROM reconcile_groups WHERE id = " + std::to_string(slip)),
+              0);
+    // A row already in a group is not taken into a second one.
+    EXPECT_THROW(
+        r.match({{Source::Journal, receipt3}, {Source::Journal, fee}}, {{Source::Statement, feeA}}),
+        ReconcileError);
+}
+
+TEST_F(ReconcileTest, ReconciledRowsCannotChangeUntilTheGroupIsUndone) {
+    const auto j = journal("2024-03-05", 100, 0);
+    const auto s = statement("2024-03-05", 100, 0);
+    const auto j2 = journal("2024-03-15", 0, 20);
+    const auto s2 = statement("2024-03-16", 0, 20);
+    auto r = rec();
+    ASSERT_EQ(r.autoMatch("2024-03-01", "2024-03-31").pairs(), 2);
+    const std::int64_t g = groupOf("CaGlide", j);
+
+    TCaGlide row(kCashJournalTable);
+    row.Id = j;
+    EXPECT_FALSE(row.CanDelete());
+    EXPECT_NE(row.ErrorText.find("已对账"), std::string::npos) << row.ErrorText;
+    TCaGlide stmtRow(kStatementTable);
+    stmtRow.Id = s;
+    EXPECT_FALSE(stmtRow.CanDelete());
+
+    r.undoGroup(g);
+    EXPECT_EQ(groupOf("CaGlide", j), 0);
+    EXPECT_EQ(groupOf("CaCollateGlide", s), 0);
+    EXPECT_NE(groupOf("CaGlide", j2), 0) << "the other group stays";
+    EXPECT_TRUE(row.CanDelete()) << row.ErrorText;
+    EXPECT_THROW(r.undoGroup(g), ReconcileError) << "already undone";
+
+    EXPECT_EQ(r.undoRange("2024-03-01", "2024-03-31"), 1);
+    EXPECT_EQ(groupOf("CaCollateGlide", s2), 0);
+    EXPECT_EQ(r.undoRange("2024-03-01", "2024-03-31"), 0);
+    // Undone groups stay on record, with who undid them; their ids are not reused.
+    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_groups WHERE undone_at IS NULL"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_groups WHERE undone_by = 'u1'"), 2);
+    EXPECT_EQ(r.autoMatch("2024-03-01", "2024-03-31").pairs(), 2);
+    EXPECT_GT(groupOf("CaGlide", j), g + 1);
+}
+
+TEST_F(ReconcileTest, JournalWindowsShowReconciledRowsByColourAndTooltipOnly) {
+    journal("2024-03-05", 100, 0);
+    statement("2024-03-06", 100, 0);
+    journal("2024-03-07", 0, 30);
+    for (int kind : {3, 1}) {  // the statement, then the bank journal
+        SCOPED_TRACE(kind);
+        auto before = std::make_unique<TFrmCashGlide>(nullptr, 1, kind);
+        before->show();
+        queryRange(*before, QDate(2024, 3, 1), QDate(2024, 3, 31));
+        const int cols = before->Cell->GetCols();
+        const auto summaries = shownSummaries(*before);
+        before.reset();
+
+        if (kind == 3) rec().autoMatch("2024-03-01", "2024-03-31");
+        TFrmCashGlide w(nullptr, 1, kind);
+        w.show();
+        queryRange(w, QDate(2024, 3, 1), QDate(2024, 3, 31));
+        EXPECT_EQ(w.Cell->GetCols(), cols);
+        EXPECT_EQ(shownSummaries(w), summaries);
+        const auto* model = w.Cell->model();
+        const int matched = gridRowOf(w, kind == 3 ? "s" : "j");
+        ASSERT_GT(matched, 0);
+        EXPECT_TRUE(
+            model->index(matched - 1, 7).data(Qt::ToolTipRole).toString().contains("已对账"));
+        EXPECT_TRUE(model->index(matched - 1, 0).data(Qt::BackgroundRole).isValid());
+        if (kind == 1) {
+            // The unmatched payment and the summary rows look as before.
+            const int other = matched + 1;
+            EXPECT_EQ(w.Cell->GetCellDouble(10, other), 30.0);
+            EXPECT_FALSE(model->index(other - 1, 7).data(Qt::ToolTipRole).isValid());
+            EXPECT_FALSE(model->index(4, 7).data(Qt::BackgroundRole).isValid());
+        }
+    }
+}
+
+TEST_F(ReconcileTest, AutomaticRunIsAllOrNothingWhenTheStoreFails) {
+    for (int d = 1; d <= 9; ++d) {
+        const std::string date = "2024-03-0" + std::to_string(d);
+        journal(date, 10 * d, 0);
+        statement(date, 10 * d, 0);
+    }
+    const auto last = statement("2024-03-20", 999, 0);
+    journal("2024-03-20", 999, 0);
+    // The store refuses the write of one row in the middle of the run.
+    db().exec(
+        "CREATE TRIGGER refuse BEFORE UPDATE OF reconciled ON CaCollateGlide "
+        "WHEN NEW.id = " +
+        std::to_string(last - 4) + " BEGIN SELECT RAISE(ABORT, 'disk trouble'); END");
+    EXPECT_THROW(rec().autoMatch("2024-03-01", "2024-03-31"), StoreError);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_groups"), 0);
+    EXPECT_EQ(
+        count("SELECT COUNT(*) FROM CaGlide WHERE reconciled = 1 OR reconcile_group IS NOT NULL"),
+        0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM CaCollateGlide WHERE reconciled = 1 OR reconcile_group "
+                    "IS NOT NULL"),
+              0);
+    db().exec("DROP TRIGGER refuse");
+    EXPECT_EQ(rec().autoMatch("2024-03-01", "2024-03-31").pairs(), 10);
+}
+
+TEST_F(ReconcileTest, BalanceStatementWithOpeningItems) {
+    auto r = rec();
+    // Journal opens at 1,000.00 (the account's opening balance). At the bank
+    // a cheque of 300.00 written last December had not been presented and a
+    // 50.00 fee not yet booked: the bank's own opening is 1,250.00.
+    r.setBankOpening(125000);
+    const auto cheque =
+        r.addOpeningItem(reconcile::kBookedOut, "2023-12-28", "Z7", "旧支票", 30000);
+    r.addOpeningItem(reconcile::kBankOut, "2023-12-31", "", "手续费", 5000);
+    journal("2024-03-05", 500, 0);
+    statement("2024-03-06", 500, 0);
+    statement("2024-03-10", 0, 300, "Z7");                 // the old cheque presented
+    const auto unbooked = statement("2024-03-20", 80, 0);  // interest, not yet booked
+    journal("2024-03-25", 0, 40);                          // paid, not yet at the bank
+
+    reconcile::Report rep = r.report("2024-03-31");
+    EXPECT_EQ(rep.journalBalance, 100000 + 50000 - 4000);
+    EXPECT_EQ(rep.bankBalance, 125000 + 50000 - 30000 + 8000);
+    EXPECT_TRUE(rep.balanced()) << reconcile::reportText(rep);
+    EXPECT_EQ(rep.bookedOutNotBank.size(), 2u);  // the old cheque and the 40.00
+    // The old cheque pairs with its presentation by number, the deposit by date.
+    EXPECT_EQ(r.autoMatch("2024-01-01", "2024-03-31").pairs(), 2);
+    EXPECT_NE(count("SELECT coalesce(reconcile_group, 0) FROM reconcile_opening_items WHERE id = " +
+                    std::to_string(cheque)),
+              0);
+    // The old fee, booked now, is matched by hand with its opening item.
+    const auto feeBooked = journal("2024-03-12", 0, 50);
+    const auto openingFee = r.statementRows("2024-03-01", "2024-03-31", true);
+    ASSERT_EQ(openingFee.size(), 2u);  // the opening fee and the interest
+    EXPECT_EQ(openingFee[0].ref.source, Source::Opening);
+    r.match({{Source::Journal, feeBooked}}, {openingFee[0].ref});
+
+    rep = r.report("2024-03-31");
+    EXPECT_TRUE(rep.balanced()) << reconcile::reportText(rep);
+    ASSERT_EQ(rep.bankInNotBooked.size(), 1u);
+    EXPECT_EQ(rep.bankInNotBooked[0].ref.id, unbooked);
+    EXPECT_TRUE(rep.bankOutNotBooked.empty());
+    ASSERT_EQ(rep.bookedOutNotBank.size(), 1u);
+    EXPECT_EQ(rep.bookedOutNotBank[0].cents, 4000);
+    EXPECT_EQ(rep.adjustedJournal, 149000);
+
+    // As at an earlier date, groups settled later are still outstanding.
+    rep = r.report("2024-03-05");
+    EXPECT_TRUE(rep.balanced()) << reconcile::reportText(rep);
+    EXPECT_EQ(rep.bookedInNotBank.size(), 1u);
+    EXPECT_EQ(rep.bookedOutNotBank.size(), 1u);
+    EXPECT_EQ(rep.bankOutNotBooked.size(), 1u);
+    EXPECT_EQ(rep.adjustedBank, 145000);
+
+    // A planted difference shows, with an outstanding item of its amount.
+    db().exec("UPDATE CaCollateGlide SET cre_cents = 54000 WHERE cre_cents = 50000");
+    rep = r.report("2024-03-31");
+    EXPECT_FALSE(rep.balanced());
+    EXPECT_EQ(rep.difference(), -4000);
+    ASSERT_EQ(rep.suspects.size(), 1u);
+    EXPECT_EQ(rep.suspects[0].cents, 4000);
+    const std::string text = reconcile::reportText(rep);
+    EXPECT_NE(text.find("相差 -40.00"), std::string::npos) << text;
+}
+
+TEST_F(ReconcileTest, StatementReadsWhileAnotherProgramWrites) {
+    journal("2024-03-05", 100, 0);
+    Database other(path());
+    other.exec("BEGIN IMMEDIATE");
+    db().setBusyTimeoutMs(0);
+    EXPECT_EQ(rec().report("2024-03-31").journalBalance, 110000);
+    EXPECT_THROW(rec().autoMatch("2024-03-01", "2024-03-31"), StoreError) << "a write waits";
+    other.exec("ROLLBACK");
+}
+
+TEST_F(ReconcileTest, BadInputIsRefusedInWords) {
+    EXPECT_THROW(Reconciler::findAccount(db(), "001", "nope"), ReconcileError);
+    EXPECT_THROW(Reconciler::findAccount(db(), "001", "CASH"), ReconcileError) << "a cash account";
+    auto r = rec();
+    for (const char* bad : {"2024-02-30", "2024-13-01", "20240301", "2023-02-29", "abcd-ef-gh"})
+        EXPECT_THROW(r.report(bad), ReconcileError) << bad;
+    EXPECT_THROW(r.addOpeningItem(5, "2023-12-31", "", "", 100), ReconcileError);
+    EXPECT_THROW(r.addOpeningItem(1, "2023-12-31", "", "", 0), ReconcileError);
+    EXPECT_THROW(r.autoMatch("2024-01-01", "2024-12-31", -1), ReconcileError);
+    EXPECT_EQ(reconcile::formatCents(-123456789), "-1,234,567.89");
+    EXPECT_EQ(reconcile::formatCents(5), "0.05");
+}
+
+}  // namespace
