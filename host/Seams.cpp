@@ -12,8 +12,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStyle>
-#include <iostream>
 #include <algorithm>
+#include <iostream>
 #include <vector>
 
 #include "Pickers.h"
