@@ -9,7 +9,6 @@
 #include "Guard.h"
 #include "Pickers.h"
 #include "Regional.h"
-#include "Unt_CashGlideForm.h"
 #include "ui_FrmCashGlideAdd.h"
 
 using namespace ledgerhost;
@@ -345,7 +344,7 @@ void TFrmCashGlideAdd::BtSaveCloseClick() {
         CmmObj->MsgBox(caGlide_->ErrorText);
         return;
     }
-    if (FrmCashGlide) FrmCashGlide->RebuildGrid();
+    if (RowSaved) RowSaved(true);
     done(mrOk);
 }
 
@@ -359,7 +358,7 @@ void TFrmCashGlideAdd::BtSaveClick() {
     // The dialog stays on the same entry, ready to be stored again as a
     // further row with whatever the user changes next.
     ShowCaGlide();
-    if (FrmCashGlide) FrmCashGlide->tbtnSetClick();
+    if (RowSaved) RowSaved(false);
 }
 
 void TFrmCashGlideAdd::BtcancelClick() {

@@ -9,6 +9,7 @@
 #include <QFile>
 
 #include "Codec.h"
+#include "EntryLink.h"
 #include "JournalHelpers.h"
 #include "Sections.h"
 #include "Unt_CashGlideAdd.h"
@@ -214,7 +215,7 @@ TEST_F(BalanceTest, TheEntryDialogShowsWhyAndStoresNothing) {
         r->ApplyUser = "u1";
         r->OperFlag = "0";
         d.EditMode = "0";
-        d.FrmCashGlide = &w;
+        d.RowSaved = redrawAfterSave(w);
         d.show();
         d.DTPCreateDate->setDate(c.date);
         d.EdtDebMoney->setValue(10);
