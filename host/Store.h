@@ -60,6 +60,9 @@ class LH_API Stmt {
     // The text of a column, valid until the statement steps or resets.
     std::string_view textView(int col) const;
     bool isNull(int col) const { return sqlite3_column_type(st_, col) == SQLITE_NULL; }
+    // The number of the parameter written ":name" in the text; 0 when the text
+    // has none of that name.
+    int paramIndex(const char* name) const { return sqlite3_bind_parameter_index(st_, name); }
 
   private:
     sqlite3* db_;
