@@ -185,9 +185,9 @@ class RowWriter {
         auto key = book.Code + '\x1f' + asCode;
         auto it = accounts_.find(key);
         if (it == accounts_.end()) {
-            TBankAccountManage m;
-            BankAccountPtr a = m.DetailByCode(book.Code, asCode);
-            if (!a && !book.ManageSetCode.empty()) a = m.DetailByCode(book.ManageSetCode, asCode);
+            BankAccountPtr a = TBankAccountManage::DetailByCode(db_, book.Code, asCode);
+            if (!a && !book.ManageSetCode.empty())
+                a = TBankAccountManage::DetailByCode(db_, book.ManageSetCode, asCode);
             it = accounts_.emplace(key, a).first;
         }
         return it->second.get();
@@ -349,11 +349,7 @@ void TCaGlide::SetCRCode(const std::string& code) {
 
 BankAccountPtr TCaGlide::GetAccount() const {
     if (AS_Code.empty() || !DBManage) return nullptr;
-    TBankAccountManage m;
-    if (auto a = m.DetailByCode(SetCode, AS_Code)) return a;
-    if (auto book = TBookSet::load(currentDb(), SetCode); book && !book->ManageSetCode.empty())
-        return m.DetailByCode(book->ManageSetCode, AS_Code);
-    return nullptr;
+    return accountForRows(currentDb(), SetCode, AS_Code);
 }
 
 std::string TCaGlide::GetDateOrNo() {

@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "LhApi.h"
 #include "Store.h"
 
 namespace ledgerhost {
@@ -17,7 +18,7 @@ class TCaGlideQry;
 
 // Values for the named parameters of an SQL text (":name"). A statement gets
 // every value whose name its text uses; a name used twice is bound once.
-class SqlParams {
+class LH_API SqlParams {
   public:
     using Value = std::variant<std::int64_t, std::string>;
 
@@ -32,7 +33,7 @@ class SqlParams {
 };
 
 // Conditions joined by AND, each with its values as named parameters.
-class SqlConditions {
+class LH_API SqlConditions {
   public:
     // column = :name, when the value is not empty (an empty text is no
     // condition).
@@ -67,6 +68,6 @@ struct RowColumns {
 // The conditions the journal filter and the voucher import share: the user,
 // counterpart, department, cheque number, settlement mode and summary, each
 // when not empty, and the voucher type when not 0.
-void addRowConditions(SqlConditions& c, const TCaGlideQry& q, const RowColumns& columns);
+LH_API void addRowConditions(SqlConditions& c, const TCaGlideQry& q, const RowColumns& columns);
 
 }  // namespace ledgerhost

@@ -24,14 +24,14 @@ std::optional<std::int64_t> voucherNumber(Database& db, const std::string& id) {
 // each when not empty, cheque number, settlement mode, summary, maker (the
 // user condition), counterpart and department.
 int TCaInputVoucherMng::Loaddata(TCaGlideMng& mng) {
+    return Loaddata(currentDb(), mng);
+}
+
+int TCaInputVoucherMng::Loaddata(Database& db, TCaGlideMng& mng) {
     const TCaGlideQry& q = *mng.CaGlideQry();
-    Database& db = currentDb();
     const std::string setCode = q.SetCode.empty() ? currentBookSet().Code : q.SetCode;
     if (q.AS_Code.empty()) throw StoreError("没有选择要导入的账号。");
-    TCaGlide probe(mng.TableName());
-    probe.SetCode = setCode;
-    probe.AS_Code = q.AS_Code;
-    BankAccountPtr account = probe.GetAccount();
+    BankAccountPtr account = accountForRows(db, setCode, q.AS_Code);
     if (!account) throw StoreError("账号 " + q.AS_Code + " 不存在。");
     if (account->SubjectCode.empty())
         throw StoreError("账号 " + account->AccountNo + " 没有对应的会计科目。");
