@@ -285,7 +285,7 @@ TEST_F(StatementBalanceTest, AnImportedStatementShowsTheBanksBalances) {
     std::vector<std::string> balances, sides;
     for (int i = 0; i < mng.GetCount(); ++i)
         if (mng.GetDetails(i)->Id != 0) {
-            int row = i + 5;
+            int row = kFirstDataRow + i;
             balances.push_back(
                 QString::number(w.Cell->GetCellDouble(12, row), 'f', 2).toStdString());
             sides.push_back(w.Cell->GetCellString(11, row).toStdString());
