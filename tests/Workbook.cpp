@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QProcess>
-#include <QTemporaryDir>
+#include <fstream>
+
+#include "Codec.h"
+#include "XlsWriter.h"
 
 namespace testutil {
 
@@ -18,28 +17,16 @@ bool canWriteWorkbooks() {
 
 void writeWorkbook(const std::string& path, const std::vector<std::vector<std::string>>& rows,
                    int firstRow) {
-    QJsonArray cells;
+    std::vector<xlswriter::Cell> cells;
     for (std::size_t r = 0; r < rows.size(); ++r)
         for (std::size_t c = 0; c < rows[r].size(); ++c)
             if (!rows[r][c].empty())
-                cells.append(QJsonArray{static_cast<int>(firstRow - 1 + r), static_cast<int>(c),
-                                        QString::fromStdString(rows[r][c])});
-    QTemporaryDir tmp;
-    QString json = tmp.filePath("cells.json");
-    QFile f(json);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QJsonDocument(cells).toJson());
-    f.close();
-    const char* script =
-        "import json, sys, xlwt\n"
-        "wb = xlwt.Workbook(encoding='utf-8')\n"
-        "ws = wb.add_sheet('Sheet1')\n"
-        "for r, c, v in json.load(open(sys.argv[1], encoding='utf-8')):\n"
-        "    ws.write(r, c, v)\n"
-        "wb.save(sys.argv[2])\n";
-    int rc =
-        QProcess::execute("/usr/bin/python3", {"-c", script, json, QString::fromStdString(path)});
-    ASSERT_EQ(rc, 0) << "could not write " << path;
+                cells.push_back({static_cast<std::uint16_t>(firstRow - 1 + r),
+                                 static_cast<std::uint16_t>(c), ledgerhost::utf8ToGbk(rows[r][c])});
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << xlswriter::workbook(cells, 936);
+    out.close();
+    ASSERT_TRUE(out) << "could not write " << path;
 }
 
 }  // namespace testutil

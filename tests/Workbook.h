@@ -5,13 +5,16 @@
 
 namespace testutil {
 
-// Whether python3 with xlwt (Debian's python3-xlwt) is there to write workbooks.
-bool canWriteWorkbooks();
-
-// Writes a one-sheet .xls workbook; rows[i][j] goes to sheet row firstRow + i
-// (1-based) and column j + 1, as text. Empty strings leave the cell empty.
+// Writes a one-sheet .xls workbook with the project's own writer (BIFF5, GBK
+// texts); rows[i][j] goes to sheet row firstRow + i (1-based) and column
+// j + 1, as text. Empty strings leave the cell empty.
 void writeWorkbook(const std::string& path, const std::vector<std::vector<std::string>>& rows,
                    int firstRow = 1);
+
+// Whether python3 with xlwt (Debian's python3-xlwt) is there. Only the tests
+// that need cells the project's writer does not make (date-formatted cells,
+// BIFF8 workbooks) write with it; they skip without it.
+bool canWriteWorkbooks();
 
 }  // namespace testutil
 
