@@ -11,13 +11,14 @@
 #include <string_view>
 
 #include "LhApi.h"
+#include "UserError.h"
 
 namespace ledgerhost {
 
 // A failure of the store; the message is shown to the user as it stands.
-class LH_API StoreError : public std::runtime_error {
+class LH_API StoreError : public UserError {
   public:
-    using std::runtime_error::runtime_error;
+    using UserError::UserError;
 };
 
 // Amounts cross the records as doubles but are kept as integer cents, so that
