@@ -10,7 +10,6 @@
 #include "Guard.h"
 #include "Pickers.h"
 #include "Regional.h"
-#include "Unt_CashGlideForm.h"
 #include "ui_FrmCashGlideAdd.h"
 
 using namespace ledgerhost;
@@ -368,7 +367,7 @@ void TFrmCashGlideAdd::BtSaveCloseClick() {
         CmmObj->MsgBox(caGlide_->ErrorText);
         return;
     }
-    if (FrmCashGlide) FrmCashGlide->RebuildGrid();
+    if (RowSaved) RowSaved(true);
     done(mrOk);
 }
 
@@ -382,7 +381,7 @@ void TFrmCashGlideAdd::BtSaveClick() {
     // The dialog stays on the same entry, ready to be stored again as a
     // further row with whatever the user changes next.
     ShowCaGlide();
-    if (FrmCashGlide) FrmCashGlide->tbtnSetClick();
+    if (RowSaved) RowSaved(false);
 }
 
 void TFrmCashGlideAdd::BtcancelClick() {

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,8 +24,6 @@
 namespace Ui {
 class FrmCashGlideAdd;
 }
-
-class TFrmCashGlide;
 
 class TFrmCashGlideAdd : public ledgerhost::TfrmAccBase {
     Q_OBJECT
@@ -40,8 +39,11 @@ class TFrmCashGlideAdd : public ledgerhost::TfrmAccBase {
     void setCaGlide(ledgerhost::TCaGlide* row) { caGlide_ = row; }
 
     std::string TableName;
-    // The journal window to redraw after a save; set by that window.
-    TFrmCashGlide* FrmCashGlide = nullptr;
+    // Told after a row is stored: closing is true when the dialog closes with
+    // the save ("保存并关闭"), false when it stays open for a further row. The
+    // window that opens the dialog sets it to redraw itself; empty, nobody is
+    // told.
+    std::function<void(bool closing)> RowSaved;
     // "0" adding a new entry, anything else modifying the entry.
     std::string EditMode;
 

@@ -195,4 +195,23 @@ class LH_API TCaGlideMng {
     TBankAccountManage accounts_;
 };
 
+// Removes what an operation added to a manager's pending rows when it does not
+// finish, so a later Save through the same manager cannot store rows of a
+// failed import. Call done() once the rows are stored.
+class PendingRollback {
+  public:
+    explicit PendingRollback(TCaGlideMng& m) : mng_(m), from_(m.PendingCount()) {}
+    ~PendingRollback() {
+        if (!done_) mng_.DiscardPending(from_);
+    }
+    PendingRollback(const PendingRollback&) = delete;
+    PendingRollback& operator=(const PendingRollback&) = delete;
+    void done() { done_ = true; }
+
+  private:
+    TCaGlideMng& mng_;
+    std::size_t from_;
+    bool done_ = false;
+};
+
 }  // namespace ledgerhost

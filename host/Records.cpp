@@ -98,10 +98,22 @@ BankAccountPtr TBankAccountManage::DetailByDispName(const std::string& name) {
 
 BankAccountPtr TBankAccountManage::DetailByCode(const std::string& setCode,
                                                 const std::string& asCode) {
-    Stmt s =
-        currentDb().prepare(std::string(kAccountColumns) + "WHERE set_code = ? AND as_code = ?");
+    return DetailByCode(currentDb(), setCode, asCode);
+}
+
+BankAccountPtr TBankAccountManage::DetailByCode(Database& db, const std::string& setCode,
+                                                const std::string& asCode) {
+    Stmt s = db.prepare(std::string(kAccountColumns) + "WHERE set_code = ? AND as_code = ?");
     s.bind(1, setCode).bind(2, asCode);
     return s.step() ? readAccount(s) : nullptr;
+}
+
+BankAccountPtr accountForRows(Database& db, const std::string& setCode, const std::string& asCode) {
+    if (asCode.empty()) return nullptr;
+    if (auto a = TBankAccountManage::DetailByCode(db, setCode, asCode)) return a;
+    if (auto book = TBookSet::load(db, setCode); book && !book->ManageSetCode.empty())
+        return TBankAccountManage::DetailByCode(db, book->ManageSetCode, asCode);
+    return nullptr;
 }
 
 void TBankAccountManage::ClearObjects() {

@@ -48,6 +48,9 @@ class LH_API TBankAccountManage {
     // By display name; empty text finds none.
     BankAccountPtr DetailByDispName(const std::string& name);
     BankAccountPtr DetailByCode(const std::string& setCode, const std::string& asCode);
+    // The same in a given database.
+    static BankAccountPtr DetailByCode(Database& db, const std::string& setCode,
+                                       const std::string& asCode);
     // Drops the loaded records, so that the next lookup reads them afresh.
     void ClearObjects();
 
@@ -251,6 +254,10 @@ LH_API extern TCommonObj* CmmObj;
 
 // The store behind DBManage; throws when no database is bound.
 LH_API Database& currentDb();
+// The account a book set's rows use under a code: the book set's own, else its
+// managing book set's; nothing when neither has one.
+LH_API BankAccountPtr accountForRows(Database& db, const std::string& setCode,
+                                     const std::string& asCode);
 // The current book set; throws when none is bound.
 LH_API TBookSet& currentBookSet();
 

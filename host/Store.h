@@ -11,13 +11,14 @@
 #include <string_view>
 
 #include "LhApi.h"
+#include "UserError.h"
 
 namespace ledgerhost {
 
 // A failure of the store; the message is shown to the user as it stands.
-class LH_API StoreError : public std::runtime_error {
+class LH_API StoreError : public UserError {
   public:
-    using std::runtime_error::runtime_error;
+    using UserError::UserError;
 };
 
 // Amounts cross the records as doubles but are kept as integer cents, so that
@@ -60,6 +61,9 @@ class LH_API Stmt {
     // The text of a column, valid until the statement steps or resets.
     std::string_view textView(int col) const;
     bool isNull(int col) const { return sqlite3_column_type(st_, col) == SQLITE_NULL; }
+    // The number of the parameter written ":name" in the text; 0 when the text
+    // has none of that name.
+    int paramIndex(const char* name) const { return sqlite3_bind_parameter_index(st_, name); }
 
   private:
     sqlite3* db_;

@@ -1,5 +1,8 @@
 #include "VoucherImport.h"
 
+#include "GlideParts.h"
+#include "SqlConditions.h"
+
 namespace ledgerhost {
 
 namespace {
@@ -21,48 +24,37 @@ std::optional<std::int64_t> voucherNumber(Database& db, const std::string& id) {
 // each when not empty, cheque number, settlement mode, summary, maker (the
 // user condition), counterpart and department.
 int TCaInputVoucherMng::Loaddata(TCaGlideMng& mng) {
+    return Loaddata(currentDb(), mng);
+}
+
+int TCaInputVoucherMng::Loaddata(Database& db, TCaGlideMng& mng) {
     const TCaGlideQry& q = *mng.CaGlideQry();
-    Database& db = currentDb();
     const std::string setCode = q.SetCode.empty() ? currentBookSet().Code : q.SetCode;
     if (q.AS_Code.empty()) throw StoreError("没有选择要导入的账号。");
-    TCaGlide probe(mng.TableName());
-    probe.SetCode = setCode;
-    probe.AS_Code = q.AS_Code;
-    BankAccountPtr account = probe.GetAccount();
+    BankAccountPtr account = accountForRows(db, setCode, q.AS_Code);
     if (!account) throw StoreError("账号 " + q.AS_Code + " 不存在。");
     if (account->SubjectCode.empty())
         throw StoreError("账号 " + account->AccountNo + " 没有对应的会计科目。");
 
-    std::string sql =
-        "SELECT l.id, v.id, v.vdate, v.voucher_class, v.voucher_no, l.summary, l.deb_cents, "
-        "l.cre_cents, "
-        "l.pay_code, l.pm_code, l.cr_code, l.dp_code FROM voucher_lines l JOIN vouchers v ON v.id "
-        "= l.voucher_id "
-        "WHERE v.set_code = ? AND l.subject_code = ? AND NOT EXISTS (SELECT 1 FROM " +
-        mng.TableName() + " t WHERE t.voucher_line_id = l.id)";
-    std::vector<std::string> args{setCode, account->SubjectCode};
-    auto text = [&](const char* cond, const std::string& v) {
-        if (v.empty()) return;
-        sql += std::string(" AND ") + cond;
-        args.push_back(v);
-    };
-    text("v.vdate >= ?", q.BCreateDate);
-    text("v.vdate <= ?", q.ECreateDate);
-    text("l.pay_code = ?", q.PayCode);
-    text("l.pm_code = ?", q.PM_Code);
-    text("l.summary = ?", q.Summary);
-    text("v.maker = ?", q.ApplyUser);
-    text("l.cr_code = ?", q.CR_Code);
-    text("l.dp_code = ?", q.DP_Code);
-    if (q.VoucherClass != 0) sql += " AND v.voucher_class = " + std::to_string(q.VoucherClass);
-    if (auto b = voucherNumber(db, q.BVoucher_ID))
-        sql += " AND v.voucher_no >= " + std::to_string(*b);
-    if (auto e = voucherNumber(db, q.EVoucher_ID))
-        sql += " AND v.voucher_no <= " + std::to_string(*e);
-    sql += " ORDER BY v.vdate, v.voucher_class, v.voucher_no, l.line_no";
+    SqlConditions c;
+    c.compare("v.set_code", "=", "set", setCode);
+    c.compare("l.subject_code", "=", "subject", account->SubjectCode);
+    if (!q.BCreateDate.empty()) c.compare("v.vdate", ">=", "from", q.BCreateDate);
+    if (!q.ECreateDate.empty()) c.compare("v.vdate", "<=", "to", q.ECreateDate);
+    addRowConditions(c, q,
+                     {"v.maker", "l.cr_code", "l.dp_code", "l.pay_code", "l.pm_code", "l.summary",
+                      "v.voucher_class"});
+    if (auto b = voucherNumber(db, q.BVoucher_ID)) c.compare("v.voucher_no", ">=", "first_no", *b);
+    if (auto e = voucherNumber(db, q.EVoucher_ID)) c.compare("v.voucher_no", "<=", "last_no", *e);
 
-    Stmt s = db.prepare(sql);
-    for (std::size_t i = 0; i < args.size(); ++i) s.bind(static_cast<int>(i + 1), args[i]);
+    Stmt s = db.prepare(
+        "SELECT l.id, v.id, v.vdate, v.voucher_class, v.voucher_no, l.summary, l.deb_cents, "
+        "l.cre_cents, l.pay_code, l.pm_code, l.cr_code, l.dp_code "
+        "FROM voucher_lines l JOIN vouchers v ON v.id = l.voucher_id WHERE " +
+        c.sql() + " AND NOT EXISTS (SELECT 1 FROM " + glide::checkedTable(mng.TableName()) +
+        " t WHERE t.voucher_line_id = l.id) "
+        "ORDER BY v.vdate, v.voucher_class, v.voucher_no, l.line_no");
+    c.params().bindTo(s);
     int added = 0;
     while (s.step()) {
         auto row = std::make_unique<TCaGlide>(mng.TableName());

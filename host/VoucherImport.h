@@ -13,6 +13,8 @@ class LH_API TCaInputVoucherMng {
     // Reads the qualifying voucher lines and adds one pending row per line to
     // the manager. A line already drawn into the manager's table is left out,
     // so importing the same range twice adds nothing. Answers the rows added.
+    static int Loaddata(Database& db, TCaGlideMng& mng);
+    // The same in the open book-set database.
     static int Loaddata(TCaGlideMng& mng);
     // Stores the pending rows in one transaction (all or none).
     static void SaveData(TCaGlideMng& mng);

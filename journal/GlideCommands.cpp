@@ -1,5 +1,6 @@
 // The journal window's row commands (new, modify, delete, view voucher) and
 // the sort-order command.
+#include "EntryLink.h"
 #include "Pickers.h"
 #include "Regional.h"
 #include "Seams.h"
@@ -44,6 +45,15 @@ QString dialogCaption(std::int32_t journalKind, bool adding) {
 
 }  // namespace
 
+std::function<void(bool closing)> redrawAfterSave(TFrmCashGlide& w) {
+    return [&w](bool closing) {
+        if (closing)
+            w.RebuildGrid();
+        else
+            w.tbtnSetClick();
+    };
+}
+
 // The row under the cursor when it is a journal entry; otherwise says so and
 // answers nothing.
 static TCaGlide* entryUnderCursor(TFrmCashGlide& w) {
@@ -75,7 +85,7 @@ void TFrmCashGlide::TBtnNewClick() {
     entry->ApplyUser = User->Code;
     entry->OperFlag = "0";
     FrmCashGlideAdd->EditMode = "0";
-    FrmCashGlideAdd->FrmCashGlide = this;
+    FrmCashGlideAdd->RowSaved = redrawAfterSave(*this);
     ShowModal(*FrmCashGlideAdd);
 }
 
@@ -98,7 +108,7 @@ void TFrmCashGlide::TBtnEditClick() {
     FrmCashGlideAdd->CaGlide()->CopyFrom(*row);
     FrmCashGlideAdd->EditMode = "1";
     FrmCashGlideAdd->BtSave->setVisible(false);
-    FrmCashGlideAdd->FrmCashGlide = this;
+    FrmCashGlideAdd->RowSaved = redrawAfterSave(*this);
     ShowModal(*FrmCashGlideAdd);
 }
 

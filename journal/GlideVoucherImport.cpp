@@ -35,7 +35,7 @@ void TFrmCashGlide::Mitm_VouinputClick() {
     if (ShowModal(*FrmCashGlideInput) != mrOk) return;
     CaGlideMng()->CaGlideQry()->CopyFrom(*FrmCashGlideInput->Conditions());
     {
-        glideimport::PendingGuard rollback(*CaGlideMng());
+        PendingRollback rollback(*CaGlideMng());
         TCaInputVoucherMng::Loaddata(*CaGlideMng());
         TCaInputVoucherMng::SaveData(*CaGlideMng());
         rollback.done();

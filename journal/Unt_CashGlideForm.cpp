@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "Cell.h"
+#include "GridLayout.h"
 #include "Guard.h"
 #include "Pickers.h"
 #include "Regional.h"
@@ -395,7 +396,7 @@ void TFrmCashGlide::RebuildGrid() {
     int n = mng_->GetCount();
     if (n > 0) {
         g.SetRows(g.GetRows() + n);
-        for (int i = 0; i < n; ++i) WriteGridRow(mng_->GetDetails(i), i + 5);
+        for (int i = 0; i < n; ++i) WriteGridRow(mng_->GetDetails(i), kFirstDataRow + i);
     }
     BuildFormat();
 }
@@ -455,5 +456,5 @@ void TFrmCashGlide::WriteGridRow(TCaGlide* row, int gridRow) {
 }
 
 TCaGlide* TFrmCashGlide::GetCaGlide() {
-    return mng_->GetDetails(Cell->GetCurrentRow() - 5);
+    return mng_->GetDetails(Cell->GetCurrentRow() - kFirstDataRow);
 }

@@ -3,13 +3,16 @@
 # By default the suite runs twice: in the GCC build with AddressSanitizer and
 # UndefinedBehaviorSanitizer ("asan") and in the same build made with clang
 # ("asan-clang"); "debug" alone is quicker. Installs the packages the project
-# needs first.
+# needs first, and checks the include boundaries between the folders.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "$#" -eq 0 ]; then
     set -- asan asan-clang
 fi
 bash scripts/install-deps.sh
+# Includes may cross folders only the way the targets declare (also a ctest
+# test, so a plain ctest run checks it too).
+bash scripts/check-includes.sh
 export QT_QPA_PLATFORM=offscreen
 for preset in "$@"; do
     echo "== $preset"

@@ -7,6 +7,7 @@
 
 #include "Cell.h"
 #include "Fixture.h"
+#include "GridLayout.h"
 #include "Unt_CashGlideForm.h"
 
 namespace testutil {
@@ -22,14 +23,14 @@ inline void queryRange(TFrmCashGlide& w, QDate from, QDate to, int accountIndex 
 // The grid row that shows the manager's first row with that summary; 0 when none.
 inline int gridRowOf(TFrmCashGlide& w, const std::string& summary) {
     for (int i = 0; i < w.CaGlideMng()->GetCount(); ++i)
-        if (w.CaGlideMng()->GetDetails(i)->Summary == summary) return i + 5;
+        if (w.CaGlideMng()->GetDetails(i)->Summary == summary) return kFirstDataRow + i;
     return 0;
 }
 
 // The summaries of the journal rows the grid shows, in order (summary rows left out).
 inline std::vector<std::string> shownSummaries(TFrmCashGlide& w) {
     std::vector<std::string> out;
-    for (int r = 5; r < w.Cell->GetRows(); ++r) {
+    for (int r = kFirstDataRow; r < w.Cell->GetRows(); ++r) {
         std::string s = w.Cell->GetCellString(8, r).toStdString();
         if (!ledgerhost::isSummaryText(s)) out.push_back(s);
     }

@@ -60,7 +60,9 @@ inline int expectCoherent(const ledgerhost::TCaGlideMng& mng, const std::string&
         if (r.Summary == kMonthTotal) {
             EXPECT_EQ(deb, monDeb) << at;
             EXPECT_EQ(cre, monCre) << at;
-            if (everyRowShown) EXPECT_EQ(bal, balance) << at;
+            if (everyRowShown) {
+                EXPECT_EQ(bal, balance) << at;
+            }
             monthBalance = bal;
             monDeb = monCre = 0;
         } else if (r.Summary == kYearTotal) {

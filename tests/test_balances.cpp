@@ -9,6 +9,7 @@
 #include <QFile>
 
 #include "Codec.h"
+#include "EntryLink.h"
 #include "JournalHelpers.h"
 #include "Sections.h"
 #include "Unt_CashGlideAdd.h"
@@ -214,7 +215,7 @@ TEST_F(BalanceTest, TheEntryDialogShowsWhyAndStoresNothing) {
         r->ApplyUser = "u1";
         r->OperFlag = "0";
         d.EditMode = "0";
-        d.FrmCashGlide = &w;
+        d.RowSaved = redrawAfterSave(w);
         d.show();
         d.DTPCreateDate->setDate(c.date);
         d.EdtDebMoney->setValue(10);
@@ -284,7 +285,7 @@ TEST_F(StatementBalanceTest, AnImportedStatementShowsTheBanksBalances) {
     std::vector<std::string> balances, sides;
     for (int i = 0; i < mng.GetCount(); ++i)
         if (mng.GetDetails(i)->Id != 0) {
-            int row = i + 5;
+            int row = kFirstDataRow + i;
             balances.push_back(
                 QString::number(w.Cell->GetCellDouble(12, row), 'f', 2).toStdString());
             sides.push_back(w.Cell->GetCellString(11, row).toStdString());
@@ -323,7 +324,6 @@ TEST_F(StatementBalanceTest, FilesWithSummaryLinesOrOtherYearsStoreNothing) {
 }
 
 TEST_F(StatementBalanceTest, WorkbooksWithSummaryRowsOrOtherYearsStoreNothing) {
-    NEED_WORKBOOKS();
     auto row = [](const char* date, const char* summary) {
         return std::vector<std::string>{date,   "09:00:00", "转账",      "1",    "8.00",
                                         "0.00", "-",        "6217",      "对方", summary,

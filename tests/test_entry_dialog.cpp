@@ -11,6 +11,7 @@
 #include <functional>
 #include <stdexcept>
 
+#include "EntryLink.h"
 #include "Fixture.h"
 #include "Glide.h"
 #include "Unt_CashGlideAdd.h"
@@ -236,7 +237,7 @@ TEST_F(EntryDialogTest, ValidationFailuresShowTheirMessageAndStoreNothing) {
         msgs.shown.clear();
         CountingWindow w;
         auto d = addDialog();
-        d->FrmCashGlide = &w;
+        d->RowSaved = redrawAfterSave(w);
         showActive(*d);
         c.type(*d);
         d->EdtSummary->setFocus();
@@ -457,7 +458,7 @@ TEST_F(EntryDialogTest, ModifyShowsStoredCodesAndUpdatesTheRow) {
     });
     CountingWindow w;
     auto d = modifyDialog(row);
-    d->FrmCashGlide = &w;
+    d->RowSaved = redrawAfterSave(w);
     d->show();
 
     EXPECT_EQ(d->edtPayMode->text(), QStringLiteral("01 现金"));
@@ -505,7 +506,7 @@ TEST_F(EntryDialogTest, ModifyWithAVanishedPayModeShowsAndSavesItEmpty) {
 TEST_F(EntryDialogTest, ContinueAddingInsertsFurtherRowsAndRefreshesTheWindow) {
     CountingWindow w;
     auto d = addDialog();
-    d->FrmCashGlide = &w;
+    d->RowSaved = redrawAfterSave(w);
     d->show();
     EXPECT_EQ(d->EdtDataOrNo->text(), QStringLiteral("1"));
     d->EdtDebMoney->setValue(100);
@@ -560,7 +561,7 @@ TEST_F(EntryDialogTest, FailingStoreShowsTheReasonAndKeepsEverythingTyped) {
         msgs.shown.clear();
         CountingWindow w;
         auto d = addDialog(c.account);
-        d->FrmCashGlide = &w;
+        d->RowSaved = redrawAfterSave(w);
         d->show();
         d->EdtCreMoney->setValue(1234.5);
         d->EdtSummary->setText(QStringLiteral("付货款"));

@@ -149,7 +149,7 @@ TEST_F(RowCommandTest, AddPreparesAFreshEntry) {
         auto& dlg = dynamic_cast<TFrmCashGlideAdd&>(d);
         EXPECT_EQ(dlg.windowTitle(), QStringLiteral("银行对帐单－－新增"));
         EXPECT_EQ(dlg.EditMode, "0");
-        EXPECT_EQ(dlg.FrmCashGlide, w.get());
+        EXPECT_TRUE(static_cast<bool>(dlg.RowSaved));  // the window asks to be told of a save
         const TCaGlide& e = *dlg.CaGlide();
         EXPECT_EQ(e.SetCode, "001");
         EXPECT_EQ(e.AS_Code, "1001");

@@ -268,7 +268,6 @@ std::vector<std::string> ccbRow(const std::string& date, const std::string& cred
 }  // namespace
 
 TEST_F(StatementImportTest, CcbRowsGoToTheAccountsTheyName) {
-    NEED_WORKBOOKS();
     std::string path = dir.filePath("0401.XLS").toStdString();
     writeWorkbook(
         path,
@@ -302,7 +301,6 @@ TEST_F(StatementImportTest, CcbRowsGoToTheAccountsTheyName) {
 }
 
 TEST_F(StatementImportTest, CcbFailuresStoreNothing) {
-    NEED_WORKBOOKS();
     struct Case {
         const char* name;
         std::vector<std::vector<std::string>> rows;
@@ -342,7 +340,6 @@ TEST_F(StatementImportTest, CcbFailuresStoreNothing) {
 }
 
 TEST_F(StatementImportTest, CcbOnlyTheFirstRowUsable) {
-    NEED_WORKBOOKS();
     std::string path = dir.filePath("one.xls").toStdString();
     writeWorkbook(path,
                   {ccbRow("2024/03/01", "9", "0", "x", "6222001", "-"),
