@@ -12,8 +12,8 @@
 #include <memory>
 #include <vector>
 
-#include "Store.h"
 #include "ImportLog.h"
+#include "Store.h"
 #include "XlsCheck.h"
 
 namespace ledgerhost {

@@ -8,7 +8,9 @@
 #   entry   -> host
 #   import  -> host
 #   host    -> (nothing)
-#   app     -> host            (app/ledger_import.cpp also -> import)
+#   reconcile -> host
+#   app     -> host            (app/ledger_import.cpp also -> import,
+#                               app/ledger_reconcile.cpp also -> reconcile)
 #   fuzz    -> import, host
 #   tests, bench -> anything
 #
@@ -21,13 +23,14 @@ set -euo pipefail
 root="${1:-$(cd "$(dirname "$0")/.." && pwd)}"
 cd "$root"
 
-folders=(host entry import journal plugin app fuzz tests bench)
+folders=(host entry import journal plugin reconcile app fuzz tests bench)
 declare -A allowed=(
     [host]=""
     [entry]="host"
     [import]="host"
     [journal]="entry import host"
     [plugin]="journal host"
+    [reconcile]="host"
     [app]="host"
     [fuzz]="import host"
     [tests]="*"
@@ -36,6 +39,7 @@ declare -A allowed=(
 # Single files with a wider allowance than their folder.
 declare -A allowedFile=(
     [app/ledger_import.cpp]="host import"
+    [app/ledger_reconcile.cpp]="host reconcile"
 )
 
 # Which folder each header lives in, by file name.

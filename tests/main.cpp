@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <exception>
 #include <QSettings>
 #include <QStandardPaths>
+#include <exception>
 
 #include "Seams.h"
 

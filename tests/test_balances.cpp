@@ -275,7 +275,8 @@ TEST_F(StatementBalanceTest, AnImportedStatementShowsTheBanksBalances) {
     };
     std::vector<std::string> text;
     for (const auto& l : lines) text.push_back(icbc(l[0], l[1], l[2], l[3], l[4]));
-    ASSERT_EQ(run(StatementKind::ICBC, writeIcbc(text)), "工行对账单导入完成。共导入 5 行，账号 6222001。");
+    ASSERT_EQ(run(StatementKind::ICBC, writeIcbc(text)),
+              "工行对账单导入完成。共导入 5 行，账号 6222001。");
 
     TFrmCashGlide w(nullptr, 1, jkStatement);
     w.show();
@@ -341,7 +342,8 @@ TEST_F(StatementBalanceTest, WorkbooksWithSummaryRowsOrOtherYearsStoreNothing) {
     for (const Case& c : cases) {
         std::string path = dir.filePath("ccb.xls").toStdString();
         writeWorkbook(path, c.rows, 10);
-        EXPECT_EQ(run(StatementKind::CCB, path), "建行对账单导入出错。错误信息：" + c.message + "\n没有导入任何记录。");
+        EXPECT_EQ(run(StatementKind::CCB, path),
+                  "建行对账单导入出错。错误信息：" + c.message + "\n没有导入任何记录。");
         EXPECT_EQ(storedCount(), 0);
     }
 }

@@ -104,7 +104,8 @@ TEST(StoreDatabase, MarksAnEarlierLedgerFileAndRefusesAnIncompleteOne) {
             try {
                 Database db(partial);
             } catch (const StoreError& e) {
-                EXPECT_NE(std::string(e.what()).find("缺少 CaGlide_account_date"), std::string::npos)
+                EXPECT_NE(std::string(e.what()).find("缺少 CaGlide_account_date"),
+                          std::string::npos)
                     << e.what();
                 throw;
             }
