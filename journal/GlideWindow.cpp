@@ -136,8 +136,8 @@ void TFrmCashGlide::setUpWindow() {
         {tbtnPrivew, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P), Qt::WindowShortcut},
         {tbtnPrint, QKeySequence(Qt::CTRL | Qt::Key_P), Qt::WindowShortcut},
         {tbtnExport, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), Qt::WindowShortcut},
-        {tbtnPageSetup, QKeySequence(), Qt::WindowShortcut},
-        {tbtnPrintSetup, QKeySequence(), Qt::WindowShortcut},
+        {tbtnPageSetup, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G), Qt::WindowShortcut},
+        {tbtnPrintSetup, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R), Qt::WindowShortcut},
         {tbtnOptionSet, QKeySequence(), Qt::WindowShortcut},
         {tbtnClose, QKeySequence(), Qt::WindowShortcut},
     };

@@ -170,7 +170,9 @@ TEST_F(WindowTest, CommandsNameTheirKeysAndTheWindowIsRoomy) {
                                {w->TBtnEdit, "Ctrl+E"},
                                {w->TBtnDelete, "Del"},
                                {w->tbtn_viewVoucher, "F6"},
-                               {w->Tlbn_Oderset, "F8"}}) {
+                               {w->Tlbn_Oderset, "F8"},
+                               {w->tbtnPageSetup, "Ctrl+Shift+G"},
+                               {w->tbtnPrintSetup, "Ctrl+Shift+R"}}) {
         SCOPED_TRACE(button->objectName().toStdString());
         EXPECT_TRUE(button->toolTip().contains(QString::fromUtf8(key)))
             << button->toolTip().toStdString();
