@@ -7,6 +7,7 @@
 #include "Codec.h"
 #include "Guard.h"
 #include "Handles.h"
+#include "PluginBinding.h"
 #include "Records.h"
 #include "Seams.h"
 #include "Unt_CashGlideForm.h"
@@ -41,13 +42,6 @@ void storeText(HostStr* var, const char* utf8) {
     if (var) hostStrAssign(var, utf8ToGbk(utf8));
 }
 
-template <class T>
-T* bindSlot(std::uint32_t handle, const char* what) {
-    T* object = resolveHandle<T>(handle);
-    if (!object) throw std::runtime_error(std::string("主程序没有提供") + what + "。");
-    return object;
-}
-
 }  // namespace
 
 void PluginName(HostStr* var) {
@@ -66,20 +60,7 @@ void PluginType(HostStr* var) {
 std::int32_t PluginRun(std::uint32_t appWindow, PluginHostBlock* block) {
     std::int32_t result = -1;
     try {
-        if (!block) throw std::runtime_error("主程序没有提供插件参数。");
-        setApplicationWindow(resolveHandle<QWidget>(appWindow));
-        DBManage = bindSlot<TDBManage>(block->DBManage, "数据库管理对象");
-        User = bindSlot<TUser>(block->User, "当前用户");
-        UserManage = bindSlot<TUserManage>(block->UserManage, "用户管理对象");
-        UserRole = bindSlot<TUserRole>(block->UserRole, "用户角色");
-        TableManage = bindSlot<TTableManage>(block->TableManage, "表管理对象");
-        FieldManage = bindSlot<TFieldManage>(block->FieldManage, "字段管理对象");
-        BookManage = bindSlot<TBookManage>(block->BookManage, "账套管理对象");
-        VDefineManage = bindSlot<TVDefineManage>(block->VDefineManage, "凭证定义管理对象");
-        VRestrictManage = bindSlot<TVRestrictManage>(block->VRestrictManage, "凭证限制管理对象");
-        BasisManageFactory =
-            bindSlot<TBasisManageFactory>(block->BasisManageFactory, "基础资料管理对象");
-        InputCtrl = bindSlot<TInputCtrl>(block->InputCtrl, "录入控制对象");
+        bindHostBlock(appWindow, block);
 
         if (!currentBookSet().InitConfirmed) {
             CmmObj->MsgBox(kModule.refusal);
