@@ -14,6 +14,7 @@
 #include "Records.h"
 #include "Regional.h"
 #include "Seams.h"
+#include "Trim.h"
 
 using namespace ledgerhost;
 
@@ -106,19 +107,15 @@ std::string markImported(const std::string& fileName) {
     }
 }
 
+void saveBatch(TCaGlideMng& mng, const PendingRollback& rollback) {
+    if (rollback.from() == 0 && mng.PendingCount() >= kBatch) mng.Save();
+}
+
 }  // namespace glideimport
 
 namespace {
 
 using namespace glideimport;
-
-// Trims blanks and control characters (everything up to the space) at both ends.
-std::string trimControls(const std::string& s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-    return s.substr(b, e - b);
-}
 
 std::string lineError(long long n) {
     return "第 " + std::to_string(n) + " 行数据错误，时间输入错误";
@@ -212,11 +209,11 @@ void TICBCGlideImport::Import() {
     const std::size_t first =
         Reader->StartRow > 0 ? static_cast<std::size_t>(Reader->StartRow - 1) : 0;
     auto logged = beginLogged(Reader->FileName, reader.Digest, Again);
-    PendingGuard guard(*GlideMng);
+    PendingRollback guard(*GlideMng);
     const int total = lines.size() > first ? static_cast<int>(lines.size() - first) : 0;
     std::vector<std::string> f;
     for (int q = 0; q < total; ++q) {
-        guard.saveBatch();
+        saveBatch(*GlideMng, guard);
         step(Progress, q, total);
         std::string& line = lines[first + q];
         f = TCommonObj::DelimStr(line, reader.Delimiter);
@@ -266,13 +263,13 @@ void TCCBGlideImport::Import() {
     if (!usable(rows[0])) throw ImportError("没有找到对应银行账号或者银行账号已停用!");
     checkNotImported(Reader->Digest, Again, ConfirmAgain);
     auto logged = beginLogged(Reader->FileName, Reader->Digest, Again);
-    PendingGuard guard(*GlideMng);
+    PendingRollback guard(*GlideMng);
     const int total = static_cast<int>(rows.size());
     std::vector<std::string> accountNos;  // in the order they first appear
     int added = 0;
     for (int q = 0; q < total; ++q) {
         step(Progress, q, total);
-        guard.saveBatch();
+        saveBatch(*GlideMng, guard);
         const auto& c = rows[q];
         if (c.size() < 13) throw ImportError("导入文件格式错误");
         BankAccountPtr account = usable(c);

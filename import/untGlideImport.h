@@ -59,29 +59,12 @@ std::unique_ptr<ledgerhost::LoggedImport> beginLogged(const std::string& fileNam
 // when it was renamed).
 std::string markImported(const std::string& fileName);
 
-// Removes what an import added to the manager when it does not finish, so a
-// later Save through the same manager cannot store rows of a failed file.
-class PendingGuard {
-  public:
-    explicit PendingGuard(ledgerhost::TCaGlideMng& m) : mng_(m), from_(m.PendingCount()) {}
-    ~PendingGuard() {
-        if (!done_) mng_.DiscardPending(from_);
-    }
-    void done() { done_ = true; }
-    // Saves the rows added so far into the open import transaction once they
-    // are many, so that a long statement never holds all its rows at once.
-    // Only when the manager held nothing else: rows someone else added stay
-    // pending as they were.
-    void saveBatch() {
-        if (from_ == 0 && mng_.PendingCount() >= kBatch) mng_.Save();
-    }
-    static constexpr std::size_t kBatch = 4096;
-
-  private:
-    ledgerhost::TCaGlideMng& mng_;
-    std::size_t from_;
-    bool done_ = false;
-};
+// Saves the rows an import added so far into its open import transaction once
+// they are many, so that a long statement never holds all its rows at once.
+// Only when the manager held nothing else before the import: rows someone else
+// added stay pending as they were.
+constexpr std::size_t kBatch = 4096;
+void saveBatch(ledgerhost::TCaGlideMng& mng, const ledgerhost::PendingRollback& rollback);
 
 }  // namespace glideimport
 
