@@ -300,16 +300,72 @@ void TCCBGlideImport::Import() {
 
 // ---- the menu's run ----
 
-bool runStatementImport(StatementKind kind, const std::string& fileName, TCaGlideMng* mng,
-                        QWidget* owner, ImportProgress progress,
-                        const StatementImportOptions& options) {
+StatementImportResult importStatement(StatementKind kind, const std::string& fileName,
+                                      TCaGlideMng* mng, ImportProgress progress, bool again,
+                                      const ConfirmReimport& confirm) {
     const bool icbc = kind == StatementKind::ICBC;
     const std::string done = icbc ? "工行对账单导入完成。" : "建行对账单导入完成。";
     const std::string failed =
         icbc ? "工行对账单导入出错。错误信息：" : "建行对账单导入出错。错误信息：";
-    bool imported = false, declined = false;
-    int rows = 0;
-    std::string accounts, error;
+    StatementImportResult result;
+    bool imported = false;
+    std::string error;
+    try {
+        auto run = [&](auto& importer) {
+            importer.GlideMng = mng;
+            importer.Progress = progress;
+            importer.Again = again;
+            importer.ConfirmAgain = confirm;
+            try {
+                importer.Import();
+            } catch (...) {
+                imported = importer.Imported;
+                throw;
+            }
+            imported = importer.Imported;
+            result.rows = importer.StoredRows;
+        };
+        if (icbc) {
+            TICBCGlideImport importer(fileName);
+            run(importer);
+            result.accounts = importer.AccountNo;
+        } else {
+            TCCBGlideImport importer(fileName);
+            run(importer);
+            result.accounts = importer.StoredAccounts;
+        }
+    } catch (const ImportDeclined&) {
+        result.declined = true;
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    // The importer is gone (and with it the file's reader) before the rename.
+    if (imported) {
+        result.renameFailure = markImported(fileName);
+        result.renamed = result.renameFailure.empty();
+    }
+    resetAccountManager();
+    if (result.declined) return result;
+    if (!imported) {
+        result.rows = 0;
+        result.accounts.clear();
+        // Every failure stores nothing; the message says so unless it already does.
+        const bool says = error.find("没有保存任何记录") != std::string::npos;
+        result.message = failed + error + (says ? "" : "\n没有导入任何记录。");
+        return result;
+    }
+    result.stored = true;
+    result.message = done + "共导入 " + std::to_string(result.rows) + " 行" +
+                     (result.accounts.empty() ? std::string() : "，账号 " + result.accounts) + "。";
+    if (!result.renameFailure.empty())
+        result.message += "\n文件未能改名为“" + importedName(fileName) + "”：" +
+                          result.renameFailure + "。文件的内容已记入导入记录，再次导入时会提示。";
+    return result;
+}
+
+bool runStatementImport(StatementKind kind, const std::string& fileName, TCaGlideMng* mng,
+                        QWidget* owner, ImportProgress progress,
+                        const StatementImportOptions& options) {
     // The person is asked in the window, "否" being the default answer.
     ConfirmReimport confirm;
     if (options.askAgain)
@@ -319,53 +375,9 @@ bool runStatementImport(StatementKind kind, const std::string& fileName, TCaGlid
                                    "。\n再次导入会重复记账。是否仍要再次导入？",
                                "提示", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
         };
-    try {
-        auto run = [&](auto& importer) {
-            importer.GlideMng = mng;
-            importer.Progress = progress;
-            importer.Again = options.again;
-            importer.ConfirmAgain = confirm;
-            try {
-                importer.Import();
-            } catch (...) {
-                imported = importer.Imported;
-                throw;
-            }
-            imported = importer.Imported;
-            rows = importer.StoredRows;
-        };
-        if (icbc) {
-            TICBCGlideImport importer(fileName);
-            run(importer);
-            accounts = importer.AccountNo;
-        } else {
-            TCCBGlideImport importer(fileName);
-            run(importer);
-            accounts = importer.StoredAccounts;
-        }
-    } catch (const ImportDeclined&) {
-        declined = true;
-    } catch (const std::exception& e) {
-        error = e.what();
-    }
-    // The importer is gone (and with it the file's reader) before the rename.
-    std::string renameFailure;
-    if (imported) renameFailure = markImported(fileName);
-    resetAccountManager();
+    const StatementImportResult result =
+        importStatement(kind, fileName, mng, std::move(progress), options.again, confirm);
     if (options.finished) options.finished();
-    if (declined) return false;
-    if (!imported) {
-        // Every failure stores nothing; the message says so unless it already does.
-        const bool says = error.find("没有保存任何记录") != std::string::npos;
-        MessageBoxA(owner, failed + error + (says ? "" : "\n没有导入任何记录。"), "提示",
-                    MB_ICONINFORMATION);
-        return false;
-    }
-    std::string text = done + "共导入 " + std::to_string(rows) + " 行" +
-                       (accounts.empty() ? std::string() : "，账号 " + accounts) + "。";
-    if (!renameFailure.empty())
-        text += "\n文件未能改名为“" + importedName(fileName) + "”：" + renameFailure +
-                "。文件的内容已记入导入记录，再次导入时会提示。";
-    MessageBoxA(owner, text, "提示", MB_ICONINFORMATION);
-    return true;
+    if (!result.message.empty()) MessageBoxA(owner, result.message, "提示", MB_ICONINFORMATION);
+    return result.stored;
 }

@@ -2,8 +2,8 @@
 
 // Bank-statement importers: an ICBC statement text file and a CCB statement
 // workbook become bank-statement rows, stored with one Save. They work without
-// widgets; the journal window and the command-line tool drive them through
-// runStatementImport.
+// widgets: importStatement returns what happened, and the command-line tool
+// prints it; the journal window shows it in message boxes (runStatementImport).
 
 #include <functional>
 #include <memory>
@@ -109,6 +109,28 @@ class TCCBGlideImport {
 
 enum class StatementKind { ICBC, CCB };
 
+// What one statement import did, for the caller to show: nothing of it has
+// been shown to anyone.
+struct StatementImportResult {
+    bool stored = false;    // the rows are stored (and logged)
+    bool declined = false;  // the person declined a re-import; nothing stored
+    int rows = 0;           // rows stored
+    std::string accounts;   // their account numbers, "、" between them
+    // The text the user is shown: the completion (with a failed rename's
+    // reason) or the error; empty when declined.
+    std::string message;
+    bool renamed = false;       // the file now carries the "[已导入]" marker
+    std::string renameFailure;  // why a stored file could not be renamed
+};
+
+// Runs one statement import without widgets: creates the importer, imports
+// into `mng`, renames the file with "[已导入]" once imported and always resets
+// the bank-account manager. `confirm` is asked when the content is in the
+// import log and `again` is false; without it such a file is refused.
+StatementImportResult importStatement(StatementKind kind, const std::string& fileName,
+                                      ledgerhost::TCaGlideMng* mng, ImportProgress progress = {},
+                                      bool again = false, const ConfirmReimport& confirm = {});
+
 struct StatementImportOptions {
     // Import a content already in the import log without asking.
     bool again = false;
@@ -120,11 +142,9 @@ struct StatementImportOptions {
     std::function<void()> finished;
 };
 
-// Runs one statement import as the import menu does: creates the importer,
-// imports into `mng`, renames the file with "[已导入]" once imported, reports
-// success (with the rows stored, their account and a failed rename's reason)
-// or the error in a message box owned by `owner`, and always resets the
-// bank-account manager. Answers whether the rows were stored.
+// The import menu's run: importStatement, asking about a re-import in a
+// message box owned by `owner`, then the result's message in a message box.
+// Answers whether the rows were stored.
 bool runStatementImport(StatementKind kind, const std::string& fileName,
                         ledgerhost::TCaGlideMng* mng, QWidget* owner, ImportProgress progress = {},
                         const StatementImportOptions& options = {});
