@@ -84,10 +84,10 @@ int main(int argc, char** argv) {
     };
     seams::processHook() = [] {};
     TCaGlideMng mng(kStatementTable);
-    StatementImportOptions options;
-    options.again = again;
-    options.askAgain = false;  // no one to ask: refused unless --again
-    bool ok = runStatementImport(kind == "icbc" ? StatementKind::ICBC : StatementKind::CCB,
-                                 file.toStdString(), &mng, nullptr, {}, options);
-    return ok ? 0 : 1;
+    // No one to ask: a content already imported is refused unless --again.
+    const StatementImportResult result =
+        importStatement(kind == "icbc" ? StatementKind::ICBC : StatementKind::CCB,
+                        file.toStdString(), &mng, {}, again);
+    if (!result.message.empty()) std::cout << result.message << std::endl;
+    return result.stored ? 0 : 1;
 }

@@ -13,19 +13,12 @@
 #include "Records.h"
 #include "Regional.h"
 #include "Store.h"
+#include "Trim.h"
 #include "Xlsx.h"
 
 namespace ledgerhost {
 
 namespace {
-
-// Trims blanks and control characters (everything up to the space) at both ends.
-std::string trimmed(std::string_view s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-    return std::string(s.substr(b, e - b));
-}
 
 bool blank(std::string_view s) {
     return std::all_of(s.begin(), s.end(),
@@ -253,7 +246,7 @@ void TManageConvert::SetFileName(const std::string& path) {
         const TFileRow& head = content.rows.front();
         for (int c = 0; c < width; ++c) {
             const TFileCell* cell = head.cell(c);
-            std::string caption = cell ? trimmed(cell->Text) : std::string();
+            std::string caption = cell ? trimControls(cell->Text) : std::string();
             captions[c] = caption.empty() ? "列" + columnLetters(c) : caption;
         }
         firstData = 1;
@@ -414,7 +407,7 @@ std::optional<QDate> dateOfCell(const TFileCell& cell, bool date1904) {
         if (auto text = excelDateText(std::floor(*cell.Number), date1904))
             if (auto d = parseDate(*text, "yyyy-MM-dd", '-')) return d;
     }
-    return dateOfText(trimmed(cell.Text));
+    return dateOfText(trimControls(cell.Text));
 }
 
 // A plain decimal: an optional sign, digits (grouped by "," in threes, or not
@@ -472,7 +465,7 @@ class RowReader {
 
     std::string text(int col) const {
         const TFileCell* c = col >= 0 ? row_.cell(col) : nullptr;
-        return c ? trimmed(c->Text) : std::string();
+        return c ? trimControls(c->Text) : std::string();
     }
 
     [[noreturn]] void fail(const std::string& what) const {
@@ -486,7 +479,7 @@ class RowReader {
         const TFileCell* c = row_.cell(col);
         if (!c || (!c->Number && blank(c->Text))) failAt(col, "没有日期。");
         auto d = dateOfCell(*c, conv_.Date1904());
-        if (!d) failAt(col, "的日期“" + trimmed(c->Text) + "”无法识别。");
+        if (!d) failAt(col, "的日期“" + trimControls(c->Text) + "”无法识别。");
         return *d;
     }
 
@@ -495,7 +488,7 @@ class RowReader {
         const TFileCell* c = row_.cell(col);
         if (!c) return 0;
         std::optional<double> v = c->Number;
-        const std::string t = trimmed(c->Text);
+        const std::string t = trimControls(c->Text);
         if (!v) {
             if (t.empty()) return 0;
             bool tooPrecise = false;
@@ -547,22 +540,6 @@ class RowReader {
   private:
     const TManageConvert& conv_;
     const TFileRow& row_;
-};
-
-// Takes out what an import added to the manager unless it finished.
-class PendingGuard {
-  public:
-    explicit PendingGuard(TCaGlideMng& m) : mng_(m), from_(m.PendingCount()) {}
-    ~PendingGuard() {
-        if (!done_) mng_.DiscardPending(from_);
-    }
-    std::size_t from() const { return from_; }
-    void done() { done_ = true; }
-
-  private:
-    TCaGlideMng& mng_;
-    std::size_t from_;
-    bool done_ = false;
 };
 
 }  // namespace
@@ -620,7 +597,7 @@ void TCaGlideConvert::ImportData() {
         }
     }
 
-    PendingGuard guard(*GlideMng);
+    PendingRollback guard(*GlideMng);
     std::vector<std::int64_t> fileRowOf;  // pending row -> file row, for store errors
     fileRowOf.reserve(FileRows().size());
     std::vector<std::string> accountNos;  // in the order they first appear

@@ -17,13 +17,14 @@
 #include "Glide.h"
 #include "ImportLog.h"
 #include "LhApi.h"
+#include "UserError.h"
 
 namespace ledgerhost {
 
 // An import that cannot go on. The message is the one the user sees.
-class LH_API ConvertError : public std::runtime_error {
+class LH_API ConvertError : public UserError {
   public:
-    using std::runtime_error::runtime_error;
+    using UserError::UserError;
 };
 
 // The person declined to import a file whose content was imported before.

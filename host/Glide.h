@@ -206,6 +206,8 @@ class PendingRollback {
     }
     PendingRollback(const PendingRollback&) = delete;
     PendingRollback& operator=(const PendingRollback&) = delete;
+    // How many rows were pending before the operation began.
+    std::size_t from() const { return from_; }
     void done() { done_ = true; }
 
   private:

@@ -10,16 +10,17 @@
 #include <string>
 
 #include "LhApi.h"
+#include "UserError.h"
 #include "XlsCheck.h"
 
 namespace ledgerhost {
 
 // A file that cannot be read. The message is the one the user sees; it names
 // the file and the reason: "无法读取文件 <name>：<reason>".
-class LH_API FileReadError : public std::runtime_error {
+class LH_API FileReadError : public UserError {
   public:
     explicit FileReadError(const std::string& message, bool readerMissing = false)
-        : std::runtime_error(message), ReaderMissing(readerMissing) {}
+        : UserError(message), ReaderMissing(readerMissing) {}
     // The workbook reader could not be started at all: not the file's fault.
     bool ReaderMissing = false;
 };

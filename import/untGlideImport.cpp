@@ -14,6 +14,7 @@
 #include "Records.h"
 #include "Regional.h"
 #include "Seams.h"
+#include "Trim.h"
 
 using namespace ledgerhost;
 
@@ -106,19 +107,15 @@ std::string markImported(const std::string& fileName) {
     }
 }
 
+void saveBatch(TCaGlideMng& mng, const PendingRollback& rollback) {
+    if (rollback.from() == 0 && mng.PendingCount() >= kBatch) mng.Save();
+}
+
 }  // namespace glideimport
 
 namespace {
 
 using namespace glideimport;
-
-// Trims blanks and control characters (everything up to the space) at both ends.
-std::string trimControls(const std::string& s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-    return s.substr(b, e - b);
-}
 
 std::string lineError(long long n) {
     return "第 " + std::to_string(n) + " 行数据错误，时间输入错误";
@@ -212,11 +209,11 @@ void TICBCGlideImport::Import() {
     const std::size_t first =
         Reader->StartRow > 0 ? static_cast<std::size_t>(Reader->StartRow - 1) : 0;
     auto logged = beginLogged(Reader->FileName, reader.Digest, Again);
-    PendingGuard guard(*GlideMng);
+    PendingRollback guard(*GlideMng);
     const int total = lines.size() > first ? static_cast<int>(lines.size() - first) : 0;
     std::vector<std::string> f;
     for (int q = 0; q < total; ++q) {
-        guard.saveBatch();
+        saveBatch(*GlideMng, guard);
         step(Progress, q, total);
         std::string& line = lines[first + q];
         f = TCommonObj::DelimStr(line, reader.Delimiter);
@@ -266,13 +263,13 @@ void TCCBGlideImport::Import() {
     if (!usable(rows[0])) throw ImportError("没有找到对应银行账号或者银行账号已停用!");
     checkNotImported(Reader->Digest, Again, ConfirmAgain);
     auto logged = beginLogged(Reader->FileName, Reader->Digest, Again);
-    PendingGuard guard(*GlideMng);
+    PendingRollback guard(*GlideMng);
     const int total = static_cast<int>(rows.size());
     std::vector<std::string> accountNos;  // in the order they first appear
     int added = 0;
     for (int q = 0; q < total; ++q) {
         step(Progress, q, total);
-        guard.saveBatch();
+        saveBatch(*GlideMng, guard);
         const auto& c = rows[q];
         if (c.size() < 13) throw ImportError("导入文件格式错误");
         BankAccountPtr account = usable(c);
@@ -303,16 +300,72 @@ void TCCBGlideImport::Import() {
 
 // ---- the menu's run ----
 
-bool runStatementImport(StatementKind kind, const std::string& fileName, TCaGlideMng* mng,
-                        QWidget* owner, ImportProgress progress,
-                        const StatementImportOptions& options) {
+StatementImportResult importStatement(StatementKind kind, const std::string& fileName,
+                                      TCaGlideMng* mng, ImportProgress progress, bool again,
+                                      const ConfirmReimport& confirm) {
     const bool icbc = kind == StatementKind::ICBC;
     const std::string done = icbc ? "工行对账单导入完成。" : "建行对账单导入完成。";
     const std::string failed =
         icbc ? "工行对账单导入出错。错误信息：" : "建行对账单导入出错。错误信息：";
-    bool imported = false, declined = false;
-    int rows = 0;
-    std::string accounts, error;
+    StatementImportResult result;
+    bool imported = false;
+    std::string error;
+    try {
+        auto run = [&](auto& importer) {
+            importer.GlideMng = mng;
+            importer.Progress = progress;
+            importer.Again = again;
+            importer.ConfirmAgain = confirm;
+            try {
+                importer.Import();
+            } catch (...) {
+                imported = importer.Imported;
+                throw;
+            }
+            imported = importer.Imported;
+            result.rows = importer.StoredRows;
+        };
+        if (icbc) {
+            TICBCGlideImport importer(fileName);
+            run(importer);
+            result.accounts = importer.AccountNo;
+        } else {
+            TCCBGlideImport importer(fileName);
+            run(importer);
+            result.accounts = importer.StoredAccounts;
+        }
+    } catch (const ImportDeclined&) {
+        result.declined = true;
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    // The importer is gone (and with it the file's reader) before the rename.
+    if (imported) {
+        result.renameFailure = markImported(fileName);
+        result.renamed = result.renameFailure.empty();
+    }
+    resetAccountManager();
+    if (result.declined) return result;
+    if (!imported) {
+        result.rows = 0;
+        result.accounts.clear();
+        // Every failure stores nothing; the message says so unless it already does.
+        const bool says = error.find("没有保存任何记录") != std::string::npos;
+        result.message = failed + error + (says ? "" : "\n没有导入任何记录。");
+        return result;
+    }
+    result.stored = true;
+    result.message = done + "共导入 " + std::to_string(result.rows) + " 行" +
+                     (result.accounts.empty() ? std::string() : "，账号 " + result.accounts) + "。";
+    if (!result.renameFailure.empty())
+        result.message += "\n文件未能改名为“" + importedName(fileName) + "”：" +
+                          result.renameFailure + "。文件的内容已记入导入记录，再次导入时会提示。";
+    return result;
+}
+
+bool runStatementImport(StatementKind kind, const std::string& fileName, TCaGlideMng* mng,
+                        QWidget* owner, ImportProgress progress,
+                        const StatementImportOptions& options) {
     // The person is asked in the window, "否" being the default answer.
     ConfirmReimport confirm;
     if (options.askAgain)
@@ -322,53 +375,9 @@ bool runStatementImport(StatementKind kind, const std::string& fileName, TCaGlid
                                    "。\n再次导入会重复记账。是否仍要再次导入？",
                                "提示", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
         };
-    try {
-        auto run = [&](auto& importer) {
-            importer.GlideMng = mng;
-            importer.Progress = progress;
-            importer.Again = options.again;
-            importer.ConfirmAgain = confirm;
-            try {
-                importer.Import();
-            } catch (...) {
-                imported = importer.Imported;
-                throw;
-            }
-            imported = importer.Imported;
-            rows = importer.StoredRows;
-        };
-        if (icbc) {
-            TICBCGlideImport importer(fileName);
-            run(importer);
-            accounts = importer.AccountNo;
-        } else {
-            TCCBGlideImport importer(fileName);
-            run(importer);
-            accounts = importer.StoredAccounts;
-        }
-    } catch (const ImportDeclined&) {
-        declined = true;
-    } catch (const std::exception& e) {
-        error = e.what();
-    }
-    // The importer is gone (and with it the file's reader) before the rename.
-    std::string renameFailure;
-    if (imported) renameFailure = markImported(fileName);
-    resetAccountManager();
+    const StatementImportResult result =
+        importStatement(kind, fileName, mng, std::move(progress), options.again, confirm);
     if (options.finished) options.finished();
-    if (declined) return false;
-    if (!imported) {
-        // Every failure stores nothing; the message says so unless it already does.
-        const bool says = error.find("没有保存任何记录") != std::string::npos;
-        MessageBoxA(owner, failed + error + (says ? "" : "\n没有导入任何记录。"), "提示",
-                    MB_ICONINFORMATION);
-        return false;
-    }
-    std::string text = done + "共导入 " + std::to_string(rows) + " 行" +
-                       (accounts.empty() ? std::string() : "，账号 " + accounts) + "。";
-    if (!renameFailure.empty())
-        text += "\n文件未能改名为“" + importedName(fileName) + "”：" + renameFailure +
-                "。文件的内容已记入导入记录，再次导入时会提示。";
-    MessageBoxA(owner, text, "提示", MB_ICONINFORMATION);
-    return true;
+    if (!result.message.empty()) MessageBoxA(owner, result.message, "提示", MB_ICONINFORMATION);
+    return result.stored;
 }

@@ -2,8 +2,8 @@
 
 // Bank-statement importers: an ICBC statement text file and a CCB statement
 // workbook become bank-statement rows, stored with one Save. They work without
-// widgets; the journal window and the command-line tool drive them through
-// runStatementImport.
+// widgets: importStatement returns what happened, and the command-line tool
+// prints it; the journal window shows it in message boxes (runStatementImport).
 
 #include <functional>
 #include <memory>
@@ -59,29 +59,12 @@ std::unique_ptr<ledgerhost::LoggedImport> beginLogged(const std::string& fileNam
 // when it was renamed).
 std::string markImported(const std::string& fileName);
 
-// Removes what an import added to the manager when it does not finish, so a
-// later Save through the same manager cannot store rows of a failed file.
-class PendingGuard {
-  public:
-    explicit PendingGuard(ledgerhost::TCaGlideMng& m) : mng_(m), from_(m.PendingCount()) {}
-    ~PendingGuard() {
-        if (!done_) mng_.DiscardPending(from_);
-    }
-    void done() { done_ = true; }
-    // Saves the rows added so far into the open import transaction once they
-    // are many, so that a long statement never holds all its rows at once.
-    // Only when the manager held nothing else: rows someone else added stay
-    // pending as they were.
-    void saveBatch() {
-        if (from_ == 0 && mng_.PendingCount() >= kBatch) mng_.Save();
-    }
-    static constexpr std::size_t kBatch = 4096;
-
-  private:
-    ledgerhost::TCaGlideMng& mng_;
-    std::size_t from_;
-    bool done_ = false;
-};
+// Saves the rows an import added so far into its open import transaction once
+// they are many, so that a long statement never holds all its rows at once.
+// Only when the manager held nothing else before the import: rows someone else
+// added stay pending as they were.
+constexpr std::size_t kBatch = 4096;
+void saveBatch(ledgerhost::TCaGlideMng& mng, const ledgerhost::PendingRollback& rollback);
 
 }  // namespace glideimport
 
@@ -126,6 +109,28 @@ class TCCBGlideImport {
 
 enum class StatementKind { ICBC, CCB };
 
+// What one statement import did, for the caller to show: nothing of it has
+// been shown to anyone.
+struct StatementImportResult {
+    bool stored = false;    // the rows are stored (and logged)
+    bool declined = false;  // the person declined a re-import; nothing stored
+    int rows = 0;           // rows stored
+    std::string accounts;   // their account numbers, "、" between them
+    // The text the user is shown: the completion (with a failed rename's
+    // reason) or the error; empty when declined.
+    std::string message;
+    bool renamed = false;       // the file now carries the "[已导入]" marker
+    std::string renameFailure;  // why a stored file could not be renamed
+};
+
+// Runs one statement import without widgets: creates the importer, imports
+// into `mng`, renames the file with "[已导入]" once imported and always resets
+// the bank-account manager. `confirm` is asked when the content is in the
+// import log and `again` is false; without it such a file is refused.
+StatementImportResult importStatement(StatementKind kind, const std::string& fileName,
+                                      ledgerhost::TCaGlideMng* mng, ImportProgress progress = {},
+                                      bool again = false, const ConfirmReimport& confirm = {});
+
 struct StatementImportOptions {
     // Import a content already in the import log without asking.
     bool again = false;
@@ -137,11 +142,9 @@ struct StatementImportOptions {
     std::function<void()> finished;
 };
 
-// Runs one statement import as the import menu does: creates the importer,
-// imports into `mng`, renames the file with "[已导入]" once imported, reports
-// success (with the rows stored, their account and a failed rename's reason)
-// or the error in a message box owned by `owner`, and always resets the
-// bank-account manager. Answers whether the rows were stored.
+// The import menu's run: importStatement, asking about a re-import in a
+// message box owned by `owner`, then the result's message in a message box.
+// Answers whether the rows were stored.
 bool runStatementImport(StatementKind kind, const std::string& fileName,
                         ledgerhost::TCaGlideMng* mng, QWidget* owner, ImportProgress progress = {},
                         const StatementImportOptions& options = {});

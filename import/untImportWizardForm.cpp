@@ -4,6 +4,7 @@
 #include <QHeaderView>
 
 #include "Guard.h"
+#include "Trim.h"
 #include "ui_FrmImportWizard.h"
 #include "untColumnMapingForm.h"
 
@@ -85,11 +86,7 @@ void TfrmImportWizard::FormCreate() {
 }
 
 std::string TfrmImportWizard::fileName() const {
-    QString s = edtFile->text();
-    qsizetype b = 0, e = s.size();
-    while (b < e && s[b].unicode() <= ' ') ++b;
-    while (e > b && s[e - 1].unicode() <= ' ') --e;
-    return s.mid(b, e - b).toStdString();
+    return ledgerhost::trimControls(edtFile->text().toStdString());
 }
 
 QTreeWidgetItem* TfrmImportWizard::selectedRow() const {

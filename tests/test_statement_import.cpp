@@ -218,6 +218,49 @@ TEST_F(StatementImportTest, CancelledProgressStoresNothing) {
     EXPECT_EQ(msgs.shown[0].text.rfind(kIcbcFail, 0), 0u);
 }
 
+// The import core alone: no message, no question, a result to show.
+TEST_F(StatementImportTest, CoreRunsHeadlessAndReturnsTheResult) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> lines;
+        bool stored;
+        int rows;
+        std::string message;
+        bool renamed;
+    };
+    auto lines = [&](std::vector<std::string> rows) {
+        auto all = header();
+        all.insert(all.end(), rows.begin(), rows.end());
+        return all;
+    };
+    const std::vector<Case> cases = {
+        {"bad.txt", lines({icbcLine("2024-02-30", "x", "1", "")}), false, 0,
+         kIcbcFail + "第 6 行数据错误，时间输入错误" + kNothing, false},
+        {"good.txt",
+         lines({icbcLine("2024-03-02", "x", "1.00", ""), icbcLine("2024-03-03", "y", "", "2")}),
+         true, 2, kIcbcOk + "共导入 2 行，账号 6222001。", true},
+    };
+    std::size_t before = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Messages msgs;
+        const StatementImportResult r =
+            importStatement(StatementKind::ICBC, writeText(c.name, c.lines), &mng);
+        EXPECT_TRUE(msgs.shown.empty());
+        EXPECT_EQ(r.stored, c.stored);
+        EXPECT_FALSE(r.declined);
+        EXPECT_EQ(r.rows, c.rows);
+        EXPECT_EQ(r.message, c.message);
+        EXPECT_EQ(r.renamed, c.renamed);
+        EXPECT_TRUE(r.renameFailure.empty());
+        EXPECT_EQ(r.accounts, c.stored ? "6222001" : "");
+        EXPECT_EQ(exists(c.name), !c.renamed);
+        EXPECT_EQ(stored().size(), before + c.rows);
+        EXPECT_EQ(mng.PendingCount(), 0u);
+        before = stored().size();
+    }
+}
+
 // ---- from the window ----
 
 TEST_F(StatementImportTest, WindowImportUsesTheFileNotTheSelectedAccount) {
