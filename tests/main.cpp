@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <exception>
 
 #include "Seams.h"
@@ -34,8 +35,12 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     CheckingApplication app(argc, argv);
     // Windows remember their geometry in the settings: tests keep theirs apart.
+    // ctest runs test processes side by side, so each process gets settings of
+    // its own, in a folder that goes with it.
     QStandardPaths::setTestModeEnabled(true);
-    QSettings().clear();
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
     using namespace ledgerhost;
     seams::modalHook() = [](QDialog&) {
         ADD_FAILURE() << "a modal form was shown that the test did not answer";
