@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "Guard.h"
 #include "Handles.h"
 #include "Records.h"
 #include "Seams.h"
@@ -35,6 +36,33 @@ void bindHostBlock(std::uint32_t appWindow, const PluginHostBlock* block) {
     BasisManageFactory =
         bindSlot<TBasisManageFactory>(block->BasisManageFactory, "基础资料管理对象");
     InputCtrl = bindSlot<TInputCtrl>(block->InputCtrl, "录入控制对象");
+}
+
+std::int32_t runPluginWindow(
+    std::uint32_t appWindow, PluginHostBlock* block, const char* refusal,
+    const std::function<std::unique_ptr<QWidget>(QWidget* owner)>& makeWindow) {
+    std::int32_t result = -1;
+    try {
+        bindHostBlock(appWindow, block);
+        if (!currentBookSet().InitConfirmed) {
+            CmmObj->MsgBox(refusal);
+            return result;
+        }
+        std::unique_ptr<QWidget> window = makeWindow(resolveHandle<QWidget>(block->Owner));
+        std::uint32_t handle = handleAdd(window.get(), typeid(QWidget));
+        QObject::connect(window.get(), &QObject::destroyed, [handle] {
+            guarded(nullptr, "关闭窗口", [handle] { handleRemove(handle); });
+        });
+        block->Window = handle;
+        block->Flag = 0;
+        static_cast<void>(window.release());  // owned by its owner from now on
+        result = 0;
+    } catch (const std::exception& e) {
+        CmmObj->MsgError(e.what());
+    } catch (...) {
+        CmmObj->MsgError("插件启动时发生未知错误。");
+    }
+    return result;
 }
 
 }  // namespace ledgerhost

@@ -2,11 +2,8 @@
 
 #include <QWidget>
 #include <memory>
-#include <stdexcept>
 
 #include "Codec.h"
-#include "Guard.h"
-#include "Handles.h"
 #include "PluginBinding.h"
 #include "Records.h"
 #include "Seams.h"
@@ -58,29 +55,7 @@ void PluginType(HostStr* var) {
 // exception leaves this function: a failure is reported through the host's
 // error message, answers -1 and leaves the block unwritten.
 std::int32_t PluginRun(std::uint32_t appWindow, PluginHostBlock* block) {
-    std::int32_t result = -1;
-    try {
-        bindHostBlock(appWindow, block);
-
-        if (!currentBookSet().InitConfirmed) {
-            CmmObj->MsgBox(kModule.refusal);
-            return result;
-        }
-        QWidget* owner = resolveHandle<QWidget>(block->Owner);
-        auto window =
-            std::make_unique<TFrmCashGlide>(owner, kModule.subjectKind, kModule.journalKind);
-        std::uint32_t handle = handleAdd(static_cast<QWidget*>(window.get()), typeid(QWidget));
-        QObject::connect(window.get(), &QObject::destroyed, [handle] {
-            guarded(nullptr, "关闭窗口", [handle] { handleRemove(handle); });
-        });
-        block->Window = handle;
-        block->Flag = 0;
-        static_cast<void>(window.release());  // owned by its owner from now on
-        result = 0;
-    } catch (const std::exception& e) {
-        CmmObj->MsgError(e.what());
-    } catch (...) {
-        CmmObj->MsgError("插件启动时发生未知错误。");
-    }
-    return result;
+    return runPluginWindow(appWindow, block, kModule.refusal, [](QWidget* owner) {
+        return std::make_unique<TFrmCashGlide>(owner, kModule.subjectKind, kModule.journalKind);
+    });
 }

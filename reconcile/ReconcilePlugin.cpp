@@ -3,11 +3,8 @@
 #include <QWidget>
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 
 #include "Codec.h"
-#include "Guard.h"
-#include "Handles.h"
 #include "PluginApi.h"
 #include "PluginBinding.h"
 #include "ReconcileWindow.h"
@@ -45,29 +42,9 @@ void PluginType(HostStr* var) {
 // leaves this function: a failure is reported through the host's error
 // message, answers -1 and leaves the block unwritten.
 std::int32_t PluginRun(std::uint32_t appWindow, PluginHostBlock* block) {
-    std::int32_t result = -1;
-    try {
-        bindHostBlock(appWindow, block);
-
-        if (!currentBookSet().InitConfirmed) {
-            CmmObj->MsgBox("没有初始化确认，不能进行银行对账！");
-            return result;
-        }
-        QWidget* owner = resolveHandle<QWidget>(block->Owner);
-        auto window = std::make_unique<TFrmBankReconcile>(owner, DBManage->Db(),
-                                                          currentBookSet().Code, User->Code);
-        std::uint32_t handle = handleAdd(static_cast<QWidget*>(window.get()), typeid(QWidget));
-        QObject::connect(window.get(), &QObject::destroyed, [handle] {
-            guarded(nullptr, "关闭窗口", [handle] { handleRemove(handle); });
-        });
-        block->Window = handle;
-        block->Flag = 0;
-        static_cast<void>(window.release());  // owned by its owner from now on
-        result = 0;
-    } catch (const std::exception& e) {
-        CmmObj->MsgError(e.what());
-    } catch (...) {
-        CmmObj->MsgError("插件启动时发生未知错误。");
-    }
-    return result;
+    return runPluginWindow(appWindow, block, "没有初始化确认，不能进行银行对账！",
+                           [](QWidget* owner) {
+                               return std::make_unique<TFrmBankReconcile>(
+                                   owner, DBManage->Db(), currentBookSet().Code, User->Code);
+                           });
 }
