@@ -127,6 +127,7 @@ QVariant SheetModel::data(const QModelIndex& index, int role) const {
             if (index.row() + 1 == titleRow) return titleFont;
             return {};
         case Qt::ForegroundRole:
+            if (c->alert) return QColor(Qt::red);
             if (c->reconciled) return QColor(0x1e, 0x6b, 0x2e);
             return {};
         case Qt::BackgroundRole:

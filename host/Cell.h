@@ -23,6 +23,7 @@ struct LH_API CellData {
     std::uint8_t separator = 0;  // 2: grouping separators
     bool hideZero = false;
     bool reconciled = false;  // shown in the reconciled colour, with a tooltip
+    bool alert = false;       // drawn in red (grid, print, xlsx): a figure that needs attention
     bool operator==(const CellData&) const = default;
 };
 

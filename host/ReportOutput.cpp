@@ -275,9 +275,10 @@ class XlsxWriter {
     // The format for a role and number format, made once per pair; nullptr
     // when neither asks for anything, or when libxlsxwriter is out of memory
     // (failed_ is then set).
-    lxw_format* formatFor(Role role, const char* numFormat) {
-        if (role == kBody && !numFormat) return nullptr;
-        auto key = std::make_pair(int(role), std::string(numFormat ? numFormat : ""));
+    lxw_format* formatFor(Role role, const char* numFormat, bool alert = false) {
+        if (role == kBody && !numFormat && !alert) return nullptr;
+        auto key = std::make_pair(int(role) | (alert ? 0x100 : 0),
+                                  std::string(numFormat ? numFormat : ""));
         if (auto it = formats_.find(key); it != formats_.end()) return it->second;
         lxw_format* f = workbook_add_format(book_);
         if (!f) {
@@ -285,6 +286,7 @@ class XlsxWriter {
             return nullptr;
         }
         if (numFormat) format_set_num_format(f, numFormat);
+        if (alert) format_set_font_color(f, LXW_COLOR_RED);
         if (role == kTitle || role == kTitleAcross) {
             format_set_bold(f);
             format_set_font_size(f, 16);
@@ -322,8 +324,8 @@ class XlsxWriter {
 
     QString writeMerge(const CellSpan& s) {
         const CellData* c = sheet_.cellAt(s.col, s.row);
-        lxw_format* f =
-            formatFor(roleOf(s.row, true), c && c->isNumber ? numberFormatOf(*c) : nullptr);
+        lxw_format* f = formatFor(roleOf(s.row, true),
+                                  c && c->isNumber ? numberFormatOf(*c) : nullptr, c && c->alert);
         if (failed_) return lxwMessage(LXW_ERROR_MEMORY_MALLOC_FAILED);
         QByteArray text = c && !c->isNumber ? c->text.toUtf8() : QByteArray();
         lxw_error e = worksheet_merge_range(
@@ -348,7 +350,8 @@ class XlsxWriter {
                 }
                 const CellData* cell = sheet_.cellAt(c, r);
                 lxw_format* f = formatFor(roleOf(r, false),
-                                          cell && cell->isNumber ? numberFormatOf(*cell) : nullptr);
+                                          cell && cell->isNumber ? numberFormatOf(*cell) : nullptr,
+                                          cell && cell->alert);
                 if (QString p = writeCell(c, r, cell, f); !p.isEmpty()) return p;
             }
         }
@@ -574,7 +577,7 @@ class SheetPainter {
         const QFontMetricsF& fm = heading ? *headMetrics_ : *bodyMetrics_;
         if (fm.horizontalAdvance(text) > inner.width())
             text = fm.elidedText(text, Qt::ElideRight, inner.width());
-        p_.setPen(Qt::black);
+        p_.setPen(c && c->alert ? Qt::red : Qt::black);
         p_.drawText(inner, align, text);
     }
 

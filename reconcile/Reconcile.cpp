@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <numeric>
 #include <unordered_map>
 
 using ledgerhost::Database;
@@ -273,21 +274,33 @@ void resolve(std::vector<Edge>& edges, std::vector<char>& jState, std::vector<ch
 namespace {
 
 // The groups an automatic run gives the rows of one table, by row id, for the
-// SQL function that marks them in one statement per table.
+// SQL function that marks them in one statement per table. The statement asks
+// twice per row (to test and to set), so the last answer is kept.
 struct PairGroups {
     std::vector<std::pair<std::int64_t, std::int64_t>> byId[2];  // journal, statement
+    mutable int lastSide = -1;
+    mutable std::int64_t lastId = 0, lastGroup = 0;
+
+    std::int64_t groupOf(int side, std::int64_t id) const {
+        if (side == lastSide && id == lastId) return lastGroup;
+        const auto& list = byId[side == 0 ? 0 : 1];
+        const auto it =
+            std::lower_bound(list.begin(), list.end(), std::make_pair(id, std::int64_t{0}));
+        lastSide = side;
+        lastId = id;
+        lastGroup = it == list.end() || it->first != id ? 0 : it->second;
+        return lastGroup;
+    }
 };
 
 void pairGroupFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
     const auto* groups = static_cast<const PairGroups*>(sqlite3_user_data(ctx));
-    const int side = sqlite3_value_int(argv[0]);
-    const std::int64_t id = sqlite3_value_int64(argv[1]);
-    const auto& list = groups->byId[side == 0 ? 0 : 1];
-    const auto it = std::lower_bound(list.begin(), list.end(), std::make_pair(id, std::int64_t{0}));
-    if (it == list.end() || it->first != id)
+    const std::int64_t g =
+        groups->groupOf(sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1]));
+    if (g == 0)
         sqlite3_result_null(ctx);
     else
-        sqlite3_result_int64(ctx, it->second);
+        sqlite3_result_int64(ctx, g);
 }
 
 // Registers the function on the connection for as long as it lives.
@@ -324,13 +337,15 @@ void Reconciler::writePairs(const std::vector<SideRow>& js, const std::vector<Si
         base = s.i64(0);
     }
     {
+        // One prepared insert with its bindings kept: only the id changes.
         Stmt s = db_.prepare(
-            "WITH RECURSIVE n(i) AS (SELECT ?1 UNION ALL SELECT i + 1 FROM n WHERE i < ?2) "
             "INSERT INTO reconcile_groups (id, set_code, as_code, made_by, made_at, automatic) "
-            "SELECT i, ?3, ?4, ?5, ?6, 1 FROM n");
-        s.bind(1, base).bind(2, base + static_cast<std::int64_t>(pairs.size()) - 1);
-        s.bind(3, account_.setCode).bind(4, account_.asCode).bind(5, user_).bind(6, nowText());
-        s.run();
+            "VALUES (?1, ?2, ?3, ?4, ?5, 1)");
+        s.bind(2, account_.setCode).bind(3, account_.asCode).bind(4, user_).bind(5, nowText());
+        for (std::size_t k = 0; k < pairs.size(); ++k) {
+            s.bind(1, base + static_cast<std::int64_t>(k));
+            s.run();
+        }
     }
     PairGroups groups;
     Marker marker(db_);
@@ -347,12 +362,15 @@ void Reconciler::writePairs(const std::vector<SideRow>& js, const std::vector<Si
     for (int side = 0; side < 2; ++side) {
         auto& list = groups.byId[side];
         if (list.empty()) continue;
-        std::sort(list.begin(), list.end());
+        // Usually in order already: ids grow with the dates the pairs follow.
+        if (!std::is_sorted(list.begin(), list.end())) std::sort(list.begin(), list.end());
         Stmt s = db_.prepare(std::string("UPDATE ") + (side == 0 ? "CaGlide" : "CaCollateGlide") +
                              " SET reconciled = 1, reconcile_group = reconcile_pair_group(?3, id) "
-                             "WHERE set_code = ?1 AND as_code = ?2 AND reconcile_group IS NULL "
-                             "AND reconcile_pair_group(?3, id) IS NOT NULL");
+                             "WHERE id >= ?4 AND id <= ?5 "
+                             "AND reconcile_pair_group(?3, id) IS NOT NULL "
+                             "AND +set_code = ?1 AND +as_code = ?2 AND reconcile_group IS NULL");
         s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, side);
+        s.bind(4, list.front().first).bind(5, list.back().first);
         s.run();
         if (db_.changes() != static_cast<int>(list.size()))
             throw ReconcileError("记录已被其他人对账或删除，本次对账没有保存，请重新查询。");
@@ -370,21 +388,23 @@ AutoResult Reconciler::autoMatch(const std::string& from, const std::string& unt
     for (std::size_t i = 0; i < ss.size(); ++i) sDay[i] = dayNumber(ss[i].date);
 
     // Candidates share an amount in the same sense: sort both sides' rows by
-    // it and take each run of one amount in turn.
+    // it and take each run of one amount in turn. A key's side and index share
+    // one word, so the sort compares two integers.
     struct Key {
         std::int64_t net;
-        int side;  // 0 journal, 1 statement
-        int index;
+        std::uint32_t slot;  // statement rows have the top bit set
+        int side() const { return static_cast<int>(slot >> 31); }
+        int index() const { return static_cast<int>(slot & 0x7FFFFFFFu); }
+        bool operator<(const Key& o) const { return net != o.net ? net < o.net : slot < o.slot; }
     };
     std::vector<Key> keys;
     keys.reserve(js.size() + ss.size());
     for (std::size_t i = 0; i < js.size(); ++i)
-        if (js[i].net() != 0) keys.push_back({js[i].net(), 0, static_cast<int>(i)});
+        if (js[i].net() != 0) keys.push_back({js[i].net(), static_cast<std::uint32_t>(i)});
     for (std::size_t i = 0; i < ss.size(); ++i)
-        if (ss[i].net() != 0) keys.push_back({ss[i].net(), 1, static_cast<int>(i)});
-    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
-        return std::tie(a.net, a.side, a.index) < std::tie(b.net, b.side, b.index);
-    });
+        if (ss[i].net() != 0)
+            keys.push_back({ss[i].net(), static_cast<std::uint32_t>(i) | 0x80000000u});
+    std::sort(keys.begin(), keys.end());
 
     std::vector<char> jState(js.size(), 0), sState(ss.size(), 0);
     std::vector<std::pair<int, int>> chequePairs, datePairs;
@@ -392,17 +412,17 @@ AutoResult Reconciler::autoMatch(const std::string& from, const std::string& unt
     for (std::size_t begin = 0; begin < keys.size();) {
         std::size_t end = begin, split = begin;
         while (end < keys.size() && keys[end].net == keys[begin].net) ++end;
-        while (split < end && keys[split].side == 0) ++split;
+        while (split < end && keys[split].side() == 0) ++split;
         const std::size_t jBegin = begin, jEnd = split, sBegin = split, sEnd = end;
         begin = end;
         if (jBegin == jEnd || sBegin == sEnd) continue;
         // Equal, non-empty cheque numbers, nearest date first.
         edges.clear();
         for (std::size_t a = jBegin; a < jEnd; ++a) {
-            const int j = keys[a].index;
+            const int j = keys[a].index();
             if (js[j].cheque.empty()) continue;
             for (std::size_t b = sBegin; b < sEnd; ++b) {
-                const int s = keys[b].index;
+                const int s = keys[b].index();
                 if (ss[s].cheque == js[j].cheque)
                     edges.push_back({j, s, std::abs(jDay[j] - sDay[s])});
             }
@@ -411,10 +431,10 @@ AutoResult Reconciler::autoMatch(const std::string& from, const std::string& unt
         // Neither has a cheque number: dates within the window, nearest first.
         edges.clear();
         for (std::size_t a = jBegin; a < jEnd; ++a) {
-            const int j = keys[a].index;
+            const int j = keys[a].index();
             if (!js[j].cheque.empty() || jState[j]) continue;
             for (std::size_t b = sBegin; b < sEnd; ++b) {
-                const int s = keys[b].index;
+                const int s = keys[b].index();
                 if (!ss[s].cheque.empty() || sState[s]) continue;
                 const int d = std::abs(jDay[j] - sDay[s]);
                 if (d <= windowDays) edges.push_back({j, s, d});
@@ -423,13 +443,21 @@ AutoResult Reconciler::autoMatch(const std::string& from, const std::string& unt
         resolve(edges, jState, sState, datePairs);
     }
 
-    // Pairs are written in date order, so group ids follow the rows.
-    auto byDate = [&](const std::pair<int, int>& a, const std::pair<int, int>& b) {
-        return std::tie(jDay[a.first], a.first) < std::tie(jDay[b.first], b.first);
-    };
-    std::vector<std::pair<int, int>> all = chequePairs;
-    all.insert(all.end(), datePairs.begin(), datePairs.end());
-    std::sort(all.begin(), all.end(), byDate);
+    // Pairs are written in the journal rows' date order, so group ids follow
+    // the rows. The rows come in date order already; the opening items before
+    // them are sorted only if they are not.
+    std::vector<int> partner(js.size(), -1);
+    for (const auto& p : chequePairs) partner[p.first] = p.second;
+    for (const auto& p : datePairs) partner[p.first] = p.second;
+    std::vector<int> order(js.size());
+    std::iota(order.begin(), order.end(), 0);
+    if (!std::is_sorted(jDay.begin(), jDay.end()))
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return jDay[a] < jDay[b]; });
+    std::vector<std::pair<int, int>> all;
+    all.reserve(chequePairs.size() + datePairs.size());
+    for (int j : order)
+        if (partner[j] >= 0) all.emplace_back(j, partner[j]);
     writePairs(js, ss, all);
     t.commit();
     AutoResult r;

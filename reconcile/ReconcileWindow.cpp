@@ -374,10 +374,16 @@ std::unique_ptr<SheetModel> TFrmBankReconcile::reportSheet() {
     if (r.balanced()) {
         text(1, QStringLiteral("两边调节后余额相符。"));
     } else {
+        // The difference and the rows that may explain it stand out in red.
+        auto alert = [&] {
+            for (int col = 1; col <= 5; ++col) sheet->cell(col, row).alert = true;
+        };
         text(1, QStringLiteral("两边调节后余额不符，相差"));
         number(5, r.difference());
+        alert();
         for (const ReportItem& i : r.suspects) {
             ++row;
+            alert();
             text(1, QStringLiteral("可能有关"));
             text(2, q(i.date));
             text(3, q(i.cheque));

@@ -111,6 +111,31 @@ TEST_F(ReconcileWindowTest, StatementSheetHasItsHeaderAndBalances) {
     EXPECT_TRUE(QString::fromUtf8(f.readAll()).contains(QStringLiteral("银行日记账余额")));
 }
 
+TEST_F(ReconcileWindowTest, APlantedDifferenceStandsOutInRed) {
+    auto alertRows = [](const SheetModel& s) {
+        QStringList rows;
+        for (int r = 1; r < s.sheetRows(); ++r)
+            if (const CellData* c = s.cellAt(5, r); c && c->alert)
+                rows << s.displayText(1, r) + "|" + s.displayText(5, r);
+        return rows;
+    };
+    EXPECT_TRUE(alertRows(*w->reportSheet()).isEmpty());
+    // The bank's opening balance a cent off.
+    db->exec(
+        "UPDATE reconcile_openings SET bank_opening_cents = bank_opening_cents + 1 "
+        "WHERE set_code = '001' AND as_code = '100201'");
+    const auto sheet = w->reportSheet();
+    const QStringList rows = alertRows(*sheet);
+    ASSERT_FALSE(rows.isEmpty());
+    EXPECT_EQ(rows.front(), QStringLiteral("两边调节后余额不符，相差|-0.01"));
+    for (int r = 1; r < sheet->sheetRows(); ++r) {
+        const CellData* c = sheet->cellAt(5, r);
+        if (!c || !c->alert) continue;
+        EXPECT_EQ(sheet->data(sheet->index(r - 1, 4), Qt::ForegroundRole).value<QColor>(),
+                  QColor(Qt::red));
+    }
+}
+
 // Pictures of the window before and after automatic matching and of the
 // statement's preview; run by hand with --gtest_also_run_disabled_tests
 // (LEDGER_SHOTS names the folder, /tmp by default).

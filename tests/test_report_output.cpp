@@ -61,6 +61,7 @@ void fillSmallSheet(SheetModel& m) {
     text(m, 1, 6, QStringLiteral("01-06"));
     text(m, 2, 6, QStringLiteral("退款"));
     money(m, 3, 6, -88);
+    m.cell(3, 6).alert = true;
     money(m, 4, 6, 0, false);
     text(m, 5, 6, QStringLiteral("第一行\n第二行"));
 }
@@ -150,6 +151,7 @@ TEST_F(ReportOutputTest, XlsxKeepsMergesNumbersFormatsAndStrings) {
              Case{"grouped format", &styles, R"(formatCode="#,##0.00")"},
              Case{"hide-zero format", &styles, R"(formatCode="#,##0.00;-#,##0.00;;@")"},
              Case{"large title", &styles, R"(<sz val="16"/>)"},
+             Case{"alert in red", &styles, R"(<color rgb="FFFF0000"/>)"},
          }) {
         EXPECT_TRUE(c.xml->contains(QRegularExpression(QString::fromUtf8(c.pattern)))) << c.what;
     }
