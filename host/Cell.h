@@ -59,6 +59,9 @@ class LH_API SheetModel final : public QAbstractTableModel {
     std::vector<CellSpan> spans;
     QFont titleFont;
     int titleRow = 0;  // 0: none
+    // The last of the heading rows that print and export repeat on each page;
+    // -1: row 4, as the report grids lay out their title and headings.
+    int headingEnd = -1;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

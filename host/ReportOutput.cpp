@@ -31,7 +31,8 @@ namespace {
 
 // The report grids put the title in row 1 and their column headings in the
 // rows up to row 4 (an information row and two heading rows); the rows after
-// that are data. A sheet shorter than that has no heading rows.
+// that are data. A sheet shorter than its heading has no heading rows; a sheet
+// laid out otherwise says where its heading ends.
 constexpr int kHeadingRows = 4;
 
 // Rows of a sheet sampled to size its columns: every heading row and at most
@@ -66,7 +67,8 @@ class SheetLayout {
     explicit SheetLayout(const SheetModel& sheet)
         : lastRow(sheet.sheetRows() - 1), lastCol(sheet.sheetCols() - 1) {
         titleRow = sheet.titleRow >= 1 && sheet.titleRow <= lastRow ? sheet.titleRow : 0;
-        headingEnd = lastRow >= kHeadingRows ? kHeadingRows : 0;
+        const int headings = sheet.headingEnd >= 0 ? sheet.headingEnd : kHeadingRows;
+        headingEnd = lastRow >= headings ? headings : 0;
         for (CellSpan s : sheet.spans) {
             if (s.col < 1 || s.row < 1 || s.cols < 1 || s.rows < 1) continue;
             if (s.col > lastCol || s.row > lastRow) continue;

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDir>
 #include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -18,6 +19,7 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStandardItemModel>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -344,6 +346,7 @@ std::unique_ptr<SheetModel> TFrmBankReconcile::reportSheet() {
     text(3, QStringLiteral("号码"));
     text(4, QStringLiteral("摘要"));
     text(5, QStringLiteral("金额"));
+    sheet->headingEnd = row;  // title, book set and account, column names
     auto heading = [&](const QString& t, std::int64_t cents) {
         ++row;
         text(1, t);
@@ -419,6 +422,17 @@ void TFrmBankReconcile::Export() {
         QStringLiteral("Excel 工作簿(*.xlsx)|*.xlsx|CSV 文件(*.csv)|*.csv|PDF 文件(*.pdf)|*.pdf");
     req.defaultExt = QStringLiteral("xlsx");
     req.save = true;
+    {
+        // "<title> <account name> <date>.xlsx" in the documents folder.
+        QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        if (folder.isEmpty()) folder = QDir::homePath();
+        const Account a = reconciler().account();
+        QString name = QStringLiteral("%1 %2 %3.xlsx")
+                           .arg(title(), QString::fromStdString(a.name),
+                                DtpEnd->date().toString(QStringLiteral("yyyyMMdd")));
+        name.replace('/', '_');
+        req.initialDir = QDir(folder).filePath(name);
+    }
     auto path = OpenFileDialog(this, req);
     if (!path) return;
     QString file = *path;

@@ -159,6 +159,25 @@ TEST_F(ReportOutputTest, XlsxKeepsMergesNumbersFormatsAndStrings) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"out.xlsx"});
 }
 
+TEST_F(ReportOutputTest, TheHeadingEndsWhereTheSheetSays) {
+    struct Case {
+        int headingEnd;
+        const char* pane;
+    };
+    for (const Case& c : {Case{-1, R"(ySplit="4")"}, Case{3, R"(ySplit="3")"}}) {
+        SheetModel m;
+        fillSmallSheet(m);
+        m.headingEnd = c.headingEnd;
+        const QString out = file(QStringLiteral("h%1.xlsx").arg(c.headingEnd));
+        QString error;
+        ASSERT_TRUE(exportSheet(m, out, &error)) << error.toStdString();
+        ASSERT_TRUE(unzip(out, out + ".d"));
+        EXPECT_TRUE(QString::fromUtf8(readAll(out + ".d/xl/worksheets/sheet1.xml"))
+                        .contains(QString::fromUtf8(c.pane)))
+            << c.headingEnd;
+    }
+}
+
 TEST_F(ReportOutputTest, OverlappingAndSingleCellMergesDoNotFailTheXlsx) {
     fillSmallSheet(sheet);
     sheet.spans.push_back({2, 3, 2, 2});  // overlaps two earlier areas
