@@ -7,18 +7,25 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <QAction>
+#include <QApplication>
 #include <QCryptographicHash>
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <map>
 #include <set>
 
 #include "Backup.h"
 #include "Fixture.h"
+#include "MainWindow.h"
+#include "Seams.h"
+#include "Session.h"
 #include "Store.h"
 
 using namespace ledgerhost;
@@ -333,4 +340,70 @@ TEST(Backup, RefusalsChangeNothing) {
     // Once the other program has closed it, the same restore goes through.
     const Outcome r = runTool("ledger-admin", {"restore", "--from", good, "--db", db});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+}
+
+// "备份账套…" in the main window: the dialog offers a new file in the
+// documents folder named after the book set and the day; the backup is made
+// and reported, and a refused target (the database's own file, an existing
+// file) is reported and left alone.
+TEST(Backup, TheMainWindowBacksUpTheOpenBook) {
+    QTemporaryDir dir;
+    const QString db = makeBook(dir, "book.db");
+    HostSession session(db.toStdString(), "001", "u1");
+    std::vector<LoadedPlugin> plugins;
+    MainWindow window(session, plugins, db);
+    const QString existing = dir.filePath("existing.db");
+    {
+        QFile f(existing);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("keep me");
+    }
+    struct Case {
+        const char* what;
+        QString answer;
+        const char* message;
+        bool made;
+    };
+    const Case cases[] = {
+        {"a new file", dir.filePath("b.ledger-backup.db"), "完整性检查通过", true},
+        {"the database itself", db, kStoreFileRefused, false},
+        {"its WAL file", db + "-wal", kStoreFileRefused, false},
+        {"an existing file", existing, "已存在，没有覆盖", false},
+    };
+    auto* action = window.findChild<QAction*>(QStringLiteral("backupBook"));
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(action->text(), QStringLiteral("备份账套…"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<seams::FileRequest> asked;
+        seams::Scoped<seams::FileHook> files(
+            seams::fileHook(),
+            [&](QWidget*, const seams::FileRequest& r) -> std::optional<QString> {
+                asked.push_back(r);
+                return c.answer;
+            });
+        testutil::Messages messages;
+        const QByteArray before = QFile::exists(c.answer)
+                                      ? folderBytes(dir.path())[QFileInfo(c.answer).fileName()]
+                                      : QByteArray();
+        action->trigger();
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_TRUE(asked[0].save);
+        const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        EXPECT_EQ(QFileInfo(asked[0].initialDir).absolutePath(),
+                  QDir(docs.isEmpty() ? QDir::homePath() : docs).absolutePath());
+        EXPECT_TRUE(asked[0].initialDir.endsWith(QDate::currentDate().toString("yyyy-MM-dd") +
+                                                 ".ledger-backup.db"))
+            << asked[0].initialDir.toStdString();
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_NE(messages.shown[0].text.find(c.message), std::string::npos)
+            << messages.shown[0].text;
+        if (c.made) {
+            EXPECT_NO_THROW(checkBackupFile(c.answer.toStdString()));
+            EXPECT_EQ(tableDigests(c.answer), tableDigests(db));
+        } else if (!before.isEmpty()) {
+            EXPECT_EQ(folderBytes(dir.path())[QFileInfo(c.answer).fileName()], before);
+        }
+    }
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
