@@ -157,6 +157,33 @@ class Raw {
     std::string what_;
 };
 
+// A read-only connection to a file in WAL mode leaves an empty -wal and a
+// -shm beside it, which it may not remove; this removes those it made, once
+// the connection is closed (declare it before the connection).
+class ReaderSideFiles {
+  public:
+    explicit ReaderSideFiles(std::string path)
+        : path_(std::move(path)),
+          hadWal_(exists(path_ + "-wal")),
+          hadShm_(exists(path_ + "-shm")) {}
+    ~ReaderSideFiles() {
+        struct stat st {};
+        const std::string wal = path_ + "-wal";
+        if (!hadWal_ && ::stat(wal.c_str(), &st) == 0 && st.st_size == 0) ::unlink(wal.c_str());
+        if (!hadShm_ && !exists(wal)) ::unlink((path_ + "-shm").c_str());
+    }
+    ReaderSideFiles(const ReaderSideFiles&) = delete;
+    ReaderSideFiles& operator=(const ReaderSideFiles&) = delete;
+
+  private:
+    static bool exists(const std::string& p) {
+        struct stat st {};
+        return ::lstat(p.c_str(), &st) == 0;
+    }
+    std::string path_;
+    bool hadWal_, hadShm_;
+};
+
 std::string quoted(const std::string& name) {
     std::string out = "\"";
     for (char c : name) {
@@ -359,6 +386,7 @@ TableCounts checkBackupFile(const std::string& fromPath, int* schemaVersion) {
     if (::stat(fromPath.c_str(), &st) != 0)
         throw StoreError("无法读取" + what + "：" + systemText(errno));
     if (S_ISDIR(st.st_mode)) throw StoreError(what + "是一个文件夹" + tail);
+    ReaderSideFiles sideFiles(fromPath);
     Raw db(fromPath, SQLITE_OPEN_READONLY, "无法读取" + what + "：");
     std::int64_t appId = 0;
     std::int64_t pages = 0;
@@ -497,6 +525,7 @@ RestoreResult restoreDatabase(const std::string& fromPath, const std::string& db
         makeTemp(dbPath, ".restore", replacing ? (old.st_mode & 0666) : 0644, what);
     try {
         {
+            ReaderSideFiles sideFiles(fromPath);
             Raw src(fromPath, SQLITE_OPEN_READONLY, "无法读取备份文件 " + fromPath + "：");
             Raw dst(temp, SQLITE_OPEN_READWRITE, what);
             copyPages(src, dst, {});

@@ -407,3 +407,38 @@ TEST(Backup, TheMainWindowBacksUpTheOpenBook) {
     }
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
+
+// A program killed while importing leaves committed rows in the -wal only;
+// the restore moves them into the replaced file before it puts the backup in
+// place, so the file kept holds every commit. A plain copy of a closed
+// database (still marked for WAL) is a backup too, and reading it leaves
+// nothing beside it.
+TEST(Backup, RestoreKeepsTheCommitsOfALeftOverWal) {
+    QTemporaryDir dir;
+    const QString db = makeBook(dir, "book.db");
+    const QString copy = dir.filePath("copy.db");
+    ASSERT_TRUE(QFile::copy(db, copy));
+    QProcess importer;
+    importer.start(kBinDir + "/store_helper", {"import", db, "残", "50", "2000"});
+    QByteArray said;
+    while (!said.contains("committed 3") && importer.waitForReadyRead(30000))
+        said += importer.readAllStandardOutput();
+    ASSERT_TRUE(said.contains("committed 3")) << said.toStdString();
+    importer.kill();
+    importer.waitForFinished();
+    ASSERT_GT(QFileInfo(db + "-wal").size(), 0);
+    const std::int64_t committed = rowsTagged(db, "残");
+    ASSERT_GE(committed, 6000);
+    ASSERT_EQ(committed % 2000, 0);
+
+    const Outcome r = runTool("ledger-admin", {"restore", "--from", copy, "--db", db});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(copy + "-wal"));
+    EXPECT_FALSE(QFileInfo::exists(copy + "-shm"));
+    EXPECT_FALSE(QFileInfo::exists(db + "-journal"));
+    const QStringList kept = QDir(dir.path()).entryList({"book.db.*.replaced*"}, QDir::Files);
+    ASSERT_EQ(kept.size(), 1) << kept.join(' ').toStdString();
+    EXPECT_EQ(rowsTagged(dir.filePath(kept.front()), "残"), committed);
+    EXPECT_EQ(rowsTagged(db, "残"), 0);
+    EXPECT_EQ(tableDigests(db), tableDigests(copy));
+}
