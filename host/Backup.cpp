@@ -384,10 +384,10 @@ TableCounts checkBackupFile(const std::string& fromPath, int* schemaVersion) {
     const std::string tail = "，没有恢复，账套数据库未作任何改动。";
     struct stat st {};
     if (::stat(fromPath.c_str(), &st) != 0)
-        throw StoreError("无法读取" + what + "：" + systemText(errno));
+        throw StoreError("无法读取备份文件 " + fromPath + "：" + systemText(errno));
     if (S_ISDIR(st.st_mode)) throw StoreError(what + "是一个文件夹" + tail);
     ReaderSideFiles sideFiles(fromPath);
-    Raw db(fromPath, SQLITE_OPEN_READONLY, "无法读取" + what + "：");
+    Raw db(fromPath, SQLITE_OPEN_READONLY, "无法读取备份文件 " + fromPath + "：");
     std::int64_t appId = 0;
     std::int64_t pages = 0;
     int version = 0;
@@ -541,6 +541,11 @@ RestoreResult restoreDatabase(const std::string& fromPath, const std::string& db
             if (!wrong.empty())
                 throw StoreError(what + "恢复的副本校验失败（" + wrong +
                                  "），账套数据库未作任何改动。");
+        }
+        // The restored file belongs to whoever owned the one it replaces (an
+        // administrator restoring a user's book).
+        if (replacing && ::chown(temp.c_str(), old.st_uid, old.st_gid) != 0) {
+            // Without the right to change the owner it stays the restorer's.
         }
         syncFile(temp);
         if (replacing) {
