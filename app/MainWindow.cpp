@@ -1,26 +1,39 @@
 #include "MainWindow.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDate>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMap>
 #include <QMenuBar>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <algorithm>
 
+#include "Backup.h"
 #include "Guard.h"
 #include "Handles.h"
+#include "Seams.h"
+#include "Store.h"
 
 using namespace ledgerhost;
 
 MainWindow::MainWindow(HostSession& session, std::vector<LoadedPlugin>& plugins,
                        const QString& dbPath)
-    : session_(session), plugins_(plugins) {
+    : session_(session), plugins_(plugins), dbPath_(dbPath) {
     setWindowTitle(QStringLiteral("账务处理 - %1 %2")
                        .arg(QString::fromStdString(session.bookSet().DispCode),
                             QString::fromStdString(session.bookSet().Name)));
     resize(1024, 700);
     QMenu* sys = menuBar()->addMenu(QStringLiteral("系统(&S)"));
+    QAction* backup = sys->addAction(QStringLiteral("备份账套…"));
+    backup->setObjectName(QStringLiteral("backupBook"));
+    connect(backup, &QAction::triggered, this,
+            [this] { guarded(this, "备份账套", [&] { backupBook(); }); });
+    sys->addSeparator();
     sys->addAction(QStringLiteral("退出(&X)"), this, &QWidget::close);
 
     // Each plug-in type's menu and each plug-in in it get a keyboard
@@ -93,4 +106,62 @@ QWidget* MainWindow::runPlugin(const LoadedPlugin& plugin) {
     w->activateWindow();
     openWindows_[plugin.name] = w;
     return w;
+}
+
+QString MainWindow::defaultBackupName() const {
+    QString name = QStringLiteral("%1 %2 %3.ledger-backup.db")
+                       .arg(QString::fromStdString(session_.bookSet().DispCode),
+                            QString::fromStdString(session_.bookSet().Name),
+                            QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+    // A file name, whatever the book set's name holds.
+    name.replace(QLatin1Char('/'), QLatin1Char('-'));
+    return name.trimmed();
+}
+
+void MainWindow::backupBook() {
+    QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (docs.isEmpty()) docs = QDir::homePath();
+    seams::FileRequest req;
+    req.title = QStringLiteral("备份账套");
+    req.filter = QStringLiteral("账套备份(*.ledger-backup.db)|*.ledger-backup.db|所有文件(*)|*");
+    req.defaultExt = QStringLiteral("db");
+    req.initialDir = QDir(docs).filePath(defaultBackupName());
+    req.save = true;
+    const std::optional<QString> chosen = OpenFileDialog(this, req);
+    if (!chosen) return;
+    const std::string target = QFileInfo(*chosen).absoluteFilePath().toStdString();
+    if (isStoreFile(target)) {
+        MessageBoxA(this, kStoreFileRefused, "备份账套", MB_OK | MB_ICONERROR);
+        return;
+    }
+    struct Cursor {
+        Cursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+        ~Cursor() { QApplication::restoreOverrideCursor(); }
+    };
+    BackupResult result;
+    std::string failure;
+    {
+        Cursor wait;
+        const QString before = statusBar()->currentMessage();
+        try {
+            result = backupDatabase(dbPath_.toStdString(), target, [this](int done, int total) {
+                statusBar()->showMessage(
+                    QStringLiteral("正在备份账套… %1%").arg(total ? done * 100 / total : 0));
+                statusBar()->repaint();
+            });
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+        statusBar()->showMessage(before);
+    }
+    if (!failure.empty()) {
+        MessageBoxA(this, failure, "备份账套", MB_OK | MB_ICONERROR);
+        return;
+    }
+    std::int64_t rows = 0;
+    for (const auto& t : result.tables) rows += t.second;
+    MessageBoxA(this,
+                "已备份账套到 " + result.path + "\n（" + std::to_string(result.tables.size()) +
+                    " 张表，" + std::to_string(rows) + " 行），完整性检查通过。",
+                "备份账套", MB_OK | MB_ICONINFORMATION);
 }

@@ -24,9 +24,15 @@ class MainWindow final : public QMainWindow {
     // raised, keeping its filters and rows.
     QWidget* runPlugin(const LoadedPlugin& plugin);
     const LoadedPlugin* findPlugin(const QString& name) const;
+    // "备份账套…": asks for a new file (in the documents folder at first) and
+    // makes a checked backup of the open database there while it stays in use.
+    void backupBook();
+    // The name the backup file dialog offers: "<账套> <名称> <date>.ledger-backup.db".
+    QString defaultBackupName() const;
 
   private:
     ledgerhost::HostSession& session_;
     std::vector<LoadedPlugin>& plugins_;
+    QString dbPath_;
     QMap<QString, QPointer<QWidget>> openWindows_;
 };

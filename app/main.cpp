@@ -56,6 +56,16 @@ bool wantsScreenshot(int argc, char** argv) {
     return false;
 }
 
+// The plug-ins beside the program: the installed folder
+// (../lib/<multiarch>/ledger/plugins from bin/) when it is there, else the
+// build tree's "plugins" folder next to the program.
+QString defaultPluginDir() {
+    const QString here = QCoreApplication::applicationDirPath();
+    const QString installed = QDir::cleanPath(here + "/" + LEDGER_INSTALLED_PLUGIN_DIR);
+    if (QFileInfo(installed).isDir()) return installed;
+    return here + "/" + LEDGER_DEFAULT_PLUGIN_DIR;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,9 +108,7 @@ int main(int argc, char** argv) {
         QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/demo.db");
     QCommandLineOption userOpt("user", "登录用户编码", "CODE", "admin");
     QCommandLineOption bookOpt("book", "账套编码", "CODE", "001");
-    QCommandLineOption dirOpt(
-        "plugin-dir", "插件目录", "DIR",
-        QCoreApplication::applicationDirPath() + "/" + LEDGER_DEFAULT_PLUGIN_DIR);
+    QCommandLineOption dirOpt("plugin-dir", "插件目录", "DIR", defaultPluginDir());
     QCommandLineOption runOpt("run-plugin", "直接打开该插件的窗口", "NAME");
     QCommandLineOption shotOpt("screenshot", "显示插件窗口后截图保存为 PNG 并退出", "PATH");
     parser.addOptions({dbOpt, userOpt, bookOpt, dirOpt, runOpt, shotOpt});

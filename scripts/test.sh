@@ -2,12 +2,14 @@
 # Builds and runs every test. Usage: scripts/test.sh [preset...]
 # By default the suite runs twice: in the GCC build with AddressSanitizer and
 # UndefinedBehaviorSanitizer ("asan") and in the same build made with clang
-# ("asan-clang"); "debug" alone is quicker. Installs the packages the project
-# needs first, and checks the include boundaries between the folders.
+# ("asan-clang"), then the Debian package is built and its installed programs
+# run ("package", scripts/package-test.sh); "debug" alone is quicker. Installs
+# the packages the project needs first, and checks the include boundaries
+# between the folders.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "$#" -eq 0 ]; then
-    set -- asan asan-clang
+    set -- asan asan-clang package
 fi
 bash scripts/install-deps.sh
 # Includes may cross folders only the way the targets declare (also a ctest
@@ -16,6 +18,11 @@ bash scripts/check-includes.sh
 export QT_QPA_PLATFORM=offscreen
 for preset in "$@"; do
     echo "== $preset"
+    if [ "$preset" = package ]; then
+        # A release build of its own (ccache makes the second one quick).
+        bash scripts/package-test.sh
+        continue
+    fi
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$(nproc)"
     ctest --preset "$preset"

@@ -6,9 +6,16 @@
 //                                        COUNT statement rows of account 1001, one
 //                                        store operation each, as the journal
 //                                        window does; summaries "TAG-<n>"
+//   store_helper import PATH TAG BATCHES SIZE
+//                                        stores BATCHES transactions of SIZE statement
+//                                        rows each (summaries "TAG-<n>"), as an import
+//                                        does, printing "committed <k>" after each
+//   store_helper hold PATH               opens the database, prints "open" and keeps
+//                                        it open until its standard input closes
 // Exits 0 on success; prints the error and exits 1 otherwise.
 #include <QCoreApplication>
 #include <QDate>
+#include <cstdio>
 #include <iostream>
 #include <string>
 
@@ -48,10 +55,45 @@ int main(int argc, char** argv) {
             }
             return 0;
         }
+        if (command == "import" && argc == 6) {
+            Database db(argv[2]);
+            const int batches = std::stoi(argv[4]);
+            const int size = std::stoi(argv[5]);
+            Stmt insert = db.prepare(
+                "INSERT INTO CaCollateGlide (set_code, as_code, create_date, date_or_no, "
+                "summary, deb_cents, cre_cents) VALUES ('001', '1001', ?1, ?2, ?3, ?4, 0)");
+            for (int b = 0; b < batches; ++b) {
+                Transaction t(db);
+                for (int i = 0; i < size; ++i) {
+                    const int n = b * size + i;
+                    char date[16];
+                    std::snprintf(date, sizeof date, "2024-%02d-%02d", 1 + n % 12, 1 + n % 28);
+                    insert.bind(1, date).bind(2, n).bind(
+                        3, std::string(argv[3]) + "-" + std::to_string(n));
+                    insert.bind(4, static_cast<std::int64_t>(n % 9973));
+                    insert.run();
+                }
+                t.commit();
+                std::cout << "committed " << b + 1 << std::endl;
+            }
+            return 0;
+        }
+        if (command == "hold" && argc == 3) {
+            Database db(argv[2]);
+            Stmt s = db.prepare("SELECT COUNT(*) FROM book_sets");
+            s.step();
+            std::cout << "open" << std::endl;
+            std::string line;
+            while (std::getline(std::cin, line)) {
+            }
+            return 0;
+        }
     } catch (const std::exception& e) {
         std::cerr << "store_helper: " << e.what() << std::endl;
         return 1;
     }
-    std::cerr << "usage: store_helper create-demo PATH | write PATH TAG COUNT" << std::endl;
+    std::cerr << "usage: store_helper create-demo PATH | write PATH TAG COUNT | import PATH TAG "
+                 "BATCHES SIZE | hold PATH"
+              << std::endl;
     return 2;
 }

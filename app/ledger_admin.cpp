@@ -1,0 +1,74 @@
+// ledger-admin: the administrative commands over a book-set database, one
+// subcommand each (AdminCommands.h); the table below lists them.
+#include <cstring>
+#include <iostream>
+
+#include "AdminCommands.h"
+
+namespace admin {
+
+bool parseOptions(const char* command, const Args& args, const std::vector<const char*>& names,
+                  std::vector<std::string>& values) {
+    values.assign(names.size(), std::string());
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::string value;
+        bool inline_ = false;
+        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            inline_ = true;
+        }
+        std::size_t k = 0;
+        while (k < names.size() && arg != names[k]) ++k;
+        if (k == names.size()) {
+            std::cerr << "ledger-admin " << command << ": 不认识的参数 " << args[i] << "。\n";
+            return false;
+        }
+        if (!inline_) {
+            if (i + 1 >= args.size()) {
+                std::cerr << "ledger-admin " << command << ": 参数 " << arg << " 缺少值。\n";
+                return false;
+            }
+            value = args[++i];
+        }
+        values[k] = value;
+    }
+    return true;
+}
+
+}  // namespace admin
+
+namespace {
+
+const admin::Command kCommands[] = {
+    {"backup", "--db 账套数据库 --to 备份文件",
+     "在数据库使用中做一份一致的备份并校验（不覆盖已有文件）", admin::backup},
+    {"restore", "--from 备份文件 --db 账套数据库",
+     "校验备份后恢复为账套数据库；原数据库保留为带日期的文件", admin::restore},
+};
+
+void usage(std::ostream& out) {
+    out << "用法：ledger-admin 命令 [参数]\n\n命令：\n";
+    for (const auto& c : kCommands)
+        out << "  " << c.name << " " << c.usage << "\n      " << c.summary << "\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        usage(std::cerr);
+        return 2;
+    }
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        usage(std::cout);
+        return 0;
+    }
+    for (const auto& c : kCommands)
+        if (name == c.name) return c.run(admin::Args(argv + 2, argv + argc));
+    std::cerr << "ledger-admin: 没有命令 " << name << "。\n";
+    usage(std::cerr);
+    return 2;
+}
