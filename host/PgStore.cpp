@@ -236,6 +236,9 @@ void Connection::connect() {
 }
 
 void Connection::setUp() {
+    // The server's notices ("already exists, skipping") are not for users.
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
     PQsetClientEncoding(conn_, "UTF8");
     exec("SET lock_timeout = " + std::to_string(lockTimeoutMs_));
 }
@@ -359,8 +362,10 @@ bool Statement::step() {
     return row_ < rows_;
 }
 
+// Runs the statement unless a step already did, then ends it (its rows are
+// dropped, its bindings kept).
 void Statement::run() {
-    execute();
+    if (!active_) execute();
     clearResult();
 }
 
