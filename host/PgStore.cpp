@@ -226,12 +226,19 @@ void Connection::connect() {
     }
     if (PQstatus(conn_) != CONNECTION_OK) {
         const std::string detail = trimmed(PQerrorMessage(conn_));
+        // A connection that never came up is not kept (the constructor fails,
+        // so no destructor would finish it); a lost one is, to be reset later.
+        if (!inTransaction_ && !everConnected_) {
+            PQfinish(conn_);
+            conn_ = nullptr;
+        }
         throw StoreError("无法连接数据库服务器 " + display_ +
                          "。请检查服务器是否运行、连接串是否正确；密码请放在 ~/.pgpass 或环境变量 "
                          "PGPASSWORD 中。（详细信息：" +
                          detail + "）");
     }
     inTransaction_ = false;
+    everConnected_ = true;
     setUp();
 }
 
