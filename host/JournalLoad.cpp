@@ -472,6 +472,7 @@ class JournalLoad {
           links_(src.db),
           rowsStmt_(src.db.prepare(rowsSql(table_, conditions_.sql(), q_, order_))) {
         rows.clear();
+        rowsStmt_.streamRows();
         SqlParams& p = conditions_.params();
         p.set("year_start", yearStartOf(q_));
         if (!q_.AS_Code.empty()) p.set("as", q_.AS_Code);

@@ -255,7 +255,8 @@ void Connection::setLockTimeout(int ms) {
     exec("SET lock_timeout = " + std::to_string(ms));
 }
 
-pg_conn* Connection::live() {
+pg_conn* Connection::live(Statement* user) {
+    if (streaming_ && streaming_ != user) streaming_->drain();
     if (PQstatus(conn_) == CONNECTION_OK) return conn_;
     if (inTransaction_) throw StoreError(lostMessage(trimmed(PQerrorMessage(conn_))));
     connect();
@@ -326,11 +327,74 @@ Statement::~Statement() {
 }
 
 void Statement::clearResult() {
+    endStream();
     if (res_) PQclear(res_);
     res_ = nullptr;
     row_ = -1;
     rows_ = 0;
     active_ = false;
+}
+
+// Ends a streaming result early: the rest is read and dropped (libpq offers
+// no other way to free the connection).
+void Statement::endStream() {
+    for (pg_result* r : buffered_) PQclear(r);
+    buffered_.clear();
+    if (!streaming_) return;
+    streaming_ = false;
+    if (c_.streaming() == this) c_.setStreaming(nullptr);
+    while (pg_result* r = PQgetResult(c_.raw())) PQclear(r);
+}
+
+void Statement::drain() {
+    if (!streaming_) return;
+    streaming_ = false;
+    if (c_.streaming() == this) c_.setStreaming(nullptr);
+    pg_result* failed = nullptr;
+    while (pg_result* r = PQgetResult(c_.raw())) {
+        if (PQresultStatus(r) == PGRES_SINGLE_TUPLE)
+            buffered_.push_back(r);
+        else if (PQresultStatus(r) == PGRES_TUPLES_OK)
+            PQclear(r);
+        else if (!failed)
+            failed = r;
+        else
+            PQclear(r);
+    }
+    if (failed) {
+        for (pg_result* r : buffered_) PQclear(r);
+        buffered_.clear();
+        c_.check(failed, rw_.sql);
+    }
+}
+
+// The next row of a streaming result, from the rows read ahead or from libpq.
+bool Statement::nextStreamed() {
+    if (res_) PQclear(res_);
+    res_ = nullptr;
+    if (!buffered_.empty()) {
+        res_ = buffered_.front();
+        buffered_.pop_front();
+    } else if (streaming_) {
+        pg_result* r = PQgetResult(c_.raw());
+        if (r && PQresultStatus(r) == PGRES_SINGLE_TUPLE) {
+            res_ = r;
+        } else {
+            streaming_ = false;
+            if (c_.streaming() == this) c_.setStreaming(nullptr);
+            pg_result* failed = nullptr;
+            for (; r; r = PQgetResult(c_.raw())) {
+                if (PQresultStatus(r) == PGRES_TUPLES_OK || failed)
+                    PQclear(r);
+                else
+                    failed = r;
+            }
+            if (failed) c_.check(failed, rw_.sql);
+        }
+    }
+    row_ = 0;
+    rows_ = res_ ? 1 : 0;
+    return res_ != nullptr;
 }
 
 void Statement::bind(int i, std::string value, unsigned type) {
@@ -349,11 +413,24 @@ void Statement::bindNull(int i) {
 
 void Statement::execute() {
     clearResult();
-    pg_conn* conn = c_.live();
+    pg_conn* conn = c_.live(this);
     const int n = static_cast<int>(values_.size());
     std::vector<const char*> values(n);
     for (int i = 0; i < n; ++i) values[i] = isSet_[i] ? values_[i].c_str() : nullptr;
     std::vector<Oid> types(types_.begin(), types_.end());
+    if (stream_) {
+        if (!PQsendQueryParams(conn, rw_.sql.c_str(), n, n ? types.data() : nullptr,
+                               n ? values.data() : nullptr, nullptr, nullptr, 0)) {
+            c_.check(nullptr, rw_.sql);
+        }
+        PQsetSingleRowMode(conn);
+        streaming_ = true;
+        c_.setStreaming(this);
+        active_ = true;
+        row_ = -1;
+        rows_ = 0;
+        return;
+    }
     res_ = c_.check(PQexecParams(conn, rw_.sql.c_str(), n, n ? types.data() : nullptr,
                                  n ? values.data() : nullptr, nullptr, nullptr, 0),
                     rw_.sql);
@@ -363,6 +440,12 @@ void Statement::execute() {
 }
 
 bool Statement::step() {
+    if (stream_) {
+        if (!active_) execute();
+        if (nextStreamed()) return true;
+        active_ = false;
+        return false;
+    }
     // Stepping past the end runs the statement again, as SQLite does.
     if (!active_ || row_ >= rows_) execute();
     ++row_;

@@ -4,6 +4,7 @@
 // tests of the engine include this; everything else uses Database and Stmt.
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,8 @@ struct pg_conn;
 struct pg_result;
 
 namespace ledgerhost::pg {
+
+class Statement;
 
 // A statement's text with its parameters rewritten to $N: "?N" keeps its
 // number, "?" takes the next one, ":name", "@name" and "$name" take a number at
@@ -50,8 +53,12 @@ class Connection {
 
     // The live connection: reconnects first when it was lost outside a
     // transaction; throws when it was lost inside one (the server has rolled
-    // it back) or when connecting fails.
-    pg_conn* live();
+    // it back) or when connecting fails. A statement still streaming its rows
+    // (other than `user`) first reads the rest of them into memory, so that
+    // the connection is free for the next statement.
+    pg_conn* live(Statement* user = nullptr);
+    void setStreaming(Statement* s) { streaming_ = s; }
+    Statement* streaming() const { return streaming_; }
     // Runs statements without parameters.
     void exec(const std::string& sql);
     // Checks a result: answers it when it succeeded, otherwise clears it and
@@ -77,6 +84,7 @@ class Connection {
     int changes_ = 0;
     bool inTransaction_ = false;
     bool everConnected_ = false;
+    Statement* streaming_ = nullptr;
 };
 
 // A statement on one connection. It runs at its first step() after being
@@ -94,6 +102,11 @@ class Statement {
     void run();
     void reset();
     int paramIndex(const char* name) const;
+    // Rows come from the server as they are read (libpq's single-row mode)
+    // instead of all at once: a large result is not held twice.
+    void setStreaming(bool on) { stream_ = on; }
+    // Reads the rest of a streaming result into memory.
+    void drain();
 
     const char* value(int col) const;
     int length(int col) const;
@@ -102,6 +115,8 @@ class Statement {
   private:
     void execute();
     void clearResult();
+    bool nextStreamed();
+    void endStream();
     Connection& c_;
     Rewritten rw_;
     std::vector<std::string> values_;
@@ -111,6 +126,9 @@ class Statement {
     int row_ = -1;
     int rows_ = 0;
     bool active_ = false;
+    bool stream_ = false;
+    bool streaming_ = false;           // results still to be read from libpq
+    std::deque<pg_result*> buffered_;  // rows read ahead by drain()
 };
 
 // Type numbers of the server (pg_type oids) used when binding.

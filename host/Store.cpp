@@ -503,6 +503,11 @@ std::int64_t Stmt::returning() {
     return v;
 }
 
+Stmt& Stmt::streamRows() {
+    if (pg_) pg_->setStreaming(true);
+    return *this;
+}
+
 int Stmt::paramIndex(const char* name) const {
     return st_ ? sqlite3_bind_parameter_index(st_, name) : pg_ ? pg_->paramIndex(name) : 0;
 }

@@ -73,6 +73,10 @@ class LH_API Stmt {
     // id): answers the first row's value, 0 without a row, and ends the
     // statement keeping its bindings.
     std::int64_t returning();
+    // For a query with many rows: on a server its rows are read as the
+    // statement steps rather than all at once (SQLite always steps so).
+    // Another statement run meanwhile first reads the rest into memory.
+    Stmt& streamRows();
 
     std::int64_t i64(int col) const { return st_ ? sqlite3_column_int64(st_, col) : pgI64(col); }
     int i32(int col) const {

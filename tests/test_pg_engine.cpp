@@ -306,3 +306,36 @@ TEST_F(StoreTest, SameStatementTextOnBothEngines) {
     u.step();
     EXPECT_EQ(u.i64(0), 1);
 }
+
+TEST_F(StoreTest, StreamedRowsSurviveOtherStatementsBetweenSteps) {
+    {
+        Transaction t(db());
+        BulkInsert ins(db(), "users", {"code", "name"});
+        for (int i = 0; i < 300; ++i) {
+            ins.add("s" + std::to_string(1000 + i)).add("名" + std::to_string(i));
+            ins.endRow();
+        }
+        ins.finish();
+        t.commit();
+    }
+    Stmt rows = db().prepare("SELECT code FROM users WHERE code LIKE 's%' ORDER BY code");
+    rows.streamRows();
+    int seen = 0;
+    while (rows.step()) {
+        EXPECT_EQ(rows.text(0), "s" + std::to_string(1000 + seen));
+        ++seen;
+        if (seen == 10) {
+            // Another statement and a write between two steps.
+            EXPECT_EQ(testutil::countRows(db(), "users"), 302);
+            db().exec("UPDATE users SET name = '改' WHERE code = 's1299'");
+        }
+    }
+    EXPECT_EQ(seen, 300);
+    // Run again, left after a few rows: the connection is free for the next.
+    ASSERT_TRUE(rows.step());
+    ASSERT_TRUE(rows.step());
+    rows.reset();
+    Stmt last = db().prepare("SELECT name FROM users WHERE code = 's1299'");
+    ASSERT_TRUE(last.step());
+    EXPECT_EQ(last.text(0), "改");
+}
