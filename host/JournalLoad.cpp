@@ -150,9 +150,9 @@ SqlConditions shownConditions(const TCaGlideQry& q) {
         return wholeBound(*d, lower);
     };
     if (auto b = voucherBound(q.BVoucher_ID, true))
-        c.compare("CAST(t.voucher_id AS INTEGER)", ">=", "first_voucher", *b);
+        c.compare("CAST(t.voucher_id AS BIGINT)", ">=", "first_voucher", *b);
     if (auto e = voucherBound(q.EVoucher_ID, false))
-        c.compare("CAST(t.voucher_id AS INTEGER)", "<=", "last_voucher", *e);
+        c.compare("CAST(t.voucher_id AS BIGINT)", "<=", "last_voucher", *e);
     // With any operator but "全部" every amount is a bound, zero and negative
     // amounts included; "至" takes BMoney and EMoney in either order.
     const char* amount = "(CASE WHEN t.deb_cents <> 0 THEN t.deb_cents ELSE t.cre_cents END)";
