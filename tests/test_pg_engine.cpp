@@ -339,3 +339,12 @@ TEST_F(StoreTest, StreamedRowsSurviveOtherStatementsBetweenSteps) {
     ASSERT_TRUE(last.step());
     EXPECT_EQ(last.text(0), "改");
 }
+
+TEST_F(StoreTest, GetDBTimeIsTheDatabasesClock) {
+    session->dbManage().FixedTime.reset();
+    const QDateTime shown = session->dbManage().GetDBTime();
+    const QDateTime db = QDateTime::fromString(QString::fromStdString(this->db().serverTime()),
+                                               "yyyy-MM-dd HH:mm:ss");
+    ASSERT_TRUE(db.isValid());
+    EXPECT_LE(std::llabs(shown.secsTo(db)), 5) << shown.toString().toStdString();
+}
