@@ -332,11 +332,13 @@ void Reconciler::writePairs(const std::vector<SideRow>& js, const std::vector<Si
         if (list.empty()) continue;
         listPairs(db_, list);
         const std::string table = side == 0 ? "CaGlide" : "CaCollateGlide";
+        // Each listed row is found by its id and takes its group from the list.
         Stmt s = db_.prepare("UPDATE " + table +
-                             " SET reconciled = 1, reconcile_group = p.grp FROM reconcile_pairs p "
-                             "WHERE p.id = " +
+                             " SET reconciled = 1, reconcile_group = (SELECT p.grp FROM "
+                             "reconcile_pairs p WHERE p.id = " +
                              table +
-                             ".id AND set_code = ?1 AND as_code = ?2 AND reconcile_group IS NULL");
+                             ".id) WHERE id IN (SELECT id FROM reconcile_pairs) AND set_code = ?1 "
+                             "AND as_code = ?2 AND reconcile_group IS NULL");
         s.bind(1, account_.setCode).bind(2, account_.asCode);
         s.run();
         if (db_.changes() != static_cast<int>(list.size()))
