@@ -86,12 +86,12 @@ class RowWriter {
         : db_(db),
           batch_(batch && db.engine() == Database::Engine::PostgreSQL),
           table_(checkedTable(table)),
-          insert_(db.prepare(
+          insert_(db.prepareInsert(
               "INSERT INTO " + table_ +
               " (set_code, as_code, create_date, date_or_no, summary, deb_cents, cre_cents, "
               "pay_code, pm_code, cr_code, dp_code, remark, apply_user, voucher_id, "
               "voucher_class, voucher_no, glide_flag, voucher_line_id) "
-              "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) RETURNING id")) {}
+              "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")) {}
 
     // Throws StoreError with the reason when the row must not be stored.
     void check(const TCaGlide& row) {
@@ -141,7 +141,7 @@ class RowWriter {
             insert_.bind(18, row.VoucherLineId);
         else
             insert_.bindNull(18);
-        row.Id = insert_.returning();
+        row.Id = insert_.insert();
         row.DateOrNo = std::to_string(no);
     }
 

@@ -508,6 +508,12 @@ Stmt& Stmt::streamRows() {
     return *this;
 }
 
+std::int64_t Stmt::insert() {
+    if (pg_) return returning();
+    run();
+    return sqlite3_last_insert_rowid(db_);
+}
+
 int Stmt::paramIndex(const char* name) const {
     return st_ ? sqlite3_bind_parameter_index(st_, name) : pg_ ? pg_->paramIndex(name) : 0;
 }
@@ -801,6 +807,11 @@ bool Database::isServerLocation(std::string_view location) {
 
 std::string Database::displayLocation(std::string_view location) {
     return pg::isServerLocation(location) ? pg::redact(location) : std::string(location);
+}
+
+Stmt Database::prepareInsert(std::string_view sql) {
+    if (pg_) return prepare(std::string(sql) + " RETURNING id");
+    return Stmt(db_, sql);
 }
 
 Stmt Database::prepare(std::string_view sql) {

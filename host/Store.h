@@ -73,6 +73,9 @@ class LH_API Stmt {
     // id): answers the first row's value, 0 without a row, and ends the
     // statement keeping its bindings.
     std::int64_t returning();
+    // Runs a statement made by Database::prepareInsert and answers the id of
+    // the row it inserted; keeps the bindings.
+    std::int64_t insert();
     // For a query with many rows: on a server its rows are read as the
     // statement steps rather than all at once (SQLite always steps so).
     // Another statement run meanwhile first reads the rest into memory.
@@ -159,6 +162,10 @@ class LH_API Database {
     static std::string displayLocation(std::string_view location);
 
     Stmt prepare(std::string_view sql);
+    // An INSERT into a table with an "id" key whose new id Stmt::insert()
+    // answers: SQLite reads its last rowid (cheaper than RETURNING there), the
+    // server appends "RETURNING id".
+    Stmt prepareInsert(std::string_view sql);
     // Runs statements without parameters (several, separated by ";").
     void exec(const std::string& sql);
     // Rows changed by the last INSERT, UPDATE or DELETE.
