@@ -330,6 +330,7 @@ void Reconciler::writePairs(const std::vector<SideRow>& js, const std::vector<Si
     for (int side = 0; side < 2; ++side) {
         auto& list = groups.byId[side];
         if (list.empty()) continue;
+        std::sort(list.begin(), list.end());  // appended in key order: cheaper
         listPairs(db_, list);
         const std::string table = side == 0 ? "CaGlide" : "CaCollateGlide";
         // Each listed row is found by its id and takes its group from the list.
