@@ -91,10 +91,10 @@ class AccountBook {
   public:
     AccountBook(Database& db, const TCaGlideQry& q, std::int32_t subjectKind)
         : q_(q), subjectKind_(subjectKind) {
-        Stmt a = db.prepare(
-            "SELECT set_code || char(31) || as_code, set_code, kind, opening_cents FROM "
-            "bank_accounts");
-        while (a.step()) accounts_.emplace(a.text(0), AccountInfo{a.text(1), a.i32(2), a.i64(3)});
+        Stmt a = db.prepare("SELECT as_code, set_code, kind, opening_cents FROM bank_accounts");
+        while (a.step())
+            accounts_.emplace(a.text(1) + '\x1f' + a.text(0),
+                              AccountInfo{a.text(1), a.i32(2), a.i64(3)});
         Stmt b = db.prepare("SELECT code, manage_set_code, name FROM book_sets");
         while (b.step()) {
             managingSet_.emplace(b.text(0), b.text(1));
@@ -150,9 +150,9 @@ SqlConditions shownConditions(const TCaGlideQry& q) {
         return wholeBound(*d, lower);
     };
     if (auto b = voucherBound(q.BVoucher_ID, true))
-        c.compare("CAST(t.voucher_id AS INTEGER)", ">=", "first_voucher", *b);
+        c.compare("CAST(t.voucher_id AS BIGINT)", ">=", "first_voucher", *b);
     if (auto e = voucherBound(q.EVoucher_ID, false))
-        c.compare("CAST(t.voucher_id AS INTEGER)", "<=", "last_voucher", *e);
+        c.compare("CAST(t.voucher_id AS BIGINT)", "<=", "last_voucher", *e);
     // With any operator but "全部" every amount is a bound, zero and negative
     // amounts included; "至" takes BMoney and EMoney in either order.
     const char* amount = "(CASE WHEN t.deb_cents <> 0 THEN t.deb_cents ELSE t.cre_cents END)";
@@ -472,6 +472,7 @@ class JournalLoad {
           links_(src.db),
           rowsStmt_(src.db.prepare(rowsSql(table_, conditions_.sql(), q_, order_))) {
         rows.clear();
+        rowsStmt_.streamRows();
         SqlParams& p = conditions_.params();
         p.set("year_start", yearStartOf(q_));
         if (!q_.AS_Code.empty()) p.set("as", q_.AS_Code);

@@ -2,6 +2,8 @@
 // reconciled mark, opening items and the balance reconciliation statement.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "Fixture.h"
 #include "Glide.h"
 #include "JournalHelpers.h"
@@ -324,10 +326,19 @@ TEST_F(ReconcileTest, AutomaticRunIsAllOrNothingWhenTheStoreFails) {
     const auto last = statement("2024-03-20", 999, 0);
     journal("2024-03-20", 999, 0);
     // The store refuses the write of one row in the middle of the run.
-    db().exec(
-        "CREATE TRIGGER refuse BEFORE UPDATE OF reconciled ON CaCollateGlide "
-        "WHEN NEW.id = " +
-        std::to_string(last - 4) + " BEGIN SELECT RAISE(ABORT, 'disk trouble'); END");
+    const std::string refused = std::to_string(last - 4);
+    if (db().engine() == Database::Engine::SQLite)
+        db().exec(
+            "CREATE TRIGGER refuse BEFORE UPDATE OF reconciled ON CaCollateGlide "
+            "WHEN NEW.id = " +
+            refused + " BEGIN SELECT RAISE(ABORT, 'disk trouble'); END");
+    else
+        db().exec(
+            "CREATE FUNCTION refuse_row() RETURNS trigger LANGUAGE plpgsql AS "
+            "$$ BEGIN RAISE EXCEPTION 'disk trouble'; END $$;"
+            "CREATE TRIGGER refuse BEFORE UPDATE OF reconciled ON CaCollateGlide FOR EACH ROW "
+            "WHEN (NEW.id = " +
+            refused + ") EXECUTE FUNCTION refuse_row()");
     EXPECT_THROW(rec().autoMatch("2024-03-01", "2024-03-31"), StoreError);
     EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_groups"), 0);
     EXPECT_EQ(
@@ -336,7 +347,8 @@ TEST_F(ReconcileTest, AutomaticRunIsAllOrNothingWhenTheStoreFails) {
     EXPECT_EQ(count("SELECT COUNT(*) FROM CaCollateGlide WHERE reconciled = 1 OR reconcile_group "
                     "IS NOT NULL"),
               0);
-    db().exec("DROP TRIGGER refuse");
+    db().exec(db().engine() == Database::Engine::SQLite ? "DROP TRIGGER refuse"
+                                                        : "DROP TRIGGER refuse ON CaCollateGlide");
     EXPECT_EQ(rec().autoMatch("2024-03-01", "2024-03-31").pairs(), 10);
 }
 
@@ -403,11 +415,11 @@ TEST_F(ReconcileTest, BalanceStatementWithOpeningItems) {
 TEST_F(ReconcileTest, StatementReadsWhileAnotherProgramWrites) {
     journal("2024-03-05", 100, 0);
     Database other(path());
-    other.exec("BEGIN IMMEDIATE");
+    std::optional<Transaction> writing(std::in_place, other);
     db().setBusyTimeoutMs(0);
     EXPECT_EQ(rec().report("2024-03-31").journalBalance, 110000);
     EXPECT_THROW(rec().autoMatch("2024-03-01", "2024-03-31"), StoreError) << "a write waits";
-    other.exec("ROLLBACK");
+    writing.reset();
 }
 
 TEST_F(ReconcileTest, BadInputIsRefusedInWords) {
