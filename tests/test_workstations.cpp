@@ -7,8 +7,6 @@
 // import stored all of its file or nothing.
 
 #include <gtest/gtest.h>
-#include <libpq-fe.h>
-#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -23,73 +21,13 @@
 #include "Fixture.h"
 #include "Glide.h"
 #include "Store.h"
+#include "TestStores.h"
 
 using namespace ledgerhost;
 
 namespace {
 
 const QString kBinDir = QStringLiteral(LEDGER_BIN_DIR);
-
-// `uri` (a libpq connection URI) naming database `name` instead of its own.
-std::string withDatabase(const std::string& uri, const std::string& name) {
-    const auto scheme = uri.find("://");
-    if (scheme == std::string::npos) return {};
-    const auto query = uri.find('?', scheme + 3);
-    const auto slash = uri.find('/', scheme + 3);
-    const std::string params = query == std::string::npos ? "" : uri.substr(query);
-    const std::size_t end = std::min(slash, query == std::string::npos ? uri.size() : query);
-    return uri.substr(0, end) + "/" + name + params;
-}
-
-// A database of the test book for one engine: a file in a temporary folder,
-// or a new database on the server LEDGER_TEST_PG names (dropped afterwards).
-class TestStore {
-  public:
-    explicit TestStore(const std::string& engine) {
-        if (engine == "sqlite") {
-            db_ = dir_.filePath("book.db").toStdString();
-            return;
-        }
-        const char* server = std::getenv("LEDGER_TEST_PG");
-        if (!server || !*server) {
-            skip_ = "LEDGER_TEST_PG is not set: no PostgreSQL server to run on";
-            return;
-        }
-        server_ = server;
-        static int serial = 0;
-        name_ = "ledger_ws_" + std::to_string(::getpid()) + "_" + std::to_string(++serial);
-        db_ = withDatabase(server_, name_);
-        if (db_.empty()) {
-            error_ = "LEDGER_TEST_PG is not a connection URI";
-            return;
-        }
-        admin("DROP DATABASE IF EXISTS " + name_);
-        if (error_.empty()) admin("CREATE DATABASE " + name_);
-    }
-    ~TestStore() {
-        if (!name_.empty()) admin("DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
-    }
-    const std::string& db() const { return db_; }
-    const std::string& skip() const { return skip_; }
-    const std::string& error() const { return error_; }
-    const QTemporaryDir& dir() const { return dir_; }
-
-  private:
-    void admin(const std::string& sql) {
-        PGconn* c = PQconnectdb(server_.c_str());
-        if (PQstatus(c) != CONNECTION_OK) {
-            error_ = PQerrorMessage(c);
-        } else {
-            PGresult* r = PQexec(c, sql.c_str());
-            if (PQresultStatus(r) != PGRES_COMMAND_OK) error_ = PQresultErrorMessage(r);
-            PQclear(r);
-        }
-        PQfinish(c);
-    }
-
-    QTemporaryDir dir_;
-    std::string db_, server_, name_, skip_, error_;
-};
 
 // One row as the checks see it.
 struct Row {
@@ -135,7 +73,7 @@ QString writeStatement(const QTemporaryDir& dir, const std::string& tag, const s
 class Workstations : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(Workstations, EightAtOnceStoreEveryRowOnceAndAKilledImportAllOrNothing) {
-    TestStore store(GetParam());
+    testutil::TestStore store(GetParam());
     if (!store.skip().empty()) GTEST_SKIP() << store.skip();
     ASSERT_EQ(store.error(), "");
     const std::string& db = store.db();
