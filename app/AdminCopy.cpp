@@ -294,6 +294,10 @@ int adminCopy(int argc, char** argv) {
         if (admin::isServerTarget(from))
             throw StoreError("复制的来源必须是 SQLite 账套数据库文件：" + admin::shownTarget(from));
         Database src(from);
+        // One read snapshot of the source for the copy and both checks: a
+        // program writing to the file meanwhile changes neither.
+        src.exec("BEGIN");
+        src.prepare("SELECT COUNT(*) FROM sqlite_master").step();
         const std::vector<Table> tables = sourceTables(src);
         const bool server = admin::isServerTarget(to);
         if (server) {
