@@ -174,7 +174,7 @@ std::vector<Table> sourceTables(Database& src) {
 Figures figures(Database& db, const Table& t) {
     std::string sql = "SELECT COUNT(*)";
     for (const Column& c : t.columns)
-        if (isAmountColumn(c.name)) sql += ", COALESCE(SUM(" + c.name + "), 0)";
+        if (isAmountColumn(c.name)) sql += ", CAST(COALESCE(SUM(" + c.name + "), 0) AS BIGINT)";
     Stmt s = db.prepare(sql + " FROM " + t.name);
     Figures f;
     if (!s.step()) throw StoreError("无法读取数据表 " + t.name + " 的行数。");
@@ -228,8 +228,11 @@ void moveCounter(Database& dst, const Table& t, bool server) {
         Stmt seq = dst.prepare("SELECT pg_get_serial_sequence(?1, 'id')");
         seq.bind(1, t.name);
         if (!seq.step() || seq.isNull(0)) return;
-        Stmt set = dst.prepare("SELECT setval(?1::regclass, ?2, ?3::boolean)");
-        set.bind(1, seq.text(0)).bind(2, std::max<std::int64_t>(top, 1)).bind(3, top > 0 ? 1 : 0);
+        std::string name;
+        for (char ch : seq.text(0)) name += ch == '\'' ? std::string("''") : std::string(1, ch);
+        Stmt set = dst.prepare("SELECT setval('" + name + "', " +
+                               std::to_string(std::max<std::int64_t>(top, 1)) + ", " +
+                               (top > 0 ? "true" : "false") + ")");
         set.step();
     } else if (t.sourceCounter > 0) {
         Stmt set = dst.prepare("UPDATE sqlite_sequence SET seq = ?1 WHERE name = ?2");
