@@ -28,7 +28,8 @@ run() {  # run OUT PROGRAM ARGS...: google-benchmark JSON into OUT
     local out=$1
     shift
     "$@" --benchmark_enable_random_interleaving=true --benchmark_out="$out" \
-        --benchmark_out_format=json >/dev/null
+        --benchmark_out_format=json >/dev/null ||
+        { echo "$(basename "$1") failed (exit $?); its figures are missing" >&2; rm -f "$out"; }
 }
 # Imports first, the journal in a process of its own (one host session at a time).
 run "$work/pg_import.json" build/bench/bin/bench_pg --benchmark_filter='icbc' \
@@ -44,7 +45,10 @@ python3 - "$work" <<'PY'
 import json, sys, os
 times = {}
 for name in ("pg_import", "pg_journal", "sqlite_import", "sqlite_journal"):
-    data = json.load(open(os.path.join(sys.argv[1], name + ".json")))
+    path = os.path.join(sys.argv[1], name + ".json")
+    if not os.path.exists(path):
+        continue
+    data = json.load(open(path))
     runs = {}
     for b in data["benchmarks"]:
         if b.get("run_type") == "aggregate":
