@@ -29,7 +29,7 @@ run() {  # run OUT PROGRAM ARGS...: google-benchmark JSON into OUT
     shift
     "$@" --benchmark_enable_random_interleaving=true --benchmark_out="$out" \
         --benchmark_out_format=json >/dev/null ||
-        { echo "$(basename "$1") failed (exit $?); its figures are missing" >&2; rm -f "$out"; }
+        { rc=$?; echo "$(basename "$1") failed (exit $rc); its figures are missing" >&2; rm -f "$out"; }
 }
 # Imports first, the journal in a process of its own (one host session at a time).
 run "$work/pg_import.json" build/bench/bin/bench_pg --benchmark_filter='icbc' \
