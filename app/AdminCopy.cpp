@@ -2,15 +2,15 @@
 // database (on a server, or a new SQLite file) in one transaction, then checks
 // both sides table by table.
 //
-// The target's schema is made by the store itself (OpenMode::Create), so it is
-// the schema of this program's version; the source is opened as every program
-// opens it, which brings an older file up to the same version first. Tables
-// are copied parents first (by their foreign keys), every column by its
-// declared type, ids included; afterwards the id counters of the target are
-// moved past the copied ids (and past the source's own counters, which may be
-// higher when rows were deleted), so ids stay never reused. The check compares
-// the row count and the sum of every amount column (integer cents, the columns
-// named "...cents") of each table on both sides.
+// The target's schema is made by the store itself (createDatabaseFile: a new
+// file, or a server database without tables, made and filled in one
+// transaction), so it is the schema of this program's version; the source is opened as every
+// program opens it, which brings an older file up to the same version first. Tables are copied
+// parents first (by their foreign keys), every column by its declared type, ids included;
+// afterwards the id counters of the target are moved past the copied ids (and past the source's own
+// counters, which may be higher when rows were deleted), so ids stay never reused. The check
+// compares the row count and the sum of every amount column (integer cents, the columns named
+// "...cents") of each table on both sides.
 #include <algorithm>
 #include <cstdint>
 #include <iostream>
@@ -27,29 +27,40 @@ using namespace ledgerhost;
 
 namespace admin {
 
+// As Database::isServerLocation and Database::displayLocation answer; those
+// are declared by the store but not defined in the library yet.
 bool isServerTarget(const std::string& target) {
-    return target.rfind("postgresql://", 0) == 0 || target.rfind("postgres://", 0) == 0 ||
-           target.rfind("service=", 0) == 0;
+    for (const char* prefix : {"postgresql://", "postgres://", "service=", "dbname=", "host="})
+        if (target.rfind(prefix, 0) == 0) return true;
+    return false;
 }
 
 std::string shownTarget(const std::string& target) {
-    if (!isServerTarget(target) || target.rfind("service=", 0) == 0) return target;
-    std::string out = target;
-    const auto scheme = out.find("://") + 3;
-    const auto slash = out.find_first_of("/?", scheme);
-    const auto at = out.rfind('@', slash == std::string::npos ? out.size() : slash);
-    if (at != std::string::npos && at >= scheme) {
-        const auto colon = out.find(':', scheme);
-        if (colon != std::string::npos && colon < at) out.erase(colon, at - colon);
+    if (target.rfind("postgresql://", 0) != 0 && target.rfind("postgres://", 0) != 0) {
+        if (!isServerTarget(target)) return target;
     }
+    std::string out = target;
+    if (const auto scheme = out.find("://"); scheme != std::string::npos) {
+        const auto start = scheme + 3;
+        const auto slash = out.find_first_of("/?", start);
+        const auto at = out.rfind('@', slash == std::string::npos ? out.size() : slash);
+        if (at != std::string::npos && at >= start) {
+            const auto colon = out.find(':', start);
+            if (colon != std::string::npos && colon < at) out.erase(colon, at - colon);
+        }
+    }
+    // "password=…" as a URI parameter (…&) or a key=value pair (… separated
+    // by spaces).
     for (auto p = out.find("password="); p != std::string::npos; p = out.find("password=", p)) {
-        if (p > 0 && out[p - 1] != '?' && out[p - 1] != '&') {
+        if (p > 0 && out[p - 1] != '?' && out[p - 1] != '&' && out[p - 1] != ' ') {
             ++p;
             continue;
         }
-        const auto end = out.find('&', p);
-        out.erase(p, end == std::string::npos ? std::string::npos : end - p + 1);
-        if (!out.empty() && (out.back() == '&' || out.back() == '?')) out.pop_back();
+        auto end = out.find_first_of("& ", p);
+        if (end != std::string::npos) ++end;
+        out.erase(p, end == std::string::npos ? std::string::npos : end - p);
+        while (!out.empty() && (out.back() == '&' || out.back() == '?' || out.back() == ' '))
+            out.pop_back();
     }
     return out;
 }
@@ -68,7 +79,7 @@ std::string withoutPassword(std::string message, const std::string& target) {
             secrets.push_back(target.substr(colon + 1, at - colon - 1));
         for (auto p = target.find("password="); p != std::string::npos;
              p = target.find("password=", p + 1)) {
-            const auto end = target.find('&', p);
+            const auto end = target.find_first_of("& ", p);
             secrets.push_back(target.substr(p + 9, end == std::string::npos ? end : end - p - 9));
         }
     }
@@ -186,31 +197,29 @@ Figures figures(Database& db, const Table& t) {
 }
 
 std::int64_t copyRows(Database& src, Database& dst, const Table& t) {
-    std::string names, marks;
+    std::string names;
+    std::vector<std::string> columns;
     for (std::size_t i = 0; i < t.columns.size(); ++i) {
         names += (i ? ", " : "") + t.columns[i].name;
-        marks += (i ? ", ?" : "?") + std::to_string(i + 1);
+        columns.push_back(t.columns[i].name);
     }
     Stmt read = src.prepare("SELECT " + names + " FROM " + t.name);
-    Stmt write = dst.prepare("INSERT INTO " + t.name + " (" + names + ") VALUES (" + marks + ")");
-    std::int64_t n = 0;
+    BulkInsert write(dst, t.name, columns);
     while (read.step()) {
         for (std::size_t i = 0; i < t.columns.size(); ++i) {
-            const int col = static_cast<int>(i), param = col + 1;
+            const int col = static_cast<int>(i);
             if (read.isNull(col))
-                write.bindNull(param);
+                write.addNull();
             else if (t.columns[i].kind == Column::Integer)
-                write.bind(param, read.i64(col));
+                write.add(read.i64(col));
             else if (t.columns[i].kind == Column::Real)
-                write.bind(param, read.dbl(col));
+                write.add(read.dbl(col));
             else
-                write.bind(param, read.textView(col));
+                write.add(read.textView(col));
         }
-        write.run();
-        write.reset();
-        ++n;
+        write.endRow();
     }
-    return n;
+    return write.finish();
 }
 
 // Moves the target's id counter of `t` past the copied ids and the source's
@@ -299,16 +308,15 @@ int adminCopy(int argc, char** argv) {
         Database src(from);
         // One read snapshot of the source for the copy and both checks: a
         // program writing to the file meanwhile changes neither.
-        src.exec("BEGIN");
-        src.prepare("SELECT COUNT(*) FROM sqlite_master").step();
+        src.beginRead();
         const std::vector<Table> tables = sourceTables(src);
         const bool server = admin::isServerTarget(to);
-        if (server) {
-            Database dst(to, Database::OpenMode::Create);
-            copyInto(src, tables, dst, shown, true);
-        } else if (!createDatabaseFile(
-                       to, [&](Database& dst) { copyInto(src, tables, dst, shown, false); })) {
-            throw StoreError("目标文件 " + to + " 已经存在，没有复制。请指定一个新文件。");
+        // The schema and the rows in one transaction, into a database
+        // without tables (a new file, or a server database with none).
+        if (!createDatabaseFile(
+                to, [&](Database& dst) { copyInto(src, tables, dst, shown, server); })) {
+            throw StoreError(server ? "目标数据库 " + shown + " 不是空的（已有数据表），没有复制。"
+                                    : "目标文件 " + to + " 已经存在，没有复制。请指定一个新文件。");
         }
         // And afterwards over a new connection: what is stored is what the
         // source holds.

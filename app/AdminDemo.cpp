@@ -36,15 +36,12 @@ int adminCreateDemo(int argc, char** argv) {
     const std::string shown = admin::shownTarget(db);
     const QDate today = QDate::currentDate();
     try {
-        if (admin::isServerTarget(db)) {
-            Database target(db, Database::OpenMode::Create);
-            Stmt s = target.prepare("SELECT COUNT(*) FROM book_sets");
-            if (s.step() && s.i64(0) != 0)
-                throw StoreError("数据库 " + shown + " 中已有账套，没有建立演示账套。");
-            demo::fillDemoDatabase(target, today);
-        } else if (!demo::createDemoDatabase(db, today)) {
-            throw StoreError("文件 " + db + " 已经存在，没有建立演示账套。");
-        }
+        // Made whole or not at all: a new file, or a server database
+        // without tables.
+        if (!demo::createDemoDatabase(db, today))
+            throw StoreError(admin::isServerTarget(db)
+                                 ? "数据库 " + shown + " 不是空的（已有数据表），没有建立演示账套。"
+                                 : "文件 " + db + " 已经存在，没有建立演示账套。");
         std::cout << "已在 " << shown << " 建立演示账套。" << std::endl;
         // The sample statements go to the user's documents, as `ledger`
         // writes them on first start.

@@ -324,7 +324,7 @@ void fillDemoDatabase(Database& db, const QDate& today) {
     // cash subject against an expense or income subject.
     Stmt voucher = db.prepare(
         "INSERT INTO vouchers (set_code, vdate, voucher_class, voucher_no, maker) VALUES "
-        "(?,?,?,?,?)");
+        "(?,?,?,?,?) RETURNING id");
     Stmt line = db.prepare(
         "INSERT INTO voucher_lines (voucher_id, line_no, subject_code, summary, deb_cents, "
         "cre_cents, "
@@ -343,8 +343,7 @@ void fillDemoDatabase(Database& db, const QDate& today) {
                     .bind(2, d.toString("yyyy-MM-dd").toStdString())
                     .bind(3, vclass);
                 voucher.bind(4, m * 100 + k).bind(5, users[k % 2]);
-                voucher.run();
-                std::int64_t vid = db.lastInsertId();
+                std::int64_t vid = voucher.returning();
                 const char* summary = kSummaries[rnd.below(10)];
                 std::string cheque = k == 2 ? std::to_string(10203000 + m * 10 + k) : "";
                 auto addLine = [&](int no, const char* subj, std::int64_t deb, std::int64_t cre) {

@@ -87,7 +87,7 @@ class RowWriter {
               " (set_code, as_code, create_date, date_or_no, summary, deb_cents, cre_cents, "
               "pay_code, pm_code, cr_code, dp_code, remark, apply_user, voucher_id, "
               "voucher_class, voucher_no, glide_flag, voucher_line_id) "
-              "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")) {}
+              "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) RETURNING id")) {}
 
     // Throws StoreError with the reason when the row must not be stored.
     void check(const TCaGlide& row) {
@@ -131,8 +131,7 @@ class RowWriter {
             insert_.bind(18, row.VoucherLineId);
         else
             insert_.bindNull(18);
-        insert_.run();
-        row.Id = db_.lastInsertId();
+        row.Id = insert_.returning();
         row.DateOrNo = std::to_string(no);
     }
 

@@ -1,12 +1,15 @@
 #include "Store.h"
 
+#include "PgStore.h"
 #include "Seams.h"
 
 #include <fcntl.h>
+#include <libpq-fe.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -367,14 +370,24 @@ int checkedVersion(Database& db) {
 
 using SchemaObjects = std::set<std::pair<std::string, std::string>>;
 
-// The tables and indexes a database file holds, as (type, name).
+// The tables and indexes of the ledger's schema (the server folds unquoted
+// names to lower case, so names are compared in lower case).
 SchemaObjects objectsOf(Database& db) {
     SchemaObjects out;
     Stmt s = db.prepare(
-        "SELECT type, name FROM sqlite_master WHERE type IN ('table', 'index') "
-        "AND name NOT LIKE 'sqlite_%'");
+        db.engine() == Database::Engine::SQLite
+            ? "SELECT type, name FROM sqlite_master WHERE type IN ('table', 'index') "
+              "AND name NOT LIKE 'sqlite_%'"
+            : "SELECT CASE WHEN c.relkind = 'i' THEN 'index' ELSE 'table' END, c.relname "
+              "FROM pg_class c WHERE c.relnamespace = to_regnamespace(current_schema()) "
+              "AND c.relkind IN ('r', 'p', 'i', 'v', 'm', 'f') AND c.relname <> 'ledger_meta'");
     while (s.step()) out.emplace(s.text(0), s.text(1));
     return out;
+}
+
+std::string lowered(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
 }
 
 std::int64_t pragmaValue(Database& db, const char* pragma) {
@@ -414,27 +427,51 @@ Stmt::Stmt(sqlite3* db, std::string_view sql) : db_(db) {
 }
 
 Stmt::~Stmt() {
-    sqlite3_finalize(st_);
+    if (st_) sqlite3_finalize(st_);
+    delete pg_;
 }
 
+namespace {
+
+std::string doubleText(double v) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.17g", v);
+    return buf;
+}
+
+}  // namespace
+
 Stmt& Stmt::bind(int i, std::int64_t v) {
-    sqlite3_bind_int64(st_, i, v);
+    if (st_)
+        sqlite3_bind_int64(st_, i, v);
+    else if (pg_)
+        pg_->bind(i, std::to_string(v), pg::kInt8Oid);
     return *this;
 }
 Stmt& Stmt::bind(int i, double v) {
-    sqlite3_bind_double(st_, i, v);
+    if (st_)
+        sqlite3_bind_double(st_, i, v);
+    else if (pg_)
+        pg_->bind(i, doubleText(v), pg::kFloat8Oid);
     return *this;
 }
 Stmt& Stmt::bind(int i, std::string_view v) {
-    sqlite3_bind_text(st_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    if (st_)
+        sqlite3_bind_text(st_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    else if (pg_)
+        pg_->bind(i, std::string(v), 0);
     return *this;
 }
 Stmt& Stmt::bindNull(int i) {
-    sqlite3_bind_null(st_, i);
+    if (st_)
+        sqlite3_bind_null(st_, i);
+    else if (pg_)
+        pg_->bindNull(i);
     return *this;
 }
 
 bool Stmt::step() {
+    if (pg_) return pg_->step();
     int rc = sqlite3_step(st_);
     if (tWaiting) endWait(db_);
     if (rc == SQLITE_ROW) return true;
@@ -448,14 +485,26 @@ bool Stmt::step() {
 }
 
 void Stmt::run() {
+    if (pg_) return pg_->run();
     while (step()) {
     }
     sqlite3_reset(st_);
 }
 
 void Stmt::reset() {
+    if (pg_) return pg_->reset();
     sqlite3_reset(st_);
     sqlite3_clear_bindings(st_);
+}
+
+std::int64_t Stmt::returning() {
+    const std::int64_t v = step() ? i64(0) : 0;
+    run();
+    return v;
+}
+
+int Stmt::paramIndex(const char* name) const {
+    return st_ ? sqlite3_bind_parameter_index(st_, name) : pg_ ? pg_->paramIndex(name) : 0;
 }
 
 std::string Stmt::text(int col) const {
@@ -463,15 +512,45 @@ std::string Stmt::text(int col) const {
 }
 
 std::string_view Stmt::textView(int col) const {
+    if (pg_) return std::string_view(pg_->value(col), static_cast<std::size_t>(pg_->length(col)));
     const auto* p = sqlite3_column_text(st_, col);
     return p ? std::string_view(reinterpret_cast<const char*>(p),
                                 static_cast<std::size_t>(sqlite3_column_bytes(st_, col)))
              : std::string_view();
 }
 
+// The server answers in text: integers, numerics (sums), booleans ("t"/"f").
+std::int64_t Stmt::pgI64(int col) const {
+    const char* p = pg_->value(col);
+    bool negative = false;
+    if (*p == '-') {
+        negative = true;
+        ++p;
+    }
+    std::int64_t v = 0;
+    while (*p >= '0' && *p <= '9') v = v * 10 + (*p++ - '0');
+    if (*p == 't') return 1;
+    if (*p == '.' || *p == 'e' || *p == 'E') return static_cast<std::int64_t>(pgDbl(col));
+    return negative ? -v : v;
+}
+
+double Stmt::pgDbl(int col) const {
+    const char* p = pg_->value(col);
+    if (*p == 't') return 1;
+    return std::strtod(p, nullptr);
+}
+
+bool Stmt::pgIsNull(int col) const {
+    return pg_->isNull(col);
+}
+
 Database::Database(const std::string& path, OpenMode mode)
     : path_(path), busy_(std::make_unique<BusyState>()) {
     const bool creating = mode == OpenMode::Create;
+    if (pg::isServerLocation(path)) {
+        openServer(path, creating);
+        return;
+    }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         const int err = errno;
@@ -506,6 +585,17 @@ Database::Database(const std::string& path, OpenMode mode)
     std::lock_guard<std::mutex> lock(openFilesMutex());
     openFiles().push_back(path_);
     registered_ = true;
+}
+
+Database::Database(const std::string& location, const std::function<void(Database&)>& fillOnCreate)
+    : path_(location), busy_(std::make_unique<BusyState>()), fillOnCreate_(&fillOnCreate) {
+    openServer(location, true);
+}
+
+void Database::openServer(const std::string& location, bool creating) {
+    path_ = pg::redact(location);
+    pg_ = std::make_unique<pg::Connection>(location, busy_->deadlineMs);
+    validateServer(creating);
 }
 
 Database::Database(ReferenceTag) : path_(":memory:"), busy_(std::make_unique<BusyState>()) {
@@ -553,6 +643,53 @@ void Database::validate(bool creating) {
     exec("PRAGMA cache_size = -8192");
 }
 
+namespace {
+
+// Refused with Create: the server database has tables already (another
+// program may have created the ledger first).
+class DatabaseExists : public StoreError {
+  public:
+    using StoreError::StoreError;
+};
+
+std::string serverNotLedger(const std::string& location, const std::string& why) {
+    return "数据库 " + location + " 不是账套数据库（" + why + "），没有打开，未作任何改动。";
+}
+
+bool hasMetaTable(Database& db) {
+    Stmt s = db.prepare("SELECT to_regclass('ledger_meta') IS NOT NULL");
+    return s.step() && s.i64(0) != 0;
+}
+
+std::int64_t metaValue(Database& db, const char* key) {
+    Stmt s = db.prepare("SELECT value FROM ledger_meta WHERE key = ?");
+    s.bind(1, key);
+    return s.step() ? std::strtoll(s.text(0).c_str(), nullptr, 10) : 0;
+}
+
+}  // namespace
+
+// The server's counterpart of validate(): the application id and version are
+// rows of ledger_meta; a schema without tables is empty.
+void Database::validateServer(bool creating) {
+    const bool meta = hasMetaTable(*this);
+    const bool empty = objectsOf(*this).empty();
+    if (meta) {
+        if (metaValue(*this, "application_id") != kApplicationId)
+            throw StoreError(serverNotLedger(path_, "这是其他程序的数据库"));
+    } else if (!empty) {
+        throw StoreError(serverNotLedger(path_, "没有账套数据表"));
+    }
+    const int v = checkedVersion(*this);
+    if (creating && !empty)
+        throw DatabaseExists("无法创建账套数据库 " + path_ + "：数据库中已有数据表。");
+    if (!creating) {
+        if (empty) throw StoreError(serverNotLedger(path_, "数据库是空的"));
+        if (v == kSchemaVersion) checkComplete();
+    }
+    if (v < kSchemaVersion) migrate(creating);
+}
+
 // Throws when the file lacks a table or index of the current schema. The
 // schema is read from an in-memory database built by the same steps as the
 // files, so a table added by a later step is required without more code.
@@ -561,16 +698,18 @@ void Database::checkComplete() {
         Database reference{ReferenceTag{}};
         return objectsOf(reference);
     }();
-    const SchemaObjects present = objectsOf(*this);
+    SchemaObjects present;
+    for (const auto& o : objectsOf(*this)) present.emplace(o.first, lowered(o.second));
     std::string missing;
     for (const auto& o : required) {
-        if (present.count(o)) continue;
+        if (present.count({o.first, lowered(o.second)})) continue;
         if (!missing.empty()) missing += "、";
         missing += o.second;
     }
     if (!missing.empty())
         throw StoreError("账套数据库 " + path_ + " 不完整，缺少 " + missing +
-                         "，没有打开，文件未作任何改动。请从备份恢复该文件。");
+                         (pg_ ? "，没有打开，未作任何改动。请从备份恢复该数据库。"
+                              : "，没有打开，文件未作任何改动。请从备份恢复该文件。"));
 }
 
 // Brings the file to the current schema in one transaction, the version read
@@ -579,34 +718,59 @@ void Database::checkComplete() {
 void Database::migrate(bool creating) {
     Transaction t(*this);
     const int v = checkedVersion(*this);
-    if (v == 0 && !(creating && objectsOf(*this).empty()))
-        throw StoreError(notLedger(path_, "没有账套数据表"));
+    if (v == 0 && !(creating && objectsOf(*this).empty())) {
+        if (pg_ && creating)
+            throw DatabaseExists("无法创建账套数据库 " + path_ + "：数据库中已有数据表。");
+        throw StoreError(pg_ ? serverNotLedger(path_, "没有账套数据表")
+                             : notLedger(path_, "没有账套数据表"));
+    }
     upgradeFrom(v);
-    exec("PRAGMA application_id = " + std::to_string(kApplicationId));
+    if (!pg_) exec("PRAGMA application_id = " + std::to_string(kApplicationId));
     checkComplete();
+    // A new server database is filled in the transaction that made it, so
+    // another program never sees it half made.
+    if (creating && v == 0 && fillOnCreate_) (*fillOnCreate_)(*this);
     t.commit();
+}
+
+void Database::execSchema(const std::string& sqliteDdl) {
+    exec(pg_ ? pg::schemaDdl(sqliteDdl) : sqliteDdl);
+}
+
+void Database::setSchemaVersion(int version) {
+    if (!pg_) {
+        exec("PRAGMA user_version = " + std::to_string(version));
+        return;
+    }
+    exec(
+        "CREATE TABLE IF NOT EXISTS ledger_meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);"
+        "INSERT INTO ledger_meta VALUES ('application_id', '" +
+        std::to_string(kApplicationId) +
+        "') ON CONFLICT (key) DO UPDATE SET value = excluded.value;"
+        "INSERT INTO ledger_meta VALUES ('schema_version', '" +
+        std::to_string(version) + "') ON CONFLICT (key) DO UPDATE SET value = excluded.value;");
 }
 
 // The steps from `version` to the current schema, inside the caller's
 // transaction; each step ends by setting the version it reaches.
 void Database::upgradeFrom(int version) {
     if (version < 1) {
-        exec(kSchemaV1);
-        exec(journalTable("CaGlide"));
-        exec(journalTable("CaCollateGlide"));
-        exec("PRAGMA user_version = 1");
+        execSchema(kSchemaV1);
+        execSchema(journalTable("CaGlide"));
+        execSchema(journalTable("CaCollateGlide"));
+        setSchemaVersion(1);
     }
     if (version < 2) {
-        exec(kImportLog);
+        execSchema(kImportLog);
         // Every query of the journal tables names the book set, so the index
         // by date alone served none of them, while each stored row paid for it
         // (a statement import wrote a third more).
         exec("DROP INDEX IF EXISTS CaGlide_date; DROP INDEX IF EXISTS CaCollateGlide_date;");
-        exec("PRAGMA user_version = 2");
+        setSchemaVersion(2);
     }
     if (version < 3) {
-        exec(kReconcile);
-        exec("PRAGMA user_version = 3");
+        execSchema(kReconcile);
+        setSchemaVersion(3);
     }
 }
 
@@ -623,6 +787,30 @@ Database::~Database() {
 
 void Database::setBusyTimeoutMs(int ms) {
     busy_->deadlineMs = std::max(ms, 0);
+    if (pg_) pg_->setLockTimeout(busy_->deadlineMs);
+}
+
+Stmt Database::prepare(std::string_view sql) {
+    if (pg_) return Stmt(new pg::Statement(*pg_, sql));
+    return Stmt(db_, sql);
+}
+
+int Database::changes() const {
+    return pg_ ? pg_->changes() : sqlite3_changes(db_);
+}
+
+bool Database::inTransaction() const {
+    return pg_ ? pg_->inTransaction() : !sqlite3_get_autocommit(db_);
+}
+
+void Database::beginRead() {
+    exec(pg_ ? "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY" : "BEGIN");
+}
+
+std::string Database::serverTime() {
+    Stmt s = prepare(pg_ ? "SELECT to_char(LOCALTIMESTAMP, 'YYYY-MM-DD HH24:MI:SS')"
+                         : "SELECT datetime('now', 'localtime')");
+    return s.step() ? s.text(0) : std::string();
 }
 
 int Database::busyTimeoutMs() const {
@@ -630,6 +818,7 @@ int Database::busyTimeoutMs() const {
 }
 
 void Database::exec(const std::string& sql) {
+    if (pg_) return pg_->exec(sql);
     char* err = nullptr;
     const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
     if (tWaiting) endWait(db_);
@@ -644,27 +833,199 @@ void Database::exec(const std::string& sql) {
 }
 
 int Database::schemaVersion() {
+    if (pg_) {
+        if (!hasMetaTable(*this)) return 0;
+        return static_cast<int>(metaValue(*this, "schema_version"));
+    }
     Stmt s(db_, "PRAGMA user_version");
     s.step();
     return s.i32(0);
 }
 
+// SQLite takes the write lock at BEGIN IMMEDIATE, waiting in its busy
+// handler. The server has no such lock for a whole database, so writers take
+// an advisory lock of the ledger (its schema's) before they read anything;
+// the wait is reported and bounded like SQLite's.
+void Database::beginWrite() {
+    if (!pg_) {
+        exec("BEGIN IMMEDIATE");
+        return;
+    }
+    exec("BEGIN");
+    try {
+        Stmt lock = prepare("SELECT pg_try_advisory_xact_lock(" + std::to_string(kApplicationId) +
+                            ", hashtext(coalesce(current_schema(), '')))");
+        for (int count = 0;; ++count) {
+            const bool got = lock.step() && lock.i64(0) != 0;
+            lock.run();
+            if (got) break;
+            if (onBusy(busy_.get(), count) == 0)
+                throw StoreError(describe(SQLITE_BUSY, "waiting for the ledger's write lock"));
+        }
+        if (tWaiting == busy_.get()) endWait();
+    } catch (...) {
+        if (tWaiting == busy_.get()) endWait();
+        try {
+            exec("ROLLBACK");
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
 Transaction::Transaction(Database& db) : db_(db) {
-    db_.exec("BEGIN IMMEDIATE");
+    // Inside an open transaction this one is a savepoint of it.
+    if (db_.inTransaction()) {
+        savepoint_ = true;
+        db_.exec("SAVEPOINT ledger_nested");
+    } else {
+        db_.beginWrite();
+    }
 }
 
 Transaction::~Transaction() {
     if (!done_) {
         try {
-            db_.exec("ROLLBACK");
+            db_.exec(savepoint_ ? "ROLLBACK TO ledger_nested; RELEASE ledger_nested" : "ROLLBACK");
         } catch (...) {
         }
     }
 }
 
 void Transaction::commit() {
-    db_.exec("COMMIT");
+    db_.exec(savepoint_ ? "RELEASE ledger_nested" : "COMMIT");
     done_ = true;
+}
+
+// ---- bulk inserts ----
+
+BulkInsert::BulkInsert(Database& db, const std::string& table,
+                       const std::vector<std::string>& columns)
+    : db_(db), columns_(static_cast<int>(columns.size())) {
+    std::string list;
+    for (const auto& c : columns) list += (list.empty() ? "" : ", ") + c;
+    if (!db_.pg_) {
+        std::string marks;
+        for (std::size_t i = 0; i < columns.size(); ++i) marks += i ? ",?" : "?";
+        insert_.emplace(
+            db_.prepare("INSERT INTO " + table + " (" + list + ") VALUES (" + marks + ")"));
+        return;
+    }
+    const std::string sql = "COPY " + table + " (" + list + ") FROM STDIN";
+    pg_conn* conn = db_.pg_->live();
+    PQclear(db_.pg_->check(PQexec(conn, sql.c_str()), sql));
+    copying_ = true;
+    buffer_.reserve(1 << 16);
+}
+
+BulkInsert::~BulkInsert() {
+    if (!copying_) return;
+    pg_conn* conn = db_.pg_->raw();
+    PQputCopyEnd(conn, "abandoned");
+    while (PGresult* r = PQgetResult(conn)) PQclear(r);
+}
+
+namespace {
+
+// COPY's text format: a backslash, tab, line feed or carriage return inside
+// a value is written as its escape.
+void appendCopyText(std::string& out, std::string_view v) {
+    for (char c : v) {
+        switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out += c;
+        }
+    }
+}
+
+}  // namespace
+
+BulkInsert& BulkInsert::add(std::int64_t v) {
+    if (insert_) {
+        insert_->bind(++column_, v);
+    } else {
+        if (column_++) buffer_ += '\t';
+        buffer_ += std::to_string(v);
+    }
+    return *this;
+}
+
+BulkInsert& BulkInsert::add(double v) {
+    if (insert_) {
+        insert_->bind(++column_, v);
+    } else {
+        if (column_++) buffer_ += '\t';
+        buffer_ += doubleText(v);
+    }
+    return *this;
+}
+
+BulkInsert& BulkInsert::add(std::string_view v) {
+    if (insert_) {
+        insert_->bind(++column_, v);
+    } else {
+        if (column_++) buffer_ += '\t';
+        appendCopyText(buffer_, v);
+    }
+    return *this;
+}
+
+BulkInsert& BulkInsert::addNull() {
+    if (insert_) {
+        insert_->bindNull(++column_);
+    } else {
+        if (column_++) buffer_ += '\t';
+        buffer_ += "\\N";
+    }
+    return *this;
+}
+
+void BulkInsert::endRow() {
+    if (column_ != columns_)
+        throw StoreError("数据库错误：批量写入的一行有 " + std::to_string(column_) +
+                         " 个值，应为 " + std::to_string(columns_) + " 个。");
+    column_ = 0;
+    ++rows_;
+    if (insert_) {
+        insert_->run();
+        return;
+    }
+    buffer_ += '\n';
+    if (buffer_.size() >= (1 << 16)) flush();
+}
+
+void BulkInsert::flush() {
+    if (buffer_.empty()) return;
+    pg_conn* conn = db_.pg_->raw();
+    if (PQputCopyData(conn, buffer_.data(), static_cast<int>(buffer_.size())) != 1) {
+        copying_ = false;
+        PQclear(db_.pg_->check(PQgetResult(conn), "COPY"));
+    }
+    buffer_.clear();
+}
+
+std::int64_t BulkInsert::finish() {
+    if (!copying_) return rows_;
+    flush();
+    pg_conn* conn = db_.pg_->raw();
+    copying_ = false;
+    PQputCopyEnd(conn, nullptr);
+    PGresult* res = PQgetResult(conn);
+    while (PGresult* more = PQgetResult(conn)) PQclear(more);
+    PQclear(db_.pg_->check(res, "COPY"));
+    return rows_;
 }
 
 namespace {
@@ -678,6 +1039,14 @@ void removeWithSideFiles(const std::string& path) {
 }  // namespace
 
 bool createDatabaseFile(const std::string& path, const std::function<void(Database&)>& fill) {
+    if (pg::isServerLocation(path)) {
+        try {
+            Database db(path, fill);
+            return true;
+        } catch (const DatabaseExists&) {
+            return false;
+        }
+    }
     namespace fs = std::filesystem;
     const fs::path target(path);
     fs::path folder = target.parent_path();

@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "LhApi.h"
 #include "UserError.h"
@@ -30,13 +32,25 @@ inline double fromCents(std::int64_t cents) {
     return static_cast<double>(cents) / 100.0;
 }
 
+namespace pg {
+class Connection;
+class Statement;
+}  // namespace pg
+
 // A prepared statement. Columns and parameters are numbered as SQLite numbers
-// them (parameters from 1, columns from 0).
+// them (parameters from 1, columns from 0); parameters are written ?N, ? or
+// :name on either engine (the server's engine rewrites them to $N).
+//
+// A statement belongs to the engine of its database: a SQLite statement reads
+// its columns straight from SQLite (one branch, no virtual call, no copy), a
+// server statement from the result libpq holds.
 class LH_API Stmt {
   public:
-    Stmt(sqlite3* db, std::string_view sql);
     ~Stmt();
-    Stmt(Stmt&& o) noexcept : db_(o.db_), st_(o.st_) { o.st_ = nullptr; }
+    Stmt(Stmt&& o) noexcept : db_(o.db_), st_(o.st_), pg_(o.pg_) {
+        o.st_ = nullptr;
+        o.pg_ = nullptr;
+    }
     Stmt(const Stmt&) = delete;
     Stmt& operator=(const Stmt&) = delete;
 
@@ -50,24 +64,42 @@ class LH_API Stmt {
 
     // Steps once; true while a row is available.
     bool step();
-    // Steps to the end (for statements that return no rows).
+    // Steps to the end (for statements that return no rows); keeps the
+    // bindings, so the statement can be run again with some of them changed.
     void run();
+    // Ends the statement and clears its bindings.
     void reset();
+    // Runs a statement ending in "RETURNING <one column>" (an INSERT's new
+    // id): answers the first row's value, 0 without a row, and ends the
+    // statement keeping its bindings.
+    std::int64_t returning();
 
-    std::int64_t i64(int col) const { return sqlite3_column_int64(st_, col); }
-    int i32(int col) const { return sqlite3_column_int(st_, col); }
-    double dbl(int col) const { return sqlite3_column_double(st_, col); }
+    std::int64_t i64(int col) const { return st_ ? sqlite3_column_int64(st_, col) : pgI64(col); }
+    int i32(int col) const {
+        return st_ ? sqlite3_column_int(st_, col) : static_cast<int>(pgI64(col));
+    }
+    double dbl(int col) const { return st_ ? sqlite3_column_double(st_, col) : pgDbl(col); }
     std::string text(int col) const;
     // The text of a column, valid until the statement steps or resets.
     std::string_view textView(int col) const;
-    bool isNull(int col) const { return sqlite3_column_type(st_, col) == SQLITE_NULL; }
+    bool isNull(int col) const {
+        return st_ ? sqlite3_column_type(st_, col) == SQLITE_NULL : pgIsNull(col);
+    }
     // The number of the parameter written ":name" in the text; 0 when the text
     // has none of that name.
-    int paramIndex(const char* name) const { return sqlite3_bind_parameter_index(st_, name); }
+    int paramIndex(const char* name) const;
 
   private:
-    sqlite3* db_;
+    friend class Database;
+    Stmt(sqlite3* db, std::string_view sql);
+    explicit Stmt(pg::Statement* pg) : pg_(pg) {}
+    std::int64_t pgI64(int col) const;
+    double pgDbl(int col) const;
+    bool pgIsNull(int col) const;
+
+    sqlite3* db_ = nullptr;
     sqlite3_stmt* st_ = nullptr;
+    pg::Statement* pg_ = nullptr;
 };
 
 // The message a reader or an export gives when the chosen file is one of the
@@ -82,16 +114,24 @@ inline constexpr const char* kStoreFileRefused = "不能选择账套数据库文
 // the process and go with the first close of any descriptor of the file).
 LH_API bool isStoreFile(const std::string& path);
 
-// One book-set database file: WAL, foreign keys on, a busy handler that waits
-// up to busyTimeoutMs() for another program's lock. A connection belongs to
-// one thread at a time.
+class Database;
+LH_API bool createDatabaseFile(const std::string& path, const std::function<void(Database&)>& fill);
+
+// One book-set database: a SQLite file, or a database on a PostgreSQL server
+// named by a libpq URI ("postgresql://user@host:port/dbname", "postgres://…")
+// or a service ("service=NAME"). Callers see the same interface either way.
 //
-// Opening checks the file before anything in it changes: it must be a ledger
-// database (its application id, or an older ledger file without one that has
-// the ledger's tables), of this program's version or older, with every table
-// and index of the schema. A refused file is left byte for byte as it was.
-// Only OpenMode::Create makes a new database, and only in a file that does
-// not exist yet or is empty.
+// SQLite: WAL, foreign keys on, a busy handler that waits up to
+// busyTimeoutMs() for another program's lock. A connection belongs to one
+// thread at a time.
+//
+// Opening checks the database before anything in it changes: it must be a
+// ledger database (its application id, or an older ledger file without one
+// that has the ledger's tables; on the server the id and version kept in the
+// table ledger_meta), of this program's version or older, with every table
+// and index of the schema. A refused database is left as it was. Only
+// OpenMode::Create makes a new database, and only in a file that does not
+// exist yet or is empty (on the server: a database or schema without tables).
 class LH_API Database {
   public:
     static constexpr int kSchemaVersion = 3;
@@ -100,20 +140,36 @@ class LH_API Database {
     static constexpr int kDefaultBusyTimeoutMs = 60000;
 
     enum class OpenMode { Existing, Create };
+    enum class Engine { SQLite, PostgreSQL };
 
-    explicit Database(const std::string& path, OpenMode mode = OpenMode::Existing);
+    // `location` is a file path or a server's connection string (see
+    // isServerLocation); a password in it is used to connect but never shown.
+    explicit Database(const std::string& location, OpenMode mode = OpenMode::Existing);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
-    Stmt prepare(std::string_view sql) { return Stmt(db_, sql); }
+    // True when `location` names a server database rather than a file.
+    static bool isServerLocation(std::string_view location);
+    // The location as messages may show it: a server's password removed.
+    static std::string displayLocation(std::string_view location);
+
+    Stmt prepare(std::string_view sql);
+    // Runs statements without parameters (several, separated by ";").
     void exec(const std::string& sql);
-    std::int64_t lastInsertId() const { return sqlite3_last_insert_rowid(db_); }
-    int changes() const { return sqlite3_changes(db_); }
+    // Rows changed by the last INSERT, UPDATE or DELETE.
+    int changes() const;
     int schemaVersion();
+    // The file's canonical path, or the server location without a password.
     const std::string& path() const { return path_; }
-    sqlite3* raw() const { return db_; }
-    bool inTransaction() const { return !sqlite3_get_autocommit(db_); }
+    Engine engine() const { return pg_ ? Engine::PostgreSQL : Engine::SQLite; }
+    bool inTransaction() const;
+    // Begins a transaction that only reads and sees one state of the
+    // database throughout; end it with exec("ROLLBACK") or "COMMIT".
+    void beginRead();
+    // The database's date and time, "YYYY-MM-DD HH:MM:SS": the server's
+    // clock on a server, the machine's for a file.
+    std::string serverTime();
 
     // How long an operation waits for another program's lock before it fails.
     void setBusyTimeoutMs(int ms);
@@ -122,19 +178,33 @@ class LH_API Database {
     struct BusyState;
 
   private:
+    friend class Transaction;
+    friend class BulkInsert;
     struct ReferenceTag {};
     // An in-memory database with the current schema and nothing checked: the
     // reference the files are compared with.
     explicit Database(ReferenceTag);
+    // A new server database made and filled with `fillOnCreate` in one
+    // transaction (createDatabaseFile).
+    Database(const std::string& location, const std::function<void(Database&)>& fillOnCreate);
+    friend bool createDatabaseFile(const std::string& path,
+                                   const std::function<void(Database&)>& fill);
+    void openServer(const std::string& location, bool creating);
     void openFile(int flags);
     void validate(bool creating);
+    void validateServer(bool creating);
     void migrate(bool creating);
     void upgradeFrom(int version);
+    void execSchema(const std::string& sqliteDdl);
+    void setSchemaVersion(int version);
     void checkComplete();
+    void beginWrite();
 
     sqlite3* db_ = nullptr;
+    std::unique_ptr<pg::Connection> pg_;
     std::string path_;
     std::unique_ptr<BusyState> busy_;
+    const std::function<void(Database&)>* fillOnCreate_ = nullptr;
     bool registered_ = false;
 };
 
@@ -142,10 +212,17 @@ class LH_API Database {
 // under a temporary name in the same folder (with `fill`) and links it into place without replacing
 // anything. Answers false, and leaves the other file alone, when a file appeared at `path`
 // meanwhile (another program created it first); the caller then opens that
-// file. Only the temporary file is ever removed.
+// file. Only the temporary file is ever removed. On a server, the schema and
+// `fill` are one transaction in a database that has no tables yet; answers
+// false when it has (another program created it first, or it was in use).
 LH_API bool createDatabaseFile(const std::string& path, const std::function<void(Database&)>& fill);
 
-// Begins an immediate transaction; commits on commit(), rolls back otherwise.
+// Begins a write transaction; commits on commit(), rolls back otherwise.
+// Writers are serialised: SQLite's BEGIN IMMEDIATE, on the server a
+// transaction-scoped advisory lock of the ledger taken before anything is
+// read, so a number read and then written cannot be taken by another writer
+// in between. Waiting for the lock reports through the wait hook and gives up
+// after the busy timeout.
 class LH_API Transaction {
   public:
     explicit Transaction(Database& db);
@@ -157,6 +234,41 @@ class LH_API Transaction {
   private:
     Database& db_;
     bool done_ = false;
+    bool savepoint_ = false;
+};
+
+// Inserts many rows into one table inside the caller's transaction: SQLite
+// runs one prepared INSERT per row, the server takes them through COPY.
+// Values are given column by column, in the order of `columns`; a row ends
+// with endRow(). finish() ends the insert (the destructor abandons an
+// unfinished one, and the caller's transaction must then be rolled back).
+class LH_API BulkInsert {
+  public:
+    BulkInsert(Database& db, const std::string& table, const std::vector<std::string>& columns);
+    ~BulkInsert();
+    BulkInsert(const BulkInsert&) = delete;
+    BulkInsert& operator=(const BulkInsert&) = delete;
+
+    BulkInsert& add(std::int64_t v);
+    BulkInsert& add(int v) { return add(static_cast<std::int64_t>(v)); }
+    BulkInsert& add(double v);
+    BulkInsert& add(std::string_view v);
+    BulkInsert& add(const char* v) { return add(std::string_view(v)); }
+    BulkInsert& add(const std::string& v) { return add(std::string_view(v)); }
+    BulkInsert& addNull();
+    void endRow();
+    // Ends the insert; answers the number of rows inserted.
+    std::int64_t finish();
+
+  private:
+    void flush();
+    Database& db_;
+    std::optional<Stmt> insert_;
+    int column_ = 0;
+    int columns_ = 0;
+    std::int64_t rows_ = 0;
+    bool copying_ = false;
+    std::string buffer_;
 };
 
 }  // namespace ledgerhost

@@ -6,6 +6,7 @@
 #include <map>
 #include <unordered_map>
 
+using ledgerhost::BulkInsert;
 using ledgerhost::Database;
 using ledgerhost::Stmt;
 using ledgerhost::Transaction;
@@ -99,7 +100,7 @@ std::vector<SideRow> Reconciler::rows(bool journal, const std::string& from,
             "SELECT id, kind, item_date, number, summary, cents, reconcile_group "
             "FROM reconcile_opening_items WHERE set_code = ? AND as_code = ? AND kind IN (?, ?) "
             "AND (? = 0 OR reconcile_group IS NULL) AND (reconcile_group IS NULL OR ? <= "
-            "printf('%04d-01-31', CAST(substr(item_date, 1, 4) AS INTEGER) + 1)) "
+            "CAST(CAST(substr(item_date, 1, 4) AS INTEGER) + 1 AS TEXT) || '-01-31') "
             "ORDER BY item_date, id");
         s.bind(1, account_.setCode).bind(2, account_.asCode);
         s.bind(3, journal ? kBookedIn : kBankIn).bind(4, journal ? kBookedOut : kBankOut);
@@ -194,8 +195,9 @@ class Marker {
 class GroupMaker {
   public:
     GroupMaker(Database& db, const Account& a, const std::string& user, bool automatic)
-        : s_(db.prepare("INSERT INTO reconcile_groups (set_code, as_code, made_by, made_at, "
-                        "automatic) VALUES (?,?,?,?,?)")),
+        : s_(db.prepare("INSERT INTO reconcile_groups (id, set_code, as_code, made_by, made_at, "
+                        "automatic) SELECT coalesce(max(id), 0) + 1, ?, ?, ?, ?, ? "
+                        "FROM reconcile_groups RETURNING id")),
           db_(db),
           account_(a),
           user_(user),
@@ -205,8 +207,7 @@ class GroupMaker {
         s_.reset();  // also clears the bindings
         s_.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, user_).bind(4, now_);
         s_.bind(5, automatic_ ? 1 : 0);
-        s_.run();
-        return db_.lastInsertId();
+        return s_.returning();
     }
 
   private:
@@ -273,41 +274,24 @@ void resolve(std::vector<Edge>& edges, std::vector<char>& jState, std::vector<ch
 namespace {
 
 // The groups an automatic run gives the rows of one table, by row id, for the
-// SQL function that marks them in one statement per table.
+// UPDATE that marks them in one statement per table.
 struct PairGroups {
     std::vector<std::pair<std::int64_t, std::int64_t>> byId[2];  // journal, statement
 };
 
-void pairGroupFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-    const auto* groups = static_cast<const PairGroups*>(sqlite3_user_data(ctx));
-    const int side = sqlite3_value_int(argv[0]);
-    const std::int64_t id = sqlite3_value_int64(argv[1]);
-    const auto& list = groups->byId[side == 0 ? 0 : 1];
-    const auto it = std::lower_bound(list.begin(), list.end(), std::make_pair(id, std::int64_t{0}));
-    if (it == list.end() || it->first != id)
-        sqlite3_result_null(ctx);
-    else
-        sqlite3_result_int64(ctx, it->second);
+// Lists the groups of one table's rows in a temporary table, in one bulk
+// insert, for the UPDATE that marks them.
+void listPairs(Database& db, const std::vector<std::pair<std::int64_t, std::int64_t>>& list) {
+    db.exec(
+        "CREATE TEMP TABLE IF NOT EXISTS reconcile_pairs (id INTEGER PRIMARY KEY, "
+        "grp INTEGER NOT NULL); DELETE FROM reconcile_pairs;");
+    BulkInsert ins(db, "reconcile_pairs", {"id", "grp"});
+    for (const auto& [id, group] : list) {
+        ins.add(id).add(group);
+        ins.endRow();
+    }
+    ins.finish();
 }
-
-// Registers the function on the connection for as long as it lives.
-class ScopedPairFunction {
-  public:
-    ScopedPairFunction(Database& db, const PairGroups& groups) : db_(db) {
-        if (sqlite3_create_function_v2(db.raw(), "reconcile_pair_group", 2,
-                                       SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY,
-                                       const_cast<PairGroups*>(&groups), pairGroupFunction, nullptr,
-                                       nullptr, nullptr) != SQLITE_OK)
-            throw ReconcileError("数据库错误：无法登记对账函数。");
-    }
-    ~ScopedPairFunction() {
-        sqlite3_create_function_v2(db_.raw(), "reconcile_pair_group", 2, SQLITE_UTF8, nullptr,
-                                   nullptr, nullptr, nullptr, nullptr);
-    }
-
-  private:
-    Database& db_;
-};
 
 }  // namespace
 
@@ -343,16 +327,17 @@ void Reconciler::writePairs(const std::vector<SideRow>& js, const std::vector<Si
                 groups.byId[ref.source == Source::Journal ? 0 : 1].emplace_back(ref.id, g);
         }
     }
-    ScopedPairFunction function(db_, groups);
     for (int side = 0; side < 2; ++side) {
         auto& list = groups.byId[side];
         if (list.empty()) continue;
-        std::sort(list.begin(), list.end());
-        Stmt s = db_.prepare(std::string("UPDATE ") + (side == 0 ? "CaGlide" : "CaCollateGlide") +
-                             " SET reconciled = 1, reconcile_group = reconcile_pair_group(?3, id) "
-                             "WHERE set_code = ?1 AND as_code = ?2 AND reconcile_group IS NULL "
-                             "AND reconcile_pair_group(?3, id) IS NOT NULL");
-        s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, side);
+        listPairs(db_, list);
+        const std::string table = side == 0 ? "CaGlide" : "CaCollateGlide";
+        Stmt s = db_.prepare("UPDATE " + table +
+                             " SET reconciled = 1, reconcile_group = p.grp FROM reconcile_pairs p "
+                             "WHERE p.id = " +
+                             table +
+                             ".id AND set_code = ?1 AND as_code = ?2 AND reconcile_group IS NULL");
+        s.bind(1, account_.setCode).bind(2, account_.asCode);
         s.run();
         if (db_.changes() != static_cast<int>(list.size()))
             throw ReconcileError("记录已被其他人对账或删除，本次对账没有保存，请重新查询。");
@@ -505,25 +490,24 @@ std::int64_t Reconciler::match(const std::vector<RowRef>& journal,
 
 namespace {
 
-// Undoes the groups listed in temp.reconcile_undo, set by set: the rows of the
+// Undoes the groups listed in reconcile_undo, set by set: the rows of the
 // account leave them, and the groups are marked undone.
 void undoListed(Database& db, const Account& account, const std::string& user) {
     for (const char* table : {"CaGlide", "CaCollateGlide"}) {
-        Stmt s =
-            db.prepare(std::string("UPDATE ") + table +
-                       " SET reconciled = 0, reconcile_group = NULL WHERE set_code = ? AND "
-                       "as_code = ? AND reconcile_group IN (SELECT id FROM temp.reconcile_undo)");
+        Stmt s = db.prepare(std::string("UPDATE ") + table +
+                            " SET reconciled = 0, reconcile_group = NULL WHERE set_code = ? AND "
+                            "as_code = ? AND reconcile_group IN (SELECT id FROM reconcile_undo)");
         s.bind(1, account.setCode).bind(2, account.asCode);
         s.run();
     }
     Stmt o = db.prepare(
         "UPDATE reconcile_opening_items SET reconcile_group = NULL WHERE set_code = ? AND "
-        "as_code = ? AND reconcile_group IN (SELECT id FROM temp.reconcile_undo)");
+        "as_code = ? AND reconcile_group IN (SELECT id FROM reconcile_undo)");
     o.bind(1, account.setCode).bind(2, account.asCode);
     o.run();
     Stmt g = db.prepare(
         "UPDATE reconcile_groups SET undone_by = ?, undone_at = ? "
-        "WHERE id IN (SELECT id FROM temp.reconcile_undo)");
+        "WHERE id IN (SELECT id FROM reconcile_undo)");
     g.bind(1, user).bind(2, nowText());
     g.run();
 }
@@ -531,7 +515,7 @@ void undoListed(Database& db, const Account& account, const std::string& user) {
 void startUndoList(Database& db) {
     db.exec(
         "CREATE TEMP TABLE IF NOT EXISTS reconcile_undo (id INTEGER PRIMARY KEY); "
-        "DELETE FROM temp.reconcile_undo;");
+        "DELETE FROM reconcile_undo;");
 }
 
 }  // namespace
@@ -544,7 +528,7 @@ void Reconciler::undoGroup(std::int64_t group) {
     s.bind(1, group).bind(2, account_.setCode).bind(3, account_.asCode);
     if (!s.step()) throw ReconcileError("该对账记录已取消或不属于本账户，请重新查询。");
     startUndoList(db_);
-    Stmt add = db_.prepare("INSERT INTO temp.reconcile_undo (id) VALUES (?)");
+    Stmt add = db_.prepare("INSERT INTO reconcile_undo (id) VALUES (?)");
     add.bind(1, group);
     add.run();
     undoListed(db_, account_, user_);
@@ -557,7 +541,7 @@ int Reconciler::undoRange(const std::string& from, const std::string& until) {
     Transaction t(db_);
     startUndoList(db_);
     Stmt s = db_.prepare(
-        "INSERT OR IGNORE INTO temp.reconcile_undo (id) "
+        "INSERT INTO reconcile_undo (id) "
         "SELECT reconcile_group FROM CaGlide WHERE set_code = ?1 AND as_code = ?2 "
         "AND create_date >= ?3 AND create_date <= ?4 AND reconcile_group IS NOT NULL "
         "UNION SELECT reconcile_group FROM CaCollateGlide WHERE set_code = ?1 AND as_code = ?2 "
@@ -596,11 +580,10 @@ std::int64_t Reconciler::addOpeningItem(int kind, const std::string& date,
     if (cents <= 0) throw ReconcileError("期初未达账项的金额必须大于零。");
     Stmt s = db_.prepare(
         "INSERT INTO reconcile_opening_items (set_code, as_code, kind, item_date, number, "
-        "summary, cents) VALUES (?,?,?,?,?,?,?)");
+        "summary, cents) VALUES (?,?,?,?,?,?,?) RETURNING id");
     s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, kind).bind(4, date);
     s.bind(5, number).bind(6, summary).bind(7, cents);
-    s.run();
-    return db_.lastInsertId();
+    return s.returning();
 }
 
 void Reconciler::removeOpeningItem(std::int64_t id) {
@@ -618,7 +601,7 @@ namespace {
 class ReadSnapshot {
   public:
     explicit ReadSnapshot(Database& db) : db_(db), own_(!db.inTransaction()) {
-        if (own_) db_.exec("BEGIN");
+        if (own_) db_.beginRead();
     }
     ~ReadSnapshot() {
         if (!own_) return;

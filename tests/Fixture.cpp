@@ -1,10 +1,75 @@
 #include "Fixture.h"
 
+#include <libpq-fe.h>
+#include <unistd.h>
+
 #include <QDialog>
+#include <atomic>
+#include <cstdlib>
 
 using namespace ledgerhost;
 
 namespace testutil {
+
+bool onServer() {
+    const char* e = std::getenv("LEDGER_TEST_ENGINE");
+    return e && std::string(e) == "pg";
+}
+
+std::string testServer() {
+    const char* e = std::getenv("LEDGER_TEST_PG");
+    return e ? std::string(e) : std::string();
+}
+
+namespace {
+
+void adminExec(const std::string& sql, const std::string& schema = "") {
+    PGconn* c = PQconnectdb(testServer().c_str());
+    std::string error;
+    if (PQstatus(c) != CONNECTION_OK) {
+        error = PQerrorMessage(c);
+    } else {
+        if (!schema.empty()) PQclear(PQexec(c, ("SET search_path = " + schema).c_str()));
+        PGresult* r = PQexec(c, sql.c_str());
+        if (PQresultStatus(r) != PGRES_COMMAND_OK && PQresultStatus(r) != PGRES_TUPLES_OK)
+            error = PQresultErrorMessage(r);
+        PQclear(r);
+    }
+    PQfinish(c);
+    if (!error.empty()) throw std::runtime_error("test server: " + error);
+}
+
+// The location of `schema` on the test server: libpq's options select it.
+std::string schemaLocation(const std::string& server, const std::string& schema) {
+    if (server.rfind("postgresql://", 0) == 0 || server.rfind("postgres://", 0) == 0)
+        return server + (server.find('?') == std::string::npos ? "?" : "&") +
+               "options=-csearch_path%3D" + schema;
+    return server + " options='-csearch_path=" + schema + "'";
+}
+
+}  // namespace
+
+ServerSchema::ServerSchema() {
+    static std::atomic<int> counter{0};
+    name_ = "t_" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
+    location_ = schemaLocation(testServer(), name_);
+    adminExec("DROP SCHEMA IF EXISTS " + name_ + " CASCADE; CREATE SCHEMA " + name_);
+}
+
+ServerSchema::~ServerSchema() {
+    try {
+        adminExec("DROP SCHEMA IF EXISTS " + name_ + " CASCADE");
+    } catch (...) {
+    }
+}
+
+void ServerSchema::clear() {
+    adminExec("DROP SCHEMA IF EXISTS " + name_ + " CASCADE; CREATE SCHEMA " + name_);
+}
+
+void ServerSchema::admin(const std::string& sql) {
+    adminExec(sql, name_);
+}
 
 void createTestBook(const std::string& path, const BookOptions& o) {
     Database db(path, Database::OpenMode::Create);
@@ -45,16 +110,21 @@ std::int64_t addRow(Database& db, const std::string& table, const std::string& s
     Stmt s = db.prepare(
         "INSERT INTO " + table +
         " (set_code, as_code, create_date, date_or_no, summary, deb_cents, cre_cents, apply_user)"
-        " VALUES (?,?,?,?,?,?,?, 'u1')");
+        " VALUES (?,?,?,?,?,?,?, 'u1') RETURNING id");
     s.bind(1, setCode).bind(2, asCode).bind(3, date).bind(4, number).bind(5, summary);
     s.bind(6, toCents(debit)).bind(7, toCents(credit));
-    s.run();
-    return db.lastInsertId();
+    return s.returning();
 }
 
 void BookTest::open(const BookOptions& o, const std::string& book, const std::string& user) {
     session.reset();
     ASSERT_TRUE(dir.isValid());
+    if (onServer()) {
+        if (server)
+            server->clear();
+        else
+            server.emplace();
+    }
     QFile::remove(dir.filePath("book.db"));
     createTestBook(path(), o);
     session = std::make_unique<HostSession>(path(), book, user);

@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,35 @@
 #include "Session.h"
 
 namespace testutil {
+
+// The store's tests run on either engine. LEDGER_TEST_ENGINE=pg (set by the
+// second ctest registration of those tests, "pg/…") runs them on the
+// PostgreSQL server named by LEDGER_TEST_PG, each test in a fresh schema of its
+// own; without a server those tests are reported as skipped (main.cpp).
+bool onServer();
+// The server the tests may create schemas on (LEDGER_TEST_PG), or "".
+std::string testServer();
+
+// An empty schema of its own on the test server, selected through the
+// location's search path; dropped again at the end.
+class ServerSchema {
+  public:
+    ServerSchema();
+    ~ServerSchema();
+    ServerSchema(const ServerSchema&) = delete;
+    ServerSchema& operator=(const ServerSchema&) = delete;
+    // Drops everything in it: the schema is empty again.
+    void clear();
+    // Runs statements on the server outside any ledger connection (as the
+    // test server's user, in the schema).
+    void admin(const std::string& sql);
+    const std::string& location() const { return location_; }
+    const std::string& name() const { return name_; }
+
+  private:
+    std::string name_;
+    std::string location_;
+};
 
 // Master data of the test book:
 //  book sets "001" (year 2024, confirmed, managing, GLIDE_INPUT_MODE "0") and
@@ -54,9 +84,13 @@ class BookTest : public ::testing::Test {
     void open(const BookOptions& o = {}, const std::string& book = "001",
               const std::string& user = "u1");
     ledgerhost::Database& db() { return session->dbManage().Db(); }
-    std::string path() const { return dir.filePath("book.db").toStdString(); }
+    // The test book's database: a file in `dir`, or the test's server schema.
+    std::string path() const {
+        return server ? server->location() : dir.filePath("book.db").toStdString();
+    }
 
     QTemporaryDir dir;
+    std::optional<ServerSchema> server;
     std::unique_ptr<ledgerhost::HostSession> session;
 };
 

@@ -53,6 +53,8 @@ class TestStore {
         if (error_.empty()) admin("CREATE DATABASE " + name_);
     }
     ~TestStore() {
+        // LEDGER_TEST_KEEP keeps the server's databases for a look afterwards.
+        if (std::getenv("LEDGER_TEST_KEEP")) return;
         for (const std::string& other : others_)
             admin("DROP DATABASE IF EXISTS " + other + " WITH (FORCE)");
         if (!name_.empty()) admin("DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");

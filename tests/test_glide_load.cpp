@@ -35,18 +35,17 @@ struct Spec {
 };
 
 std::int64_t put(Database& db, const std::string& table, const Spec& r) {
-    Stmt s =
-        db.prepare("INSERT INTO " + table +
-                   " (set_code, as_code, create_date, date_or_no, deb_cents, cre_cents, summary,"
-                   " pay_code, pm_code, cr_code, dp_code, apply_user, voucher_id, voucher_class,"
-                   " remark, glide_flag, voucher_no) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    Stmt s = db.prepare(
+        "INSERT INTO " + table +
+        " (set_code, as_code, create_date, date_or_no, deb_cents, cre_cents, summary,"
+        " pay_code, pm_code, cr_code, dp_code, apply_user, voucher_id, voucher_class,"
+        " remark, glide_flag, voucher_no) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) RETURNING id");
     s.bind(1, r.set).bind(2, r.account).bind(3, r.date).bind(4, r.number);
     s.bind(5, toCents(r.deb)).bind(6, toCents(r.cre)).bind(7, r.summary).bind(8, r.pay);
     s.bind(9, r.pm).bind(10, r.cr).bind(11, r.dp).bind(12, r.user).bind(13, r.voucherId);
     s.bind(14, r.voucherClass).bind(15, std::string("备注") + r.key).bind(16, "G");
     s.bind(17, 8.0);
-    s.run();
-    return db.lastInsertId();
+    return s.returning();
 }
 
 // The stored rows among the loaded ones (summary rows have no id).
