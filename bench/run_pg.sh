@@ -14,6 +14,8 @@ cmake --preset bench >/dev/null
 cmake --build --preset bench -j2
 
 work=$(mktemp -d)
+# Run as root, the cluster belongs to the postgres user, who must reach its folder.
+chmod 755 "$work"
 cluster="$work/pg"
 cleanup() {
     bash scripts/pg-cluster.sh stop "$cluster" >/dev/null 2>&1 || true
