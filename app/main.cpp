@@ -94,8 +94,11 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(QStringLiteral("账务处理主程序（出纳插件的宿主）"));
     parser.addHelpOption();
     QCommandLineOption dbOpt(
-        "db", "账套数据库文件（不存在时创建演示账套）", "PATH",
-        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/demo.db");
+        "db",
+        "账套数据库：文件路径（不存在时创建演示账套），或 PostgreSQL 连接串 "
+        "postgresql://用户@主机/库名 "
+        "或 service=名称（空库中创建演示账套；密码请放在 ~/.pgpass 或 PGPASSWORD 中）",
+        "PATH", QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/demo.db");
     QCommandLineOption userOpt("user", "登录用户编码", "CODE", "admin");
     QCommandLineOption bookOpt("book", "账套编码", "CODE", "001");
     QCommandLineOption dirOpt(
@@ -107,10 +110,13 @@ int main(int argc, char** argv) {
     parser.process(app);
 
     QString dbPath = parser.value(dbOpt);
-    if (!QFileInfo::exists(dbPath)) {
+    const bool onServer = Database::isServerLocation(dbPath.toStdString());
+    // A server database is made (schema and demo, in one transaction) only
+    // when it has no tables yet; createDemoDatabase answers false otherwise.
+    if (onServer || !QFileInfo::exists(dbPath)) {
         // The default folder is made on first start; a folder named with --db
         // must exist, so a mistyped path does not grow new folders.
-        if (!parser.isSet(dbOpt)) QDir().mkpath(QFileInfo(dbPath).absolutePath());
+        if (!onServer && !parser.isSet(dbOpt)) QDir().mkpath(QFileInfo(dbPath).absolutePath());
         bool created = false;
         try {
             created = demo::createDemoDatabase(dbPath.toStdString(), QDate::currentDate());
@@ -120,7 +126,8 @@ int main(int argc, char** argv) {
         }
         // When another program created the file first, this one opens it.
         if (created) {
-            std::cerr << "ledger: 已创建演示账套 " << dbPath.toStdString() << "\n";
+            std::cerr << "ledger: 已创建演示账套 "
+                      << Database::displayLocation(dbPath.toStdString()) << "\n";
             // The sample statements go to the user's documents, not beside the
             // database: the import dialogs then have no reason to browse the
             // database's folder.

@@ -91,10 +91,10 @@ class AccountBook {
   public:
     AccountBook(Database& db, const TCaGlideQry& q, std::int32_t subjectKind)
         : q_(q), subjectKind_(subjectKind) {
-        Stmt a = db.prepare(
-            "SELECT set_code || char(31) || as_code, set_code, kind, opening_cents FROM "
-            "bank_accounts");
-        while (a.step()) accounts_.emplace(a.text(0), AccountInfo{a.text(1), a.i32(2), a.i64(3)});
+        Stmt a = db.prepare("SELECT as_code, set_code, kind, opening_cents FROM bank_accounts");
+        while (a.step())
+            accounts_.emplace(a.text(1) + '\x1f' + a.text(0),
+                              AccountInfo{a.text(1), a.i32(2), a.i64(3)});
         Stmt b = db.prepare("SELECT code, manage_set_code, name FROM book_sets");
         while (b.step()) {
             managingSet_.emplace(b.text(0), b.text(1));

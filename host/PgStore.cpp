@@ -226,16 +226,26 @@ void Connection::connect() {
     }
     if (PQstatus(conn_) != CONNECTION_OK) {
         const std::string detail = trimmed(PQerrorMessage(conn_));
+        // A connection that never came up is not kept (the constructor fails,
+        // so no destructor would finish it); a lost one is, to be reset later.
+        if (!inTransaction_ && !everConnected_) {
+            PQfinish(conn_);
+            conn_ = nullptr;
+        }
         throw StoreError("无法连接数据库服务器 " + display_ +
                          "。请检查服务器是否运行、连接串是否正确；密码请放在 ~/.pgpass 或环境变量 "
                          "PGPASSWORD 中。（详细信息：" +
                          detail + "）");
     }
     inTransaction_ = false;
+    everConnected_ = true;
     setUp();
 }
 
 void Connection::setUp() {
+    // The server's notices ("already exists, skipping") are not for users.
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
     PQsetClientEncoding(conn_, "UTF8");
     exec("SET lock_timeout = " + std::to_string(lockTimeoutMs_));
 }
@@ -359,8 +369,10 @@ bool Statement::step() {
     return row_ < rows_;
 }
 
+// Runs the statement unless a step already did, then ends it (its rows are
+// dropped, its bindings kept).
 void Statement::run() {
-    execute();
+    if (!active_) execute();
     clearResult();
 }
 

@@ -76,6 +76,7 @@ class Connection {
     int lockTimeoutMs_;
     int changes_ = 0;
     bool inTransaction_ = false;
+    bool everConnected_ = false;
 };
 
 // A statement on one connection. It runs at its first step() after being

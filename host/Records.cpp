@@ -291,8 +291,17 @@ std::string TBookSetOptionManage::GetOptionValueByName(const std::string& setCod
     return s.step() ? s.text(0) : std::string();
 }
 
+// The database server's clock on a server, so that every workstation dates
+// alike; the machine's own for a file.
 QDateTime TDBManage::GetDBTime() const {
-    return FixedTime ? *FixedTime : QDateTime::currentDateTime();
+    if (FixedTime) return *FixedTime;
+    auto& db = const_cast<Database&>(db_);
+    if (db.engine() == Database::Engine::PostgreSQL) {
+        const QDateTime t = QDateTime::fromString(QString::fromStdString(db.serverTime()),
+                                                  QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        if (t.isValid()) return t;
+    }
+    return QDateTime::currentDateTime();
 }
 
 // ---- common object ----

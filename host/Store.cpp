@@ -790,6 +790,14 @@ void Database::setBusyTimeoutMs(int ms) {
     if (pg_) pg_->setLockTimeout(busy_->deadlineMs);
 }
 
+bool Database::isServerLocation(std::string_view location) {
+    return pg::isServerLocation(location);
+}
+
+std::string Database::displayLocation(std::string_view location) {
+    return pg::isServerLocation(location) ? pg::redact(location) : std::string(location);
+}
+
 Stmt Database::prepare(std::string_view sql) {
     if (pg_) return Stmt(new pg::Statement(*pg_, sql));
     return Stmt(db_, sql);

@@ -14,6 +14,20 @@ bash scripts/install-deps.sh
 # test, so a plain ctest run checks it too).
 bash scripts/check-includes.sh
 export QT_QPA_PLATFORM=offscreen
+# The store's tests run a second time ("pg/…") on a throwaway PostgreSQL
+# cluster in a temporary folder (a Unix socket only), stopped on exit. Without
+# PostgreSQL that half is reported as skipped.
+if [ -z "${LEDGER_TEST_PG:-}" ]; then
+    pgdir=$(mktemp -d)
+    if uri=$(bash scripts/pg-cluster.sh start "$pgdir"); then
+        trap 'bash scripts/pg-cluster.sh stop "$pgdir" >/dev/null 2>&1 || true; rm -rf "$pgdir"' EXIT
+        export LEDGER_TEST_PG="$uri"
+        echo "== PostgreSQL test server: $uri"
+    else
+        rm -rf "$pgdir"
+        echo "== PostgreSQL is not available: the PostgreSQL half of the tests (pg/…) is skipped"
+    fi
+fi
 for preset in "$@"; do
     echo "== $preset"
     cmake --preset "$preset" >/dev/null

@@ -29,6 +29,8 @@ void adminExec(const std::string& sql, const std::string& schema = "") {
     if (PQstatus(c) != CONNECTION_OK) {
         error = PQerrorMessage(c);
     } else {
+        PQsetNoticeProcessor(
+            c, [](void*, const char*) {}, nullptr);
         if (!schema.empty()) PQclear(PQexec(c, ("SET search_path = " + schema).c_str()));
         PGresult* r = PQexec(c, sql.c_str());
         if (PQresultStatus(r) != PGRES_COMMAND_OK && PQresultStatus(r) != PGRES_TUPLES_OK)

@@ -2,6 +2,8 @@
 // reconciled mark, opening items and the balance reconciliation statement.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "Fixture.h"
 #include "Glide.h"
 #include "JournalHelpers.h"
@@ -403,11 +405,11 @@ TEST_F(ReconcileTest, BalanceStatementWithOpeningItems) {
 TEST_F(ReconcileTest, StatementReadsWhileAnotherProgramWrites) {
     journal("2024-03-05", 100, 0);
     Database other(path());
-    other.exec("BEGIN IMMEDIATE");
+    std::optional<Transaction> writing(std::in_place, other);
     db().setBusyTimeoutMs(0);
     EXPECT_EQ(rec().report("2024-03-31").journalBalance, 110000);
     EXPECT_THROW(rec().autoMatch("2024-03-01", "2024-03-31"), StoreError) << "a write waits";
-    other.exec("ROLLBACK");
+    writing.reset();
 }
 
 TEST_F(ReconcileTest, BadInputIsRefusedInWords) {
