@@ -27,42 +27,12 @@ using namespace ledgerhost;
 
 namespace admin {
 
-// As Database::isServerLocation and Database::displayLocation answer; those
-// are declared by the store but not defined in the library yet.
 bool isServerTarget(const std::string& target) {
-    for (const char* prefix : {"postgresql://", "postgres://", "service=", "dbname=", "host="})
-        if (target.rfind(prefix, 0) == 0) return true;
-    return false;
+    return Database::isServerLocation(target);
 }
 
 std::string shownTarget(const std::string& target) {
-    if (target.rfind("postgresql://", 0) != 0 && target.rfind("postgres://", 0) != 0) {
-        if (!isServerTarget(target)) return target;
-    }
-    std::string out = target;
-    if (const auto scheme = out.find("://"); scheme != std::string::npos) {
-        const auto start = scheme + 3;
-        const auto slash = out.find_first_of("/?", start);
-        const auto at = out.rfind('@', slash == std::string::npos ? out.size() : slash);
-        if (at != std::string::npos && at >= start) {
-            const auto colon = out.find(':', start);
-            if (colon != std::string::npos && colon < at) out.erase(colon, at - colon);
-        }
-    }
-    // "password=…" as a URI parameter (…&) or a key=value pair (… separated
-    // by spaces).
-    for (auto p = out.find("password="); p != std::string::npos; p = out.find("password=", p)) {
-        if (p > 0 && out[p - 1] != '?' && out[p - 1] != '&' && out[p - 1] != ' ') {
-            ++p;
-            continue;
-        }
-        auto end = out.find_first_of("& ", p);
-        if (end != std::string::npos) ++end;
-        out.erase(p, end == std::string::npos ? std::string::npos : end - p);
-        while (!out.empty() && (out.back() == '&' || out.back() == '?' || out.back() == ' '))
-            out.pop_back();
-    }
-    return out;
+    return Database::displayLocation(target);
 }
 
 std::string withoutPassword(std::string message, const std::string& target) {
