@@ -78,7 +78,8 @@ class TestStore {
   private:
     void admin(const std::string& sql) {
         PGconn* c = PQconnectdb(server_.c_str());
-        PQsetNoticeProcessor(c, [](void*, const char*) {}, nullptr);
+        PQsetNoticeProcessor(
+            c, [](void*, const char*) {}, nullptr);
         if (PQstatus(c) != CONNECTION_OK) {
             error_ = PQerrorMessage(c);
         } else {
