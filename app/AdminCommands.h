@@ -27,4 +27,20 @@ bool parseOptions(const char* command, const Args& args, const std::vector<const
 int backup(const Args& args);   // AdminBackup.cpp
 int restore(const Args& args);  // AdminBackup.cpp
 
+// The subcommands that move a store to a database server and fill one:
+// copy --from FILE.db --to URI (AdminCopy.cpp), create-demo --db URI
+// (AdminDemo.cpp). A refusal or failure stores nothing.
+int copy(const Args& args);
+int createDemo(const Args& args);
+
+// `target` as it may be shown: a connection URI without its password (user
+// information "user:secret@" and a "password=" parameter); anything else as
+// it is.
+std::string shownTarget(const std::string& target);
+// `message` with the password of `target` (a connection URI) taken out
+// wherever it appears, and `target` itself shown as shownTarget shows it.
+std::string withoutPassword(std::string message, const std::string& target);
+// True when `target` names a database server (a libpq URI or service name)
+// rather than a SQLite file.
+bool isServerTarget(const std::string& target);
 }  // namespace admin

@@ -1,5 +1,6 @@
 // ledger-admin: the administrative commands over a book-set database, one
 // subcommand each (AdminCommands.h); the table below lists them.
+#include <QCoreApplication>
 #include <cstring>
 #include <iostream>
 
@@ -46,6 +47,9 @@ const admin::Command kCommands[] = {
      "在数据库使用中做一份一致的备份并校验（不覆盖已有文件）", admin::backup},
     {"restore", "--from 备份文件 --db 账套数据库",
      "校验备份后恢复为账套数据库；原数据库保留为带日期的文件", admin::restore},
+    {"copy", "--from 账套数据库文件 --to 目标数据库",
+     "把 SQLite 账套数据库整个复制到空的数据库服务器数据库，并核对行数与金额合计", admin::copy},
+    {"create-demo", "--db 数据库", "在新文件或空的服务器数据库中建立演示账套", admin::createDemo},
 };
 
 void usage(std::ostream& out) {
@@ -57,6 +61,11 @@ void usage(std::ostream& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The documents folder (create-demo's sample statements) and the
+    // settings are the ledger program's own.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("ledger"));
+    QCoreApplication::setApplicationName(QStringLiteral("ledger"));
     if (argc < 2) {
         usage(std::cerr);
         return 2;

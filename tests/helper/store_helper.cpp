@@ -12,6 +12,16 @@
 //                                        does, printing "committed <k>" after each
 //   store_helper hold PATH               opens the database, prints "open" and keeps
 //                                        it open until its standard input closes
+//   store_helper workstation DB TAG ROWS FILE...
+//                                        a workstation of the multi-workstation
+//                                        test: signs in as u1 to book set 001 and,
+//                                        before each ICBC statement FILE and after
+//                                        the last, stores ROWS statement rows one
+//                                        store operation each (see workstationRow),
+//                                        then imports the file as ledger-import
+//                                        does; prints "half <n>" when the n-th
+//                                        file's import (from 0) is half done and
+//                                        "stored <n> <rows>" once it is stored
 // Exits 0 on success; prints the error and exits 1 otherwise.
 #include <QCoreApplication>
 #include <QDate>
@@ -21,10 +31,68 @@
 
 #include "DemoData.h"
 #include "Glide.h"
+#include "Seams.h"
 #include "Session.h"
 #include "Store.h"
+#include "untGlideImport.h"
 
 using namespace ledgerhost;
+
+namespace {
+
+// The k-th row a workstation stores through the entry path: accounts 1001 and
+// 1003 in turn, the amount in cents (k % 13 + 1) * 125, money in (a credit)
+// for even k; the multi-workstation test computes the same.
+TCaGlide workstationRow(const std::string& tag, int k) {
+    TCaGlide row(kStatementTable);
+    row.SetCode = "001";
+    row.AS_Code = k % 2 ? "1003" : "1001";
+    row.CreateDate = "2024-" + std::string(k % 12 < 9 ? "0" : "") + std::to_string(k % 12 + 1) +
+                     "-" + std::string(k % 28 < 9 ? "0" : "") + std::to_string(k % 28 + 1);
+    const double amount = fromCents((k % 13 + 1) * 125);
+    (k % 2 ? row.DebMoney : row.CreMoney) = amount;
+    row.Summary = tag + "-" + std::to_string(k);
+    row.ApplyUser = "u1";
+    row.OperFlag = "0";
+    return row;
+}
+
+int workstation(const std::string& db, const std::string& tag, int rows,
+                const std::vector<std::string>& files) {
+    HostSession session(db, "001", "u1");
+    seams::messageHook() = [](QWidget*, const seams::Message& m) {
+        std::cerr << m.text << std::endl;
+        return IDOK;
+    };
+    seams::processHook() = [] {};
+    int k = 0;
+    auto store = [&] {
+        for (int i = 0; i < rows; ++i, ++k) {
+            TCaGlide row = workstationRow(tag, k);
+            if (!row.Insert(true)) throw StoreError(row.ErrorText);
+        }
+    };
+    for (std::size_t n = 0; n < files.size(); ++n) {
+        store();
+        TCaGlideMng mng(kStatementTable);
+        bool told = false;
+        auto progress = [&](int done, int total) {
+            if (!told && done >= total / 2) {
+                told = true;
+                std::cout << "half " << n << std::endl;
+            }
+            return true;
+        };
+        const StatementImportResult r =
+            importStatement(StatementKind::ICBC, files[n], &mng, progress);
+        if (!r.stored) throw StoreError(r.message);
+        std::cout << "stored " << n << " " << r.rows << std::endl;
+    }
+    store();
+    return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -88,12 +156,16 @@ int main(int argc, char** argv) {
             }
             return 0;
         }
+        if (command == "workstation" && argc >= 5) {
+            std::vector<std::string> files(argv + 5, argv + argc);
+            return workstation(argv[2], argv[3], std::stoi(argv[4]), files);
+        }
     } catch (const std::exception& e) {
         std::cerr << "store_helper: " << e.what() << std::endl;
         return 1;
     }
     std::cerr << "usage: store_helper create-demo PATH | write PATH TAG COUNT | import PATH TAG "
-                 "BATCHES SIZE | hold PATH"
+                 "BATCHES SIZE | hold PATH | workstation DB TAG ROWS FILE..."
               << std::endl;
     return 2;
 }

@@ -1,0 +1,319 @@
+// ledger-admin copy: copies a whole SQLite book-set database into an empty
+// database (on a server, or a new SQLite file) in one transaction, then checks
+// both sides table by table.
+//
+// The target's schema is made by the store itself (createDatabaseFile: a new
+// file, or a server database without tables, made and filled in one
+// transaction), so it is the schema of this program's version; the source is opened as every
+// program opens it, which brings an older file up to the same version first. Tables are copied
+// parents first (by their foreign keys), every column by its declared type, ids included;
+// afterwards the id counters of the target are moved past the copied ids (and past the source's own
+// counters, which may be higher when rows were deleted), so ids stay never reused. The check
+// compares the row count and the sum of every amount column (integer cents, the columns named
+// "...cents") of each table on both sides.
+#include <algorithm>
+#include <cstdint>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "AdminCommands.h"
+#include "Store.h"
+
+using namespace ledgerhost;
+
+namespace admin {
+
+bool isServerTarget(const std::string& target) {
+    return Database::isServerLocation(target);
+}
+
+std::string shownTarget(const std::string& target) {
+    return Database::displayLocation(target);
+}
+
+std::string withoutPassword(std::string message, const std::string& target) {
+    if (!isServerTarget(target)) return message;
+    std::vector<std::string> secrets;
+    const std::string shown = shownTarget(target);
+    if (shown != target) {
+        // What shownTarget took out, less its "user:" / "password=" frame.
+        const auto scheme = target.find("://") + 3;
+        const auto slash = target.find_first_of("/?", scheme);
+        const auto at = target.rfind('@', slash == std::string::npos ? target.size() : slash);
+        const auto colon = target.find(':', scheme);
+        if (at != std::string::npos && at >= scheme && colon != std::string::npos && colon < at)
+            secrets.push_back(target.substr(colon + 1, at - colon - 1));
+        for (auto p = target.find("password="); p != std::string::npos;
+             p = target.find("password=", p + 1)) {
+            const auto end = target.find_first_of("& ", p);
+            secrets.push_back(target.substr(p + 9, end == std::string::npos ? end : end - p - 9));
+        }
+    }
+    if (message.find(target) != std::string::npos)
+        message.replace(message.find(target), target.size(), shown);
+    for (const std::string& secret : secrets)
+        for (auto p = secret.empty() ? std::string::npos : message.find(secret);
+             p != std::string::npos; p = message.find(secret, p))
+            message.replace(p, secret.size(), "***");
+    return message;
+}
+
+}  // namespace admin
+
+namespace {
+
+int usage() {
+    std::cerr << "用法：ledger-admin copy --from 数据库文件 --to 目标数据库\n"
+                 "  把 SQLite 账套数据库整个复制到一个空的数据库（postgresql://…、service=名称，"
+                 "或一个新的 SQLite 文件），并核对每张表的行数和金额合计\n";
+    return 2;
+}
+
+struct Column {
+    std::string name;
+    enum Kind { Integer, Real, Text } kind = Text;
+};
+
+struct Table {
+    std::string name;
+    std::vector<Column> columns;
+    std::vector<std::string> parents;  // tables its foreign keys name
+    bool hasId = false;                // an integer column "id" (a row counter)
+    std::int64_t sourceCounter = 0;    // the source's AUTOINCREMENT counter
+};
+
+struct Figures {
+    std::int64_t rows = 0;
+    std::vector<std::pair<std::string, std::int64_t>> sums;  // per amount column
+    bool operator==(const Figures&) const = default;
+};
+
+Column::Kind kindOf(std::string type) {
+    std::transform(type.begin(), type.end(), type.begin(), ::toupper);
+    if (type.find("INT") != std::string::npos) return Column::Integer;
+    if (type.find("REAL") != std::string::npos || type.find("FLOA") != std::string::npos ||
+        type.find("DOUB") != std::string::npos)
+        return Column::Real;
+    return Column::Text;
+}
+
+bool isAmountColumn(const std::string& name) {
+    return name.size() >= 5 && name.compare(name.size() - 5, 5, "cents") == 0;
+}
+
+// The ledger's tables of a SQLite file, parents before the tables that name
+// them.
+std::vector<Table> sourceTables(Database& src) {
+    std::map<std::string, Table> byName;
+    Stmt list = src.prepare(
+        "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%' "
+        "ORDER BY name");
+    while (list.step()) byName[list.text(0)].name = list.text(0);
+    std::map<std::string, std::int64_t> counters;
+    {
+        Stmt has = src.prepare("SELECT 1 FROM sqlite_master WHERE name = 'sqlite_sequence'");
+        if (has.step()) {
+            Stmt seq = src.prepare("SELECT name, seq FROM sqlite_sequence");
+            while (seq.step()) counters[seq.text(0)] = seq.i64(1);
+        }
+    }
+    for (auto& [name, t] : byName) {
+        Stmt cols = src.prepare("PRAGMA table_info(\"" + name + "\")");
+        while (cols.step()) {
+            Column c{cols.text(1), kindOf(cols.text(2))};
+            if (c.name == "id" && c.kind == Column::Integer) t.hasId = true;
+            t.columns.push_back(c);
+        }
+        Stmt keys = src.prepare("PRAGMA foreign_key_list(\"" + name + "\")");
+        while (keys.step())
+            if (keys.text(2) != name) t.parents.push_back(keys.text(2));
+        if (auto it = counters.find(name); it != counters.end()) t.sourceCounter = it->second;
+    }
+    std::vector<Table> ordered;
+    std::set<std::string> placed;
+    while (ordered.size() < byName.size()) {
+        bool progress = false;
+        for (auto& [name, t] : byName) {
+            if (placed.count(name)) continue;
+            const bool ready = std::all_of(t.parents.begin(), t.parents.end(), [&](auto& p) {
+                return placed.count(p) || !byName.count(p);
+            });
+            if (!ready) continue;
+            ordered.push_back(t);
+            placed.insert(name);
+            progress = true;
+        }
+        if (!progress) throw StoreError("数据表的外键互相引用，无法确定复制顺序。");
+    }
+    return ordered;
+}
+
+Figures figures(Database& db, const Table& t) {
+    std::string sql = "SELECT COUNT(*)";
+    for (const Column& c : t.columns)
+        if (isAmountColumn(c.name)) sql += ", CAST(COALESCE(SUM(" + c.name + "), 0) AS BIGINT)";
+    Stmt s = db.prepare(sql + " FROM " + t.name);
+    Figures f;
+    if (!s.step()) throw StoreError("无法读取数据表 " + t.name + " 的行数。");
+    f.rows = s.i64(0);
+    int i = 1;
+    for (const Column& c : t.columns)
+        if (isAmountColumn(c.name)) f.sums.emplace_back(c.name, s.i64(i++));
+    return f;
+}
+
+std::int64_t copyRows(Database& src, Database& dst, const Table& t) {
+    std::string names;
+    std::vector<std::string> columns;
+    for (std::size_t i = 0; i < t.columns.size(); ++i) {
+        names += (i ? ", " : "") + t.columns[i].name;
+        columns.push_back(t.columns[i].name);
+    }
+    Stmt read = src.prepare("SELECT " + names + " FROM " + t.name);
+    BulkInsert write(dst, t.name, columns);
+    while (read.step()) {
+        for (std::size_t i = 0; i < t.columns.size(); ++i) {
+            const int col = static_cast<int>(i);
+            if (read.isNull(col))
+                write.addNull();
+            else if (t.columns[i].kind == Column::Integer)
+                write.add(read.i64(col));
+            else if (t.columns[i].kind == Column::Real)
+                write.add(read.dbl(col));
+            else
+                write.add(read.textView(col));
+        }
+        write.endRow();
+    }
+    return write.finish();
+}
+
+// Moves the target's id counter of `t` past the copied ids and the source's
+// own counter.
+void moveCounter(Database& dst, const Table& t, bool server) {
+    if (!t.hasId) return;
+    std::int64_t top = t.sourceCounter;
+    {
+        Stmt s = dst.prepare("SELECT COALESCE(MAX(id), 0) FROM " + t.name);
+        if (s.step()) top = std::max(top, s.i64(0));
+    }
+    if (server) {
+        // An identity or serial column has a sequence; a plain integer key
+        // has none and needs nothing.
+        Stmt seq = dst.prepare("SELECT pg_get_serial_sequence(?1, 'id')");
+        seq.bind(1, t.name);
+        if (!seq.step() || seq.isNull(0)) return;
+        std::string name;
+        for (char ch : seq.text(0)) name += ch == '\'' ? std::string("''") : std::string(1, ch);
+        Stmt set = dst.prepare("SELECT setval('" + name + "', " +
+                               std::to_string(std::max<std::int64_t>(top, 1)) + ", " +
+                               (top > 0 ? "true" : "false") + ")");
+        set.step();
+    } else if (t.sourceCounter > 0) {
+        Stmt set = dst.prepare("UPDATE sqlite_sequence SET seq = ?1 WHERE name = ?2");
+        set.bind(1, top).bind(2, t.name).run();
+        if (dst.changes() == 0) {
+            Stmt add = dst.prepare("INSERT INTO sqlite_sequence (name, seq) VALUES (?1, ?2)");
+            add.bind(1, t.name).bind(2, top).run();
+        }
+    }
+}
+
+std::string describe(const Figures& f) {
+    std::string out = std::to_string(f.rows) + " 行";
+    for (const auto& [name, cents] : f.sums) {
+        const std::int64_t a = cents < 0 ? -cents : cents;
+        std::string cs = std::to_string(a % 100);
+        if (cs.size() < 2) cs = "0" + cs;
+        out += "，" + name + " " + (cents < 0 ? "-" : "") + std::to_string(a / 100) + "." + cs;
+    }
+    return out;
+}
+
+// Copies every table in one transaction of `dst`; refuses a target with rows,
+// and stores nothing when the copy differs from the source.
+void copyInto(Database& src, const std::vector<Table>& tables, Database& dst,
+              const std::string& shown, bool server) {
+    if (dst.schemaVersion() != src.schemaVersion())
+        throw StoreError("目标数据库 " + shown + " 的版本（" + std::to_string(dst.schemaVersion()) +
+                         "）与来源（" + std::to_string(src.schemaVersion()) + "）不同，没有复制。");
+    Transaction tx(dst);
+    for (const Table& t : tables) {
+        if (figures(dst, t).rows != 0)
+            throw StoreError("目标数据库 " + shown + " 不是空的（数据表 " + t.name +
+                             " 已有数据），没有复制任何数据。");
+    }
+    for (const Table& t : tables) {
+        copyRows(src, dst, t);
+        moveCounter(dst, t, server);
+    }
+    // Checked before the commit too: a difference stores nothing.
+    for (const Table& t : tables)
+        if (!(figures(src, t) == figures(dst, t)))
+            throw StoreError("复制后数据表 " + t.name + " 的行数或金额合计与来源不符，" +
+                             "没有复制任何数据。");
+    tx.commit();
+}
+
+}  // namespace
+
+int admin::copy(const Args& args) {
+    std::string from, to;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if ((a == "--from" || a == "--to") && i + 1 < args.size())
+            (a == "--from" ? from : to) = args[++i];
+        else
+            return usage();
+    }
+    if (from.empty() || to.empty()) return usage();
+    const std::string shown = admin::shownTarget(to);
+    try {
+        if (admin::isServerTarget(from))
+            throw StoreError("复制的来源必须是 SQLite 账套数据库文件：" + admin::shownTarget(from));
+        Database src(from);
+        // One read snapshot of the source for the copy and both checks: a
+        // program writing to the file meanwhile changes neither.
+        src.beginRead();
+        const std::vector<Table> tables = sourceTables(src);
+        const bool server = admin::isServerTarget(to);
+        // The schema and the rows in one transaction, into a database
+        // without tables (a new file, or a server database with none).
+        if (!createDatabaseFile(
+                to, [&](Database& dst) { copyInto(src, tables, dst, shown, server); })) {
+            throw StoreError(server ? "目标数据库 " + shown + " 不是空的（已有数据表），没有复制。"
+                                    : "目标文件 " + to + " 已经存在，没有复制。请指定一个新文件。");
+        }
+        // And afterwards over a new connection: what is stored is what the
+        // source holds.
+        Database stored(to);
+        std::int64_t total = 0;
+        bool same = true;
+        for (const Table& t : tables) {
+            const Figures a = figures(src, t), b = figures(stored, t);
+            total += a.rows;
+            if (a == b) {
+                std::cout << t.name << "：" << describe(a) << "\n";
+            } else {
+                same = false;
+                std::cout << t.name << "：来源 " << describe(a) << "；目标 " << describe(b)
+                          << "（不符）\n";
+            }
+        }
+        if (!same) {
+            std::cerr << "ledger-admin: 复制到 " << shown << " 后核对不符。\n";
+            return 1;
+        }
+        std::cout << "已复制 " << tables.size() << " 张数据表、" << total << " 行到 " << shown
+                  << "，行数和金额合计与来源一致。" << std::endl;
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "ledger-admin: "
+                  << admin::withoutPassword(admin::withoutPassword(e.what(), to), from) << "\n";
+        return 1;
+    }
+}

@@ -1,0 +1,58 @@
+// ledger-admin create-demo: makes the demo book sets in an empty database (on
+// a server, or a new SQLite file as `ledger` makes it on first start) and
+// writes the demo's sample statements where `ledger` writes them.
+#include <QDate>
+#include <QDir>
+#include <QStandardPaths>
+#include <iostream>
+
+#include "AdminCommands.h"
+#include "DemoData.h"
+#include "Store.h"
+
+using namespace ledgerhost;
+
+namespace {
+
+int usage() {
+    std::cerr << "用法：ledger-admin create-demo --db 数据库\n"
+                 "  在一个空的数据库（postgresql://…、service=名称，或一个新的 SQLite 文件）"
+                 "中建立演示账套\n";
+    return 2;
+}
+
+}  // namespace
+
+int admin::createDemo(const Args& args) {
+    std::string db;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--db" && i + 1 < args.size())
+            db = args[++i];
+        else
+            return usage();
+    }
+    if (db.empty()) return usage();
+    const std::string shown = admin::shownTarget(db);
+    const QDate today = QDate::currentDate();
+    try {
+        // Made whole or not at all: a new file, or a server database
+        // without tables.
+        if (!demo::createDemoDatabase(db, today))
+            throw StoreError(admin::isServerTarget(db)
+                                 ? "数据库 " + shown + " 不是空的（已有数据表），没有建立演示账套。"
+                                 : "文件 " + db + " 已经存在，没有建立演示账套。");
+        std::cout << "已在 " << shown << " 建立演示账套。" << std::endl;
+        // The sample statements go to the user's documents, as `ledger`
+        // writes them on first start.
+        QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        if (docs.isEmpty()) docs = QDir::homePath();
+        const QString folder = docs + QStringLiteral("/出纳示例对账单");
+        for (const auto& f : demo::writeDemoStatements(folder.toStdString(), today))
+            std::cout << "示例对账单 " << f << std::endl;
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "ledger-admin: " << admin::withoutPassword(e.what(), db) << "\n";
+        return 1;
+    }
+}
