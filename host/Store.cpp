@@ -841,6 +841,94 @@ int Database::busyTimeoutMs() const {
     return busy_->deadlineMs;
 }
 
+namespace {
+
+using IdValues = std::vector<std::pair<std::int64_t, std::int64_t>>;
+
+// The SQL function of Database::updateById on SQLite: the value listed for a
+// row id, NULL for an id not listed. The statement asks twice per row (to
+// test and to set), so the last answer is kept.
+struct IdValueLookup {
+    const IdValues* values;
+    std::int64_t lastId = 0, lastValue = 0;
+    bool lastFound = false, asked = false;
+};
+
+void idValueFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    auto* l = static_cast<IdValueLookup*>(sqlite3_user_data(ctx));
+    const std::int64_t id = sqlite3_value_int64(argv[0]);
+    if (!l->asked || id != l->lastId) {
+        const auto it = std::lower_bound(l->values->begin(), l->values->end(), id,
+                                         [](const auto& p, std::int64_t v) { return p.first < v; });
+        l->asked = true;
+        l->lastId = id;
+        l->lastFound = it != l->values->end() && it->first == id;
+        l->lastValue = l->lastFound ? it->second : 0;
+    }
+    if (l->lastFound)
+        sqlite3_result_int64(ctx, l->lastValue);
+    else
+        sqlite3_result_null(ctx);
+}
+
+}  // namespace
+
+std::int64_t Database::updateById(const std::string& table, const std::string& column,
+                                  const IdValues& values, const std::string& alsoSet,
+                                  const std::string& condition,
+                                  const std::vector<std::string>& binds) {
+    if (values.empty()) return 0;
+    const std::string also = alsoSet.empty() ? std::string() : ", " + alsoSet;
+    const std::string where = condition.empty() ? std::string("1") : condition;
+    if (pg_) {
+        // Both lists as array literals: one round trip whatever their length.
+        std::string ids = "{", vals = "{";
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            if (i) {
+                ids += ',';
+                vals += ',';
+            }
+            ids += std::to_string(values[i].first);
+            vals += std::to_string(values[i].second);
+        }
+        ids += '}';
+        vals += '}';
+        const std::size_t n = binds.size();
+        Stmt s = prepare("UPDATE " + table + " SET " + column + " = p.value_" + also +
+                         " FROM unnest(CAST(?" + std::to_string(n + 1) + " AS BIGINT[]), CAST(?" +
+                         std::to_string(n + 2) + " AS BIGINT[])) AS p(row_id, value_) WHERE " +
+                         table + ".id = p.row_id AND (" + where + ")");
+        for (std::size_t i = 0; i < n; ++i) s.bind(static_cast<int>(i + 1), binds[i]);
+        s.bind(static_cast<int>(n + 1), ids).bind(static_cast<int>(n + 2), vals);
+        s.run();
+        return changes();
+    }
+    // One walk over the rows between the first and the last id; each row's
+    // value is looked up in the sorted list, so rows not listed cost a lookup.
+    IdValueLookup lookup{&values};
+    const char* name = "ledger_listed_value";
+    if (sqlite3_create_function_v2(db_, name, 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, &lookup,
+                                   idValueFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw StoreError(std::string("数据库错误：") + sqlite3_errmsg(db_));
+    struct Unregister {
+        sqlite3* db;
+        const char* name;
+        ~Unregister() {
+            sqlite3_create_function_v2(db, name, 1, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr,
+                                       nullptr);
+        }
+    } unregister{db_, name};
+    // NOT INDEXED keeps SQLite on the id range rather than an index the
+    // condition could use (the id key itself stays usable).
+    Stmt s = prepare("UPDATE " + table + " NOT INDEXED SET " + column + " = " + name + "(id)" +
+                     also + " WHERE id >= " + std::to_string(values.front().first) +
+                     " AND id <= " + std::to_string(values.back().first) + " AND " + name +
+                     "(id) IS NOT NULL AND (" + where + ")");
+    for (std::size_t i = 0; i < binds.size(); ++i) s.bind(static_cast<int>(i + 1), binds[i]);
+    s.run();
+    return changes();
+}
+
 void Database::exec(const std::string& sql) {
     if (pg_) return pg_->exec(sql);
     char* err = nullptr;

@@ -168,6 +168,18 @@ class LH_API Database {
     Stmt prepareInsert(std::string_view sql);
     // Runs statements without parameters (several, separated by ";").
     void exec(const std::string& sql);
+    // Gives each row of `table` named in `values` (id, value; sorted by id,
+    // ids unique) its own value of `column`, with the fixed assignments
+    // `alsoSet` (e.g. "reconciled = 1", or empty), where `condition` also holds
+    // for the row (its parameters ?1, ?2, … bound from `binds`). One statement:
+    // on SQLite a walk over the ids' range that looks the values up in memory,
+    // on a server a join with the lists sent as two arrays. Answers the number
+    // of rows changed. `table`, `column`, `alsoSet` and `condition` are the
+    // caller's own SQL text, never user input.
+    std::int64_t updateById(const std::string& table, const std::string& column,
+                            const std::vector<std::pair<std::int64_t, std::int64_t>>& values,
+                            const std::string& alsoSet, const std::string& condition,
+                            const std::vector<std::string>& binds);
     // Rows changed by the last INSERT, UPDATE or DELETE.
     int changes() const;
     int schemaVersion();

@@ -275,24 +275,10 @@ void resolve(std::vector<Edge>& edges, std::vector<char>& jState, std::vector<ch
 namespace {
 
 // The groups an automatic run gives the rows of one table, by row id, for the
-// UPDATE that marks them in one statement per table.
+// statement that marks them, one per table.
 struct PairGroups {
     std::vector<std::pair<std::int64_t, std::int64_t>> byId[2];  // journal, statement
 };
-
-// Lists the groups of one table's rows in a temporary table, in one bulk
-// insert, for the UPDATE that marks them.
-void listPairs(Database& db, const std::vector<std::pair<std::int64_t, std::int64_t>>& list) {
-    db.exec(
-        "CREATE TEMP TABLE IF NOT EXISTS reconcile_pairs (id INTEGER PRIMARY KEY, "
-        "grp INTEGER NOT NULL); DELETE FROM reconcile_pairs;");
-    BulkInsert ins(db, "reconcile_pairs", {"id", "grp"});
-    for (const auto& [id, group] : list) {
-        ins.add(id).add(group);
-        ins.endRow();
-    }
-    ins.finish();
-}
 
 }  // namespace
 
@@ -333,19 +319,13 @@ void Reconciler::writePairs(const std::vector<SideRow>& js, const std::vector<Si
     for (int side = 0; side < 2; ++side) {
         auto& list = groups.byId[side];
         if (list.empty()) continue;
-        std::sort(list.begin(), list.end());  // appended in key order: cheaper
-        listPairs(db_, list);
-        const std::string table = side == 0 ? "CaGlide" : "CaCollateGlide";
-        // Each listed row is found by its id and takes its group from the list.
-        Stmt s = db_.prepare("UPDATE " + table +
-                             " SET reconciled = 1, reconcile_group = (SELECT p.grp FROM "
-                             "reconcile_pairs p WHERE p.id = " +
-                             table +
-                             ".id) WHERE id IN (SELECT id FROM reconcile_pairs) AND set_code = ?1 "
-                             "AND as_code = ?2 AND reconcile_group IS NULL");
-        s.bind(1, account_.setCode).bind(2, account_.asCode);
-        s.run();
-        if (db_.changes() != static_cast<int>(list.size()))
+        // Usually in order already: ids grow with the dates the pairs follow.
+        if (!std::is_sorted(list.begin(), list.end())) std::sort(list.begin(), list.end());
+        const std::int64_t marked = db_.updateById(
+            side == 0 ? "CaGlide" : "CaCollateGlide", "reconcile_group", list, "reconciled = 1",
+            "set_code = ?1 AND as_code = ?2 AND reconcile_group IS NULL",
+            {account_.setCode, account_.asCode});
+        if (marked != static_cast<std::int64_t>(list.size()))
             throw ReconcileError("记录已被其他人对账或删除，本次对账没有保存，请重新查询。");
     }
 }

@@ -144,6 +144,44 @@ TEST_F(StoreTest, TransactionRollsBackUnlessCommitted) {
     EXPECT_EQ(count(), 1);
 }
 
+// Rows named by id each take their own value in one statement: rows between
+// them that are not listed, rows of another account and rows that fail the
+// condition keep theirs, and the answer counts only the rows changed.
+TEST_F(StoreTest, UpdateByIdGivesEachListedRowItsValue) {
+    std::vector<std::int64_t> ids;
+    for (int i = 0; i < 6; ++i)
+        ids.push_back(testutil::addRow(db(), kStatementTable, "001", i == 2 ? "1003" : "1001",
+                                       "2024-01-02", 1, 0, "", i + 1));
+    db().exec("UPDATE CaCollateGlide SET reconcile_group = 99 WHERE id = " +
+              std::to_string(ids[4]));
+    struct Case {
+        std::vector<std::pair<std::int64_t, std::int64_t>> values;
+        std::int64_t changed;
+    };
+    const Case cases[] = {
+        {{}, 0},
+        // ids[1] and ids[3]; ids[2] between them is another account's and not listed
+        {{{ids[1], 7}, {ids[3], 8}}, 2},
+        // ids[2]: another account; ids[4]: already in a group; ids[5] + 1000: no such row
+        {{{ids[2], 5}, {ids[4], 5}, {ids[5] + 1000, 5}}, 0},
+    };
+    for (const Case& c : cases) {
+        Transaction t(db());
+        EXPECT_EQ(db().updateById("CaCollateGlide", "reconcile_group", c.values, "reconciled = 1",
+                                  "set_code = ?1 AND as_code = ?2 AND reconcile_group IS NULL",
+                                  {"001", "1001"}),
+                  c.changed);
+        t.commit();
+    }
+    Stmt s = db().prepare(
+        "SELECT coalesce(reconcile_group, 0), reconciled FROM CaCollateGlide ORDER BY id");
+    std::vector<std::pair<std::int64_t, std::int64_t>> got;
+    while (s.step()) got.emplace_back(s.i64(0), s.i64(1));
+    const std::vector<std::pair<std::int64_t, std::int64_t>> want = {{0, 0}, {7, 1},  {0, 0},
+                                                                     {8, 1}, {99, 0}, {0, 0}};
+    EXPECT_EQ(got, want);
+}
+
 TEST(StoreCents, ConvertsTypicalAmountsExactly) {
     struct Case {
         double amount;
