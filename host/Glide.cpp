@@ -150,11 +150,17 @@ class RowWriter {
         if (queued_.empty()) return;
         std::vector<std::int64_t> ids;
         ids.reserve(queued_.size());
-        Stmt seq = db_.prepare("SELECT nextval(pg_get_serial_sequence('" + table_ +
-                               "', 'id')) FROM generate_series(1, ?)");
-        seq.bind(1, static_cast<std::int64_t>(queued_.size()));
-        while (seq.step()) ids.push_back(seq.i64(0));
-        if (ids.size() != queued_.size()) throw StoreError("数据库错误：无法取得记录编号。");
+        // One block of the table's sequence: every writer holds the write
+        // lock, so moving the sequence past the block reserves it (as many
+        // nextval calls would, at a fraction of the cost).
+        const auto n = static_cast<std::int64_t>(queued_.size());
+        Stmt seq = db_.prepare("SELECT setval(pg_get_serial_sequence('" + table_ +
+                               "', 'id'), nextval(pg_get_serial_sequence('" + table_ +
+                               "', 'id')) + ? - 1)");
+        seq.bind(1, n);
+        if (!seq.step()) throw StoreError("数据库错误：无法取得记录编号。");
+        const std::int64_t last = seq.i64(0);
+        for (std::int64_t id = last - n + 1; id <= last; ++id) ids.push_back(id);
         BulkInsert copy(
             db_, table_,
             {"id", "set_code", "as_code", "create_date", "date_or_no", "summary", "deb_cents",

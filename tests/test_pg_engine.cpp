@@ -122,7 +122,8 @@ TEST_F(PgServerTest, RefusesWhatIsNotALedgerOrIsNewer) {
     // Newer than this program, or marked as another program's.
     schema->admin("UPDATE ledger_meta SET value = '99' WHERE key = 'schema_version'");
     EXPECT_NE(messageOf([&] { Database db(loc); }).find("比本程序新"), std::string::npos);
-    schema->admin("UPDATE ledger_meta SET value = '3' WHERE key = 'schema_version'");
+    schema->admin("UPDATE ledger_meta SET value = '" + std::to_string(Database::kSchemaVersion) +
+                  "' WHERE key = 'schema_version'");
     schema->admin("UPDATE ledger_meta SET value = '7' WHERE key = 'application_id'");
     EXPECT_NE(messageOf([&] { Database db(loc); }).find("其他程序"), std::string::npos);
     schema->admin("UPDATE ledger_meta SET value = '" + std::to_string(Database::kApplicationId) +
