@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "AdminCommands.h"
+#include "Store.h"
 
 namespace admin {
 
@@ -76,7 +77,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     for (const auto& c : kCommands)
-        if (name == c.name) return c.run(admin::Args(argv + 2, argv + argc));
+        if (name == c.name) {
+            const admin::Args args(argv + 2, argv + argc);
+            // A server password given as an argument leaves the process list once read.
+            ledgerhost::hidePasswordsInArguments(argc, argv);
+            return c.run(args);
+        }
     std::cerr << "ledger-admin: 没有命令 " << name << "。\n";
     usage(std::cerr);
     return 2;

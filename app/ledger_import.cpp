@@ -12,6 +12,7 @@
 #include "Glide.h"
 #include "Seams.h"
 #include "Session.h"
+#include "Store.h"
 #include "untGlideImport.h"
 
 using namespace ledgerhost;
@@ -30,6 +31,8 @@ int usage() {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments();
+    // A server password given in --db leaves the process list once read.
+    ledgerhost::hidePasswordsInArguments(argc, argv);
     args.removeFirst();
     QString kind, file, db, book, user;
     bool again = false;

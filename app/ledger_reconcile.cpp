@@ -12,6 +12,7 @@
 
 #include "Reconcile.h"
 #include "Session.h"
+#include "Store.h"
 
 using namespace ledgerhost;
 
@@ -32,6 +33,8 @@ int usage() {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments();
+    // A server password given in --db leaves the process list once read.
+    ledgerhost::hidePasswordsInArguments(argc, argv);
     args.removeFirst();
     QString db, book, user, account, until;
     int days = 7;

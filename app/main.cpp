@@ -118,6 +118,8 @@ int main(int argc, char** argv) {
     parser.process(app);
 
     QString dbPath = parser.value(dbOpt);
+    // A server password given in --db leaves the process list once read.
+    hidePasswordsInArguments(argc, argv);
     const bool onServer = Database::isServerLocation(dbPath.toStdString());
     // A server database is made (schema and demo, in one transaction) only
     // when it has no tables yet; createDemoDatabase answers false otherwise.

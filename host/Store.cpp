@@ -816,6 +816,55 @@ bool Database::isServerLocation(std::string_view location) {
     return pg::isServerLocation(location);
 }
 
+void maskPasswords(std::string& s) {
+    auto lower = [](char c) {
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    };
+    auto fill = [&](std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to && i < s.size(); ++i) s[i] = '*';
+    };
+    // user:password@ in a URI, wherever the URI starts (also "--db=postgresql://…").
+    for (const char* scheme : {"postgresql://", "postgres://"}) {
+        for (std::size_t p = s.find(scheme); p != std::string::npos; p = s.find(scheme, p + 1)) {
+            const std::size_t start = p + std::strlen(scheme);
+            const std::size_t end = std::min(s.find_first_of("/? ", start), s.size());
+            const std::size_t at = s.rfind('@', end);
+            if (at == std::string::npos || at < start) continue;
+            const std::size_t colon = s.find(':', start);
+            if (colon != std::string::npos && colon < at) fill(colon + 1, at);
+        }
+    }
+    // password=value: a URI parameter or a key=value pair, quoted or not.
+    std::string low(s.size(), ' ');
+    std::transform(s.begin(), s.end(), low.begin(), lower);
+    for (std::size_t p = low.find("password"); p != std::string::npos;
+         p = low.find("password", p + 1)) {
+        std::size_t v = p + 8;
+        while (v < s.size() && s[v] == ' ') ++v;
+        if (v >= s.size() || s[v] != '=') continue;
+        ++v;
+        while (v < s.size() && s[v] == ' ') ++v;
+        std::size_t end = v;
+        if (v < s.size() && s[v] == '\'') {
+            for (end = v + 1; end < s.size() && s[end] != '\''; ++end)
+                if (s[end] == '\\') ++end;
+            fill(v + 1, end);
+        } else {
+            while (end < s.size() && s[end] != '&' && s[end] != ' ') ++end;
+            fill(v, end);
+        }
+    }
+}
+
+void hidePasswordsInArguments(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        std::string a(argv[i]);
+        maskPasswords(a);
+        // Same length: written over the argument where the process list reads it.
+        std::memcpy(argv[i], a.data(), a.size());
+    }
+}
+
 std::string Database::displayLocation(std::string_view location) {
     return pg::isServerLocation(location) ? pg::redact(location) : std::string(location);
 }

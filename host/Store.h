@@ -121,6 +121,15 @@ inline constexpr const char* kStoreFileRefused = "不能选择账套数据库文
 // the process and go with the first close of any descriptor of the file).
 LH_API bool isStoreFile(const std::string& path);
 
+// Overwrites with '*' the password of every server location among the
+// program's arguments ("postgresql://user:secret@…", "password=secret"), so
+// that the process list shows none once the arguments have been read. A
+// program calls it after it has copied what it needs from argv; the password
+// itself belongs in ~/.pgpass or PGPASSWORD.
+LH_API void hidePasswordsInArguments(int argc, char** argv);
+// The same on one text (for tests and callers that keep a copy).
+LH_API void maskPasswords(std::string& text);
+
 class Database;
 LH_API bool createDatabaseFile(const std::string& path, const std::function<void(Database&)>& fill);
 
