@@ -27,6 +27,7 @@ int backup(const Args& args) {
         std::cerr << "ledger-admin backup: 需要 --db 账套数据库 和 --to 备份文件。\n";
         return 2;
     }
+    if (isServerTarget(v[0])) return backupServer(v[0], v[1]);
     try {
         const BackupResult r = backupDatabase(v[0], v[1]);
         std::cout << "已备份账套数据库 " << v[0] << " 到 " << r.path << "（" << r.tables.size()
@@ -46,6 +47,7 @@ int restore(const Args& args) {
         std::cerr << "ledger-admin restore: 需要 --from 备份文件 和 --db 账套数据库。\n";
         return 2;
     }
+    if (isServerTarget(v[1])) return restoreServer(v[0], v[1]);
     try {
         const RestoreResult r = restoreDatabase(v[0], v[1]);
         std::cout << "已从备份 " << v[0] << " 恢复账套数据库 " << r.path << "（" << r.tables.size()

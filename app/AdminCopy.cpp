@@ -20,7 +20,13 @@
 #include <string>
 #include <vector>
 
+#include <QDateTime>
+#include <QFile>
+#include <QTemporaryDir>
+#include <optional>
+
 #include "AdminCommands.h"
+#include "Backup.h"
 #include "Store.h"
 
 using namespace ledgerhost;
@@ -314,6 +320,157 @@ int admin::copy(const Args& args) {
     } catch (const std::exception& e) {
         std::cerr << "ledger-admin: "
                   << admin::withoutPassword(admin::withoutPassword(e.what(), to), from) << "\n";
+        return 1;
+    }
+}
+
+// ---- backup and restore of a server database ----
+//
+// A server's backup is a SQLite ledger file holding every table of the
+// ledger (the format a file backup has, so the same checks and the same
+// restore read it): one read snapshot of the server copied into a new file
+// that appears whole or not at all and never replaces a file. A restore
+// copies the backup into a new schema of the server database, checks it, and
+// then swaps the schemas in one transaction: the replaced tables stay, whole,
+// in a schema with a dated name.
+
+namespace {
+
+// The server's id counter of `table` (the last id its sequence gave), 0 when
+// it has none.
+std::int64_t serverCounter(Database& src, const std::string& table) {
+    Stmt seq = src.prepare("SELECT pg_get_serial_sequence(?1, 'id')");
+    seq.bind(1, table);
+    if (!seq.step() || seq.isNull(0)) return 0;
+    Stmt last = src.prepare("SELECT last_value, is_called FROM " + seq.text(0));
+    if (!last.step()) return 0;
+    const std::int64_t v = last.i64(0);
+    return last.text(1) == "t" || last.text(1) == "true" || last.text(1) == "1" ? v : v - 1;
+}
+
+std::string quotedName(const std::string& name) {
+    std::string out = "\"";
+    for (char ch : name) out += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+    return out + "\"";
+}
+
+// `location` with its search path set to `schema` (libpq's options).
+std::string inSchema(const std::string& location, const std::string& schema) {
+    if (location.find("options") != std::string::npos)
+        throw StoreError(
+            "连接串中已有 options 参数，无法在新的模式中恢复；请去掉 options 后再试。");
+    if (location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0)
+        return location + (location.find('?') == std::string::npos ? "?" : "&") +
+               "options=-csearch_path%3D" + schema;
+    return location + " options='-csearch_path=" + schema + "'";
+}
+
+std::string stamp() {
+    return QDateTime::currentDateTime().toString("yyyyMMdd_HHmmss").toStdString();
+}
+
+}  // namespace
+
+int admin::backupServer(const std::string& location, const std::string& to) {
+    const std::string shown = admin::shownTarget(location);
+    try {
+        Database src(location);
+        src.beginRead();  // one snapshot for the copy and its checks
+        std::vector<Table> tables;
+        const bool made = createDatabaseFile(to, [&](Database& dst) {
+            // The file's own tables (this program's schema, as the server's).
+            tables = sourceTables(dst);
+            for (Table& t : tables)
+                if (t.hasId) t.sourceCounter = serverCounter(src, t.name);
+            copyInto(src, tables, dst, to, false);
+        });
+        if (!made) throw StoreError("备份文件 " + to + " 已存在，没有覆盖。请另选一个文件名。");
+        int version = 0;
+        const TableCounts counts = checkBackupFile(to, &version);
+        std::int64_t rows = 0;
+        for (const auto& c : counts) rows += c.second;
+        std::cout << "已备份数据库服务器上的账套 " << shown << " 到 " << to << "（" << counts.size()
+                  << " 张表，" << rows << " 行），完整性检查通过。\n";
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "ledger-admin backup: " << admin::withoutPassword(e.what(), location) << "\n";
+        return 1;
+    }
+}
+
+int admin::restoreServer(const std::string& from, const std::string& location) {
+    const std::string shown = admin::shownTarget(location);
+    std::optional<Database> db;
+    std::string fresh;
+    auto dropFresh = [&] {
+        // Only the schema this restore made is ever dropped.
+        if (!db || fresh.empty()) return;
+        try {
+            if (db->inTransaction()) db->exec("ROLLBACK");
+            db->exec("DROP SCHEMA IF EXISTS " + quotedName(fresh) + " CASCADE");
+        } catch (const std::exception&) {
+        }
+    };
+    try {
+        int version = 0;
+        checkBackupFile(from, &version);
+        // The backup is read from a copy: opening a file brings an older one
+        // up to this program's version, which must not touch the backup.
+        QTemporaryDir work;
+        const std::string copyPath = work.filePath("backup.db").toStdString();
+        if (!work.isValid() ||
+            !QFile::copy(QString::fromStdString(from), QString::fromStdString(copyPath)))
+            throw StoreError("无法读取备份文件 " + from + "。");
+        Database src(copyPath);
+        src.beginRead();
+        const std::vector<Table> tables = sourceTables(src);
+
+        db.emplace(location);
+        std::string current;
+        {
+            Stmt s = db->prepare("SELECT current_schema()");
+            if (!s.step() || s.isNull(0)) throw StoreError("无法确定账套所在的模式。");
+            current = s.text(0);
+        }
+        auto othersConnected = [&] {
+            Stmt s = db->prepare(
+                "SELECT count(*) FROM pg_stat_activity WHERE datname = current_database() "
+                "AND pid <> pg_backend_pid() AND backend_type = 'client backend'");
+            return s.step() && s.i64(0) > 0;
+        };
+        if (othersConnected())
+            throw StoreError("数据库 " + shown +
+                             " 正被其他程序连接（出纳窗口、导入或其他程序），没有恢复，"
+                             "数据未作任何改动。请先关闭使用它的所有程序，再恢复。");
+        const std::string when = stamp();
+        fresh = "ledger_restore_" + when;
+        const std::string kept = current + "_replaced_" + when;
+        db->exec("CREATE SCHEMA " + quotedName(fresh));
+        // The backup's rows into the new schema, made and checked in one
+        // transaction of its own.
+        const std::string there = inSchema(location, fresh);
+        if (!createDatabaseFile(there,
+                                [&](Database& dst) { copyInto(src, tables, dst, shown, true); }))
+            throw StoreError("无法在数据库 " + shown + " 中建立恢复用的模式。");
+        // The swap: one transaction, under the store's write lock, refused if
+        // a program connected meanwhile.
+        Transaction swap(*db);
+        if (othersConnected())
+            throw StoreError("数据库 " + shown + " 正被其他程序连接，没有恢复，数据未作任何改动。");
+        db->exec("ALTER SCHEMA " + quotedName(current) + " RENAME TO " + quotedName(kept) +
+                 "; ALTER SCHEMA " + quotedName(fresh) + " RENAME TO " + quotedName(current));
+        swap.commit();
+        fresh.clear();
+        Database restored(location);
+        std::int64_t rows = 0;
+        for (const Table& t : tables) rows += figures(restored, t).rows;
+        std::cout << "已从备份 " << from << " 恢复数据库服务器上的账套 " << shown << "（"
+                  << tables.size() << " 张表，" << rows << " 行）。\n原数据保留在模式 " << kept
+                  << " 中。\n";
+        return 0;
+    } catch (const std::exception& e) {
+        dropFresh();
+        std::cerr << "ledger-admin restore: " << admin::withoutPassword(e.what(), location) << "\n";
         return 1;
     }
 }

@@ -219,6 +219,70 @@ TEST_P(AdminCreateDemo, FillsAnEmptyDatabaseOnceAndWritesTheSampleStatements) {
     EXPECT_EQ(number(demo, "SELECT COUNT(*) FROM book_sets"), 4);
 }
 
+// A server database backed up into a file while it is in use, changed, then
+// restored from the file: every table as it was at the backup, the changed
+// tables kept in a schema with a dated name, new rows numbered past the old
+// ids; a restore while another program is connected is refused and changes
+// nothing.
+TEST(AdminServerBackup, BacksUpAndRestoresKeepingTheReplacedTables) {
+    testutil::TestStore store("postgresql");
+    if (!store.skip().empty()) GTEST_SKIP() << store.skip();
+    ASSERT_EQ(store.error(), "");
+    const QString db = QString::fromStdString(store.db());
+    ASSERT_TRUE(admin({"create-demo", "--db", db}, store.dir().path()).exitCode == 0);
+    const QString file = store.dir().filePath("server.ledger-backup.db");
+    const char* checks[] = {"SELECT COUNT(*) FROM CaCollateGlide",
+                            "SELECT SUM(deb_cents) - 2 * SUM(cre_cents) FROM CaGlide",
+                            "SELECT COUNT(*) FROM reconcile_opening_items",
+                            "SELECT COUNT(*) FROM vouchers", "SELECT MAX(id) FROM CaCollateGlide"};
+    std::vector<std::int64_t> before;
+    {
+        Database server(store.db());
+        for (const char* sql : checks) before.push_back(number(server, sql));
+        // Another program's connection does not hold up a backup.
+        Outcome r = admin({"backup", "--db", db, "--to", file});
+        ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find("完整性检查通过"), std::string::npos) << r.out;
+        // ... but a restore is refused while it is connected.
+        Outcome refused = admin({"restore", "--from", file, "--db", db});
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_NE(refused.err.find("正被其他程序连接"), std::string::npos) << refused.err;
+        EXPECT_EQ(number(server,
+                         "SELECT COUNT(*) FROM pg_namespace WHERE nspname LIKE 'ledger_restore_%'"),
+                  0);
+        server.exec("DELETE FROM CaCollateGlide WHERE id > 3; UPDATE CaGlide SET deb_cents = 1");
+    }
+    // The backup is a ledger file of its own, checked as a file backup is.
+    {
+        Database copy(file.toStdString());
+        for (std::size_t i = 0; i < std::size(checks); ++i)
+            EXPECT_EQ(number(copy, checks[i]), before[i]) << checks[i];
+    }
+    // Over an existing file: refused.
+    EXPECT_EQ(admin({"backup", "--db", db, "--to", file}).exitCode, 1);
+
+    Outcome r = admin({"restore", "--from", file, "--db", db});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    Database server(store.db());
+    for (std::size_t i = 0; i < std::size(checks); ++i)
+        EXPECT_EQ(number(server, checks[i]), before[i]) << checks[i];
+    Stmt kept =
+        server.prepare("SELECT nspname FROM pg_namespace WHERE nspname LIKE 'public_replaced_%'");
+    ASSERT_TRUE(kept.step()) << r.out;
+    EXPECT_EQ(number(server, "SELECT COUNT(*) FROM " + kept.text(0) + ".CaCollateGlide"), 3);
+    EXPECT_NE(r.out.find(kept.text(0)), std::string::npos) << r.out;
+    // New rows are numbered past every id the backup held.
+    HostSession session(store.db(), "001", "admin");
+    TCaGlide row(kStatementTable);
+    row.SetCode = "001";
+    row.AS_Code = "100201";
+    row.CreateDate = session.dbManage().GetDBTime().date().toString("yyyy-MM-dd").toStdString();
+    row.DebMoney = 1;
+    row.OperFlag = "0";
+    ASSERT_TRUE(row.Insert(true)) << row.ErrorText;
+    EXPECT_GT(row.Id, before[4]);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, AdminCreateDemo, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& info) { return std::string(info.param); });
 
