@@ -12,12 +12,14 @@
 // compares the row count and the sum of every amount column (integer cents, the columns named
 // "...cents") of each table on both sides.
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <QDateTime>
@@ -432,11 +434,18 @@ int admin::restoreServer(const std::string& from, const std::string& location) {
             if (!s.step() || s.isNull(0)) throw StoreError("无法确定账套所在的模式。");
             current = s.text(0);
         }
+        // Another client is connected. A connection just closed (this
+        // restore's own, which filled the new schema) may still be listed
+        // for a moment, so a client must stay listed for a second to count.
         auto othersConnected = [&] {
-            Stmt s = db->prepare(
-                "SELECT count(*) FROM pg_stat_activity WHERE datname = current_database() "
-                "AND pid <> pg_backend_pid() AND backend_type = 'client backend'");
-            return s.step() && s.i64(0) > 0;
+            for (int wait = 0;; ++wait) {
+                Stmt s = db->prepare(
+                    "SELECT count(*) FROM pg_stat_activity WHERE datname = current_database() "
+                    "AND pid <> pg_backend_pid() AND backend_type = 'client backend'");
+                if (!s.step() || s.i64(0) == 0) return false;
+                if (wait == 20) return true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
         };
         if (othersConnected())
             throw StoreError("数据库 " + shown +

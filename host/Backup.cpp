@@ -18,25 +18,6 @@ namespace ledgerhost {
 
 namespace {
 
-const char* const kSideFiles[] = {"", "-wal", "-shm", "-journal"};
-
-std::string systemText(int err) {
-    switch (err) {
-        case EACCES:
-        case EPERM:
-            return "没有权限。请检查文件及其所在文件夹的权限。";
-        case EROFS:
-            return "文件所在的磁盘是只读的。";
-        case ENOSPC:
-        case EDQUOT:
-            return "磁盘已满。";
-        case ENOENT:
-            return "文件不存在。";
-        default:
-            return std::string("系统错误（") + std::strerror(err) + "）。";
-    }
-}
-
 // What a SQLite failure means for the person who asked, with SQLite's text.
 std::string sqliteText(int code, const std::string& detail) {
     std::string text;
@@ -83,7 +64,7 @@ bool isFileOf(const std::string& db, const std::string& other) {
     struct stat sa {};
     struct stat sb {};
     const bool both = ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0;
-    for (const char* side : kSideFiles) {
+    for (const char* side : kStoreSideFiles) {
         if (b == a + side) return true;
         struct stat ss {};
         if (both && ::stat((a + side).c_str(), &ss) == 0 && ss.st_dev == sb.st_dev &&
@@ -99,7 +80,7 @@ std::string folderOf(const std::string& path) {
 }
 
 void removeWithSideFiles(const std::string& path) {
-    for (const char* side : kSideFiles) ::unlink((path + side).c_str());
+    for (const char* side : kStoreSideFiles) ::unlink((path + side).c_str());
 }
 
 // One connection of SQLite's own, outside the store: the copy works on files
@@ -236,7 +217,7 @@ std::string makeTemp(const std::string& path, const char* kind, mode_t mode,
             .string();
     std::string name = temp + "-XXXXXX";
     const int fd = ::mkstemp(name.data());
-    if (fd < 0) throw StoreError(what + systemText(errno));
+    if (fd < 0) throw StoreError(what + systemReason(errno));
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(fd, mode & ~mask);
@@ -364,7 +345,7 @@ std::string keepUnderDatedName(const std::string& path, const std::string& what)
         const std::string name =
             stem + (n == 1 ? std::string() : "-" + std::to_string(n)) + ".replaced";
         if (::link(path.c_str(), name.c_str()) == 0) return name;
-        if (errno != EEXIST) throw StoreError(what + "无法保留原数据库：" + systemText(errno));
+        if (errno != EEXIST) throw StoreError(what + "无法保留原数据库：" + systemReason(errno));
     }
     throw StoreError(what + "无法保留原数据库：同名的文件太多。");
 }
@@ -384,7 +365,7 @@ TableCounts checkBackupFile(const std::string& fromPath, int* schemaVersion) {
     const std::string tail = "，没有恢复，账套数据库未作任何改动。";
     struct stat st {};
     if (::stat(fromPath.c_str(), &st) != 0)
-        throw StoreError("无法读取备份文件 " + fromPath + "：" + systemText(errno));
+        throw StoreError("无法读取备份文件 " + fromPath + "：" + systemReason(errno));
     if (S_ISDIR(st.st_mode)) throw StoreError(what + "是一个文件夹" + tail);
     ReaderSideFiles sideFiles(fromPath);
     Raw db(fromPath, SQLITE_OPEN_READONLY, "无法读取备份文件 " + fromPath + "：");
@@ -428,7 +409,7 @@ BackupResult backupDatabase(const std::string& dbPath, const std::string& toPath
     if (isServerDatabase(dbPath)) throw StoreError(what + kServerRefused);
     if (toPath.empty()) throw StoreError(what + "没有指定备份文件。");
     struct stat st {};
-    if (::stat(dbPath.c_str(), &st) != 0) throw StoreError(what + systemText(errno));
+    if (::stat(dbPath.c_str(), &st) != 0) throw StoreError(what + systemReason(errno));
     if (S_ISDIR(st.st_mode)) throw StoreError(what + "这是一个文件夹。");
     if (isFileOf(dbPath, toPath) || isStoreFile(toPath))
         throw StoreError(what + "备份文件不能是账套数据库自己的文件（" + toPath + "）。");
@@ -491,7 +472,7 @@ BackupResult backupDatabase(const std::string& dbPath, const std::string& toPath
         const int err = linkNoReplace(temp, toPath);
         if (err == EEXIST)
             throw StoreError(what + "备份文件 " + toPath + " 已存在，没有覆盖。请另选一个文件名。");
-        if (err != 0) throw StoreError(what + systemText(err));
+        if (err != 0) throw StoreError(what + systemReason(err));
         syncFolder(toPath);
     } catch (...) {
         removeWithSideFiles(temp);
@@ -553,13 +534,13 @@ RestoreResult restoreDatabase(const std::string& fromPath, const std::string& db
             if (::rename(temp.c_str(), dbPath.c_str()) != 0) {
                 const int err = errno;
                 ::unlink(result.replacedPath.c_str());
-                throw StoreError(what + systemText(err));
+                throw StoreError(what + systemReason(err));
             }
         } else {
             const int err = linkNoReplace(temp, dbPath);
             if (err == EEXIST)
                 throw StoreError(what + "恢复期间另一个程序在该位置创建了文件，没有恢复。");
-            if (err != 0) throw StoreError(what + systemText(err));
+            if (err != 0) throw StoreError(what + systemReason(err));
         }
         syncFolder(dbPath);
     } catch (...) {

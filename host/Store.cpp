@@ -148,9 +148,8 @@ std::string canonicalName(const std::string& path) {
     return ec ? path : p.string();
 }
 
-const char* const kSideFiles[] = {"", "-wal", "-shm", "-journal"};
+}  // namespace
 
-// A plain reason for a failed file operation, with the system's text kept.
 std::string systemReason(int err) {
     switch (err) {
         case EACCES:
@@ -161,10 +160,14 @@ std::string systemReason(int err) {
         case ENOSPC:
         case EDQUOT:
             return "磁盘已满。";
+        case ENOENT:
+            return "文件不存在。";
         default:
             return std::string("系统错误（") + std::strerror(err) + "）。";
     }
 }
+
+namespace {
 
 // The journal tables share one layout. Amounts are integer cents; DateOrNo is
 // the row's number within its book set, account and year. A row's account is
@@ -408,7 +411,7 @@ bool isStoreFile(const std::string& path) {
     const std::string name = canonicalName(path);
     std::lock_guard<std::mutex> lock(openFilesMutex());
     for (const std::string& db : openFiles()) {
-        for (const char* side : kSideFiles) {
+        for (const char* side : kStoreSideFiles) {
             const std::string file = db + side;
             if (name == file) return true;
             struct stat st {};
@@ -1205,7 +1208,7 @@ namespace {
 // Removes a file made in this run together with the side files SQLite may
 // have left beside it.
 void removeWithSideFiles(const std::string& path) {
-    for (const char* side : kSideFiles) ::unlink((path + side).c_str());
+    for (const char* side : kStoreSideFiles) ::unlink((path + side).c_str());
 }
 
 }  // namespace

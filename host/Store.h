@@ -121,6 +121,14 @@ inline constexpr const char* kStoreFileRefused = "不能选择账套数据库文
 // the process and go with the first close of any descriptor of the file).
 LH_API bool isStoreFile(const std::string& path);
 
+// The files of a database beside its own name: itself, its WAL, its shared
+// memory and its rollback journal.
+inline constexpr const char* kStoreSideFiles[] = {"", "-wal", "-shm", "-journal"};
+
+// A plain reason for a failed file operation (an errno value), with the
+// system's text kept for the ones that have no plainer words.
+LH_API std::string systemReason(int err);
+
 // Overwrites with '*' the password of every server location among the
 // program's arguments ("postgresql://user:secret@…", "password=secret"), so
 // that the process list shows none once the arguments have been read. A
