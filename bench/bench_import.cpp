@@ -16,6 +16,7 @@
 
 #include "Codec.h"
 #include "Glide.h"
+#include "IcbcStatement.h"
 #include "Session.h"
 #include "Store.h"
 #include "XlsWriter.h"
@@ -38,22 +39,6 @@ INSERT INTO user_book_sets VALUES ('u1', '001', 1);
 INSERT INTO bank_accounts VALUES ('001', '1001', '6222001', '工行基本户', 1, '1', 0, '100201'),
                                  ('001', '1002', '4367001', '建行一般户', 1, '1', 0, '100202');
 )");
-}
-
-// The ICBC statement (GBK): account line, four header lines, the transactions.
-std::string icbcText(int lines) {
-    std::string text = "账号:6222001\r\n户名:总公司\r\n币种:人民币\r\n起止日期\r\n表头\r\n";
-    text.reserve(static_cast<std::size_t>(lines) * 80);
-    for (int i = 0; i < lines; ++i) {
-        int day = 1 + i % 28, month = 1 + (i / 28) % 12;
-        char line[200];
-        std::snprintf(line, sizeof line,
-                      "%d^2024-%02d-%02d^10:00^x^对方%d^转账^人民币^%d-货款%d^%s^%s\r\n", i, month,
-                      day, i % 100, 300000 + i, i % 50, i % 2 ? "1,234.56" : "",
-                      i % 2 ? "" : "987.65");
-        text += line;
-    }
-    return utf8ToGbk(text);
 }
 
 // The CCB workbook (BIFF5, GBK texts) from row 10 on.

@@ -28,6 +28,7 @@
 #include "Cell.h"
 #include "Codec.h"
 #include "Glide.h"
+#include "IcbcStatement.h"
 #include "Session.h"
 #include "Store.h"
 #include "Unt_CashGlideForm.h"
@@ -116,22 +117,6 @@ INSERT INTO base_info VALUES
     ('DEPARTMENT', 'DP1', 'D01', '财务部', 1), ('DEPARTMENT', 'DP2', 'D02', '销售部', 2);
 INSERT INTO voucher_types VALUES ('001', 1, '记'), ('001', 2, '收'), ('001', 3, '付');
 )");
-}
-
-// The ICBC statement of bench_import (GBK).
-std::string icbcText(int lines) {
-    std::string text = "账号:6222001\r\n户名:总公司\r\n币种:人民币\r\n起止日期\r\n表头\r\n";
-    text.reserve(static_cast<std::size_t>(lines) * 80);
-    for (int i = 0; i < lines; ++i) {
-        int day = 1 + i % 28, month = 1 + (i / 28) % 12;
-        char line[200];
-        std::snprintf(line, sizeof line,
-                      "%d^2024-%02d-%02d^10:00^x^对方%d^转账^人民币^%d-货款%d^%s^%s\r\n", i, month,
-                      day, i % 100, 300000 + i, i % 50, i % 2 ? "1,234.56" : "",
-                      i % 2 ? "" : "987.65");
-        text += line;
-    }
-    return utf8ToGbk(text);
 }
 
 // The rows the import stores from that statement, in COPY's text format.
