@@ -356,15 +356,22 @@ std::string quotedName(const std::string& name) {
     return out + "\"";
 }
 
-// `location` with its search path set to `schema` (libpq's options).
+// The name the restore's own connections give the server, so that the check
+// for other programs passes over them (one that has just closed may still be
+// listed for a moment).
+const char* const kRestoreApp = "ledger-admin-restore";
+
+// `location` with its search path set to `schema` (libpq's options), named
+// as the restore's own.
 std::string inSchema(const std::string& location, const std::string& schema) {
     if (location.find("options") != std::string::npos)
         throw StoreError(
             "连接串中已有 options 参数，无法在新的模式中恢复；请去掉 options 后再试。");
     if (location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0)
         return location + (location.find('?') == std::string::npos ? "?" : "&") +
-               "options=-csearch_path%3D" + schema;
-    return location + " options='-csearch_path=" + schema + "'";
+               "application_name=" + kRestoreApp + "&options=-csearch_path%3D" + schema;
+    return location + " application_name=" + kRestoreApp + " options='-csearch_path=" + schema +
+           "'";
 }
 
 std::string stamp() {
@@ -441,7 +448,9 @@ int admin::restoreServer(const std::string& from, const std::string& location) {
             for (int wait = 0;; ++wait) {
                 Stmt s = db->prepare(
                     "SELECT count(*) FROM pg_stat_activity WHERE datname = current_database() "
-                    "AND pid <> pg_backend_pid() AND backend_type = 'client backend'");
+                    "AND pid <> pg_backend_pid() AND backend_type = 'client backend' "
+                    "AND application_name <> '" +
+                    std::string(kRestoreApp) + "'");
                 if (!s.step() || s.i64(0) == 0) return false;
                 if (wait == 20) return true;
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
