@@ -74,7 +74,7 @@ void reset(Database& db) {
     db.exec(
         "BEGIN; UPDATE CaGlide SET reconciled = 0, reconcile_group = NULL; "
         "UPDATE CaCollateGlide SET reconciled = 0, reconcile_group = NULL; "
-        "DELETE FROM reconcile_groups; COMMIT;");
+        "DELETE FROM reconcile_groups; DELETE FROM reconcile_runs; COMMIT;");
 }
 
 double seconds(std::chrono::steady_clock::time_point a) {

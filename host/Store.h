@@ -158,7 +158,7 @@ LH_API bool createDatabaseFile(const std::string& path, const std::function<void
 // exist yet or is empty (on the server: a database or schema without tables).
 class LH_API Database {
   public:
-    static constexpr int kSchemaVersion = 4;
+    static constexpr int kSchemaVersion = 5;
     // "LDGR": marks a file as a ledger database.
     static constexpr std::int32_t kApplicationId = 0x4C444752;
     static constexpr int kDefaultBusyTimeoutMs = 60000;
@@ -275,6 +275,23 @@ class LH_API Transaction {
     Database& db_;
     bool done_ = false;
     bool savepoint_ = false;
+};
+
+// For the length of one bulk operation that reads much of a table and then
+// rewrites it: SQLite keeps up to `megabytes` of the file's pages in memory,
+// so the rewrite finds the pages the read brought in (with the store's usual
+// size it read them all again, and wrote changed ones out before the commit).
+// Back to the store's own size afterwards. A server manages its own memory.
+class LH_API LargerPageCache {
+  public:
+    LargerPageCache(Database& db, int megabytes);
+    ~LargerPageCache();
+    LargerPageCache(const LargerPageCache&) = delete;
+    LargerPageCache& operator=(const LargerPageCache&) = delete;
+
+  private:
+    Database& db_;
+    std::int64_t previous_ = 0;
 };
 
 // Inserts many rows into one table inside the caller's transaction: SQLite

@@ -6,6 +6,7 @@
 #include <map>
 #include <numeric>
 #include <unordered_map>
+#include <utility>
 
 using ledgerhost::BulkInsert;
 using ledgerhost::Database;
@@ -29,8 +30,10 @@ const char* openingKindName(int kind) {
     }
 }
 
-int dayNumber(const std::string& date) {
-    auto bad = [&]() -> int { throw ReconcileError("日期“" + date + "”不对，应为 YYYY-MM-DD。"); };
+int dayNumber(std::string_view date) {
+    auto bad = [&]() -> int {
+        throw ReconcileError("日期“" + std::string(date) + "”不对，应为 YYYY-MM-DD。");
+    };
     if (date.size() != 10 || date[4] != '-' || date[7] != '-') return bad();
     for (int i : {0, 1, 2, 3, 5, 6, 8, 9})
         if (date[i] < '0' || date[i] > '9') return bad();
@@ -88,39 +91,54 @@ Account Reconciler::findAccount(Database& db, const std::string& setCode,
 Reconciler::Reconciler(Database& db, Account account, std::string user)
     : db_(db), account_(std::move(account)), user_(std::move(user)) {}
 
+namespace {
+
+// The bounds of a date range for the queries: an empty end is open.
+std::string lowerBound(const std::string& from) {
+    return from.empty() ? "0000-00-00" : from;
+}
+std::string upperBound(const std::string& until) {
+    return until.empty() ? "9999-99-99" : until;
+}
+
+// One side's opening items. They date from before the year: unreconciled ones
+// show in every range; reconciled ones only in a range that begins by the end
+// of January of the year they opened.
+void openingRows(Database& db, const Account& account, bool journal, const std::string& from,
+                 bool unreconciledOnly, std::vector<SideRow>& out) {
+    Stmt s = db.prepare(
+        "SELECT id, kind, item_date, number, summary, cents, reconcile_group "
+        "FROM reconcile_opening_items WHERE set_code = ? AND as_code = ? AND kind IN (?, ?) "
+        "AND (? = 0 OR reconcile_group IS NULL) AND (reconcile_group IS NULL OR ? <= "
+        "CAST(CAST(substr(item_date, 1, 4) AS INTEGER) + 1 AS TEXT) || '-01-31') "
+        "ORDER BY item_date, id");
+    s.bind(1, account.setCode).bind(2, account.asCode);
+    s.bind(3, journal ? kBookedIn : kBankIn).bind(4, journal ? kBookedOut : kBankOut);
+    s.bind(5, unreconciledOnly ? 1 : 0);
+    s.bind(6, lowerBound(from));
+    while (s.step()) {
+        SideRow r;
+        r.ref = {Source::Opening, s.i64(0)};
+        r.openingKind = s.i32(1);
+        r.date = s.text(2);
+        r.cheque = s.text(3);
+        r.summary = std::string("期初未达：") + openingKindName(r.openingKind) +
+                    (s.text(4).empty() ? "" : " " + s.text(4));
+        const bool in = r.openingKind == kBookedIn || r.openingKind == kBankIn;
+        (in ? r.inCents : r.outCents) = s.i64(5);
+        r.group = s.isNull(6) ? 0 : s.i64(6);
+        out.push_back(std::move(r));
+    }
+}
+
+}  // namespace
+
 std::vector<SideRow> Reconciler::rows(bool journal, const std::string& from,
                                       const std::string& until, bool unreconciledOnly) {
     if (!from.empty()) dayNumber(from);
     if (!until.empty()) dayNumber(until);
     std::vector<SideRow> out;
-    // Opening items first: they date from before the year. Unreconciled ones
-    // show in every range; reconciled ones only in a range that begins by the
-    // end of January of the year they opened.
-    {
-        Stmt s = db_.prepare(
-            "SELECT id, kind, item_date, number, summary, cents, reconcile_group "
-            "FROM reconcile_opening_items WHERE set_code = ? AND as_code = ? AND kind IN (?, ?) "
-            "AND (? = 0 OR reconcile_group IS NULL) AND (reconcile_group IS NULL OR ? <= "
-            "CAST(CAST(substr(item_date, 1, 4) AS INTEGER) + 1 AS TEXT) || '-01-31') "
-            "ORDER BY item_date, id");
-        s.bind(1, account_.setCode).bind(2, account_.asCode);
-        s.bind(3, journal ? kBookedIn : kBankIn).bind(4, journal ? kBookedOut : kBankOut);
-        s.bind(5, unreconciledOnly ? 1 : 0);
-        s.bind(6, from.empty() ? std::string("0000-00-00") : from);
-        while (s.step()) {
-            SideRow r;
-            r.ref = {Source::Opening, s.i64(0)};
-            r.openingKind = s.i32(1);
-            r.date = s.text(2);
-            r.cheque = s.text(3);
-            r.summary = std::string("期初未达：") + openingKindName(r.openingKind) +
-                        (s.text(4).empty() ? "" : " " + s.text(4));
-            const bool in = r.openingKind == kBookedIn || r.openingKind == kBankIn;
-            (in ? r.inCents : r.outCents) = s.i64(5);
-            r.group = s.isNull(6) ? 0 : s.i64(6);
-            out.push_back(std::move(r));
-        }
-    }
+    openingRows(db_, account_, journal, from, unreconciledOnly, out);
     const std::string table = journal ? "CaGlide" : "CaCollateGlide";
     Stmt s = db_.prepare(
         "SELECT id, create_date, date_or_no, pay_code, summary, deb_cents, cre_cents, "
@@ -129,8 +147,7 @@ std::vector<SideRow> Reconciler::rows(bool journal, const std::string& from,
         " WHERE set_code = ?1 AND as_code = ?2 AND create_date >= ?3 AND create_date <= ?4 "
         "AND (?5 = 0 OR reconcile_group IS NULL) ORDER BY create_date, date_or_no, id");
     s.bind(1, account_.setCode).bind(2, account_.asCode);
-    s.bind(3, from.empty() ? std::string("0000-00-00") : from);
-    s.bind(4, until.empty() ? std::string("9999-99-99") : until);
+    s.bind(3, lowerBound(from)).bind(4, upperBound(until));
     s.bind(5, unreconciledOnly ? 1 : 0);
     while (s.step()) {
         SideRow r;
@@ -193,36 +210,55 @@ class Marker {
     Database& db_;
 };
 
-class GroupMaker {
-  public:
-    GroupMaker(Database& db, const Account& a, const std::string& user, bool automatic)
-        : s_(db.prepare("INSERT INTO reconcile_groups (id, set_code, as_code, made_by, made_at, "
-                        "automatic) SELECT coalesce(max(id), 0) + 1, ?, ?, ?, ?, ? "
-                        "FROM reconcile_groups RETURNING id")),
-          db_(db),
-          account_(a),
-          user_(user),
-          now_(nowText()),
-          automatic_(automatic) {}
-    std::int64_t make() {
-        s_.reset();  // also clears the bindings
-        s_.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, user_).bind(4, now_);
-        s_.bind(5, automatic_ ? 1 : 0);
-        return s_.returning();
-    }
+// The next free group id: above every manual group and every run's groups.
+std::int64_t nextGroupId(Database& db) {
+    Stmt s = db.prepare(
+        "SELECT (SELECT coalesce(max(id), 0) FROM reconcile_groups), "
+        "(SELECT coalesce(max(last_group), 0) FROM reconcile_runs)");
+    s.step();
+    return std::max(s.i64(0), s.i64(1)) + 1;
+}
 
-  private:
-    Stmt s_;
-    Database& db_;
-    const Account& account_;
-    const std::string& user_;
-    std::string now_;
-    bool automatic_;
-};
+// A manual group of the account, made now by `user`.
+std::int64_t makeManualGroup(Database& db, const Account& a, const std::string& user) {
+    const std::int64_t id = nextGroupId(db);
+    Stmt s = db.prepare(
+        "INSERT INTO reconcile_groups (id, set_code, as_code, made_by, made_at, automatic) "
+        "VALUES (?, ?, ?, ?, ?, 0)");
+    s.bind(1, id).bind(2, a.setCode).bind(3, a.asCode).bind(4, user).bind(5, nowText());
+    s.run();
+    return id;
+}
 
 struct Edge {
     int j, s, distance;
 };
+
+// Sorts matching keys by amount and keeps the order of the keys of one amount
+// (they come in the order their ties need): a radix sort on each amount's
+// distance from the smallest, 16 bits a pass and only as many passes as the
+// spread of amounts needs. A comparison sort was a third of the matching.
+template <class Key>
+void sortByAmount(std::vector<Key>& keys) {
+    if (keys.size() < 2) return;
+    const auto [low, high] = std::minmax_element(
+        keys.begin(), keys.end(), [](const Key& a, const Key& b) { return a.net < b.net; });
+    const auto base = static_cast<std::uint64_t>(low->net);
+    const std::uint64_t spread = static_cast<std::uint64_t>(high->net) - base;
+    std::vector<Key> buffer(keys.size());
+    std::vector<std::uint32_t> starts(std::size_t{1} << 16);
+    for (int shift = 0; shift < 64 && (spread >> shift) != 0; shift += 16) {
+        auto digit = [&](const Key& k) {
+            return ((static_cast<std::uint64_t>(k.net) - base) >> shift) & 0xFFFFu;
+        };
+        std::fill(starts.begin(), starts.end(), 0);
+        for (const Key& k : keys) ++starts[digit(k)];
+        std::uint32_t at = 0;
+        for (std::uint32_t& n : starts) at += std::exchange(n, at);
+        for (const Key& k : keys) buffer[starts[digit(k)]++] = k;
+        keys.swap(buffer);
+    }
+}
 
 // Takes the edges level by level (smallest distance first): an edge whose two
 // rows have no other edge at its level among the rows still free is a pair;
@@ -274,90 +310,136 @@ void resolve(std::vector<Edge>& edges, std::vector<char>& jState, std::vector<ch
 
 namespace {
 
-// The groups an automatic run gives the rows of one table, by row id, for the
-// statement that marks them, one per table.
-struct PairGroups {
-    std::vector<std::pair<std::int64_t, std::int64_t>> byId[2];  // journal, statement
+// What automatic matching needs of an unreconciled row: its date as a day
+// number, its amount in its side's sense and its cheque number. Reading no
+// summary and making no display rows keeps a run's read below a plain select
+// of the rows.
+struct Candidate {
+    RowRef ref;
+    int day = 0;
+    std::int64_t net = 0;
+    std::string cheque;
 };
 
-}  // namespace
+// One side's unreconciled rows of the range, opening items first, then the
+// rows in date and number order.
+std::vector<Candidate> candidates(Database& db, const Account& account, bool journal,
+                                  const std::string& from, const std::string& until) {
+    std::vector<Candidate> out;
+    {
+        std::vector<SideRow> opening;
+        openingRows(db, account, journal, from, true, opening);
+        for (SideRow& r : opening)
+            out.push_back({r.ref, dayNumber(r.date), r.net(), std::move(r.cheque)});
+    }
+    Stmt s =
+        db.prepare(std::string("SELECT id, create_date, pay_code, deb_cents, cre_cents FROM ") +
+                   (journal ? "CaGlide" : "CaCollateGlide") +
+                   " WHERE set_code = ?1 AND as_code = ?2 AND create_date >= ?3 AND "
+                   "create_date <= ?4 AND reconcile_group IS NULL "
+                   "ORDER BY create_date, date_or_no, id");
+    s.bind(1, account.setCode).bind(2, account.asCode);
+    s.bind(3, lowerBound(from)).bind(4, upperBound(until));
+    const Source source = journal ? Source::Journal : Source::Statement;
+    while (s.step()) {
+        Candidate c;
+        c.ref = {source, s.i64(0)};
+        c.day = dayNumber(s.textView(1));
+        c.cheque = s.textView(2);
+        // The journal keeps the enterprise's side (debit = in), the statement
+        // the bank's (credit = in).
+        c.net = journal ? s.i64(3) - s.i64(4) : s.i64(4) - s.i64(3);
+        out.push_back(std::move(c));
+    }
+    return out;
+}
 
-// Writes the pairs of an automatic run: consecutive new groups, then each
-// table's rows marked by one statement (a run pairs tens of thousands of rows;
-// one UPDATE per row cost several times the reading of both sides).
-void Reconciler::writePairs(const std::vector<SideRow>& js, const std::vector<SideRow>& ss,
-                            const std::vector<std::pair<int, int>>& pairs) {
+// Writes the pairs of an automatic run (journal row, statement row): one run
+// row for their consecutive groups, then each table's rows marked by one
+// statement (a run pairs tens of thousands of rows; one UPDATE per row cost
+// several times the reading of both sides).
+void writePairs(Database& db, const Account& account, const std::string& user,
+                const std::vector<std::pair<RowRef, RowRef>>& pairs, int byCheque) {
     if (pairs.empty()) return;
-    std::int64_t base = 1;
+    const std::int64_t first = nextGroupId(db);
+    const auto count = static_cast<std::int64_t>(pairs.size());
     {
-        Stmt s = db_.prepare("SELECT coalesce(max(id), 0) + 1 FROM reconcile_groups");
-        s.step();
-        base = s.i64(0);
+        Stmt id = db.prepare("SELECT coalesce(max(id), 0) + 1 FROM reconcile_runs");
+        id.step();
+        Stmt run = db.prepare(
+            "INSERT INTO reconcile_runs (id, set_code, as_code, made_by, made_at, first_group, "
+            "last_group, by_cheque, by_date) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        run.bind(1, id.i64(0)).bind(2, account.setCode).bind(3, account.asCode).bind(4, user);
+        run.bind(5, nowText()).bind(6, first).bind(7, first + count - 1);
+        run.bind(8, byCheque).bind(9, count - byCheque);
+        run.run();
     }
-    {
-        BulkInsert ins(db_, "reconcile_groups",
-                       {"id", "set_code", "as_code", "made_by", "made_at", "automatic"});
-        const std::string now = nowText();
-        for (std::size_t k = 0; k < pairs.size(); ++k) {
-            ins.add(base + static_cast<std::int64_t>(k)).add(account_.setCode);
-            ins.add(account_.asCode).add(user_).add(now).add(1);
-            ins.endRow();
-        }
-        ins.finish();
-    }
-    PairGroups groups;
-    Marker marker(db_);
-    for (std::size_t k = 0; k < pairs.size(); ++k) {
-        const std::int64_t g = base + static_cast<std::int64_t>(k);
-        for (const RowRef& ref : {js[pairs[k].first].ref, ss[pairs[k].second].ref}) {
+    std::vector<std::pair<std::int64_t, std::int64_t>> byId[2];  // journal, statement
+    Marker marker(db);
+    for (std::int64_t k = 0; k < count; ++k) {
+        const std::int64_t g = first + k;
+        for (const RowRef& ref : {pairs[k].first, pairs[k].second}) {
             if (ref.source == Source::Opening)
                 marker.mark(ref, g);
             else
-                groups.byId[ref.source == Source::Journal ? 0 : 1].emplace_back(ref.id, g);
+                byId[ref.source == Source::Journal ? 0 : 1].emplace_back(ref.id, g);
         }
     }
     for (int side = 0; side < 2; ++side) {
-        auto& list = groups.byId[side];
+        auto& list = byId[side];
         if (list.empty()) continue;
         // Usually in order already: ids grow with the dates the pairs follow.
         if (!std::is_sorted(list.begin(), list.end())) std::sort(list.begin(), list.end());
-        const std::int64_t marked = db_.updateById(
+        const std::int64_t marked = db.updateById(
             side == 0 ? "CaGlide" : "CaCollateGlide", "reconcile_group", list, "reconciled = 1",
             "set_code = ?1 AND as_code = ?2 AND reconcile_group IS NULL",
-            {account_.setCode, account_.asCode});
+            {account.setCode, account.asCode});
         if (marked != static_cast<std::int64_t>(list.size()))
             throw ReconcileError("记录已被其他人对账或删除，本次对账没有保存，请重新查询。");
     }
 }
 
+}  // namespace
+
 AutoResult Reconciler::autoMatch(const std::string& from, const std::string& until,
                                  int windowDays) {
     if (windowDays < 0) throw ReconcileError("日期相差天数不能为负数。");
+    if (!from.empty()) dayNumber(from);
+    if (!until.empty()) dayNumber(until);
+    // Both sides' rows are read and then most of them rewritten: with the
+    // store's usual cache the rewrite read every page again.
+    const ledgerhost::LargerPageCache cache(db_, 64);
     Transaction t(db_);
-    std::vector<SideRow> js = rows(true, from, until, true);
-    std::vector<SideRow> ss = rows(false, from, until, true);
-    std::vector<int> jDay(js.size()), sDay(ss.size());
-    for (std::size_t i = 0; i < js.size(); ++i) jDay[i] = dayNumber(js[i].date);
-    for (std::size_t i = 0; i < ss.size(); ++i) sDay[i] = dayNumber(ss[i].date);
+    const std::vector<Candidate> js = candidates(db_, account_, true, from, until);
+    const std::vector<Candidate> ss = candidates(db_, account_, false, from, until);
 
     // Candidates share an amount in the same sense: sort both sides' rows by
-    // it and take each run of one amount in turn. A key's side and index share
-    // one word, so the sort compares two integers.
+    // it and take each run of one amount in turn, journal rows first, each
+    // side in the order read. A key carries what the date rule needs, so most
+    // rows are decided without looking at the rows themselves.
     struct Key {
         std::int64_t net;
-        std::uint32_t slot;  // statement rows have the top bit set
+        std::uint32_t slot;  // side (top bit, statement = 1), has a cheque number, index
+        int day;
         int side() const { return static_cast<int>(slot >> 31); }
-        int index() const { return static_cast<int>(slot & 0x7FFFFFFFu); }
-        bool operator<(const Key& o) const { return net != o.net ? net < o.net : slot < o.slot; }
+        bool hasCheque() const { return (slot >> 30) & 1u; }
+        int index() const { return static_cast<int>(slot & 0x3FFFFFFFu); }
     };
+    if (js.size() > 0x3FFFFFFFu || ss.size() > 0x3FFFFFFFu)
+        throw ReconcileError("记录太多，请缩小日期范围后再自动对账。");
     std::vector<Key> keys;
     keys.reserve(js.size() + ss.size());
-    for (std::size_t i = 0; i < js.size(); ++i)
-        if (js[i].net() != 0) keys.push_back({js[i].net(), static_cast<std::uint32_t>(i)});
-    for (std::size_t i = 0; i < ss.size(); ++i)
-        if (ss[i].net() != 0)
-            keys.push_back({ss[i].net(), static_cast<std::uint32_t>(i) | 0x80000000u});
-    std::sort(keys.begin(), keys.end());
+    for (int side = 0; side < 2; ++side) {
+        const std::vector<Candidate>& rows = side == 0 ? js : ss;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].net == 0) continue;
+            const auto slot = static_cast<std::uint32_t>(side) << 31 |
+                              static_cast<std::uint32_t>(!rows[i].cheque.empty()) << 30 |
+                              static_cast<std::uint32_t>(i);
+            keys.push_back({rows[i].net, slot, rows[i].day});
+        }
+    }
+    sortByAmount(keys);
 
     std::vector<char> jState(js.size(), 0), sState(ss.size(), 0);
     std::vector<std::pair<int, int>> chequePairs, datePairs;
@@ -372,12 +454,12 @@ AutoResult Reconciler::autoMatch(const std::string& from, const std::string& unt
         // Equal, non-empty cheque numbers, nearest date first.
         edges.clear();
         for (std::size_t a = jBegin; a < jEnd; ++a) {
+            if (!keys[a].hasCheque()) continue;
             const int j = keys[a].index();
-            if (js[j].cheque.empty()) continue;
             for (std::size_t b = sBegin; b < sEnd; ++b) {
                 const int s = keys[b].index();
-                if (ss[s].cheque == js[j].cheque)
-                    edges.push_back({j, s, std::abs(jDay[j] - sDay[s])});
+                if (keys[b].hasCheque() && ss[s].cheque == js[j].cheque)
+                    edges.push_back({j, s, std::abs(keys[a].day - keys[b].day)});
             }
         }
         resolve(edges, jState, sState, chequePairs);
@@ -385,11 +467,11 @@ AutoResult Reconciler::autoMatch(const std::string& from, const std::string& unt
         edges.clear();
         for (std::size_t a = jBegin; a < jEnd; ++a) {
             const int j = keys[a].index();
-            if (!js[j].cheque.empty() || jState[j]) continue;
+            if (keys[a].hasCheque() || jState[j]) continue;
             for (std::size_t b = sBegin; b < sEnd; ++b) {
                 const int s = keys[b].index();
-                if (!ss[s].cheque.empty() || sState[s]) continue;
-                const int d = std::abs(jDay[j] - sDay[s]);
+                if (keys[b].hasCheque() || sState[s]) continue;
+                const int d = std::abs(keys[a].day - keys[b].day);
                 if (d <= windowDays) edges.push_back({j, s, d});
             }
         }
@@ -404,14 +486,15 @@ AutoResult Reconciler::autoMatch(const std::string& from, const std::string& unt
     for (const auto& p : datePairs) partner[p.first] = p.second;
     std::vector<int> order(js.size());
     std::iota(order.begin(), order.end(), 0);
-    if (!std::is_sorted(jDay.begin(), jDay.end()))
+    const auto byDay = [](const Candidate& a, const Candidate& b) { return a.day < b.day; };
+    if (!std::is_sorted(js.begin(), js.end(), byDay))
         std::stable_sort(order.begin(), order.end(),
-                         [&](int a, int b) { return jDay[a] < jDay[b]; });
-    std::vector<std::pair<int, int>> all;
+                         [&](int a, int b) { return js[a].day < js[b].day; });
+    std::vector<std::pair<RowRef, RowRef>> all;
     all.reserve(chequePairs.size() + datePairs.size());
     for (int j : order)
-        if (partner[j] >= 0) all.emplace_back(j, partner[j]);
-    writePairs(js, ss, all);
+        if (partner[j] >= 0) all.emplace_back(js[j].ref, ss[partner[j]].ref);
+    writePairs(db_, account_, user_, all, static_cast<int>(chequePairs.size()));
     t.commit();
     AutoResult r;
     r.byCheque = static_cast<int>(chequePairs.size());
@@ -477,7 +560,7 @@ std::int64_t Reconciler::match(const std::vector<RowRef>& journal,
                              formatCents(totals[0] - totals[1]) + "。");
     }
     Marker marker(db_);
-    const std::int64_t g = GroupMaker(db_, account_, user_, false).make();
+    const std::int64_t g = makeManualGroup(db_, account_, user_);
     for (const RowRef& r : journal) marker.mark(r, g);
     for (const RowRef& r : statement) marker.mark(r, g);
     t.commit();
@@ -501,11 +584,22 @@ void undoListed(Database& db, const Account& account, const std::string& user) {
         "as_code = ? AND reconcile_group IN (SELECT id FROM reconcile_undo)");
     o.bind(1, account.setCode).bind(2, account.asCode);
     o.run();
+    // A group of its own is marked undone; a run's group gets a row of its own
+    // that says who made it (the run) and who undid it.
+    const std::string now = nowText();
     Stmt g = db.prepare(
         "UPDATE reconcile_groups SET undone_by = ?, undone_at = ? "
         "WHERE id IN (SELECT id FROM reconcile_undo)");
-    g.bind(1, user).bind(2, nowText());
+    g.bind(1, user).bind(2, now);
     g.run();
+    Stmt r = db.prepare(
+        "INSERT INTO reconcile_groups (id, set_code, as_code, made_by, made_at, automatic, "
+        "undone_by, undone_at) SELECT u.id, r.set_code, r.as_code, r.made_by, r.made_at, 1, ?, ? "
+        "FROM reconcile_undo u JOIN reconcile_runs r ON u.id >= r.first_group AND "
+        "u.id <= r.last_group WHERE NOT EXISTS (SELECT 1 FROM reconcile_groups k WHERE k.id = "
+        "u.id)");
+    r.bind(1, user).bind(2, now);
+    r.run();
 }
 
 void startUndoList(Database& db) {
@@ -518,9 +612,12 @@ void startUndoList(Database& db) {
 
 void Reconciler::undoGroup(std::int64_t group) {
     Transaction t(db_);
+    // A group of its own, or a run's group that has none (an undone one has).
     Stmt s = db_.prepare(
-        "SELECT 1 FROM reconcile_groups WHERE id = ? AND set_code = ? AND as_code = ? "
-        "AND undone_at IS NULL");
+        "SELECT 1 FROM reconcile_groups WHERE id = ?1 AND set_code = ?2 AND as_code = ?3 "
+        "AND undone_at IS NULL UNION ALL SELECT 1 FROM reconcile_runs WHERE first_group <= ?1 "
+        "AND last_group >= ?1 AND set_code = ?2 AND as_code = ?3 "
+        "AND NOT EXISTS (SELECT 1 FROM reconcile_groups WHERE id = ?1)");
     s.bind(1, group).bind(2, account_.setCode).bind(3, account_.asCode);
     if (!s.step()) throw ReconcileError("该对账记录已取消或不属于本账户，请重新查询。");
     startUndoList(db_);
@@ -543,8 +640,7 @@ int Reconciler::undoRange(const std::string& from, const std::string& until) {
         "UNION SELECT reconcile_group FROM CaCollateGlide WHERE set_code = ?1 AND as_code = ?2 "
         "AND create_date >= ?3 AND create_date <= ?4 AND reconcile_group IS NOT NULL");
     s.bind(1, account_.setCode).bind(2, account_.asCode);
-    s.bind(3, from.empty() ? std::string("0000-00-00") : from);
-    s.bind(4, until.empty() ? std::string("9999-99-99") : until);
+    s.bind(3, lowerBound(from)).bind(4, upperBound(until));
     s.run();
     const int groups = db_.changes();
     undoListed(db_, account_, user_);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -104,7 +105,7 @@ struct Report {
 
 // Days since 1970-01-01 of a "YYYY-MM-DD" date; throws ReconcileError for a
 // date that is not one.
-int dayNumber(const std::string& date);
+int dayNumber(std::string_view date);
 // "1,234.56" / "-0.05".
 std::string formatCents(std::int64_t cents);
 
@@ -153,8 +154,6 @@ class Reconciler {
   private:
     std::vector<SideRow> rows(bool journal, const std::string& from, const std::string& until,
                               bool unreconciledOnly);
-    void writePairs(const std::vector<SideRow>& js, const std::vector<SideRow>& ss,
-                    const std::vector<std::pair<int, int>>& pairs);
 
     ledgerhost::Database& db_;
     Account account_;

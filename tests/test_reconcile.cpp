@@ -181,8 +181,94 @@ TEST_F(ReconcileTest, AutomaticMatchingNeverRematchesReconciledRowsAndKeepsToThe
     // A second run makes nothing new.
     EXPECT_EQ(r.autoMatch("2024-01-01", "2024-12-31").pairs(), 1);
     EXPECT_EQ(r.autoMatch("2024-01-01", "2024-12-31").pairs(), 0);
-    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_groups WHERE automatic = 1 AND made_by = 'u1'"),
-              1);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_runs WHERE made_by = 'u1' AND by_date = 1"), 1)
+        << "one run row; a run that pairs nothing stores nothing";
+}
+
+TEST_F(ReconcileTest, AutomaticRunsAndManualGroupsShareOneNumbering) {
+    const auto j1 = journal("2024-03-05", 100, 0);
+    const auto s1 = statement("2024-03-05", 100, 0);
+    const auto j2 = journal("2024-03-06", 0, 20, "C1");
+    const auto s2 = statement("2024-03-09", 0, 20, "C1");
+    const auto j3 = journal("2024-03-07", 30, 0);
+    const auto s3 = statement("2024-03-08", 30, 0);
+    const auto j4 = journal("2024-03-10", 40, 0);
+    const auto s4 = statement("2024-03-10", 40, 0);
+    auto r = rec();
+    const auto manual = r.match({{Source::Journal, j4}}, {{Source::Statement, s4}});
+    ASSERT_EQ(r.autoMatch("2024-03-01", "2024-03-31").pairs(), 3);
+    // One run row for its pairs; their groups follow the manual one, in the
+    // journal rows' date order.
+    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_runs"), 1);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_groups"), 1);
+    EXPECT_EQ(count("SELECT first_group FROM reconcile_runs"), manual + 1);
+    EXPECT_EQ(count("SELECT last_group FROM reconcile_runs"), manual + 3);
+    EXPECT_EQ(count("SELECT by_cheque FROM reconcile_runs"), 1);
+    EXPECT_EQ(groupOf("CaGlide", j1), manual + 1);
+    EXPECT_EQ(groupOf("CaCollateGlide", s1), manual + 1);
+    EXPECT_EQ(groupOf("CaCollateGlide", s2), manual + 2);
+    EXPECT_EQ(groupOf("CaGlide", j3), manual + 3);
+    EXPECT_EQ(groupOf("CaCollateGlide", s3), manual + 3);
+    const auto j5 = journal("2024-03-20", 50, 0);
+    const auto s5 = statement("2024-03-25", 50, 0);
+    EXPECT_EQ(r.match({{Source::Journal, j5}}, {{Source::Statement, s5}}), manual + 4);
+
+    // Undoing one pair of a run leaves the others; the undone group is kept
+    // with the run's maker and who undid it.
+    r.undoGroup(manual + 2);
+    EXPECT_EQ(groupOf("CaGlide", j2), 0);
+    EXPECT_EQ(groupOf("CaCollateGlide", s2), 0);
+    EXPECT_EQ(groupOf("CaGlide", j1), manual + 1);
+    EXPECT_EQ(groupOf("CaGlide", j3), manual + 3);
+    EXPECT_EQ(
+        count("SELECT COUNT(*) FROM reconcile_groups WHERE id = " + std::to_string(manual + 2) +
+              " AND automatic = 1 AND made_by = 'u1' AND undone_by = 'u1'"),
+        1);
+    EXPECT_THROW(r.undoGroup(manual + 2), ReconcileError) << "already undone";
+    EXPECT_THROW(Reconciler(db(), reconcile::Account{"001", "9999", "x", "x", 0}, "u1")
+                     .undoGroup(manual + 1),
+                 ReconcileError)
+        << "another account's group";
+    EXPECT_EQ(groupOf("CaGlide", j1), manual + 1);
+
+    EXPECT_EQ(r.undoRange("2024-03-01", "2024-03-31"), 4);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_groups WHERE undone_at IS NULL"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_groups"), 5);
+    EXPECT_EQ(r.autoMatch("2024-03-01", "2024-03-31").pairs(), 5);
+    EXPECT_EQ(groupOf("CaGlide", j1), manual + 5) << "ids are never reused";
+}
+
+TEST_F(ReconcileTest, GroupsOfAnOlderFileStayAndNewOnesFollowThem) {
+    // A file of the version before runs were stored: an automatic pair has a
+    // group row of its own.
+    const auto j1 = journal("2024-03-05", 100, 0);
+    const auto s1 = statement("2024-03-05", 100, 0);
+    const auto j2 = journal("2024-03-06", 70, 0);
+    const auto s2 = statement("2024-03-06", 70, 0);
+    db().exec(
+        "INSERT INTO reconcile_groups (id, set_code, as_code, made_by, made_at, automatic) "
+        "VALUES (7, '001', '1001', 'u1', '2024-03-10 09:00:00', 1);"
+        "UPDATE CaGlide SET reconciled = 1, reconcile_group = 7 WHERE id = " +
+        std::to_string(j1) +
+        ";"
+        "UPDATE CaCollateGlide SET reconciled = 1, reconcile_group = 7 WHERE id = " +
+        std::to_string(s1) + ";DROP TABLE reconcile_runs;");
+    if (db().engine() == Database::Engine::SQLite)
+        db().exec("PRAGMA user_version = 4");
+    else
+        db().exec("UPDATE ledger_meta SET value = '4' WHERE key = 'schema_version'");
+    session.reset();
+    session = std::make_unique<HostSession>(path(), "001", "u1");
+    EXPECT_EQ(db().schemaVersion(), Database::kSchemaVersion);
+
+    auto r = rec();
+    ASSERT_EQ(r.autoMatch("2024-03-01", "2024-03-31").pairs(), 1);
+    EXPECT_EQ(groupOf("CaGlide", j2), 8);
+    EXPECT_EQ(groupOf("CaCollateGlide", s2), 8);
+    r.undoGroup(7);
+    EXPECT_EQ(groupOf("CaGlide", j1), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_groups WHERE id = 7 AND undone_by = 'u1'"), 1);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_groups"), 1);
 }
 
 TEST_F(ReconcileTest, ManualGroupsNeedAgreeingTotals) {
@@ -341,6 +427,7 @@ TEST_F(ReconcileTest, AutomaticRunIsAllOrNothingWhenTheStoreFails) {
             refused + ") EXECUTE FUNCTION refuse_row()");
     EXPECT_THROW(rec().autoMatch("2024-03-01", "2024-03-31"), StoreError);
     EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_groups"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_runs"), 0);
     EXPECT_EQ(
         count("SELECT COUNT(*) FROM CaGlide WHERE reconciled = 1 OR reconcile_group IS NOT NULL"),
         0);
