@@ -19,8 +19,9 @@ struct Command {
     int (*run)(const Args& args);
 };
 
-// Reads "--name value" options; a missing value, an unknown option or a stray
-// argument is reported and answers false.
+// Reads "--name value" (or "--name=value") options through cli::CommandLine;
+// a missing value, an unknown option or a stray argument is reported and
+// answers false.
 bool parseOptions(const char* command, const Args& args, const std::vector<const char*>& names,
                   std::vector<std::string>& values);
 

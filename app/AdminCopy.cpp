@@ -270,14 +270,9 @@ void copyInto(Database& src, const std::vector<Table>& tables, Database& dst,
 }  // namespace
 
 int admin::copy(const Args& args) {
-    std::string from, to;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if ((a == "--from" || a == "--to") && i + 1 < args.size())
-            (a == "--from" ? from : to) = args[++i];
-        else
-            return usage();
-    }
+    std::vector<std::string> v;
+    if (!parseOptions("copy", args, {"--from", "--to"}, v)) return usage();
+    const std::string from = v[0], to = v[1];
     if (from.empty() || to.empty()) return usage();
     const std::string shown = admin::shownTarget(to);
     try {

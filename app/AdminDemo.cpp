@@ -24,14 +24,9 @@ int usage() {
 }  // namespace
 
 int admin::createDemo(const Args& args) {
-    std::string db;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--db" && i + 1 < args.size())
-            db = args[++i];
-        else
-            return usage();
-    }
+    std::vector<std::string> v;
+    if (!parseOptions("create-demo", args, {"--db"}, v)) return usage();
+    const std::string db = v[0];
     if (db.empty()) return usage();
     const std::string shown = admin::shownTarget(db);
     const QDate today = QDate::currentDate();

@@ -5,37 +5,19 @@
 #include <iostream>
 
 #include "AdminCommands.h"
+#include "CommandLine.h"
 #include "Store.h"
 
 namespace admin {
 
 bool parseOptions(const char* command, const Args& args, const std::vector<const char*>& names,
                   std::vector<std::string>& values) {
-    values.assign(names.size(), std::string());
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        std::string value;
-        bool inline_ = false;
-        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-            inline_ = true;
-        }
-        std::size_t k = 0;
-        while (k < names.size() && arg != names[k]) ++k;
-        if (k == names.size()) {
-            std::cerr << "ledger-admin " << command << ": 不认识的参数 " << args[i] << "。\n";
-            return false;
-        }
-        if (!inline_) {
-            if (i + 1 >= args.size()) {
-                std::cerr << "ledger-admin " << command << ": 参数 " << arg << " 缺少值。\n";
-                return false;
-            }
-            value = args[++i];
-        }
-        values[k] = value;
-    }
+    std::vector<cli::Option> options;
+    for (const char* name : names) options.push_back({name, true});
+    cli::CommandLine line(std::string("ledger-admin ") + command, options);
+    if (!line.parse(args)) return false;
+    values.clear();
+    for (const char* name : names) values.push_back(line.value(name));
     return true;
 }
 

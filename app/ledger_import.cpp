@@ -5,10 +5,10 @@
 // A file whose content the book set's import log already holds is refused
 // unless --again is given.
 #include <QCoreApplication>
-#include <QStringList>
 #include <cstdio>
 #include <iostream>
 
+#include "CommandLine.h"
 #include "Glide.h"
 #include "Seams.h"
 #include "Session.h"
@@ -30,45 +30,31 @@ int usage() {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments();
+    cli::CommandLine line("ledger-import",
+                          {{"--db", true},
+                           {"--book", true},
+                           {"--user", true},
+                           {"--again", false},
+                           {"--help", false},
+                           {"-h", false}},
+                          2);
+    const bool parsed = line.parse(cli::arguments(argc, argv));
     // A server password given in --db leaves the process list once read.
     ledgerhost::hidePasswordsInArguments(argc, argv);
-    args.removeFirst();
-    QString kind, file, db, book, user;
-    bool again = false;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        auto value = [&](QString& out) {
-            if (i + 1 >= args.size()) return false;
-            out = args[++i];
-            return true;
-        };
-        if (a == "--db") {
-            if (!value(db)) return usage();
-        } else if (a == "--book") {
-            if (!value(book)) return usage();
-        } else if (a == "--user") {
-            if (!value(user)) return usage();
-        } else if (a == "--again") {
-            again = true;
-        } else if (a == "-h" || a == "--help") {
-            return usage();
-        } else if (kind.isEmpty()) {
-            kind = a;
-        } else if (file.isEmpty()) {
-            file = a;
-        } else {
-            return usage();
-        }
-    }
-    if ((kind != "icbc" && kind != "ccb") || file.isEmpty() || db.isEmpty() || book.isEmpty() ||
-        user.isEmpty())
+    if (!parsed || line.given("--help") || line.given("-h")) return usage();
+    const std::vector<std::string>& words = line.positional();
+    const std::string kind = words.empty() ? std::string() : words[0];
+    const std::string file = words.size() < 2 ? std::string() : words[1];
+    const std::string db = line.value("--db"), book = line.value("--book"),
+                      user = line.value("--user");
+    const bool again = line.given("--again");
+    if ((kind != "icbc" && kind != "ccb") || file.empty() || db.empty() || book.empty() ||
+        user.empty())
         return usage();
 
     std::unique_ptr<HostSession> session;
     try {
-        session =
-            std::make_unique<HostSession>(db.toStdString(), book.toStdString(), user.toStdString());
+        session = std::make_unique<HostSession>(db, book, user);
     } catch (const std::exception& e) {
         std::cerr << "ledger-import: " << e.what() << "\n";
         return 1;
@@ -88,9 +74,8 @@ int main(int argc, char** argv) {
     seams::processHook() = [] {};
     TCaGlideMng mng(kStatementTable);
     // No one to ask: a content already imported is refused unless --again.
-    const StatementImportResult result =
-        importStatement(kind == "icbc" ? StatementKind::ICBC : StatementKind::CCB,
-                        file.toStdString(), &mng, {}, again);
+    const StatementImportResult result = importStatement(
+        kind == "icbc" ? StatementKind::ICBC : StatementKind::CCB, file, &mng, {}, again);
     if (!result.message.empty()) std::cout << result.message << std::endl;
     return result.stored ? 0 : 1;
 }

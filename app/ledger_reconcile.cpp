@@ -7,9 +7,10 @@
 // balances agree, 1 when they do not, 2 on any error.
 #include <QCoreApplication>
 #include <QDate>
-#include <QStringList>
+#include <QString>
 #include <iostream>
 
+#include "CommandLine.h"
 #include "Reconcile.h"
 #include "Session.h"
 #include "Store.h"
@@ -32,64 +33,46 @@ int usage() {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments();
+    cli::CommandLine line("ledger-reconcile", {{"--db", true},
+                                               {"--book", true},
+                                               {"--user", true},
+                                               {"--account", true},
+                                               {"--until", true},
+                                               {"--days", true},
+                                               {"--auto", false},
+                                               {"--csv", false}});
+    const bool parsed = line.parse(cli::arguments(argc, argv));
     // A server password given in --db leaves the process list once read.
     ledgerhost::hidePasswordsInArguments(argc, argv);
-    args.removeFirst();
-    QString db, book, user, account, until;
+    if (!parsed) return usage();
+    const std::string db = line.value("--db"), book = line.value("--book"),
+                      user = line.value("--user"), account = line.value("--account"),
+                      until = line.value("--until");
+    const bool autoMatch = line.given("--auto"), csv = line.given("--csv");
     int days = 7;
-    bool autoMatch = false, csv = false;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        auto value = [&](QString& out) {
-            if (i + 1 >= args.size()) return false;
-            out = args[++i];
-            return true;
-        };
-        QString daysText;
-        if (a == "--db") {
-            if (!value(db)) return usage();
-        } else if (a == "--book") {
-            if (!value(book)) return usage();
-        } else if (a == "--user") {
-            if (!value(user)) return usage();
-        } else if (a == "--account") {
-            if (!value(account)) return usage();
-        } else if (a == "--until") {
-            if (!value(until)) return usage();
-        } else if (a == "--days") {
-            bool ok = false;
-            if (!value(daysText)) return usage();
-            days = daysText.toInt(&ok);
-            if (!ok || days < 0) {
-                std::cerr << "ledger-reconcile: 天数“" << daysText.toStdString()
-                          << "”不对，应为不小于 0 的整数。\n";
-                return 2;
-            }
-        } else if (a == "--auto") {
-            autoMatch = true;
-        } else if (a == "--csv") {
-            csv = true;
-        } else {
-            return usage();
+    if (line.given("--days")) {
+        const QString daysText = QString::fromStdString(line.value("--days"));
+        bool ok = false;
+        days = daysText.toInt(&ok);
+        if (!ok || days < 0) {
+            std::cerr << "ledger-reconcile: 天数“" << daysText.toStdString()
+                      << "”不对，应为不小于 0 的整数。\n";
+            return 2;
         }
     }
-    if (db.isEmpty() || book.isEmpty() || user.isEmpty() || account.isEmpty()) return usage();
+    if (db.empty() || book.empty() || user.empty() || account.empty()) return usage();
     try {
-        HostSession session(db.toStdString(), book.toStdString(), user.toStdString());
+        HostSession session(db, book, user);
         if (!session.bookSet().InitConfirmed)
             throw std::runtime_error("没有初始化确认，不能进行银行对账！");
         if (autoMatch && session.bookSet().EntryLocked)
             throw std::runtime_error("账套已锁定，不能对账。");
         Database& store = session.dbManage().Db();
-        const std::string date = until.isEmpty()
-                                     ? QDate::currentDate().toString("yyyy-MM-dd").toStdString()
-                                     : until.toStdString();
+        const std::string date =
+            until.empty() ? QDate::currentDate().toString("yyyy-MM-dd").toStdString() : until;
         reconcile::dayNumber(date);
-        reconcile::Reconciler rec(
-            store,
-            reconcile::Reconciler::findAccount(store, book.toStdString(), account.toStdString()),
-            user.toStdString());
+        reconcile::Reconciler rec(store, reconcile::Reconciler::findAccount(store, book, account),
+                                  user);
         if (autoMatch) {
             const std::string yearStart = std::to_string(session.bookSet().Year) + "-01-01";
             const reconcile::AutoResult r = rec.autoMatch(yearStart, date, days);
