@@ -1101,15 +1101,17 @@ void Transaction::commit() {
 
 LargerPageCache::LargerPageCache(Database& db, int megabytes) : db_(db) {
     if (db_.engine() != Database::Engine::SQLite) return;
-    previous_ = pragmaValue(db_, "cache_size");
+    const std::int64_t previous = pragmaValue(db_, "cache_size");
     const std::int64_t kib = std::int64_t{megabytes} * 1024;
     // A negative size is in KiB; keep the larger of the two.
-    if (previous_ < 0 && -previous_ >= kib) return;
+    if (previous < 0 && -previous >= kib) return;
     db_.exec("PRAGMA cache_size = -" + std::to_string(kib));
+    previous_ = previous;
+    changed_ = true;
 }
 
 LargerPageCache::~LargerPageCache() {
-    if (previous_ == 0) return;
+    if (!changed_) return;
     try {
         db_.exec("PRAGMA cache_size = " + std::to_string(previous_));
     } catch (...) {

@@ -292,6 +292,7 @@ class LH_API LargerPageCache {
   private:
     Database& db_;
     std::int64_t previous_ = 0;
+    bool changed_ = false;
 };
 
 // Inserts many rows into one table inside the caller's transaction: SQLite
