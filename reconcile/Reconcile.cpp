@@ -312,8 +312,8 @@ namespace {
 
 // What automatic matching needs of an unreconciled row: its date as a day
 // number, its amount in its side's sense and its cheque number. Reading no
-// summary and making no display rows keeps a run's read below a plain select
-// of the rows.
+// summary and making no display rows keeps a run's read no dearer than a
+// plain select of the rows.
 struct Candidate {
     RowRef ref;
     int day = 0;
