@@ -24,6 +24,7 @@
 #include "Backup.h"
 #include "Fixture.h"
 #include "MainWindow.h"
+#include "Programs.h"
 #include "Seams.h"
 #include "Session.h"
 #include "Store.h"
@@ -32,25 +33,13 @@ using namespace ledgerhost;
 
 namespace {
 
-const QString kBinDir = QStringLiteral(LEDGER_BIN_DIR);
-
-struct Outcome {
-    int exitCode = -1;
-    QString out, err;
-};
+using testutil::Outcome;
+using testutil::programPath;
 
 Outcome runTool(const QString& program, const QStringList& args) {
     QProcess p;
-    p.start(kBinDir + "/" + program, args);
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-    }
-    Outcome r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    p.start(programPath(program), args);
+    return testutil::finishProgram(p, 120000);
 }
 
 // Runs a query on a file with SQLite alone; answers the first column of
@@ -149,7 +138,7 @@ TEST(Backup, WhileAnotherProcessImportsHoldsWholeTransactionsAndRestoresByteForB
     const QString db = makeBook(dir, "book.db");
     const int kBatches = 10, kSize = 10000;
     QProcess importer;
-    importer.start(kBinDir + "/store_helper",
+    importer.start(programPath("store_helper"),
                    {"import", db, "批", QString::number(kBatches), QString::number(kSize)});
     ASSERT_TRUE(importer.waitForStarted());
     int backups = 0, duringImport = 0;
@@ -261,7 +250,7 @@ TEST(Backup, RefusalsChangeNothing) {
     }
 
     QProcess holder;
-    holder.start(kBinDir + "/store_helper", {"hold", db});
+    holder.start(programPath("store_helper"), {"hold", db});
     ASSERT_TRUE(holder.waitForReadyRead(30000));
     ASSERT_EQ(holder.readAllStandardOutput().trimmed(), "open");
 
@@ -427,7 +416,7 @@ TEST(Backup, RestoreKeepsTheCommitsOfALeftOverWal) {
     const QString copy = dir.filePath("copy.db");
     ASSERT_TRUE(QFile::copy(db, copy));
     QProcess importer;
-    importer.start(kBinDir + "/store_helper", {"import", db, "残", "50", "2000"});
+    importer.start(programPath("store_helper"), {"import", db, "残", "50", "2000"});
     QByteArray said;
     while (!said.contains("committed 3") && importer.waitForReadyRead(30000))
         said += importer.readAllStandardOutput();

@@ -29,6 +29,7 @@
 #include "Fixture.h"
 #include "Glide.h"
 #include "ImportFiles.h"
+#include "Programs.h"
 #include "ReportOutput.h"
 #include "Store.h"
 #include "Xlsx.h"
@@ -38,16 +39,11 @@ using namespace ledgerhost;
 
 namespace {
 
-const QString kBinDir = QStringLiteral(LEDGER_BIN_DIR);
-
-struct Outcome {
-    int exitCode = -1;
-    QString out, err;
-};
+using testutil::Outcome;
 
 QProcess* start(const QString& program, const QStringList& args) {
     auto* p = new QProcess;
-    p->setProgram(kBinDir + "/" + program);
+    p->setProgram(testutil::programPath(program));
     p->setArguments(args);
     p->start();
     return p;
@@ -55,15 +51,7 @@ QProcess* start(const QString& program, const QStringList& args) {
 
 Outcome finish(QProcess* p) {
     std::unique_ptr<QProcess> owned(p);
-    Outcome r;
-    if (!p->waitForFinished(60000)) {
-        p->kill();
-        p->waitForFinished();
-    }
-    r.exitCode = p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
-    r.out = QString::fromUtf8(p->readAllStandardOutput());
-    r.err = QString::fromUtf8(p->readAllStandardError());
-    return r;
+    return testutil::finishProgram(*p, 60000);
 }
 
 Outcome run(const QString& program, const QStringList& args) {

@@ -20,14 +20,13 @@
 #include "Codec.h"
 #include "Fixture.h"
 #include "Glide.h"
+#include "Programs.h"
 #include "Store.h"
 #include "TestStores.h"
 
 using namespace ledgerhost;
 
 namespace {
-
-const QString kBinDir = QStringLiteral(LEDGER_BIN_DIR);
 
 // One row as the checks see it.
 struct Row {
@@ -97,7 +96,7 @@ TEST_P(Workstations, EightAtOnceStoreEveryRowOnceAndAKilledImportAllOrNothing) {
             args << writeStatement(store.dir(), "I" + std::to_string(p) + "big", "1001", kBigLines,
                                    bigRows);
         auto program = std::make_unique<QProcess>();
-        program->setProgram(kBinDir + "/store_helper");
+        program->setProgram(testutil::programPath("store_helper"));
         program->setArguments(args);
         program->start();
         programs.push_back(std::move(program));
