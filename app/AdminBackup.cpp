@@ -1,9 +1,11 @@
 // ledger-admin backup / restore: a consistent, checked copy of a live
-// book-set database, and its way back (host/Backup.h).
+// book-set database, and its way back (host/store/Backup.h; a database on a
+// server through host/store/Copy.h).
 #include <iostream>
 
 #include "AdminCommands.h"
 #include "Backup.h"
+#include "Copy.h"
 #include "Store.h"
 
 using namespace ledgerhost;
@@ -27,10 +29,11 @@ int backup(const Args& args) {
         std::cerr << "ledger-admin backup: 需要 --db 账套数据库 和 --to 备份文件。\n";
         return 2;
     }
-    if (isServerTarget(v[0])) return backupServer(v[0], v[1]);
     try {
         const BackupResult r = backupDatabase(v[0], v[1]);
-        std::cout << "已备份账套数据库 " << v[0] << " 到 " << r.path << "（" << r.tables.size()
+        std::cout << (Database::isServerLocation(v[0]) ? "已备份数据库服务器上的账套 "
+                                                       : "已备份账套数据库 ")
+                  << Database::displayLocation(v[0]) << " 到 " << r.path << "（" << r.tables.size()
                   << " 张表，" << totalRows(r.tables) << " 行，" << r.bytes
                   << " 字节），完整性检查通过。\n";
         return 0;
@@ -47,12 +50,13 @@ int restore(const Args& args) {
         std::cerr << "ledger-admin restore: 需要 --from 备份文件 和 --db 账套数据库。\n";
         return 2;
     }
-    if (isServerTarget(v[1])) return restoreServer(v[0], v[1]);
     try {
         const RestoreResult r = restoreDatabase(v[0], v[1]);
         std::cout << "已从备份 " << v[0] << " 恢复账套数据库 " << r.path << "（" << r.tables.size()
                   << " 张表，" << totalRows(r.tables) << " 行）。\n";
         if (!r.replacedPath.empty()) std::cout << "原数据库保留为 " << r.replacedPath << "。\n";
+        if (!r.replacedSchema.empty())
+            std::cout << "原数据保留在模式 " << r.replacedSchema << " 中。\n";
         return 0;
     } catch (const std::exception& e) {
         std::cerr << "ledger-admin restore: " << e.what() << "\n";

@@ -33,20 +33,4 @@ int restore(const Args& args);  // AdminBackup.cpp
 // (AdminDemo.cpp). A refusal or failure stores nothing.
 int copy(const Args& args);
 int createDemo(const Args& args);
-// backup and restore of a database on a server (AdminCopy.cpp): the backup is
-// a SQLite ledger file of one snapshot of every table; a restore fills a new
-// schema from it and swaps it in, keeping the replaced one under a dated name.
-int backupServer(const std::string& location, const std::string& to);
-int restoreServer(const std::string& from, const std::string& location);
-
-// `target` as it may be shown: a connection URI without its password (user
-// information "user:secret@" and a "password=" parameter); anything else as
-// it is.
-std::string shownTarget(const std::string& target);
-// `message` with the password of `target` (a connection URI) taken out
-// wherever it appears, and `target` itself shown as shownTarget shows it.
-std::string withoutPassword(std::string message, const std::string& target);
-// True when `target` names a database server (a libpq URI or service name)
-// rather than a SQLite file.
-bool isServerTarget(const std::string& target);
 }  // namespace admin

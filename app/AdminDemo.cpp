@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "AdminCommands.h"
+#include "Copy.h"
 #include "DemoData.h"
 #include "Store.h"
 
@@ -28,13 +29,13 @@ int admin::createDemo(const Args& args) {
     if (!parseOptions("create-demo", args, {"--db"}, v)) return usage();
     const std::string db = v[0];
     if (db.empty()) return usage();
-    const std::string shown = admin::shownTarget(db);
+    const std::string shown = Database::displayLocation(db);
     const QDate today = QDate::currentDate();
     try {
         // Made whole or not at all: a new file, or a server database
         // without tables.
         if (!demo::createDemoDatabase(db, today))
-            throw StoreError(admin::isServerTarget(db)
+            throw StoreError(Database::isServerLocation(db)
                                  ? "数据库 " + shown + " 不是空的（已有数据表），没有建立演示账套。"
                                  : "文件 " + db + " 已经存在，没有建立演示账套。");
         std::cout << "已在 " << shown << " 建立演示账套。" << std::endl;
@@ -47,7 +48,7 @@ int admin::createDemo(const Args& args) {
             std::cout << "示例对账单 " << f << std::endl;
         return 0;
     } catch (const std::exception& e) {
-        std::cerr << "ledger-admin: " << admin::withoutPassword(e.what(), db) << "\n";
+        std::cerr << "ledger-admin: " << withoutPassword(e.what(), db) << "\n";
         return 1;
     }
 }

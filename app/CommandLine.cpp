@@ -4,7 +4,18 @@
 #include <iostream>
 #include <utility>
 
+#include "Waits.h"
+
 namespace cli {
+
+void printWaits() {
+    ledgerhost::seams::waitHook() = [told = false](const ledgerhost::seams::Wait& w) mutable {
+        if (w.waiting && !told)
+            std::cerr << "正在等待其他程序写完账套数据库（最多等待 " << w.deadlineMs / 1000
+                      << " 秒）……" << std::endl;
+        told = w.waiting;
+    };
+}
 
 CommandLine::CommandLine(std::string program, std::vector<Option> options, std::size_t positional)
     : program_(std::move(program)), options_(std::move(options)), maxPositional_(positional) {}

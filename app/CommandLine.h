@@ -43,4 +43,8 @@ class CommandLine {
 // The arguments after the program's name (argv[1] on).
 std::vector<std::string> arguments(int argc, char** argv, int first = 1);
 
+// Makes the store say once on standard error that it waits for another
+// program's lock on the database (a window shows a note instead).
+void printWaits();
+
 }  // namespace cli

@@ -16,6 +16,7 @@
 #include "Backup.h"
 #include "Guard.h"
 #include "Handles.h"
+#include "PluginBinding.h"
 #include "Seams.h"
 #include "Store.h"
 
@@ -81,7 +82,7 @@ QWidget* MainWindow::runPlugin(const LoadedPlugin& plugin) {
         open->activateWindow();
         return open;
     }
-    PluginHostBlock block = session_.makeBlock(this);
+    PluginHostBlock block = makeHostBlock(session_, this);
     std::uint32_t app = registerHandle<QWidget>(this);
     if (plugin.run(app, &block) != 0) return nullptr;
     QWidget* w = resolveHandle<QWidget>(block.Window);

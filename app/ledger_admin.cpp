@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
             const admin::Args args(argv + 2, argv + argc);
             // A server password given as an argument leaves the process list once read.
             ledgerhost::hidePasswordsInArguments(argc, argv);
+            cli::printWaits();
             return c.run(args);
         }
     std::cerr << "ledger-admin: 没有命令 " << name << "。\n";

@@ -10,7 +10,6 @@
 
 #include "CommandLine.h"
 #include "Glide.h"
-#include "Seams.h"
 #include "Session.h"
 #include "Store.h"
 #include "untGlideImport.h"
@@ -52,6 +51,7 @@ int main(int argc, char** argv) {
         user.empty())
         return usage();
 
+    cli::printWaits();
     std::unique_ptr<HostSession> session;
     try {
         session = std::make_unique<HostSession>(db, book, user);
@@ -67,11 +67,6 @@ int main(int argc, char** argv) {
         std::cerr << "ledger-import: 账套已锁定，不能导入。\n";
         return 1;
     }
-    seams::messageHook() = [](QWidget*, const seams::Message& m) {
-        std::cout << m.text << std::endl;
-        return IDOK;
-    };
-    seams::processHook() = [] {};
     TCaGlideMng mng(kStatementTable);
     // No one to ask: a content already imported is refused unless --again.
     const StatementImportResult result = importStatement(

@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
         }
     }
     if (db.empty() || book.empty() || user.empty() || account.empty()) return usage();
+    cli::printWaits();
     try {
         HostSession session(db, book, user);
         if (!session.bookSet().InitConfirmed)

@@ -87,6 +87,7 @@ int main(int argc, char** argv) {
     face.setStyleHint(QFont::SansSerif);
     QApplication::setFont(face);
     guardFileDialogs();
+    showWaitsInWindows();
     // Qt's own dialogs (files, printing, page set-up) in Chinese, from the
     // translations installed with Qt; without them they stay in English.
     QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));

@@ -7,6 +7,7 @@
 #include <QToolTip>
 #include <stdexcept>
 
+#include "CommonObj.h"
 #include "Guard.h"
 #include "Pickers.h"
 #include "Regional.h"
@@ -48,7 +49,7 @@ TFrmCashGlideAdd::TFrmCashGlideAdd(QWidget* owner, const std::string& tableName)
     TableName = tableName;
     // Enter moves on to the next control, as in the host's other entry forms.
     EnterAsTab = true;
-    caGlide_ = new TCaGlide(TableName);
+    caGlide_ = std::make_unique<TCaGlide>(TableName);
 
     GroupBox1 = ui_->GroupBox1;
     EdtAsCode = ui_->EdtAsCode;
@@ -101,10 +102,7 @@ TFrmCashGlideAdd::TFrmCashGlideAdd(QWidget* owner, const std::string& tableName)
         e->setPlaceholderText(QStringLiteral("F4 选择"));
 }
 
-TFrmCashGlideAdd::~TFrmCashGlideAdd() {
-    delete caGlide_;
-    caGlide_ = nullptr;
-}
+TFrmCashGlideAdd::~TFrmCashGlideAdd() = default;
 
 TBaseInfoItem* TFrmCashGlideAdd::tagOf(QLineEdit* edit) const {
     auto it = tags_.find(edit);

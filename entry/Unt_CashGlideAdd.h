@@ -33,10 +33,10 @@ class TFrmCashGlideAdd : public ledgerhost::TfrmAccBase {
     TFrmCashGlideAdd(QWidget* owner, const std::string& tableName);
     ~TFrmCashGlideAdd() override;
 
-    // The entry being edited. The dialog frees the object it holds when it is
-    // destroyed; the setter only replaces the reference.
-    ledgerhost::TCaGlide* CaGlide() const { return caGlide_; }
-    void setCaGlide(ledgerhost::TCaGlide* row) { caGlide_ = row; }
+    // The entry being edited, owned by the dialog; the setter takes over the
+    // row it is given and frees the one it held.
+    ledgerhost::TCaGlide* CaGlide() const { return caGlide_.get(); }
+    void setCaGlide(std::unique_ptr<ledgerhost::TCaGlide> row) { caGlide_ = std::move(row); }
 
     std::string TableName;
     // Told after a row is stored: closing is true when the dialog closes with
@@ -103,7 +103,7 @@ class TFrmCashGlideAdd : public ledgerhost::TfrmAccBase {
     std::string pickedInCode(QLineEdit* edit) const;
 
     std::unique_ptr<Ui::FrmCashGlideAdd> ui_;
-    ledgerhost::TCaGlide* caGlide_ = nullptr;
+    std::unique_ptr<ledgerhost::TCaGlide> caGlide_;
     std::map<const QLineEdit*, ledgerhost::TBaseInfoItem*> tags_;
     // Set when the entry could not be shown: the dialog saves nothing and
     // closes.

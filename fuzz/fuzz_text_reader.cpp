@@ -7,7 +7,7 @@
 #include <string>
 
 #include "FuzzInput.h"
-#include "Records.h"
+#include "Trim.h"
 #include "untFileToStringArray.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string twoByte = size > 2 ? bytes.substr(1, 2) : delim;
     for (const std::string& d : {delim, twoByte, std::string()}) {
-        auto pieces = ledgerhost::TCommonObj::DelimStr(bytes, d);
+        auto pieces = ledgerhost::splitKeepingEmpty(bytes, d);
         std::string joined;
         for (std::size_t k = 0; k < pieces.size(); ++k) joined += (k ? d : "") + pieces[k];
         if (pieces.empty() || joined != bytes) __builtin_trap();

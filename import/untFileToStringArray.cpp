@@ -6,6 +6,7 @@
 #include "ImportFiles.h"
 #include "ImportLog.h"
 #include "Records.h"
+#include "Trim.h"
 
 namespace {
 
@@ -106,7 +107,7 @@ void TTextToArray::LoadArray() {
     TTwoStringDynArray rows;
     rows.reserve(lines.size());
     for (const std::string& line : lines)
-        rows.push_back(ledgerhost::TCommonObj::DelimStr(line, Delimiter));
+        rows.push_back(ledgerhost::splitKeepingEmpty(line, Delimiter));
     Lines = std::move(lines);
     Data = std::move(rows);
 }

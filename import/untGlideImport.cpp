@@ -13,7 +13,6 @@
 #include "ImportLog.h"
 #include "Records.h"
 #include "Regional.h"
-#include "Seams.h"
 #include "Trim.h"
 
 using namespace ledgerhost;
@@ -129,12 +128,9 @@ TBankAccountManage& scopedAccounts() {
     return *m;
 }
 
-// Before each row: the progress (which may cancel) and, every few rows,
-// pending window messages; handling them for every row of a long statement
-// cost more than reading the rows.
+// Before each row: the progress, which may cancel.
 void step(const ImportProgress& progress, int done, int total) {
     if (progress && !progress(done, total)) throw ImportError("导入已取消，没有保存任何记录。");
-    if (done % 32 == 0) ProcessMessages();
 }
 
 // A line whose date or summary the journal cannot keep fails the whole import.
@@ -216,7 +212,7 @@ void TICBCGlideImport::Import() {
         saveBatch(*GlideMng, guard);
         step(Progress, q, total);
         std::string& line = lines[first + q];
-        f = TCommonObj::DelimStr(line, reader.Delimiter);
+        f = splitKeepingEmpty(line, reader.Delimiter);
         std::string().swap(line);
         if (f.size() < 10) throw ImportError("导入文件格式错误");
         auto e = newEntry(*GlideMng, *account);
@@ -361,23 +357,4 @@ StatementImportResult importStatement(StatementKind kind, const std::string& fil
         result.message += "\n文件未能改名为“" + importedName(fileName) + "”：" +
                           result.renameFailure + "。文件的内容已记入导入记录，再次导入时会提示。";
     return result;
-}
-
-bool runStatementImport(StatementKind kind, const std::string& fileName, TCaGlideMng* mng,
-                        QWidget* owner, ImportProgress progress,
-                        const StatementImportOptions& options) {
-    // The person is asked in the window, "否" being the default answer.
-    ConfirmReimport confirm;
-    if (options.askAgain)
-        confirm = [owner](const ImportLogEntry& earlier) {
-            return MessageBoxA(owner,
-                               "这个文件的内容已经导入过：" + describeImport(earlier) +
-                                   "。\n再次导入会重复记账。是否仍要再次导入？",
-                               "提示", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
-        };
-    const StatementImportResult result =
-        importStatement(kind, fileName, mng, std::move(progress), options.again, confirm);
-    if (options.finished) options.finished();
-    if (!result.message.empty()) MessageBoxA(owner, result.message, "提示", MB_ICONINFORMATION);
-    return result.stored;
 }

@@ -3,7 +3,8 @@
 // Bank-statement importers: an ICBC statement text file and a CCB statement
 // workbook become bank-statement rows, stored with one Save. They work without
 // widgets: importStatement returns what happened, and the command-line tool
-// prints it; the journal window shows it in message boxes (runStatementImport).
+// prints it; the journal window shows it in message boxes (runStatementImport,
+// RunStatementImport.h).
 
 #include <functional>
 #include <memory>
@@ -12,8 +13,6 @@
 #include "Glide.h"
 #include "ImportLog.h"
 #include "untFileToStringArray.h"
-
-class QWidget;
 
 // Called before each row with the rows done and the total; answering false
 // cancels the import (nothing is stored).
@@ -130,21 +129,3 @@ struct StatementImportResult {
 StatementImportResult importStatement(StatementKind kind, const std::string& fileName,
                                       ledgerhost::TCaGlideMng* mng, ImportProgress progress = {},
                                       bool again = false, const ConfirmReimport& confirm = {});
-
-struct StatementImportOptions {
-    // Import a content already in the import log without asking.
-    bool again = false;
-    // Ask in a message box (default answer "否") when the content is in the
-    // import log; without it such a file is refused.
-    bool askAgain = true;
-    // Called once the import has ended, before any message (closes the
-    // progress dialog).
-    std::function<void()> finished;
-};
-
-// The import menu's run: importStatement, asking about a re-import in a
-// message box owned by `owner`, then the result's message in a message box.
-// Answers whether the rows were stored.
-bool runStatementImport(StatementKind kind, const std::string& fileName,
-                        ledgerhost::TCaGlideMng* mng, QWidget* owner, ImportProgress progress = {},
-                        const StatementImportOptions& options = {});

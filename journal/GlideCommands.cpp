@@ -1,5 +1,6 @@
 // The journal window's row commands (new, modify, delete, view voucher) and
 // the sort-order command.
+#include "CommonObj.h"
 #include "EntryLink.h"
 #include "Pickers.h"
 #include "Regional.h"

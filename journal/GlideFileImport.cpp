@@ -1,4 +1,5 @@
 // The journal window's import from a file, through the import wizard.
+#include "CommonObj.h"
 #include "Convert.h"
 #include "Seams.h"
 #include "Unt_CashGlideForm.h"

@@ -3,6 +3,7 @@
 #include <QProgressDialog>
 #include <algorithm>
 
+#include "RunStatementImport.h"
 #include "Seams.h"
 #include "Unt_CashGlideForm.h"
 #include "untGlideImport.h"

@@ -17,6 +17,7 @@
 #include <cmath>
 #include <exception>
 
+#include "CommonObj.h"
 #include "Unt_CashGlideForm.h"
 
 using namespace ledgerhost;
@@ -199,7 +200,8 @@ void TFrmCashGlide::setUpWindow() {
     // The window opens with the focus at the head of the filter panel.
     CMB_SetCode->setFocus(Qt::OtherFocusReason);
 
-    // Size: at least 1200 x 700, or the screen's available area when smaller.
+    // Size: it opens at 1280 x 760, or the screen's available area when that
+    // is smaller, and may be narrowed down to 640 x 400.
     setMinimumSize(640, 400);
     QSize size(1280, 760);
     if (QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen()) {

@@ -136,9 +136,9 @@ TFrmCashGlide::TFrmCashGlide(QWidget* owner, std::int32_t subjectKind, std::int3
     subject_Kind = subjectKind;
     Capation_Flag = journalKind;
     orderMng_ = std::make_unique<TOrder_itemMng>(tableName());
-    mng_ = new TCaGlideMng(tableName());
+    mng_ = std::make_unique<TCaGlideMng>(tableName());
     mng_->OrderItemMng = orderMng_.get();
-    spare_ = new TCaGlide(tableName());
+    spare_ = std::make_unique<TCaGlide>(tableName());
 
     fillAccounts();
     fillBookSets();
@@ -151,13 +151,9 @@ TFrmCashGlide::TFrmCashGlide(QWidget* owner, std::int32_t subjectKind, std::int3
     restoreWindowState();
 }
 
-TFrmCashGlide::~TFrmCashGlide() {
-    orderMng_.reset();
-    delete spare_;
-    spare_ = nullptr;
-    delete mng_;
-    mng_ = nullptr;
-}
+// The spare row, then the manager, then the sort keys it reads: the members go
+// in the reverse of their order.
+TFrmCashGlide::~TFrmCashGlide() = default;
 
 std::string TFrmCashGlide::tableName() const {
     return Capation_Flag == jkStatement ? kStatementTable : kCashJournalTable;

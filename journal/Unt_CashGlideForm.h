@@ -46,14 +46,9 @@ class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
 
     // Published properties.
     ledgerhost::TCaGlide* CaGlide() { return GetCaGlide(); }
-    // Replaces the spare row reference without freeing the previous one.
-    void setCaGlide(ledgerhost::TCaGlide* row) { spare_ = row; }
-    ledgerhost::TCaGlideMng* CaGlideMng() const { return mng_; }
-    // Replaces the reference only; the previous manager is not freed.
-    void setCaGlideMng(ledgerhost::TCaGlideMng* m) { mng_ = m; }
+    ledgerhost::TCaGlideMng* CaGlideMng() const { return mng_.get(); }
     // The code of the selected account; empty when none is selected.
     std::string As_Code() const;
-    void setAs_Code(const std::string& code) { asCodeWritten_ = code; }
     std::int32_t subject_Kind = 0;
     std::int32_t Capation_Flag = 0;
     std::string tableName() const;
@@ -145,9 +140,8 @@ class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
 
     std::unique_ptr<Ui::FrmCashGlide> ui_;
     std::unique_ptr<ledgerhost::TOrder_itemMng> orderMng_;
-    ledgerhost::TCaGlideMng* mng_ = nullptr;
-    ledgerhost::TCaGlide* spare_ = nullptr;
-    std::string asCodeWritten_;
+    std::unique_ptr<ledgerhost::TCaGlideMng> mng_;
+    std::unique_ptr<ledgerhost::TCaGlide> spare_;
     // Grid texts shared down the sheet: plain conversions, and the unit and
     // settlement-mode texts by code (made afresh on every rebuild, so that
     // renamed units show their new names).

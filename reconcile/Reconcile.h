@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "Numbers.h"
 #include "Store.h"
 
 namespace reconcile {
@@ -106,8 +107,7 @@ struct Report {
 // Days since 1970-01-01 of a "YYYY-MM-DD" date; throws ReconcileError for a
 // date that is not one.
 int dayNumber(std::string_view date);
-// "1,234.56" / "-0.05".
-std::string formatCents(std::int64_t cents);
+using ledgerhost::formatCents;
 
 class Reconciler {
   public:

@@ -1,18 +1,26 @@
 #!/usr/bin/env bash
 # Fails when a source includes a header of a folder it may not use. The
 # folders' targets (see the CMakeLists.txt files and docs/architecture.md)
-# allow these directions only:
+# allow these directions only ("core" is host/store, host/files and
+# host/books, the rooms of libledgercore; "host" is every room of the host):
 #
-#   plugin  -> journal, host
-#   journal -> entry, import, host
-#   entry   -> host
-#   import  -> host
-#   host    -> (nothing)
-#   reconcile -> host
-#   app     -> host            (app/ledger_import.cpp also -> import,
-#                               app/ledger_reconcile.cpp also -> reconcile)
-#   fuzz    -> import, host
-#   tests, bench -> anything
+#   host/store    -> (nothing)
+#   host/files    -> host/store
+#   host/books    -> host/files, host/store
+#   host/forms    -> core
+#   host/boundary -> host/forms, core
+#   demo          -> core
+#   import        -> core                 (the readers and statement importers)
+#   import/ui     -> import, host
+#   reconcile     -> core                 (the matching core)
+#   reconcile/ui  -> reconcile, host
+#   entry         -> host
+#   journal       -> entry, import, import/ui, host
+#   plugin        -> journal, host
+#   app           -> host, demo            (the command-line programs: core, demo,
+#                                           and import or reconcile, below)
+#   fuzz          -> import, core
+#   tests, bench  -> anything
 #
 # A quoted include is resolved by file name against the project's headers
 # (names are unique across folders), or as a path relative to the including
@@ -23,36 +31,63 @@ set -euo pipefail
 root="${1:-$(cd "$(dirname "$0")/.." && pwd)}"
 cd "$root"
 
-folders=(host entry import journal plugin reconcile app fuzz tests bench)
+core="host/store host/files host/books"
+host="$core host/forms host/boundary"
+folders=(host/store host/files host/books host/forms host/boundary demo import import/ui
+    reconcile reconcile/ui entry journal plugin app fuzz tests bench)
 declare -A allowed=(
-    [host]=""
-    [entry]="host"
-    [import]="host"
-    [journal]="entry import host"
-    [plugin]="journal host"
-    [reconcile]="host"
-    [app]="host"
-    [fuzz]="import host"
+    [host/store]=""
+    [host/files]="host/store"
+    [host/books]="host/files host/store"
+    [host/forms]="$core"
+    [host/boundary]="host/forms $core"
+    [demo]="$core"
+    [import]="$core"
+    [import/ui]="import $host"
+    [reconcile]="$core"
+    [reconcile/ui]="reconcile $host"
+    [entry]="$host"
+    [journal]="entry import import/ui $host"
+    [plugin]="journal $host"
+    [app]="demo $host"
+    [fuzz]="import $core"
     [tests]="*"
     [bench]="*"
 )
-# Single files with a wider allowance than their folder.
+# The command-line programs run without the widget stack: the host's core
+# only (and the one plug-in folder each runs).
+cli="demo $core"
 declare -A allowedFile=(
-    [app/ledger_import.cpp]="host import"
-    [app/ledger_reconcile.cpp]="host reconcile"
+    [app/ledger_import.cpp]="import $cli"
+    [app/ledger_reconcile.cpp]="reconcile $cli"
+    [app/ledger_admin.cpp]="$cli"
+    [app/CommandLine.cpp]="$cli"
+    [app/CommandLine.h]="$cli"
 )
+for f in app/Admin*.cpp app/Admin*.h; do
+    [ -e "$f" ] && allowedFile[$f]="$cli"
+done
+
+# A folder's own files, not those of its subfolders that are folders of
+# their own here.
+own_files() { # own_files FOLDER PATTERN...
+    local f="$1"
+    shift
+    find "$f" -maxdepth 1 -type f \( "$@" \) | sort
+}
 
 # Which folder each header lives in, by file name.
 declare -A owner=()
 for f in "${folders[@]}"; do
     while IFS= read -r h; do
         owner["$(basename "$h")"]="$f"
-    done < <(find "$f" -name '*.h' -not -path '*/build/*')
+    done < <(own_files "$f" -name '*.h')
 done
 
 status=0
 for f in "${folders[@]}"; do
     while IFS= read -r src; do
+        src="${src#./}"
         rule="${allowedFile[$src]-${allowed[$f]}}"
         [ "$rule" = "*" ] && continue
         while IFS=: read -r line inc; do
@@ -63,8 +98,7 @@ for f in "${folders[@]}"; do
                 # A path: relative to the including file, else to the root.
                 for candidate in "$(dirname "$src")/$inc" "$inc"; do
                     if [ -f "$candidate" ]; then
-                        to="$(realpath --relative-to=. "$candidate")"
-                        to="${to%%/*}"
+                        to="$(dirname "$(realpath --relative-to=. "$candidate")")"
                         break
                     fi
                 done
@@ -80,7 +114,7 @@ for f in "${folders[@]}"; do
             fi
         done < <(grep -n -o '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[^"]*"' "$src" |
                  sed -E 's/^([0-9]+):.*"([^"]*)"/\1:\2/')
-    done < <(find "$f" \( -name '*.cpp' -o -name '*.h' \) -not -path '*/build/*' | sort)
+    done < <(own_files "$f" -name '*.cpp' -o -name '*.h')
 done
 if [ "$status" = 0 ]; then
     echo "include boundaries: ok"

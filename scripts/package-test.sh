@@ -18,7 +18,7 @@ dpkg -x "$deb" "$work/root"
 usr="$work/root/usr"
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 for f in bin/ledger bin/ledger-import bin/ledger-reconcile bin/ledger-admin \
-    "lib/$multiarch/ledger/libledgerhost.so" \
+    "lib/$multiarch/ledger/libledgerhost.so" "lib/$multiarch/ledger/libledgercore.so" \
     "lib/$multiarch/ledger/plugins/libcashglide.so" \
     "lib/$multiarch/ledger/plugins/libcashjournal.so" \
     "lib/$multiarch/ledger/plugins/libbankjournal.so" \
@@ -42,6 +42,8 @@ for f in "$usr/bin/ledger" "$usr/bin/ledger-admin" "$usr/lib/$multiarch/ledger/p
     [ -n "$found" ] && [ "$(realpath "$found")" = "$host" ] ||
         fail "$f does not find the installed libledgerhost.so (${found:-not found})"
 done
+# The installed command-line programs load no widget libraries.
+bash scripts/check-cli-libs.sh "$usr/bin" >/dev/null || fail "a command-line program loads widgets"
 find "$work/root" -printf '%P %s\n' | sort >"$work/tree.before"
 
 export HOME="$work/home"

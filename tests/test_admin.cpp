@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -260,6 +261,28 @@ TEST(AdminServerBackup, BacksUpAndRestoresKeepingTheReplacedTables) {
     }
     // Over an existing file: refused.
     EXPECT_EQ(admin({"backup", "--db", db, "--to", file}).exitCode, 1);
+    // A damaged backup: its pages fail the integrity check, the only guard a
+    // server restore has before it fills a new schema; nothing changes.
+    {
+        const QString damaged = store.dir().filePath("damaged.ledger-backup.db");
+        ASSERT_TRUE(QFile::copy(file, damaged));
+        QFile f(damaged);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        for (qint64 at = 8192; at + 4096 < f.size(); at += 12288) {
+            f.seek(at);
+            f.write(QByteArray(4096, '\x5a'));
+        }
+        f.close();
+        Outcome refused = admin({"restore", "--from", damaged, "--db", db});
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_NE(refused.err.find("已损坏"), std::string::npos) << refused.err;
+        Database server(store.db());
+        EXPECT_EQ(number(server,
+                         "SELECT COUNT(*) FROM pg_namespace WHERE nspname LIKE 'ledger_restore_%' "
+                         "OR nspname LIKE 'public_replaced_%'"),
+                  0);
+        EXPECT_EQ(number(server, "SELECT COUNT(*) FROM CaCollateGlide WHERE id > 3"), 0);
+    }
 
     Outcome r = admin({"restore", "--from", file, "--db", db});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;

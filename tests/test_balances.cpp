@@ -11,6 +11,7 @@
 #include "Codec.h"
 #include "EntryLink.h"
 #include "JournalHelpers.h"
+#include "RunStatementImport.h"
 #include "Sections.h"
 #include "Unt_CashGlideAdd.h"
 #include "Workbook.h"

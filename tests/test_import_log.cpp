@@ -11,6 +11,7 @@
 
 #include "Codec.h"
 #include "JournalHelpers.h"
+#include "RunStatementImport.h"
 #include "untGlideImport.h"
 
 using namespace ledgerhost;

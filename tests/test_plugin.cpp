@@ -10,6 +10,7 @@
 #include "Fixture.h"
 #include "Handles.h"
 #include "PluginApi.h"
+#include "PluginBinding.h"
 #include "Unt_CashGlideForm.h"
 
 using namespace ledgerhost;
@@ -70,7 +71,7 @@ TEST(PluginExports, TextsAreGbkCopies) {
 TEST_F(PluginRunTest, RefusesUnconfirmedBookSetButBindsGlobals) {
     open(BookOptions{.initConfirmed = false});
     ASSERT_TRUE(module.run);
-    PluginHostBlock block = session->makeBlock(&owner);
+    PluginHostBlock block = makeHostBlock(*session, &owner);
     block.Window = 0xDEADBEEF;
     block.Flag = 0x5A;
     DBManage = nullptr;
@@ -89,7 +90,7 @@ TEST_F(PluginRunTest, RefusesUnconfirmedBookSetButBindsGlobals) {
 
 TEST_F(PluginRunTest, CreatesStatementWindowOwnedByTheBlockOwner) {
     ASSERT_TRUE(module.run);
-    PluginHostBlock block = session->makeBlock(&owner);
+    PluginHostBlock block = makeHostBlock(*session, &owner);
     block.Flag = 0x5A;
     std::uint8_t reserved[8];
     std::memcpy(reserved, block.Reserved60, 8);
@@ -115,7 +116,7 @@ TEST_F(PluginRunTest, CreatesStatementWindowOwnedByTheBlockOwner) {
 
 TEST_F(PluginRunTest, BadBlockIsReportedNotThrown) {
     ASSERT_TRUE(module.run);
-    PluginHostBlock block = session->makeBlock(&owner);
+    PluginHostBlock block = makeHostBlock(*session, &owner);
     block.BookManage = block.UserManage;  // a handle of the wrong type
     block.Window = 7;
     block.Flag = 9;

@@ -31,6 +31,7 @@
 #include "ImportFiles.h"
 #include "Programs.h"
 #include "ReportOutput.h"
+#include "RunStatementImport.h"
 #include "Store.h"
 #include "Xlsx.h"
 #include "untGlideImport.h"

@@ -7,6 +7,7 @@
 
 #include "Codec.h"
 #include "JournalHelpers.h"
+#include "RunStatementImport.h"
 #include "Workbook.h"
 #include "untGlideImport.h"
 

@@ -6,6 +6,7 @@
 #include "Handles.h"
 #include "JournalHelpers.h"
 #include "PluginApi.h"
+#include "PluginBinding.h"
 #include "Unt_CashGlideInput.h"
 #include "VoucherImport.h"
 
@@ -254,7 +255,7 @@ queryRange(*w, QDate(2024, 3, 1), QDate(2024, 3, 31));
                 refuse.initConfirmed = false;
                 createTestBook(db, refuse);
                 HostSession session(db, "001", "u1");
-                PluginHostBlock block = session.makeBlock(nullptr);
+                PluginHostBlock block = makeHostBlock(session, nullptr);
                 Messages msgs;
                 EXPECT_EQ(run(0, &block), -1);
                 EXPECT_EQ(msgs.texts(), std::vector<std::string>{c.refusal});

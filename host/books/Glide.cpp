@@ -341,29 +341,13 @@ template <class Fn>
 bool guarded(TCaGlide& row, Fn&& fn) {
     row.ErrorText.clear();
     RowNumbers before(row);
-    bool inSavepoint = false;
-    Database* db = nullptr;
     try {
-        db = &currentDb();
-        if (db->inTransaction()) {
-            db->exec("SAVEPOINT glide_row");
-            inSavepoint = true;
-            fn(*db);
-            db->exec("RELEASE glide_row");
-        } else {
-            Transaction t(*db);
-            fn(*db);
-            t.commit();
-        }
+        Database& db = currentDb();
+        Transaction t(db);
+        fn(db);
+        t.commit();
         return true;
     } catch (const std::exception& e) {
-        if (inSavepoint) {
-            try {
-                db->exec("ROLLBACK TO glide_row");
-                db->exec("RELEASE glide_row");
-            } catch (...) {
-            }
-        }
         before.restore(row);
         row.ErrorText = e.what();
         return false;
@@ -458,16 +442,6 @@ void TCaGlide::CopyFrom(const TCaGlide& o) {
     std::string keep = tableName_;
     *this = o;
     tableName_ = keep;
-}
-
-void TCaGlide::checkForStore(Database& db) const {
-    RowWriter w(db, tableName_);
-    w.check(*this);
-}
-
-void TCaGlide::insertInto(Database& db) {
-    RowWriter w(db, tableName_);
-    w.insert(*this);
 }
 
 void TCaGlideQry::CopyFrom(const TCaGlide& o) {
@@ -599,13 +573,8 @@ void TCaGlideMng::Save() {
     };
     // Inside a transaction the caller opened (an import that logs its file in
     // the same transaction) the rows go into a savepoint of it.
-    const bool nested = db.inTransaction();
     try {
-        std::optional<Transaction> t;
-        if (nested)
-            db.exec("SAVEPOINT glide_save");
-        else
-            t.emplace(db);
+        Transaction t(db);
         RowWriter w(db, tableName_, true);
         for (std::size_t i = 0; i < pending_.size(); ++i) {
             TCaGlide& row = *pending_[i];
@@ -627,18 +596,8 @@ void TCaGlideMng::Save() {
         }
         // Queued rows that the server refuses fail the whole batch.
         w.flush();
-        if (nested)
-            db.exec("RELEASE glide_save");
-        else
-            t->commit();
+        t.commit();
     } catch (...) {
-        if (nested) {
-            try {
-                db.exec("ROLLBACK TO glide_save");
-                db.exec("RELEASE glide_save");
-            } catch (...) {
-            }
-        }
         restore();
         throw;
     }

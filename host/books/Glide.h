@@ -94,11 +94,6 @@ class LH_API TCaGlide {
     // stays this object's).
     virtual void CopyFrom(const TCaGlide& other);
 
-    // Checks a row before it is stored and fills what the store derives. Throws
-    // StoreError with the reason. Used by Insert and by the batch save.
-    void checkForStore(Database& db) const;
-    void insertInto(Database& db);
-
   private:
     std::string tableName_;
 };

@@ -1,6 +1,5 @@
 #include "ImportLog.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 
 #include "Glide.h"
@@ -10,12 +9,6 @@ namespace ledgerhost {
 
 AlreadyImportedError::AlreadyImportedError(const ImportLogEntry& earlier)
     : StoreError("这个文件的内容已经导入过：" + describeImport(earlier) + "。"), Earlier(earlier) {}
-
-std::string contentDigest(std::string_view bytes) {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    return hash.result().toHex().toStdString();
-}
 
 std::optional<ImportLogEntry> findImport(Database& db, const std::string& setCode,
                                          const std::string& digest) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "Digest.h"
 #include "LhApi.h"
 #include "Store.h"
 
@@ -35,9 +36,6 @@ class LH_API AlreadyImportedError : public StoreError {
     explicit AlreadyImportedError(const ImportLogEntry& earlier);
     ImportLogEntry Earlier;
 };
-
-// Lower-case hex SHA-256 of the bytes.
-LH_API std::string contentDigest(std::string_view bytes);
 
 // The earlier import of this content into the book set, if any.
 LH_API std::optional<ImportLogEntry> findImport(Database& db, const std::string& setCode,

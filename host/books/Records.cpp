@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "Seams.h"
+#include "Trim.h"
 
 namespace ledgerhost {
 
@@ -17,11 +17,6 @@ TVDefineManage* VDefineManage = nullptr;
 TVRestrictManage* VRestrictManage = nullptr;
 TBasisManageFactory* BasisManageFactory = nullptr;
 TInputCtrl* InputCtrl = nullptr;
-
-namespace {
-TCommonObj commonObj;
-}
-TCommonObj* CmmObj = &commonObj;
 
 Database& currentDb() {
     if (!DBManage) throw StoreError("没有打开账套数据库。");
@@ -304,51 +299,11 @@ QDateTime TDBManage::GetDBTime() const {
     return QDateTime::currentDateTime();
 }
 
-// ---- common object ----
-
-void TCommonObj::MsgBox(const std::string& text) {
-    seams::messageHook()(commandOwner(),
-                         {seams::MsgKind::MsgBox, text, "提示", MB_OK | MB_ICONINFORMATION});
-}
-
-int TCommonObj::AppMsg(const std::string& text) {
-    int r = seams::messageHook()(
-        commandOwner(), {seams::MsgKind::AppMsg, text, "提示", MB_YESNO | MB_ICONQUESTION});
-    return r == IDYES ? 1 : 0;
-}
-
-void TCommonObj::MsgError(const std::string& text, const std::string& a, const std::string& b,
-                          const std::string& c) {
-    std::string full = text;
-    for (const std::string* extra : {&a, &b, &c})
-        if (!extra->empty()) full += "\n" + *extra;
-    seams::messageHook()(commandOwner(),
-                         {seams::MsgKind::MsgError, full, "错误", MB_OK | MB_ICONERROR});
-}
-
-std::vector<std::string> TCommonObj::DelimStr(const std::string& line, const std::string& delim) {
-    std::vector<std::string> pieces;
-    if (delim.empty()) {
-        pieces.push_back(line);
-        return pieces;
-    }
-    std::size_t start = 0;
-    while (true) {
-        std::size_t at = line.find(delim, start);
-        if (at == std::string::npos) {
-            pieces.emplace_back(line, start);
-            return pieces;
-        }
-        pieces.emplace_back(line, start, at - start);
-        start = at + delim.size();
-    }
-}
-
 // ---- cashier routines ----
 
 std::string GetFlagString(const std::string& text, const std::string& sep, int index) {
     if (index < 0) return {};
-    auto pieces = TCommonObj::DelimStr(text, sep);
+    auto pieces = splitKeepingEmpty(text, sep);
     return index < static_cast<int>(pieces.size()) ? pieces[index] : std::string();
 }
 

@@ -222,21 +222,6 @@ class LH_API TFieldManage {};
 class LH_API TVRestrictManage {};
 class LH_API TInputCtrl {};
 
-// Messages and helpers every form uses. The messages go through the seams, so
-// tests answer them.
-class LH_API TCommonObj {
-  public:
-    void MsgBox(const std::string& text);
-    // A Yes/No question; 1 on Yes.
-    int AppMsg(const std::string& text);
-    void MsgError(const std::string& text, const std::string& a = {}, const std::string& b = {},
-                  const std::string& c = {});
-    // Splits a line at a delimiter, keeping every piece: empty ones too, and a
-    // final empty piece after a trailing delimiter. An empty line gives one
-    // empty piece; an empty delimiter gives the whole line.
-    static std::vector<std::string> DelimStr(const std::string& line, const std::string& delim);
-};
-
 // The global references. The host application fills them; a plug-in binds
 // them again from its host block.
 LH_API extern TDBManage* DBManage;
@@ -250,7 +235,6 @@ LH_API extern TVDefineManage* VDefineManage;
 LH_API extern TVRestrictManage* VRestrictManage;
 LH_API extern TBasisManageFactory* BasisManageFactory;
 LH_API extern TInputCtrl* InputCtrl;
-LH_API extern TCommonObj* CmmObj;
 
 // The store behind DBManage; throws when no database is bound.
 LH_API Database& currentDb();

@@ -1,7 +1,5 @@
 #include "Session.h"
 
-#include "Handles.h"
-
 namespace ledgerhost {
 
 HostSession::HostSession(const std::string& dbPath, const std::string& bookCode,
@@ -37,7 +35,7 @@ HostSession::HostSession(const std::string& dbPath, const std::string& bookCode,
 }
 
 HostSession::~HostSession() {
-    for (auto h : handles_) handleRemove(h);
+    for (auto& close : closers_) close();
     if (DBManage == db_.get()) {
         DBManage = nullptr;
         User = nullptr;
@@ -65,28 +63,6 @@ void HostSession::bind() {
     VRestrictManage = vrestrict_.get();
     BasisManageFactory = basis_.get();
     InputCtrl = input_.get();
-}
-
-PluginHostBlock HostSession::makeBlock(QWidget* owner) {
-    PluginHostBlock b{};
-    auto reg = [&](auto* p) {
-        std::uint32_t h = registerHandle(p);
-        handles_.push_back(h);
-        return h;
-    };
-    b.DBManage = reg(db_.get());
-    b.User = reg(user_.get());
-    b.UserManage = reg(users_.get());
-    b.UserRole = reg(role_.get());
-    b.TableManage = reg(tables_.get());
-    b.FieldManage = reg(fields_.get());
-    b.BookManage = reg(books_.get());
-    b.VDefineManage = reg(vdefine_.get());
-    b.VRestrictManage = reg(vrestrict_.get());
-    b.BasisManageFactory = reg(basis_.get());
-    b.InputCtrl = reg(input_.get());
-    b.Owner = owner ? registerHandle(owner) : 0;
-    return b;
 }
 
 }  // namespace ledgerhost

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <QWidget>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "LhApi.h"
-#include "PluginApi.h"
 #include "Records.h"
 
 namespace ledgerhost {
@@ -23,12 +23,24 @@ class LH_API HostSession {
 
     // Points the global references at this session's managers.
     void bind();
-    // A host block with this session's handles and the owner's.
-    PluginHostBlock makeBlock(QWidget* owner);
+    // Runs `close` when the session ends, before its managers go (the plug-in
+    // boundary drops the handles it issued for them).
+    void atClose(std::function<void()> close) { closers_.push_back(std::move(close)); }
 
     TDBManage& dbManage() { return *db_; }
     TBookSet& bookSet() { return *books_->BookSet; }
     TUser& user() { return *user_; }
+
+    // The managers, in the order of the host block's slots.
+    TUserManage& userManage() { return *users_; }
+    TUserRole& userRole() { return *role_; }
+    TTableManage& tableManage() { return *tables_; }
+    TFieldManage& fieldManage() { return *fields_; }
+    TBookManage& bookManage() { return *books_; }
+    TVDefineManage& vdefineManage() { return *vdefine_; }
+    TVRestrictManage& vrestrictManage() { return *vrestrict_; }
+    TBasisManageFactory& basisManageFactory() { return *basis_; }
+    TInputCtrl& inputCtrl() { return *input_; }
 
   private:
     std::unique_ptr<TDBManage> db_;
@@ -42,7 +54,7 @@ class LH_API HostSession {
     std::unique_ptr<TVRestrictManage> vrestrict_;
     std::unique_ptr<TBasisManageFactory> basis_;
     std::unique_ptr<TInputCtrl> input_;
-    std::vector<std::uint32_t> handles_;
+    std::vector<std::function<void()>> closers_;
 };
 
 }  // namespace ledgerhost

@@ -3,11 +3,14 @@
 #include <QWidget>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "CommonObj.h"
 #include "Guard.h"
 #include "Handles.h"
 #include "Records.h"
 #include "Seams.h"
+#include "Session.h"
 
 namespace ledgerhost {
 namespace {
@@ -20,6 +23,32 @@ T* bindSlot(std::uint32_t handle, const char* what) {
 }
 
 }  // namespace
+
+PluginHostBlock makeHostBlock(HostSession& session, QWidget* owner) {
+    PluginHostBlock b{};
+    std::vector<std::uint32_t> issued;
+    auto reg = [&](auto& object) {
+        const std::uint32_t h = registerHandle(&object);
+        issued.push_back(h);
+        return h;
+    };
+    b.DBManage = reg(session.dbManage());
+    b.User = reg(session.user());
+    b.UserManage = reg(session.userManage());
+    b.UserRole = reg(session.userRole());
+    b.TableManage = reg(session.tableManage());
+    b.FieldManage = reg(session.fieldManage());
+    b.BookManage = reg(session.bookManage());
+    b.VDefineManage = reg(session.vdefineManage());
+    b.VRestrictManage = reg(session.vrestrictManage());
+    b.BasisManageFactory = reg(session.basisManageFactory());
+    b.InputCtrl = reg(session.inputCtrl());
+    b.Owner = owner ? registerHandle(owner) : 0;
+    session.atClose([issued] {
+        for (std::uint32_t h : issued) handleRemove(h);
+    });
+    return b;
+}
 
 void bindHostBlock(std::uint32_t appWindow, const PluginHostBlock* block) {
     if (!block) throw std::runtime_error("主程序没有提供插件参数。");

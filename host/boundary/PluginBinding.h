@@ -13,6 +13,12 @@ class QWidget;
 
 namespace ledgerhost {
 
+class HostSession;
+
+// A host block with the session's managers and the owner, each slot a handle
+// of the handle table; the handles go when the session ends.
+LH_API PluginHostBlock makeHostBlock(HostSession& session, QWidget* owner);
+
 // Sets the application window and every global manager from the block's
 // handles. Throws std::runtime_error naming the first object the block does
 // not provide (a missing block included); the globals set before it stay set.

@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "ImportLog.h"
+#include "Digest.h"
 #include "Store.h"
 #include "XlsCheck.h"
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "LhApi.h"
+
 namespace xlswriter {
 
 // One cell of a small BIFF5 (Excel 95) workbook: text in the workbook's code
@@ -24,12 +26,12 @@ struct Cell {
 // the cells; `codePage` names the encoding of the texts (936 for GBK).
 // `passwordProtected` marks the workbook as encrypted (for tests of refusals).
 // Enough for demo statements and test workbooks of a few thousand cells.
-std::string workbook(const std::vector<Cell>& cells, std::uint16_t codePage = 936,
-                     bool passwordProtected = false);
+LH_API std::string workbook(const std::vector<Cell>& cells, std::uint16_t codePage = 936,
+                            bool passwordProtected = false);
 
 // The same compound file around any stream (for tests of damaged files).
-std::string compoundFile(const std::string& streamName, std::string stream);
-std::string biff5Stream(std::uint16_t codePage, const std::vector<Cell>& cells,
-                        bool passwordProtected);
+LH_API std::string compoundFile(const std::string& streamName, std::string stream);
+LH_API std::string biff5Stream(std::uint16_t codePage, const std::vector<Cell>& cells,
+                               bool passwordProtected);
 
 }  // namespace xlswriter

@@ -71,7 +71,6 @@ class LH_API TfrmBaseAssRpt : public QWidget {
     // Makes the sheet readable: column widths from the content, the title row
     // large and centred across the sheet, the heading rows centred.
     virtual void BuildFormat();
-    virtual void SetStatus() {}
     virtual void ReportHook() {}
     // The file name the export suggests, in the user's documents folder.
     virtual QString ExportFileName();

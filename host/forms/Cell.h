@@ -119,7 +119,6 @@ class LH_API TCell final : public QTableView {
 
     // The text as the grid shows it (formatted numbers, hidden zeros).
     QString DisplayText(int col, int row) const { return model_->displayText(col, row); }
-    const std::vector<CellSpan>& Spans() const { return model_->spans; }
     SheetModel* sheet() const { return model_; }
 
   private:

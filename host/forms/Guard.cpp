@@ -3,7 +3,7 @@
 #include <QtGlobal>
 #include <string>
 
-#include "Records.h"
+#include "CommonObj.h"
 #include "Seams.h"
 
 namespace ledgerhost {

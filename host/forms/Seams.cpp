@@ -13,7 +13,6 @@
 #include <QStandardPaths>
 #include <QStyle>
 #include <algorithm>
-#include <iostream>
 #include <vector>
 
 #include "Pickers.h"
@@ -251,19 +250,7 @@ class WaitNote final : public QWidget {
     QLabel* label_;
 };
 
-void defaultWait(const seams::Wait& w) {
-    auto* gui = qobject_cast<QApplication*>(QCoreApplication::instance());
-    if (!gui) {
-        // A program without windows says once that it waits.
-        static bool told = false;
-        if (w.waiting && !told) {
-            std::cerr << "正在等待其他程序写完账套数据库（最多等待 " << w.deadlineMs / 1000
-                      << " 秒）……" << std::endl;
-            told = true;
-        }
-        if (!w.waiting) told = false;
-        return;
-    }
+void windowWait(const seams::Wait& w) {
     static QPointer<WaitNote> note;
     static bool cursor = false;
     if (!w.waiting) {
@@ -312,12 +299,11 @@ PickHook& pickHook() {
     return h;
 }
 
-WaitHook& waitHook() {
-    static WaitHook h = defaultWait;
-    return h;
-}
-
 }  // namespace seams
+
+void showWaitsInWindows() {
+    seams::waitHook() = windowWait;
+}
 
 int ShowModal(QDialog& dialog) {
     ModalScope scope(dialog);

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "LhApi.h"
+#include "Waits.h"
 
 #include <memory>
 
@@ -71,32 +72,17 @@ struct PickResult {
     std::string name;
 };
 
-// A store operation waiting for another program's lock on the database:
-// reported repeatedly with `waiting` true and the time waited so far, then
-// once with `waiting` false when the wait ends (the lock was had, or the
-// deadline passed and the operation fails).
-struct Wait {
-    bool waiting = false;
-    int waitedMs = 0;
-    int deadlineMs = 0;
-};
-
 using ModalHook = std::function<int(QDialog&)>;
 using MessageHook = std::function<int(QWidget* owner, const Message&)>;
 using FileHook = std::function<std::optional<QString>(QWidget* owner, const FileRequest&)>;
 using ProcessHook = std::function<void()>;
 using PickHook = std::function<std::optional<PickResult>(QWidget* owner, const PickRequest&)>;
-// Called from inside the store's busy handler: it must not use the database.
-using WaitHook = std::function<void(const Wait&)>;
 
 LH_API ModalHook& modalHook();
 LH_API MessageHook& messageHook();
 LH_API FileHook& fileHook();
 LH_API ProcessHook& processHook();
 LH_API PickHook& pickHook();
-// By default a window shows a note over the application window (and a wait
-// cursor); a program without windows prints one line on standard error.
-LH_API WaitHook& waitHook();
 
 // Puts a hook in place for the life of the object and restores the one before.
 template <class Hook>
@@ -142,6 +128,11 @@ LH_API void guardFileDialogs();
 // A file filter "caption|pattern|caption|pattern" as Qt's file dialogs take it,
 // each pattern written once.
 LH_API QString qtFileFilter(const QString& windowsFilter);
+
+// Makes the store's waits for another program's lock show as a note over the
+// application window, with a wait cursor (see Waits.h). Called once by a
+// program with windows.
+LH_API void showWaitsInWindows();
 
 // The window that owns the plug-in's windows and message boxes.
 LH_API QWidget* applicationWindow();

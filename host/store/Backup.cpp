@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "Copy.h"
 #include "Store.h"
 
 namespace ledgerhost {
@@ -292,9 +293,6 @@ std::string localStamp() {
     return buf;
 }
 
-const std::string kServerRefused =
-    "这是数据库服务器上的账套，本程序目前只能备份和恢复 SQLite 账套数据库文件。";
-
 // Takes the database file away from every other program: leaving WAL mode
 // needs the only connection to the file (every connection in WAL mode holds a
 // shared lock for as long as it is open), and in exclusive locking mode the
@@ -352,14 +350,6 @@ std::string keepUnderDatedName(const std::string& path, const std::string& what)
 
 }  // namespace
 
-bool isServerDatabase(const std::string& db) {
-    auto starts = [&](const char* p) { return db.rfind(p, 0) == 0; };
-    if (starts("postgresql://") || starts("postgres://") || starts("service=")) return true;
-    // A libpq keyword string: "host=… dbname=…".
-    return db.find('=') != std::string::npos && db.find(' ') != std::string::npos &&
-           (db.find("dbname=") != std::string::npos || db.find("host=") != std::string::npos);
-}
-
 TableCounts checkBackupFile(const std::string& fromPath, int* schemaVersion) {
     const std::string what = "备份文件 " + fromPath + " ";
     const std::string tail = "，没有恢复，账套数据库未作任何改动。";
@@ -405,8 +395,8 @@ TableCounts checkBackupFile(const std::string& fromPath, int* schemaVersion) {
 
 BackupResult backupDatabase(const std::string& dbPath, const std::string& toPath,
                             const BackupProgress& progress) {
+    if (Database::isServerLocation(dbPath)) return backupServerDatabase(dbPath, toPath);
     const std::string what = "无法备份账套数据库 " + dbPath + "：";
-    if (isServerDatabase(dbPath)) throw StoreError(what + kServerRefused);
     if (toPath.empty()) throw StoreError(what + "没有指定备份文件。");
     struct stat st {};
     if (::stat(dbPath.c_str(), &st) != 0) throw StoreError(what + systemReason(errno));
@@ -485,8 +475,8 @@ BackupResult backupDatabase(const std::string& dbPath, const std::string& toPath
 }
 
 RestoreResult restoreDatabase(const std::string& fromPath, const std::string& dbPath) {
+    if (Database::isServerLocation(dbPath)) return restoreServerDatabase(fromPath, dbPath);
     const std::string what = "无法恢复账套数据库 " + dbPath + "：";
-    if (isServerDatabase(dbPath)) throw StoreError(what + kServerRefused);
     if (isFileOf(dbPath, fromPath))
         throw StoreError(what + "备份文件不能是账套数据库自己的文件（" + fromPath + "）。");
     RestoreResult result;

@@ -40,7 +40,8 @@ struct BackupResult {
 struct RestoreResult {
     std::string path;          // the database restored
     std::string replacedPath;  // where the database it replaced is kept; empty when none was there
-    int schemaVersion = 0;     // of the backup
+    std::string replacedSchema;  // on a server: the schema that keeps the replaced tables
+    int schemaVersion = 0;       // of the backup
     TableCounts tables;
 };
 
@@ -48,18 +49,15 @@ struct RestoreResult {
 // runs.
 using BackupProgress = std::function<void(int done, int total)>;
 
-// True for a database named by a connection string of a database server
-// ("postgresql://…", "postgres://…", "service=…", "host=… dbname=…") rather
-// than a file.
-LH_API bool isServerDatabase(const std::string& db);
-
 // Copies the database `dbPath` into the new file `toPath` (which must not
-// exist) and checks the copy.
+// exist) and checks the copy. A database on a server is backed up by
+// backupServerDatabase (Copy.h).
 LH_API BackupResult backupDatabase(const std::string& dbPath, const std::string& toPath,
                                    const BackupProgress& progress = {});
 
 // Checks the backup `fromPath` and restores it as the database `dbPath`
 // (which may not exist yet). Refuses while another program has `dbPath` open.
+// A database on a server is restored by restoreServerDatabase (Copy.h).
 LH_API RestoreResult restoreDatabase(const std::string& fromPath, const std::string& dbPath);
 
 // The checks a backup file passes before it is restored: it opens read-only,

@@ -1,20 +1,9 @@
-// ledger-admin copy: copies a whole SQLite book-set database into an empty
-// database (on a server, or a new SQLite file) in one transaction, then checks
-// both sides table by table.
-//
-// The target's schema is made by the store itself (createDatabaseFile: a new
-// file, or a server database without tables, made and filled in one
-// transaction), so it is the schema of this program's version; the source is opened as every
-// program opens it, which brings an older file up to the same version first. Tables are copied
-// parents first (by their foreign keys), every column by its declared type, ids included;
-// afterwards the id counters of the target are moved past the copied ids (and past the source's own
-// counters, which may be higher when rows were deleted), so ids stay never reused. The check
-// compares the row count and the sum of every amount column (integer cents, the columns named
-// "...cents") of each table on both sides.
+#include "Copy.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <iostream>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
@@ -27,26 +16,14 @@
 #include <QTemporaryDir>
 #include <optional>
 
-#include "AdminCommands.h"
-#include "Backup.h"
 #include "Store.h"
 
-using namespace ledgerhost;
-
-namespace admin {
-
-bool isServerTarget(const std::string& target) {
-    return Database::isServerLocation(target);
-}
-
-std::string shownTarget(const std::string& target) {
-    return Database::displayLocation(target);
-}
+namespace ledgerhost {
 
 std::string withoutPassword(std::string message, const std::string& target) {
-    if (!isServerTarget(target)) return message;
+    if (!Database::isServerLocation(target)) return message;
     std::vector<std::string> secrets;
-    const std::string shown = shownTarget(target);
+    const std::string shown = Database::displayLocation(target);
     if (shown != target) {
         // What shownTarget took out, less its "user:" / "password=" frame.
         const auto scheme = target.find("://") + 3;
@@ -70,16 +47,7 @@ std::string withoutPassword(std::string message, const std::string& target) {
     return message;
 }
 
-}  // namespace admin
-
 namespace {
-
-int usage() {
-    std::cerr << "用法：ledger-admin copy --from 数据库文件 --to 目标数据库\n"
-                 "  把 SQLite 账套数据库整个复制到一个空的数据库（postgresql://…、service=名称，"
-                 "或一个新的 SQLite 文件），并核对每张表的行数和金额合计\n";
-    return 2;
-}
 
 struct Column {
     std::string name;
@@ -94,11 +62,7 @@ struct Table {
     std::int64_t sourceCounter = 0;    // the source's AUTOINCREMENT counter
 };
 
-struct Figures {
-    std::int64_t rows = 0;
-    std::vector<std::pair<std::string, std::int64_t>> sums;  // per amount column
-    bool operator==(const Figures&) const = default;
-};
+using Figures = TableFigures;
 
 Column::Kind kindOf(std::string type) {
     std::transform(type.begin(), type.end(), type.begin(), ::toupper);
@@ -231,17 +195,6 @@ void moveCounter(Database& dst, const Table& t, bool server) {
     }
 }
 
-std::string describe(const Figures& f) {
-    std::string out = std::to_string(f.rows) + " 行";
-    for (const auto& [name, cents] : f.sums) {
-        const std::int64_t a = cents < 0 ? -cents : cents;
-        std::string cs = std::to_string(a % 100);
-        if (cs.size() < 2) cs = "0" + cs;
-        out += "，" + name + " " + (cents < 0 ? "-" : "") + std::to_string(a / 100) + "." + cs;
-    }
-    return out;
-}
-
 // Copies every table in one transaction of `dst`; refuses a target with rows,
 // and stores nothing when the copy differs from the source.
 void copyInto(Database& src, const std::vector<Table>& tables, Database& dst,
@@ -269,21 +222,29 @@ void copyInto(Database& src, const std::vector<Table>& tables, Database& dst,
 
 }  // namespace
 
-int admin::copy(const Args& args) {
-    std::vector<std::string> v;
-    if (!parseOptions("copy", args, {"--from", "--to"}, v)) return usage();
-    const std::string from = v[0], to = v[1];
-    if (from.empty() || to.empty()) return usage();
-    const std::string shown = admin::shownTarget(to);
+std::string describeFigures(const TableFigures& f) {
+    std::string out = std::to_string(f.rows) + " 行";
+    for (const auto& [name, cents] : f.sums) {
+        const std::int64_t a = cents < 0 ? -cents : cents;
+        std::string cs = std::to_string(a % 100);
+        if (cs.size() < 2) cs = "0" + cs;
+        out += "，" + name + " " + (cents < 0 ? "-" : "") + std::to_string(a / 100) + "." + cs;
+    }
+    return out;
+}
+
+std::vector<CopiedTable> copyDatabase(const std::string& from, const std::string& to) {
+    const std::string shown = Database::displayLocation(to);
     try {
-        if (admin::isServerTarget(from))
-            throw StoreError("复制的来源必须是 SQLite 账套数据库文件：" + admin::shownTarget(from));
+        if (Database::isServerLocation(from))
+            throw StoreError("复制的来源必须是 SQLite 账套数据库文件：" +
+                             Database::displayLocation(from));
         Database src(from);
         // One read snapshot of the source for the copy and both checks: a
         // program writing to the file meanwhile changes neither.
         src.beginRead();
         const std::vector<Table> tables = sourceTables(src);
-        const bool server = admin::isServerTarget(to);
+        const bool server = Database::isServerLocation(to);
         // The schema and the rows in one transaction, into a database
         // without tables (a new file, or a server database with none).
         if (!createDatabaseFile(
@@ -294,30 +255,11 @@ int admin::copy(const Args& args) {
         // And afterwards over a new connection: what is stored is what the
         // source holds.
         Database stored(to);
-        std::int64_t total = 0;
-        bool same = true;
-        for (const Table& t : tables) {
-            const Figures a = figures(src, t), b = figures(stored, t);
-            total += a.rows;
-            if (a == b) {
-                std::cout << t.name << "：" << describe(a) << "\n";
-            } else {
-                same = false;
-                std::cout << t.name << "：来源 " << describe(a) << "；目标 " << describe(b)
-                          << "（不符）\n";
-            }
-        }
-        if (!same) {
-            std::cerr << "ledger-admin: 复制到 " << shown << " 后核对不符。\n";
-            return 1;
-        }
-        std::cout << "已复制 " << tables.size() << " 张数据表、" << total << " 行到 " << shown
-                  << "，行数和金额合计与来源一致。" << std::endl;
-        return 0;
+        std::vector<CopiedTable> out;
+        for (const Table& t : tables) out.push_back({t.name, figures(src, t), figures(stored, t)});
+        return out;
     } catch (const std::exception& e) {
-        std::cerr << "ledger-admin: "
-                  << admin::withoutPassword(admin::withoutPassword(e.what(), to), from) << "\n";
-        return 1;
+        throw StoreError(withoutPassword(withoutPassword(e.what(), to), from));
     }
 }
 
@@ -375,8 +317,7 @@ std::string stamp() {
 
 }  // namespace
 
-int admin::backupServer(const std::string& location, const std::string& to) {
-    const std::string shown = admin::shownTarget(location);
+BackupResult backupServerDatabase(const std::string& location, const std::string& to) {
     try {
         Database src(location);
         src.beginRead();  // one snapshot for the copy and its checks
@@ -389,21 +330,19 @@ int admin::backupServer(const std::string& location, const std::string& to) {
             copyInto(src, tables, dst, to, false);
         });
         if (!made) throw StoreError("备份文件 " + to + " 已存在，没有覆盖。请另选一个文件名。");
-        int version = 0;
-        const TableCounts counts = checkBackupFile(to, &version);
-        std::int64_t rows = 0;
-        for (const auto& c : counts) rows += c.second;
-        std::cout << "已备份数据库服务器上的账套 " << shown << " 到 " << to << "（" << counts.size()
-                  << " 张表，" << rows << " 行），完整性检查通过。\n";
-        return 0;
+        BackupResult result;
+        result.path = to;
+        result.tables = checkBackupFile(to, &result.schemaVersion);
+        std::error_code ec;
+        result.bytes = static_cast<std::int64_t>(std::filesystem::file_size(to, ec));
+        return result;
     } catch (const std::exception& e) {
-        std::cerr << "ledger-admin backup: " << admin::withoutPassword(e.what(), location) << "\n";
-        return 1;
+        throw StoreError(withoutPassword(e.what(), location));
     }
 }
 
-int admin::restoreServer(const std::string& from, const std::string& location) {
-    const std::string shown = admin::shownTarget(location);
+RestoreResult restoreServerDatabase(const std::string& from, const std::string& location) {
+    const std::string shown = Database::displayLocation(location);
     std::optional<Database> db;
     std::string fresh;
     auto dropFresh = [&] {
@@ -416,8 +355,9 @@ int admin::restoreServer(const std::string& from, const std::string& location) {
         }
     };
     try {
-        int version = 0;
-        checkBackupFile(from, &version);
+        RestoreResult result;
+        result.path = shown;
+        result.tables = checkBackupFile(from, &result.schemaVersion);
         // The backup is read from a copy: opening a file brings an older one
         // up to this program's version, which must not touch the backup.
         QTemporaryDir work;
@@ -474,16 +414,12 @@ int admin::restoreServer(const std::string& from, const std::string& location) {
                  "; ALTER SCHEMA " + quotedName(fresh) + " RENAME TO " + quotedName(current));
         swap.commit();
         fresh.clear();
-        Database restored(location);
-        std::int64_t rows = 0;
-        for (const Table& t : tables) rows += figures(restored, t).rows;
-        std::cout << "已从备份 " << from << " 恢复数据库服务器上的账套 " << shown << "（"
-                  << tables.size() << " 张表，" << rows << " 行）。\n原数据保留在模式 " << kept
-                  << " 中。\n";
-        return 0;
+        result.replacedSchema = kept;
+        return result;
     } catch (const std::exception& e) {
         dropFresh();
-        std::cerr << "ledger-admin restore: " << admin::withoutPassword(e.what(), location) << "\n";
-        return 1;
+        throw StoreError(withoutPassword(e.what(), location));
     }
 }
+
+}  // namespace ledgerhost

@@ -1,7 +1,7 @@
 #include "Store.h"
 
 #include "PgStore.h"
-#include "Seams.h"
+#include "Waits.h"
 
 #include <fcntl.h>
 #include <libpq-fe.h>
@@ -23,6 +23,11 @@
 #include <vector>
 
 namespace ledgerhost {
+
+seams::WaitHook& seams::waitHook() {
+    static WaitHook h;
+    return h;
+}
 
 // What a store operation that waits for another program's lock keeps.
 struct Database::BusyState {

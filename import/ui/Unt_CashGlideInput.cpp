@@ -5,6 +5,7 @@
 #include <QShowEvent>
 #include <cmath>
 
+#include "CommonObj.h"
 #include "Guard.h"
 #include "Pickers.h"
 #include "Records.h"

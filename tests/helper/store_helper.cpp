@@ -31,7 +31,6 @@
 
 #include "DemoData.h"
 #include "Glide.h"
-#include "Seams.h"
 #include "Session.h"
 #include "Store.h"
 #include "untGlideImport.h"
@@ -60,11 +59,6 @@ TCaGlide workstationRow(const std::string& tag, int k) {
 int workstation(const std::string& db, const std::string& tag, int rows,
                 const std::vector<std::string>& files) {
     HostSession session(db, "001", "u1");
-    seams::messageHook() = [](QWidget*, const seams::Message& m) {
-        std::cerr << m.text << std::endl;
-        return IDOK;
-    };
-    seams::processHook() = [] {};
     int k = 0;
     auto store = [&] {
         for (int i = 0; i < rows; ++i, ++k) {

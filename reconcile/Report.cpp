@@ -1,0 +1,200 @@
+// The balance reconciliation statement as at a date, as text and as CSV.
+
+#include <map>
+
+#include "Reconcile.h"
+#include "ReconcileRows.h"
+
+using ledgerhost::BulkInsert;
+using ledgerhost::Database;
+using ledgerhost::Stmt;
+using ledgerhost::Transaction;
+
+namespace reconcile {
+
+using namespace detail;
+
+namespace {
+
+// A deferred transaction that only reads; ended without writing anything.
+class ReadSnapshot {
+  public:
+    explicit ReadSnapshot(Database& db) : db_(db), own_(!db.inTransaction()) {
+        if (own_) db_.beginRead();
+    }
+    ~ReadSnapshot() {
+        if (!own_) return;
+        try {
+            db_.exec("ROLLBACK");
+        } catch (...) {
+        }
+    }
+    ReadSnapshot(const ReadSnapshot&) = delete;
+    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+  private:
+    Database& db_;
+    bool own_;
+};
+
+}  // namespace
+
+Report Reconciler::report(const std::string& until) {
+    dayNumber(until);
+    Report r;
+    r.bookCode = account_.setCode;
+    {
+        Stmt s = db_.prepare("SELECT name FROM book_sets WHERE code = ?");
+        s.bind(1, account_.setCode);
+        if (s.step()) r.bookName = s.text(0);
+    }
+    r.account = account_;
+    r.until = until;
+    // One read: both sides' rows up to the date, so the balances and the
+    // outstanding items come from the same snapshot. A read takes no write
+    // lock, so the statement can be printed while another program imports.
+    ReadSnapshot snapshot(db_);
+    std::vector<SideRow> js = rows(true, "", until, false);
+    std::vector<SideRow> ss = rows(false, "", until, false);
+    // A group settles its rows at its latest member's date; before then its
+    // rows were still outstanding.
+    std::unordered_map<std::int64_t, std::string> settled;
+    for (const auto* side : {&js, &ss})
+        for (const SideRow& row : *side)
+            if (row.group) {
+                std::string& last = settled[row.group];
+                last = std::max(last, row.date);
+            }
+    // Members dated after `until` were not read: a group with such a member
+    // was not settled yet.
+    {
+        Stmt s = db_.prepare(
+            "SELECT reconcile_group FROM CaGlide WHERE set_code = ?1 AND as_code = ?2 "
+            "AND create_date > ?3 AND reconcile_group IS NOT NULL UNION "
+            "SELECT reconcile_group FROM CaCollateGlide WHERE set_code = ?1 AND as_code = ?2 "
+            "AND create_date > ?3 AND reconcile_group IS NOT NULL");
+        s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, until);
+        while (s.step()) settled.erase(s.i64(0));
+    }
+    r.journalBalance = account_.openingCents;
+    r.bankBalance = bankOpening();
+    auto item = [](const SideRow& row, std::int64_t cents) {
+        return ReportItem{row.ref, row.date, row.number, row.cheque, row.summary, cents};
+    };
+    for (const SideRow& row : js) {
+        if (row.ref.source != Source::Opening) r.journalBalance += row.net();
+        if (row.group && settled.count(row.group)) continue;
+        if (row.net() > 0) r.bookedInNotBank.push_back(item(row, row.net()));
+        if (row.net() < 0) r.bookedOutNotBank.push_back(item(row, -row.net()));
+    }
+    for (const SideRow& row : ss) {
+        if (row.ref.source != Source::Opening) r.bankBalance += row.net();
+        if (row.group && settled.count(row.group)) continue;
+        if (row.net() > 0) r.bankInNotBooked.push_back(item(row, row.net()));
+        if (row.net() < 0) r.bankOutNotBooked.push_back(item(row, -row.net()));
+    }
+    auto sum = [](const std::vector<ReportItem>& items) {
+        std::int64_t total = 0;
+        for (const ReportItem& i : items) total += i.cents;
+        return total;
+    };
+    r.adjustedJournal = r.journalBalance + sum(r.bankInNotBooked) - sum(r.bankOutNotBooked);
+    r.adjustedBank = r.bankBalance + sum(r.bookedInNotBank) - sum(r.bookedOutNotBank);
+    if (!r.balanced()) {
+        // An item of the difference's amount, or of half of it (booked in the
+        // wrong sense), may explain it.
+        const std::int64_t diff = std::abs(r.difference());
+        for (const auto* items :
+             {&r.bankInNotBooked, &r.bankOutNotBooked, &r.bookedInNotBank, &r.bookedOutNotBank})
+            for (const ReportItem& i : *items)
+                if (i.cents == diff || i.cents * 2 == diff) r.suspects.push_back(i);
+    }
+    return r;
+}
+
+namespace {
+
+struct Section {
+    const char* title;
+    const std::vector<ReportItem>* items;
+    char sign;
+};
+
+}  // namespace
+
+std::string reportText(const Report& r) {
+    std::string out = "银行存款余额调节表\n";
+    out += "账套：" + r.bookCode + " " + r.bookName + "  账户：" + r.account.number + " " +
+           r.account.name + "  截至：" + r.until + "\n\n";
+    auto sectionText = [&](const Section& s) {
+        std::int64_t total = 0;
+        for (const ReportItem& i : *s.items) total += i.cents;
+        out += std::string(1, s.sign) + " " + s.title + "  " + formatCents(total) + "\n";
+        for (const ReportItem& i : *s.items)
+            out += "    " + i.date + "  " + std::to_string(i.number) + "  " +
+                   (i.cheque.empty() ? "" : i.cheque + "  ") + i.summary + "  " +
+                   formatCents(i.cents) + "\n";
+    };
+    out += "银行日记账余额  " + formatCents(r.journalBalance) + "\n";
+    sectionText({"银行已收、企业未收", &r.bankInNotBooked, '+'});
+    sectionText({"银行已付、企业未付", &r.bankOutNotBooked, '-'});
+    out += "调节后余额  " + formatCents(r.adjustedJournal) + "\n\n";
+    out += "银行对账单余额  " + formatCents(r.bankBalance) + "\n";
+    sectionText({"企业已收、银行未收", &r.bookedInNotBank, '+'});
+    sectionText({"企业已付、银行未付", &r.bookedOutNotBank, '-'});
+    out += "调节后余额  " + formatCents(r.adjustedBank) + "\n\n";
+    if (r.balanced()) {
+        out += "两边调节后余额相符。\n";
+    } else {
+        out += "两边调节后余额不符，相差 " + formatCents(r.difference()) + "。\n";
+        for (const ReportItem& i : r.suspects)
+            out += "  可能有关：" + i.date + "  " + std::to_string(i.number) + "  " + i.summary +
+                   "  " + formatCents(i.cents) + "\n";
+    }
+    return out;
+}
+
+namespace {
+
+std::string csvField(const std::string& s) {
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    std::string q = "\"";
+    for (char c : s) {
+        if (c == '"') q += '"';
+        q += c;
+    }
+    return q + "\"";
+}
+
+std::string plain(std::int64_t cents) {
+    std::string s = formatCents(cents);
+    s.erase(std::remove(s.begin(), s.end(), ','), s.end());
+    return s;
+}
+
+}  // namespace
+
+std::string reportCsv(const Report& r) {
+    std::string out = "项目,日期,统一号,票据号,摘要,金额\n";
+    auto line = [&](const std::string& what, const std::string& date, const std::string& no,
+                    const std::string& cheque, const std::string& summary, std::int64_t cents) {
+        out += csvField(what) + "," + date + "," + no + "," + csvField(cheque) + "," +
+               csvField(summary) + "," + plain(cents) + "\n";
+    };
+    auto items = [&](const char* title, const std::vector<ReportItem>& list) {
+        for (const ReportItem& i : list)
+            line(title, i.date, std::to_string(i.number), i.cheque, i.summary, i.cents);
+    };
+    line("银行日记账余额", r.until, "", "", "", r.journalBalance);
+    items("银行已收企业未收", r.bankInNotBooked);
+    items("银行已付企业未付", r.bankOutNotBooked);
+    line("银行日记账调节后余额", r.until, "", "", "", r.adjustedJournal);
+    line("银行对账单余额", r.until, "", "", "", r.bankBalance);
+    items("企业已收银行未收", r.bookedInNotBank);
+    items("企业已付银行未付", r.bookedOutNotBank);
+    line("银行对账单调节后余额", r.until, "", "", "", r.adjustedBank);
+    line("差额", r.until, "", "", "", r.difference());
+    return out;
+}
+
+}  // namespace reconcile
