@@ -36,11 +36,13 @@ if readelf -d "$usr"/bin/* "$usr/lib/$multiarch/ledger/plugins/"*.so | grep -E '
     grep -v '\$ORIGIN' | grep -q .; then
     fail "a run path outside \$ORIGIN"
 fi
-host=$(realpath "$usr/lib/$multiarch/ledger/libledgerhost.so")
-for f in "$usr/bin/ledger" "$usr/bin/ledger-admin" "$usr/lib/$multiarch/ledger/plugins/libcashglide.so"; do
-    found=$(ldd "$f" | awk '$1 == "libledgerhost.so" { print $3 }')
-    [ -n "$found" ] && [ "$(realpath "$found")" = "$host" ] ||
-        fail "$f does not find the installed libledgerhost.so (${found:-not found})"
+for pair in "ledger libledgerhost.so" "plugins/libcashglide.so libledgerhost.so" \
+    "ledger libledgercore.so" "ledger-admin libledgercore.so"; do
+    read -r file lib <<<"$pair"
+    case "$file" in plugins/*) f="$usr/lib/$multiarch/ledger/$file" ;; *) f="$usr/bin/$file" ;; esac
+    found=$(ldd "$f" | awk -v lib="$lib" '$1 == lib { print $3 }')
+    [ -n "$found" ] && [ "$(realpath "$found")" = "$(realpath "$usr/lib/$multiarch/ledger/$lib")" ] ||
+        fail "$f does not find the installed $lib (${found:-not found})"
 done
 # The installed command-line programs load no widget libraries.
 bash scripts/check-cli-libs.sh "$usr/bin" >/dev/null || fail "a command-line program loads widgets"
