@@ -20,33 +20,6 @@
 
 namespace ledgerhost {
 
-std::string withoutPassword(std::string message, const std::string& target) {
-    if (!Database::isServerLocation(target)) return message;
-    std::vector<std::string> secrets;
-    const std::string shown = Database::displayLocation(target);
-    if (shown != target) {
-        // What shownTarget took out, less its "user:" / "password=" frame.
-        const auto scheme = target.find("://") + 3;
-        const auto slash = target.find_first_of("/?", scheme);
-        const auto at = target.rfind('@', slash == std::string::npos ? target.size() : slash);
-        const auto colon = target.find(':', scheme);
-        if (at != std::string::npos && at >= scheme && colon != std::string::npos && colon < at)
-            secrets.push_back(target.substr(colon + 1, at - colon - 1));
-        for (auto p = target.find("password="); p != std::string::npos;
-             p = target.find("password=", p + 1)) {
-            const auto end = target.find_first_of("& ", p);
-            secrets.push_back(target.substr(p + 9, end == std::string::npos ? end : end - p - 9));
-        }
-    }
-    if (message.find(target) != std::string::npos)
-        message.replace(message.find(target), target.size(), shown);
-    for (const std::string& secret : secrets)
-        for (auto p = secret.empty() ? std::string::npos : message.find(secret);
-             p != std::string::npos; p = message.find(secret, p))
-            message.replace(p, secret.size(), "***");
-    return message;
-}
-
 namespace {
 
 struct Column {

@@ -60,9 +60,4 @@ LH_API BackupResult backupServerDatabase(const std::string& location, const std:
 LH_API RestoreResult restoreServerDatabase(const std::string& fromPath,
                                            const std::string& location);
 
-// `message` with the password of `target` (a connection URI or key/value
-// string) taken out wherever it appears, and `target` itself shown as
-// Database::displayLocation shows it.
-LH_API std::string withoutPassword(std::string message, const std::string& target);
-
 }  // namespace ledgerhost

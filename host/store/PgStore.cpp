@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <regex>
@@ -141,24 +142,32 @@ bool isServerLocation(std::string_view location) {
 
 std::string redact(std::string_view location) {
     std::string s(location);
-    if (startsWithNoCase(s, "postgresql://") || startsWithNoCase(s, "postgres://")) {
-        // user:password@host -> user@host
-        const std::size_t start = s.find("://") + 3;
-        const std::size_t end = s.find_first_of("/?", start);
-        const std::size_t at = s.rfind('@', end == std::string::npos ? s.size() : end);
-        if (at != std::string::npos && at >= start) {
-            const std::size_t colon = s.find(':', start);
-            if (colon != std::string::npos && colon < at) s.erase(colon, at - colon);
+    std::string low = s;
+    std::transform(low.begin(), low.end(), low.begin(), [](char c) {
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    });
+    // Each password goes with what introduces it, the last first so that the
+    // earlier spans stay where they are.
+    const auto spans = passwordSpans(s);
+    for (auto it = spans.rbegin(); it != spans.rend(); ++it) {
+        const auto [from, to] = *it;
+        if (from > 0 && s[from - 1] == ':' && to < s.size() && s[to] == '@') {
+            s.erase(from - 1, to - from + 1);  // user:password@host -> user@host
+            continue;
         }
-        // ?password=... or &password=...
-        static const std::regex query(R"(([?&])password=[^&]*&?)", std::regex::icase);
-        s = std::regex_replace(s, query, "$1");
-        while (!s.empty() && (s.back() == '&' || s.back() == '?')) s.pop_back();
-        return s;
+        // password=value: a URI parameter with its '&', or a pair with the
+        // blanks before it (and a quoted value's closing quote).
+        std::size_t key = low.rfind("password", from);
+        if (key == std::string::npos) continue;
+        std::size_t end = to < s.size() && s[to] == '\'' ? to + 1 : to;
+        if (key > 0 && s[key - 1] == '&')
+            --key;
+        else if (end < s.size() && s[end] == '&')
+            ++end;
+        while (key > 0 && s[key - 1] == ' ') --key;
+        s.erase(key, end - key);
     }
-    // key=value form: drop the password and its value (quoted or not).
-    static const std::regex pair(R"(\s*\bpassword\s*=\s*('([^'\\]|\\.)*'|\S*))", std::regex::icase);
-    s = std::regex_replace(s, pair, "");
+    while (!s.empty() && (s.back() == '&' || s.back() == '?')) s.pop_back();
     while (!s.empty() && s.front() == ' ') s.erase(0, 1);
     return s;
 }
@@ -225,7 +234,7 @@ void Connection::connect() {
         if (!conn_) throw StoreError("无法连接数据库服务器 " + display_ + "：内存不足。");
     }
     if (PQstatus(conn_) != CONNECTION_OK) {
-        const std::string detail = trimmed(PQerrorMessage(conn_));
+        const std::string detail = withoutPassword(trimmed(PQerrorMessage(conn_)), location_);
         // A connection that never came up is not kept (the constructor fails,
         // so no destructor would finish it); a lost one is, to be reset later.
         if (!inTransaction_ && !everConnected_) {

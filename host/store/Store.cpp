@@ -851,27 +851,28 @@ bool Database::isServerLocation(std::string_view location) {
     return pg::isServerLocation(location);
 }
 
-void maskPasswords(std::string& s) {
-    auto lower = [](char c) {
+std::vector<std::pair<std::size_t, std::size_t>> passwordSpans(std::string_view s) {
+    std::string low(s);
+    std::transform(low.begin(), low.end(), low.begin(), [](char c) {
         return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    };
-    auto fill = [&](std::size_t from, std::size_t to) {
-        for (std::size_t i = from; i < to && i < s.size(); ++i) s[i] = '*';
-    };
-    // user:password@ in a URI, wherever the URI starts (also "--db=postgresql://…").
+    });
+    std::vector<std::pair<std::size_t, std::size_t>> spans;
+    // The user information of a URI, in any case of its scheme and wherever
+    // the URI starts (also "--db=postgresql://…"): from the first ':' after
+    // the scheme to the last '@' before the query or a blank, so that a
+    // password holding an unencoded '/' or '@' is covered whole.
     for (const char* scheme : {"postgresql://", "postgres://"}) {
-        for (std::size_t p = s.find(scheme); p != std::string::npos; p = s.find(scheme, p + 1)) {
+        for (std::size_t p = low.find(scheme); p != std::string::npos;
+             p = low.find(scheme, p + 1)) {
             const std::size_t start = p + std::strlen(scheme);
-            const std::size_t end = std::min(s.find_first_of("/? ", start), s.size());
-            const std::size_t at = s.rfind('@', end);
+            const std::size_t end = std::min(low.find_first_of("? \t", start), low.size());
+            const std::size_t at = low.rfind('@', end == 0 ? 0 : end - 1);
             if (at == std::string::npos || at < start) continue;
-            const std::size_t colon = s.find(':', start);
-            if (colon != std::string::npos && colon < at) fill(colon + 1, at);
+            const std::size_t colon = low.find(':', start);
+            if (colon != std::string::npos && colon < at) spans.emplace_back(colon + 1, at);
         }
     }
     // password=value: a URI parameter or a key=value pair, quoted or not.
-    std::string low(s.size(), ' ');
-    std::transform(s.begin(), s.end(), low.begin(), lower);
     for (std::size_t p = low.find("password"); p != std::string::npos;
          p = low.find("password", p + 1)) {
         std::size_t v = p + 8;
@@ -883,21 +884,100 @@ void maskPasswords(std::string& s) {
         if (v < s.size() && s[v] == '\'') {
             for (end = v + 1; end < s.size() && s[end] != '\''; ++end)
                 if (s[end] == '\\') ++end;
-            fill(v + 1, end);
+            spans.emplace_back(v + 1, std::min(end, s.size()));
         } else {
             while (end < s.size() && s[end] != '&' && s[end] != ' ') ++end;
-            fill(v, end);
+            spans.emplace_back(v, end);
         }
     }
+    std::sort(spans.begin(), spans.end());
+    return spans;
+}
+
+namespace {
+
+// `s` with every password span replaced by `mask`, or by as many stars as the
+// password has characters when `mask` is empty.
+std::string withMasks(std::string_view s, std::string_view mask) {
+    std::string out;
+    std::size_t at = 0;
+    for (const auto& [from, to] : passwordSpans(s)) {
+        if (from < at || to <= from) continue;
+        out.append(s.substr(at, from - at));
+        out.append(mask.empty() ? std::string(to - from, '*') : std::string(mask));
+        at = to;
+    }
+    out.append(s.substr(at));
+    return out;
+}
+
+}  // namespace
+
+std::string withoutPassword(std::string message, const std::string& target) {
+    if (!pg::isServerLocation(target)) return message;
+    const std::string shown = pg::redact(target);
+    for (auto p = message.find(target); p != std::string::npos; p = message.find(target, p)) {
+        message.replace(p, target.size(), shown);
+        p += shown.size();
+    }
+    auto hide = [&](const std::string& secret) {
+        if (secret.empty()) return;
+        for (auto p = message.find(secret); p != std::string::npos; p = message.find(secret, p))
+            message.replace(p, secret.size(), "***");
+    };
+    for (const auto& [from, to] : passwordSpans(target)) {
+        const std::string secret = target.substr(from, to - from);
+        hide(secret);
+        std::size_t start = 0;
+        for (std::size_t i = 0; i <= secret.size(); ++i)
+            if (i == secret.size() || secret[i] == '/' || secret[i] == '@' || secret[i] == ':') {
+                if (i - start >= 2) hide(secret.substr(start, i - start));
+                start = i + 1;
+            }
+    }
+    return message;
+}
+
+std::string maskedPasswords(std::string_view text) {
+    return withMasks(text, "***");
 }
 
 void hidePasswordsInArguments(int argc, char** argv) {
+    if (argc < 2) return;
+    // Each argument masked with a fixed "***"; one whose password is shorter
+    // than that keeps its length, in stars, since an argument cannot grow.
+    std::vector<std::string> masked;
+    bool changed = false;
     for (int i = 1; i < argc; ++i) {
-        std::string a(argv[i]);
-        maskPasswords(a);
-        // Same length: written over the argument where the process list reads it.
-        std::memcpy(argv[i], a.data(), a.size());
+        const std::string_view arg(argv[i]);
+        std::string m = withMasks(arg, "***");
+        if (m.size() > arg.size()) m = withMasks(arg, "");
+        changed |= m != arg;
+        masked.push_back(std::move(m));
     }
+    if (!changed) return;
+    // The kernel lays the arguments out one after the other; written back
+    // from argv[1] on, with the pointers moved along, the bytes freed at the
+    // end are zeroed, so the process list shows no trace of the length.
+    bool contiguous = true;
+    for (int i = 2; i < argc && contiguous; ++i)
+        contiguous = argv[i] == argv[i - 1] + std::strlen(argv[i - 1]) + 1;
+    if (!contiguous) {
+        for (int i = 1; i < argc; ++i) {
+            const std::size_t size = std::strlen(argv[i]);
+            std::memcpy(argv[i], masked[i - 1].data(), masked[i - 1].size());
+            std::memset(argv[i] + masked[i - 1].size(), 0, size - masked[i - 1].size());
+        }
+        return;
+    }
+    char* const end = argv[argc - 1] + std::strlen(argv[argc - 1]) + 1;
+    char* at = argv[1];
+    for (int i = 1; i < argc; ++i) {
+        std::memmove(at, masked[i - 1].c_str(), masked[i - 1].size() + 1);
+        argv[i] = at;
+        at += masked[i - 1].size() + 1;
+    }
+    std::memset(at, 0, static_cast<std::size_t>(end - at));
 }
 
 std::string Database::displayLocation(std::string_view location) {

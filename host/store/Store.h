@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "LhApi.h"
@@ -129,14 +130,24 @@ inline constexpr const char* kStoreSideFiles[] = {"", "-wal", "-shm", "-journal"
 // system's text kept for the ones that have no plainer words.
 LH_API std::string systemReason(int err);
 
-// Overwrites with '*' the password of every server location among the
-// program's arguments ("postgresql://user:secret@…", "password=secret"), so
-// that the process list shows none once the arguments have been read. A
-// program calls it after it has copied what it needs from argv; the password
-// itself belongs in ~/.pgpass or PGPASSWORD.
+// Writes "***" over the password of every server location among the
+// program's arguments ("postgresql://user:secret@…" in any letter case,
+// "password=secret"), whatever its length, so that the process list shows
+// none once the arguments have been read. A program calls it after it has
+// copied what it needs from argv; the password itself belongs in ~/.pgpass or
+// PGPASSWORD.
 LH_API void hidePasswordsInArguments(int argc, char** argv);
-// The same on one text (for tests and callers that keep a copy).
-LH_API void maskPasswords(std::string& text);
+// The same on one text: every password replaced by "***".
+LH_API std::string maskedPasswords(std::string_view text);
+// Where the passwords of the server locations in a text stand: [from, to)
+// spans, in order (the user information of a URI up to its last '@', and the
+// value of every password= parameter or pair).
+LH_API std::vector<std::pair<std::size_t, std::size_t>> passwordSpans(std::string_view text);
+// `message` with the password of `target` (a server location) taken out
+// wherever it appears, whole or in the pieces a libpq message may quote of a
+// password holding '/', '@' or ':', and `target` itself shown as
+// Database::displayLocation shows it.
+LH_API std::string withoutPassword(std::string message, const std::string& target);
 
 class Database;
 LH_API bool createDatabaseFile(const std::string& path, const std::function<void(Database&)>& fill);
