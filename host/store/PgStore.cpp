@@ -304,7 +304,50 @@ pg_result* Connection::check(pg_result* res, std::string_view sql) {
     throw StoreError(describe(state.c_str(), detail, sql));
 }
 
+bool Connection::connected() const {
+    return conn_ && PQstatus(conn_) == CONNECTION_OK;
+}
+
+namespace {
+
+// A statement that changes nothing, so that running it again on a new
+// connection after the old one was found lost (a server restart) is safe:
+// a plain SELECT, or the start of a read-only snapshot.
+bool onlyReads(std::string_view sql) {
+    while (!sql.empty() && std::isspace(static_cast<unsigned char>(sql.front())))
+        sql.remove_prefix(1);
+    if (startsWithNoCase(sql, "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY")) return true;
+    if (!startsWithNoCase(sql, "SELECT")) return false;
+    std::string low(sql);
+    std::transform(low.begin(), low.end(), low.begin(), [](char c) {
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    });
+    for (const char* writes : {"nextval", "setval", "for update", "pg_advisory", "into "})
+        if (low.find(writes) != std::string::npos) return false;
+    return true;
+}
+
+}  // namespace
+
+// A read outside a transaction that finds the connection lost (the server
+// was restarted since the last statement) reconnects and runs once more; a
+// write, or anything inside a transaction, fails and says nothing was saved.
+template <class Run>
+void Connection::once(std::string_view sql, Run run) {
+    const bool again = !inTransaction_ && onlyReads(sql);
+    try {
+        run();
+    } catch (const StoreError&) {
+        if (!again || connected()) throw;
+        run();
+    }
+}
+
 void Connection::exec(const std::string& sql) {
+    once(sql, [&] { execOnce(sql); });
+}
+
+void Connection::execOnce(const std::string& sql) {
     const bool ending = startsWithNoCase(sql, "COMMIT") || (startsWithNoCase(sql, "ROLLBACK") &&
                                                             !startsWithNoCase(sql, "ROLLBACK TO"));
     pg_conn* c = nullptr;
@@ -421,6 +464,10 @@ void Statement::bindNull(int i) {
 }
 
 void Statement::execute() {
+    c_.once(rw_.sql, [&] { executeOnce(); });
+}
+
+void Statement::executeOnce() {
     clearResult();
     pg_conn* conn = c_.live(this);
     const int n = static_cast<int>(values_.size());
@@ -450,7 +497,18 @@ void Statement::execute() {
 
 bool Statement::step() {
     if (stream_) {
-        if (!active_) execute();
+        if (!active_) {
+            // A streamed read learns of a lost connection from its first
+            // result; before any row has been handed out it may run again.
+            bool first = false;
+            c_.once(rw_.sql, [&] {
+                executeOnce();
+                first = nextStreamed();
+            });
+            if (first) return true;
+            active_ = false;
+            return false;
+        }
         if (nextStreamed()) return true;
         active_ = false;
         return false;

@@ -61,6 +61,10 @@ class Connection {
     Statement* streaming() const { return streaming_; }
     // Runs statements without parameters.
     void exec(const std::string& sql);
+    // Runs `run` once, and once more on a new connection when it found the
+    // connection lost and `sql` only reads outside a transaction.
+    template <class Run>
+    void once(std::string_view sql, Run run);
     // Checks a result: answers it when it succeeded, otherwise clears it and
     // throws the message for the failure (`sql` names the statement).
     pg_result* check(pg_result* res, std::string_view sql);
@@ -69,6 +73,9 @@ class Connection {
     void noteResult(pg_result* res);
 
     bool inTransaction() const { return inTransaction_; }
+    // The connection is up as far as libpq knows (false once a call found it
+    // lost; the next call reconnects outside a transaction).
+    bool connected() const;
     int changes() const { return changes_; }
     void setLockTimeout(int ms);
     const std::string& display() const { return display_; }
@@ -76,6 +83,7 @@ class Connection {
 
   private:
     void connect();
+    void execOnce(const std::string& sql);
     void setUp();
     std::string location_;
     std::string display_;
@@ -114,6 +122,7 @@ class Statement {
 
   private:
     void execute();
+    void executeOnce();
     void clearResult();
     bool nextStreamed();
     void endStream();
