@@ -28,6 +28,7 @@
 #include "Seams.h"
 #include "Session.h"
 #include "Store.h"
+#include "Temporaries.h"
 
 using namespace ledgerhost;
 
@@ -225,6 +226,21 @@ TEST(Backup, RefusalsChangeNothing) {
     sqliteFile(foreign, "CREATE TABLE notes (t TEXT); INSERT INTO notes VALUES ('x')");
     const QString otherApp = dir.filePath("other-app.db");
     sqliteFile(otherApp, "PRAGMA application_id = 7; CREATE TABLE book_sets (x)");
+    // Another program's database with commits still in its write-ahead log.
+    const QString pending = dir.filePath("pending.db");
+    {
+        const QString live = dir.filePath("live.db");
+        sqlite3* raw = nullptr;
+        sqlite3_open(live.toStdString().c_str(), &raw);
+        sqlite3_exec(raw,
+                     "PRAGMA journal_mode = WAL; PRAGMA wal_autocheckpoint = 0; "
+                     "CREATE TABLE notes (t TEXT); INSERT INTO notes VALUES ('x')",
+                     nullptr, nullptr, nullptr);
+        ASSERT_TRUE(QFile::copy(live, pending));
+        ASSERT_TRUE(QFile::copy(live + "-wal", pending + "-wal"));
+        sqlite3_close(raw);
+        QFile::remove(live);
+    }
     const QString newer = dir.filePath("newer.db");
     sqliteFile(newer,
                "PRAGMA application_id = 1279543122; PRAGMA user_version = 99; CREATE TABLE t (x)");
@@ -301,6 +317,15 @@ TEST(Backup, RefusalsChangeNothing) {
         {"restore over another program's file",
          {"restore", "--from", good, "--db", otherApp},
          "不是账套数据库"},
+        {"backup of another program's file with a pending log",
+         {"backup", "--db", pending, "--to", dir.filePath("b6.db")},
+         "不是账套数据库"},
+        {"restore over another program's file with a pending log",
+         {"restore", "--from", good, "--db", pending},
+         "不是账套数据库"},
+        {"restore of another program's file with a pending log",
+         {"restore", "--from", pending, "--db", dir.filePath("r6.db")},
+         "不是账套数据库的备份"},
         {"restore onto a server database",
          {"restore", "--from", good, "--db", "service=ledger"},
          "数据库服务器"},
@@ -438,4 +463,68 @@ TEST(Backup, RestoreKeepsTheCommitsOfALeftOverWal) {
     EXPECT_EQ(rowsTagged(dir.filePath(kept.front()), "残"), committed);
     EXPECT_EQ(rowsTagged(db, "残"), 0);
     EXPECT_EQ(tableDigests(db), tableDigests(copy));
+}
+
+// A restore through a symbolic link restores where the link points; the
+// temporaries a killed backup or restore left are removed by the next one
+// (one still held by a running writer stays); an incomplete backup is called
+// incomplete and leaves the database as it was, in WAL mode; a program that
+// meets a running restore is told so at once.
+TEST(Backup, RestoreMends) {
+    QTemporaryDir dir;
+    const QString db = makeBook(dir, "book.db");
+    const QString good = dir.filePath("good.ledger-backup.db");
+    ASSERT_EQ(runTool("ledger-admin", {"backup", "--db", db, "--to", good}).exitCode, 0);
+    auto leave = [&](const QString& name) {
+        QFile f(dir.filePath(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(4096, 'x'));
+    };
+    leave(".book.db.ledger-restore-AbC123");
+    leave(".old.db.ledger-backup-XyZ789");
+    HeldTemporary running(dir.filePath("other.db").toStdString(), "backup", 0644, "");
+
+    const QString link = dir.filePath("link.db");
+    ASSERT_TRUE(QFile::link(db, link));
+    Outcome r = runTool("ledger-admin", {"restore", "--from", good, "--db", link});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), QFileInfo(db).absoluteFilePath());
+    EXPECT_EQ(QDir(dir.path()).entryList({"book.db.*.replaced"}, QDir::Files).size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(".book.db.ledger-restore-AbC123")));
+    r = runTool("ledger-admin", {"backup", "--db", db, "--to", dir.filePath("b2.db")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(".old.db.ledger-backup-XyZ789")));
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(running.name())));
+
+    const QString incomplete = dir.filePath("incomplete.db");
+    ASSERT_TRUE(QFile::copy(good, incomplete));
+    sqliteFile(incomplete, "DROP TABLE import_mappings");
+    r = runTool("ledger-admin", {"restore", "--from", incomplete, "--db", db});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("备份文件 " + incomplete + " 不完整")) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("ledger-restore")) << r.err.toStdString();
+    auto walMode = [&] {
+        QFile f(db);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        return f.read(20).at(18) == 2;  // the header's write version: 2 is WAL
+    };
+    EXPECT_TRUE(walMode());
+
+    // A restore of the book runs: it holds its temporary and the file.
+    HeldTemporary restoring(db.toStdString(), "restore", 0644, "", true);
+    sqlite3* lock = nullptr;
+    sqlite3_open(db.toStdString().c_str(), &lock);
+    sqlite3_exec(lock,
+                 "PRAGMA locking_mode = EXCLUSIVE; PRAGMA journal_mode = DELETE; "
+                 "BEGIN EXCLUSIVE; COMMIT",
+                 nullptr, nullptr, nullptr);
+    std::string m;
+    try {
+        Database opened(db.toStdString());
+    } catch (const std::exception& e) {
+        m = e.what();
+    }
+    EXPECT_NE(m.find("正在从备份恢复"), std::string::npos) << m;
+    sqlite3_exec(lock, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
+    sqlite3_close(lock);
 }

@@ -11,9 +11,11 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "Copy.h"
 #include "Store.h"
+#include "Temporaries.h"
 
 namespace ledgerhost {
 
@@ -78,10 +80,6 @@ bool isFileOf(const std::string& db, const std::string& other) {
 std::string folderOf(const std::string& path) {
     std::string folder = std::filesystem::path(path).parent_path().string();
     return folder.empty() ? std::string(".") : folder;
-}
-
-void removeWithSideFiles(const std::string& path) {
-    for (const char* side : kStoreSideFiles) ::unlink((path + side).c_str());
 }
 
 // One connection of SQLite's own, outside the store: the copy works on files
@@ -175,12 +173,14 @@ std::string quoted(const std::string& name) {
     return out + "\"";
 }
 
-// Every table of the file (SQLite's own sqlite_sequence included) with its
-// row count, by name.
+// Every table of the ledger's in the file with its row count, by name
+// (SQLite's own, such as sqlite_sequence, are not the ledger's: the integrity
+// check covers them). Backup and restore report the same tables.
 TableCounts countTables(Raw& db) {
     TableCounts out;
     for (const std::string& name :
-         db.column("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"))
+         db.column("SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE "
+                   "'sqlite\\_%' ESCAPE '\\' ORDER BY name"))
         out.emplace_back(name, db.integer("SELECT COUNT(*) FROM " + quoted(name)));
     return out;
 }
@@ -207,23 +207,6 @@ std::string countsDiffer(const TableCounts& expected, const TableCounts& actual)
         if (!found) return "缺少表 " + name;
     }
     return {};
-}
-
-// A new empty file beside `path`, named after it; answers its name.
-std::string makeTemp(const std::string& path, const char* kind, mode_t mode,
-                     const std::string& what) {
-    const std::filesystem::path target(path);
-    const std::string temp =
-        (std::filesystem::path(folderOf(path)) / ("." + target.filename().string() + kind))
-            .string();
-    std::string name = temp + "-XXXXXX";
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) throw StoreError(what + systemReason(errno));
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, mode & ~mask);
-    ::close(fd);
-    return name;
 }
 
 // Writes the file's data to the disk before it takes its name.
@@ -300,6 +283,14 @@ std::string localStamp() {
 // checkpointed into the file on the way, so the file holds every commit.
 std::unique_ptr<Raw> lockForReplace(const std::string& dbPath) {
     const std::string what = "无法恢复账套数据库 " + dbPath + "：";
+    const std::string notLedger = "文件 " + dbPath +
+                                  " 不是账套数据库，没有用备份替换它，文件未作任何改动。"
+                                  "请另选要恢复到的账套数据库文件。";
+    // Another program's file is refused before SQLite opens it to write (a
+    // connection's close would merge its write-ahead log and remove it).
+    const FileMark mark = readFileMark(dbPath);
+    if (mark.readable && (mark.pages == 0 || mark.applicationId != Database::kApplicationId))
+        throw StoreError(notLedger);
     auto db = std::make_unique<Raw>(dbPath, SQLITE_OPEN_READWRITE, what);
     sqlite3_busy_timeout(db->get(), 1000);
     std::int64_t appId = 0;
@@ -312,9 +303,7 @@ std::unique_ptr<Raw> lockForReplace(const std::string& dbPath) {
                          "如要在此处恢复，请先把它移到别处。");
     }
     if (pages == 0 || static_cast<std::int32_t>(appId) != Database::kApplicationId)
-        throw StoreError("文件 " + dbPath +
-                         " 不是账套数据库，没有用备份替换它，文件未作任何改动。"
-                         "请另选要恢复到的账套数据库文件。");
+        throw StoreError(notLedger);
     const std::string openElsewhere =
         "账套数据库 " + dbPath +
         " 正被其他程序打开（出纳窗口、导入或其他程序），没有恢复，文件未作任何改动。"
@@ -357,6 +346,12 @@ TableCounts checkBackupFile(const std::string& fromPath, int* schemaVersion) {
     if (::stat(fromPath.c_str(), &st) != 0)
         throw StoreError("无法读取备份文件 " + fromPath + "：" + systemReason(errno));
     if (S_ISDIR(st.st_mode)) throw StoreError(what + "是一个文件夹" + tail);
+    if (const FileMark mark = readFileMark(fromPath);
+        mark.readable && mark.pages > 0 && mark.applicationId != Database::kApplicationId)
+        throw StoreError(
+            what + "不是账套数据库的备份（" +
+            (mark.applicationId ? "这是其他程序的数据库文件" : "没有账套数据库的标记") + "）" +
+            tail);
     ReaderSideFiles sideFiles(fromPath);
     Raw db(fromPath, SQLITE_OPEN_READONLY, "无法读取备份文件 " + fromPath + "：");
     std::int64_t appId = 0;
@@ -410,6 +405,18 @@ BackupResult backupDatabase(const std::string& dbPath, const std::string& toPath
     if (::stat(folderOf(toPath).c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
         throw StoreError(what + "文件夹 " + folderOf(toPath) + " 不存在。");
 
+    const std::string notLedger = "文件 " + dbPath + " 不是账套数据库（";
+    // Another program's file is refused before SQLite opens it to write (a
+    // connection's close would merge its write-ahead log and remove it). The
+    // database open in this process is the ledger's own.
+    if (!isStoreFile(dbPath)) {
+        const FileMark mark = readFileMark(dbPath);
+        if (mark.readable && mark.pages > 0 && mark.applicationId != Database::kApplicationId)
+            throw StoreError(
+                notLedger +
+                (mark.applicationId ? "这是其他程序的数据库文件" : "没有账套数据库的标记") +
+                "），没有备份。");
+    }
     Raw src(dbPath, SQLITE_OPEN_READWRITE, what);
     sqlite3_busy_timeout(src.get(), Database::kDefaultBusyTimeoutMs);
     // One read transaction: the checks, the counts and every copied page
@@ -425,7 +432,6 @@ BackupResult backupDatabase(const std::string& dbPath, const std::string& toPath
     } catch (const StoreError& e) {
         throw StoreError(std::string(e.what()) + "该文件不是账套数据库，没有备份。");
     }
-    const std::string notLedger = "文件 " + dbPath + " 不是账套数据库（";
     if (pages == 0) throw StoreError(notLedger + "文件是空的），没有备份。");
     if (static_cast<std::int32_t>(appId) != Database::kApplicationId || version <= 0)
         throw StoreError(notLedger +
@@ -437,8 +443,9 @@ BackupResult backupDatabase(const std::string& dbPath, const std::string& toPath
     result.schemaVersion = version;
     result.tables = countTables(src);
 
-    const std::string temp = makeTemp(toPath, ".new", st.st_mode & 0666, what);
-    try {
+    HeldTemporary held(toPath, "backup", st.st_mode & 0666, what);
+    const std::string& temp = held.name();
+    {
         {
             Raw dst(temp, SQLITE_OPEN_READWRITE, what);
             copyPages(src, dst, progress);
@@ -463,10 +470,8 @@ BackupResult backupDatabase(const std::string& dbPath, const std::string& toPath
         if (err == EEXIST)
             throw StoreError(what + "备份文件 " + toPath + " 已存在，没有覆盖。请另选一个文件名。");
         if (err != 0) throw StoreError(what + systemReason(err));
+        held.kept();
         syncFolder(toPath);
-    } catch (...) {
-        removeWithSideFiles(temp);
-        throw;
     }
     result.path = toPath;
     struct stat made {};
@@ -474,8 +479,21 @@ BackupResult backupDatabase(const std::string& dbPath, const std::string& toPath
     return result;
 }
 
-RestoreResult restoreDatabase(const std::string& fromPath, const std::string& dbPath) {
-    if (Database::isServerLocation(dbPath)) return restoreServerDatabase(fromPath, dbPath);
+RestoreResult restoreDatabase(const std::string& fromPath, const std::string& named) {
+    if (Database::isServerLocation(named)) return restoreServerDatabase(fromPath, named);
+    // A database reached through a symbolic link is restored where the link
+    // points; the link stays as it is.
+    std::string dbPath = named;
+    struct stat link {};
+    if (::lstat(named.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        std::error_code ec;
+        const auto target = std::filesystem::canonical(named, ec);
+        if (ec)
+            throw StoreError("无法恢复账套数据库 " + named +
+                             "：这是一个符号链接，它指向的文件不存在（" + systemReason(ec.value()) +
+                             "），没有恢复。请指定账套数据库文件本身。");
+        dbPath = target.string();
+    }
     const std::string what = "无法恢复账套数据库 " + dbPath + "：";
     if (isFileOf(dbPath, fromPath))
         throw StoreError(what + "备份文件不能是账套数据库自己的文件（" + fromPath + "）。");
@@ -488,12 +506,14 @@ RestoreResult restoreDatabase(const std::string& fromPath, const std::string& db
     struct stat old {};
     const bool replacing = ::lstat(dbPath.c_str(), &old) == 0;
     if (replacing && S_ISDIR(old.st_mode)) throw StoreError(what + "这是一个文件夹。");
+    // Held from here until the restored copy has the name: other programs
+    // learn that a restore runs (and stale temporaries of a killed restore
+    // go first).
+    HeldTemporary held(dbPath, "restore", replacing ? (old.st_mode & 0666) : 0644, what, true);
+    const std::string& temp = held.name();
     // Held until the new file has the name: no program opens the old one
     // meanwhile, and its WAL is in the file.
     std::unique_ptr<Raw> lock = replacing ? lockForReplace(dbPath) : nullptr;
-
-    const std::string temp =
-        makeTemp(dbPath, ".restore", replacing ? (old.st_mode & 0666) : 0644, what);
     try {
         {
             ReaderSideFiles sideFiles(fromPath);
@@ -503,8 +523,23 @@ RestoreResult restoreDatabase(const std::string& fromPath, const std::string& db
         }
         {
             // The copy opens as the programs will open it: complete, brought
-            // up to this program's schema, whole, every row there.
-            Database check(temp);
+            // up to this program's schema, whole, every row there. What it
+            // lacks, the backup lacks.
+            std::optional<Database> check;
+            try {
+                check.emplace(temp);
+            } catch (const StoreError& e) {
+                std::string reason = e.what();
+                static const std::string incomplete = " 不完整，";
+                if (const auto p = reason.find(incomplete); p != std::string::npos) {
+                    const auto from = p + incomplete.size();
+                    const auto end = reason.find("，没有打开", from);
+                    reason = reason.substr(from, end == std::string::npos ? end : end - from);
+                }
+                throw StoreError(what + "备份文件 " + fromPath + " 不完整（" + reason +
+                                 "），没有恢复，账套数据库未作任何改动。");
+            }
+            check.reset();
             Raw copy(temp, SQLITE_OPEN_READWRITE, what);
             const std::string problems = integrityProblems(copy);
             std::string wrong = problems.empty() ? countsDiffer(result.tables, countTables(copy))
@@ -532,9 +567,16 @@ RestoreResult restoreDatabase(const std::string& fromPath, const std::string& db
                 throw StoreError(what + "恢复期间另一个程序在该位置创建了文件，没有恢复。");
             if (err != 0) throw StoreError(what + systemReason(err));
         }
+        held.kept();
         syncFolder(dbPath);
     } catch (...) {
-        removeWithSideFiles(temp);
+        // A refused restore leaves the database as it was: back in WAL mode.
+        if (lock) {
+            try {
+                lock->exec("PRAGMA journal_mode = WAL");
+            } catch (...) {
+            }
+        }
         throw;
     }
     lock.reset();

@@ -59,6 +59,7 @@ LH_API BackupResult backupDatabase(const std::string& dbPath, const std::string&
 // (which may not exist yet). Refuses while another program has `dbPath` open.
 // A database on a server is restored by restoreServerDatabase (Copy.h).
 LH_API RestoreResult restoreDatabase(const std::string& fromPath, const std::string& dbPath);
+// (A `dbPath` that is a symbolic link is restored where it points.)
 
 // The checks a backup file passes before it is restored: it opens read-only,
 // passes integrity_check, carries the ledger's application id and a schema

@@ -1,6 +1,7 @@
 #include "Store.h"
 
 #include "PgStore.h"
+#include "Temporaries.h"
 #include "Waits.h"
 
 #include <fcntl.h>
@@ -35,6 +36,7 @@ struct Database::BusyState {
     std::chrono::steady_clock::time_point start;
     bool waiting = false;
     sqlite3* db = nullptr;
+    std::string path;  // the database file, for the check for a running restore
 };
 
 namespace {
@@ -42,6 +44,8 @@ namespace {
 // The wait of this thread that has not been reported as ended yet. A
 // connection belongs to one thread at a time, so one slot per thread does.
 thread_local Database::BusyState* tWaiting = nullptr;
+// The lock this thread met is a restore's: the failure says so.
+thread_local bool tRestoring = false;
 
 // Reports the end of the wait of connection `db` (any, when null).
 void endWait(sqlite3* db = nullptr) {
@@ -61,6 +65,12 @@ int onBusy(void* arg, int count) {
     auto* b = static_cast<Database::BusyState*>(arg);
     const auto now = std::chrono::steady_clock::now();
     if (count == 0 || !b->waiting) {
+        // A restore holds the file until it has put the backup in its place:
+        // nothing to wait for.
+        if (!b->path.empty() && restoreRunning(b->path)) {
+            tRestoring = true;
+            return 0;
+        }
         b->start = now;
         b->waiting = true;
         tWaiting = b;
@@ -83,6 +93,9 @@ int onBusy(void* arg, int count) {
 // words a user understands, with SQLite's own text kept after it.
 std::string describe(int code, const std::string& detail) {
     std::string text;
+    if ((code & 0xFF) == SQLITE_BUSY && std::exchange(tRestoring, false))
+        return "账套数据库正在从备份恢复，本次操作没有进行。请等恢复完成后再试。（详细信息：" +
+               detail + "）";
     switch (code & 0xFF) {
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
@@ -430,7 +443,48 @@ std::string notLedger(const std::string& path, const std::string& why) {
     return "文件 " + path + " 不是账套数据库（" + why + "），没有打开，文件未作任何改动。";
 }
 
+// A path as the path of a SQLite URI ("file:…"): '%', '?' and '#' escaped.
+std::string uriPath(const std::string& path) {
+    std::string out;
+    for (char c : path) {
+        if (c == '%' || c == '?' || c == '#') {
+            static const char* hex = "0123456789ABCDEF";
+            out += '%';
+            out += hex[(static_cast<unsigned char>(c) >> 4) & 0xF];
+            out += hex[static_cast<unsigned char>(c) & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 }  // namespace
+
+FileMark readFileMark(const std::string& path) {
+    FileMark mark;
+    sqlite3* db = nullptr;
+    const std::string uri = "file:" + uriPath(path) + "?immutable=1";
+    if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) ==
+        SQLITE_OK) {
+        auto value = [&](const char* pragma, std::int64_t& out) {
+            sqlite3_stmt* st = nullptr;
+            bool ok = sqlite3_prepare_v2(db, pragma, -1, &st, nullptr) == SQLITE_OK &&
+                      sqlite3_step(st) == SQLITE_ROW;
+            if (ok) out = sqlite3_column_int64(st, 0);
+            sqlite3_finalize(st);
+            return ok;
+        };
+        std::int64_t id = 0, version = 0;
+        mark.readable = value("PRAGMA application_id", id) &&
+                        value("PRAGMA user_version", version) &&
+                        value("PRAGMA page_count", mark.pages);
+        mark.applicationId = static_cast<std::int32_t>(id);
+        mark.userVersion = static_cast<int>(version);
+    }
+    sqlite3_close_v2(db);
+    return mark;
+}
 
 bool isStoreFile(const std::string& path) {
     if (path.empty()) return false;
@@ -614,6 +668,15 @@ Database::Database(const std::string& path, OpenMode mode)
             throw StoreError("账套数据库 " + path +
                              " 是只读文件，无法写入，没有打开。请检查文件的写入权限。");
     }
+    if (!creating && st.st_size > 0) {
+        // Another program's database is refused before SQLite opens it to
+        // write: closing such a connection would merge that program's
+        // write-ahead log into its file and remove it.
+        const FileMark mark = readFileMark(path);
+        if (mark.foreign(kApplicationId))
+            throw StoreError(notLedger(
+                path, mark.applicationId != 0 ? "这是其他程序的数据库文件" : "没有账套数据表"));
+    }
     openFile(SQLITE_OPEN_READWRITE | (creating ? SQLITE_OPEN_CREATE : 0));
     try {
         validate(creating);
@@ -659,6 +722,7 @@ void Database::openFile(int flags) {
     }
     sqlite3_extended_result_codes(db_, 1);
     busy_->db = db_;
+    if (!(flags & SQLITE_OPEN_MEMORY)) busy_->path = path_;
     sqlite3_busy_handler(db_, onBusy, busy_.get());
 }
 
@@ -1335,16 +1399,6 @@ std::int64_t BulkInsert::finish() {
     return rows_;
 }
 
-namespace {
-
-// Removes a file made in this run together with the side files SQLite may
-// have left beside it.
-void removeWithSideFiles(const std::string& path) {
-    for (const char* side : kStoreSideFiles) ::unlink((path + side).c_str());
-}
-
-}  // namespace
-
 bool createDatabaseFile(const std::string& path, const std::function<void(Database&)>& fill) {
     if (pg::isServerLocation(path)) {
         try {
@@ -1364,41 +1418,29 @@ bool createDatabaseFile(const std::string& path, const std::function<void(Databa
                          " 不存在。");
     if (::lstat(path.c_str(), &st) == 0) return false;
 
-    std::string temp = (folder / ("." + target.filename().string() + ".new-XXXXXX")).string();
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) throw StoreError("无法创建账套数据库 " + path + "：" + systemReason(errno));
     // The permissions SQLite gives a file it creates, not the temporary
     // file's owner-only ones: other users of the machine may share the book.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0644 & ~mask);
-    ::close(fd);
-    try {
-        {
-            Database db(temp, Database::OpenMode::Create);
-            fill(db);
-        }
-        // The closed file is whole (its WAL checkpointed and removed); it
-        // takes the name only if nothing has the name yet.
-        if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0)
-            return true;
-        int err = errno;
-        if (err == EINVAL || err == ENOSYS) {
-            // A file system without the no-replace rename: a hard link does
-            // the same, failing when the name exists.
-            if (::link(temp.c_str(), path.c_str()) == 0) {
-                removeWithSideFiles(temp);
-                return true;
-            }
-            err = errno;
-        }
-        removeWithSideFiles(temp);
-        if (err == EEXIST) return false;
-        throw StoreError("无法创建账套数据库 " + path + "：" + systemReason(err));
-    } catch (...) {
-        removeWithSideFiles(temp);
-        throw;
+    HeldTemporary held(path, "new", 0644, "无法创建账套数据库 " + path + "：");
+    const std::string& temp = held.name();
+    {
+        Database db(temp, Database::OpenMode::Create);
+        fill(db);
     }
+    // The closed file is whole (its WAL checkpointed and removed); it takes
+    // the name only if nothing has the name yet.
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) {
+        held.kept();
+        return true;
+    }
+    int err = errno;
+    if (err == EINVAL || err == ENOSYS) {
+        // A file system without the no-replace rename: a hard link does the
+        // same, failing when the name exists.
+        if (::link(temp.c_str(), path.c_str()) == 0) return true;
+        err = errno;
+    }
+    if (err == EEXIST) return false;
+    throw StoreError("无法创建账套数据库 " + path + "：" + systemReason(err));
 }
 
 }  // namespace ledgerhost

@@ -130,6 +130,24 @@ inline constexpr const char* kStoreSideFiles[] = {"", "-wal", "-shm", "-journal"
 // system's text kept for the ones that have no plainer words.
 LH_API std::string systemReason(int err);
 
+// What a SQLite file's header says of it, read without changing anything:
+// SQLite's immutable mode neither replays nor removes another program's
+// write-ahead log, and takes no lock. `readable` is false for a file that is
+// not a SQLite database at all.
+struct FileMark {
+    bool readable = false;
+    std::int32_t applicationId = 0;
+    int userVersion = 0;
+    std::int64_t pages = 0;
+    // Another program's database: its own application id, or none and no
+    // version (a ledger file always has a version).
+    bool foreign(std::int32_t ours) const {
+        return readable && pages > 0 &&
+               (applicationId != 0 ? applicationId != ours : userVersion == 0);
+    }
+};
+LH_API FileMark readFileMark(const std::string& path);
+
 // Writes "***" over the password of every server location among the
 // program's arguments ("postgresql://user:secret@…" in any letter case,
 // "password=secret"), whatever its length, so that the process list shows
