@@ -338,12 +338,15 @@ bool TFrmCashGlideAdd::CheckCaGlide() {
         bool ok = false;
         qint64 number = digits.toLongLong(&ok);
         if (!ok) number = 0;
-        // The link the entry came with stays when its type and number are
-        // left as shown: looking the number up again in the month of the
-        // entry's date could find another voucher, or none.
-        const bool unchanged = row.Voucher_ID != "0" && !row.Voucher_ID.empty() &&
-                               row.VoucherNo != 0 && number == row.VoucherNo &&
-                               row.VoucherClass == shownType;
+        // The link the entry came with stays while its type and number are
+        // left as shown and its date stays in the voucher's month (looking
+        // the number up again there could find another voucher with the same
+        // number). A date moved to another month looks the number up in that
+        // month, which refuses it when no such voucher is there.
+        const bool unchanged =
+            row.Voucher_ID != "0" && !row.Voucher_ID.empty() && row.VoucherNo != 0 &&
+            number == row.VoucherNo && row.VoucherClass == shownType &&
+            voucherInMonth(row.SetCode, row.Voucher_ID, date.year(), date.month());
         std::string id = unchanged ? row.Voucher_ID
                                    : GetVoucher_id(row.SetCode, date.year(), date.month(),
                                                    date.day(), row.VoucherClass, number);

@@ -149,21 +149,25 @@ TEST_F(EntryKeysTest, VoucherLinkIsShownAndSurvivesAModifyOfAnotherField) {
     EXPECT_EQ(stored()[0].voucherClass, 2);
 }
 
-TEST_F(EntryKeysTest, UnchangedLinkIsKeptWhenTheVoucherIsOfAnotherMonth) {
-    // Voucher numbers start again each month: 收 12 of February and of March.
+TEST_F(EntryKeysTest, LinkIsKeptOnlyWhileTheDateStaysInTheVouchersMonth) {
+    // Voucher numbers start again each month: 收 12 of February and of March,
+    // none in April.
     db().exec("INSERT INTO vouchers VALUES (501, '001', '2024-02-27', 2, 12, 'u1')");
     addVoucher(502, 2, 12);
     std::int64_t id =
-        testutil::addRow(db(), kStatementTable, "001", "1001", "2024-03-02", 5, 0, "二月凭证");
+        testutil::addRow(db(), kStatementTable, "001", "1001", "2024-02-28", 5, 0, "二月凭证");
     db().exec("UPDATE CaCollateGlide SET voucher_id = '501', voucher_class = 2 WHERE id = " +
               std::to_string(id));
-    auto w = windowOn("二月凭证");
-    auto edit = [&](const char* summary, const char* number) {
+    auto w = std::make_unique<TFrmCashGlide>(nullptr, 1, jkStatement);
+    w->show();
+    testutil::queryRange(*w, QDate(2024, 1, 1), QDate(2024, 12, 31));
+    auto edit = [&](const char* summary, const char* number, QDate date = {}) {
         testutil::Modals modals([&](QDialog& dd) {
             auto& d = dynamic_cast<TFrmCashGlideAdd&>(dd);
             showActive(d);
             type(d.EdtSummary, QString::fromUtf8(summary));
             if (number) type(d.EdtVoucher_ID, number);
+            if (date.isValid()) d.DTPCreateDate->setDate(date);
             alt(d, Qt::Key_S, d.BtSaveClose);
             return d.result();
         });
@@ -175,10 +179,16 @@ TEST_F(EntryKeysTest, UnchangedLinkIsKeptWhenTheVoucherIsOfAnotherMonth) {
     // Typing the number that is shown is no change either.
     edit("third", "12");
     EXPECT_EQ(stored()[0].voucherId, "501");
-    // Another number is looked up in the month of the row's date.
-    addVoucher(503, 2, 13);
-    edit("fourth", "13");
-    EXPECT_EQ(stored()[0].voucherId, "503");
+    EXPECT_TRUE(msgs.shown.empty());
+    // Moved to April, the number is looked up there and refused.
+    edit("fourth", nullptr, QDate(2024, 4, 15));
+    EXPECT_EQ(msgs.texts(), std::vector<std::string>{kNoVoucher});
+    EXPECT_EQ(stored()[0].summary, "third");
+    EXPECT_EQ(stored()[0].voucherId, "501");
+    // Moved to March, it is March's 收 12.
+    msgs.shown.clear();
+    edit("fifth", nullptr, QDate(2024, 3, 15));
+    EXPECT_EQ(stored()[0].voucherId, "502");
     EXPECT_TRUE(msgs.shown.empty());
 }
 
