@@ -74,10 +74,16 @@ TFrmCashGlideAdd::TFrmCashGlideAdd(QWidget* owner, const std::string& tableName)
     // is accepted, and one without a voucher is refused when saving.
     EdtVoucher_ID->setDecimals(-1);
     EdtVoucher_ID->setNumberFormat(TPBNumEdit::Standard);
+    EdtVoucher_ID->setAllowNegative(false);
+    EdtVoucher_ID->setFieldName(QStringLiteral("凭证号"));
+    // An amount beyond what a row can hold is refused when saving, never cut.
     for (TPBNumEdit* e : {EdtDebMoney, EdtCreMoney}) {
         e->setDecimals(2);
         e->setNumberFormat(TPBNumEdit::Thousands);
+        e->setMaxValue(kLargestAmount);
     }
+    EdtDebMoney->setFieldName(QStringLiteral("借方金额"));
+    EdtCreMoney->setFieldName(QStringLiteral("贷方金额"));
 
     // A fixed single border with only the close box.
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
@@ -292,6 +298,7 @@ std::string TFrmCashGlideAdd::pickedInCode(QLineEdit* edit) const {
 bool TFrmCashGlideAdd::CheckCaGlide() {
     TCaGlide& row = *caGlide_;
 
+    if (!EdtDebMoney->CheckRange() || !EdtCreMoney->CheckRange()) return false;
     if (EdtCreMoney->Value() == 0 && EdtDebMoney->Value() == 0) {
         CmmObj->MsgBox("借贷方不能同时为零！");
         EdtDebMoney->setFocus();

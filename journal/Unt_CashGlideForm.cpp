@@ -71,14 +71,22 @@ TFrmCashGlide::TFrmCashGlide(QWidget* owner, std::int32_t subjectKind, std::int3
     EDT_ENdMonery = ui_->EDT_ENdMonery;
     Edt_summary = ui_->Edt_summary;
     Edt_PayCode = ui_->Edt_PayCode;
+    // Bounds beyond what a row can hold are refused by the query, never cut.
     for (TPBNumEdit* e : {Edt_FirstNo, Edt_EndNo}) {
         e->setDecimals(0);
         e->setNumberFormat(TPBNumEdit::Thousands);
+        e->setAllowNegative(false);
+        e->setMaxValue(kLargestNumber);
     }
     for (TPBNumEdit* e : {EDT_FirstMonery, EDT_ENdMonery}) {
         e->setDecimals(2);
         e->setNumberFormat(TPBNumEdit::Thousands);
+        e->setMaxValue(kLargestAmount);
     }
+    Edt_FirstNo->setFieldName(QStringLiteral("统一号（起）"));
+    Edt_EndNo->setFieldName(QStringLiteral("统一号（止）"));
+    EDT_FirstMonery->setFieldName(QStringLiteral("金额（起）"));
+    EDT_ENdMonery->setFieldName(QStringLiteral("金额"));
     Cmb_operSymble->setCurrentIndex(0);
     setWindowTitle(QStringLiteral("日记帐录入"));
 
@@ -314,7 +322,14 @@ void TFrmCashGlide::Cmb_operSymbleChange() {
 
 void TFrmCashGlide::tbtnSetClick() {
     EDT_ENdMonery->setFocus();
+    if (!selectedAccount() || !filterNumbersInRange()) return;
     if (applyFilterPanel()) RebuildGrid();
+}
+
+bool TFrmCashGlide::filterNumbersInRange() {
+    for (TPBNumEdit* e : {Edt_FirstNo, Edt_EndNo, EDT_FirstMonery, EDT_ENdMonery})
+        if (e->isEnabled() && !e->CheckRange()) return false;
+    return true;
 }
 
 // Copies the filter panel into the manager's conditions; false (nothing

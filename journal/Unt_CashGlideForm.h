@@ -143,6 +143,10 @@ class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
     bool selectedAccountInUse();
     bool applyFilterPanel();
 
+    // False, after a message naming the field, when a number in the filter
+    // panel lies beyond what a row can hold.
+    bool filterNumbersInRange();
+
     std::unique_ptr<Ui::FrmCashGlide> ui_;
     std::unique_ptr<ledgerhost::TOrder_itemMng> orderMng_;
     ledgerhost::TCaGlideMng* mng_ = nullptr;

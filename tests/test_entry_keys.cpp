@@ -370,6 +370,80 @@ TEST_F(EntryKeysTest, TypedAmountIsStoredAsShown) {
     }
 }
 
+// What the number edits of the entry dialog and the filter panel take of what
+// is typed, and what the save or the query then makes of it: a value, or a
+// refusal naming the field with nothing stored or queried.
+TEST_F(EntryKeysTest, NumberEditsTakeOnlyNumbersAndRefuseWhatTheyCannotHold) {
+    auto d = addDialog();
+    showActive(*d);
+    TFrmCashGlide w(nullptr, 1, jkStatement);
+    w.show();
+    w.DTPBCreateDate->setDate(QDate(2024, 1, 1));
+    w.DTPECreateDate->setDate(QDate(2024, 12, 31));
+    w.Cmb_operSymble->setCurrentIndex(6);  // 至: both amounts in use
+    const char* const amountRange =
+        "只能在 -9,999,999,999,999.99 到 9,999,999,999,999.99 之间，请重新输入！";
+    struct Case {
+        TPBNumEdit* edit;
+        const char* typed;
+        const char* shown;
+        double value;
+        std::string refusal;  // empty: accepted
+    };
+    const Case cases[] = {
+        {d->EdtDebMoney, "1234.56", "1234.56", 1234.56, ""},
+        {d->EdtDebMoney, "abc12x", "12", 12, ""},
+        {d->EdtDebMoney, "1e30", "130", 130, ""},
+        {d->EdtDebMoney, "1.2.3", "1.23", 1.23, ""},
+        {d->EdtDebMoney, "+7-", "7", 7, ""},
+        {d->EdtCreMoney, "-2,5", "-2,5", -25, ""},
+        {d->EdtCreMoney, "9999999999999.99", "9999999999999.99", kLargestAmount, ""},
+        {d->EdtDebMoney, "10000000000000", "10000000000000", 1e13,
+         std::string("借方金额超出范围，") + amountRange},
+        // Eighteen characters are typed at most.
+        {d->EdtCreMoney, "-12345678901234567890", "-12345678901234567", -12345678901234567.0,
+         std::string("贷方金额超出范围，") + amountRange},
+        {d->EdtVoucher_ID, "-1.5e3", "1.53", 1.53, ""},
+        {w.Edt_FirstNo, "-12.5", "125", 125, ""},
+        {w.Edt_EndNo, "1000000000000000", "1000000000000000", 1e15,
+         "统一号（止）超出范围，只能在 0 到 999,999,999,999,999 之间，请重新输入！"},
+        {w.EDT_FirstMonery, "x-5y", "-5", -5, ""},
+        {w.EDT_ENdMonery, "99999999999999.5", "99999999999999.5", 99999999999999.5,
+         std::string("金额超出范围，") + amountRange},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        msgs.shown.clear();
+        for (TPBNumEdit* e : {d->EdtDebMoney, d->EdtCreMoney, w.EDT_FirstMonery, w.EDT_ENdMonery,
+                              w.Edt_FirstNo, w.Edt_EndNo})
+            e->setValue(0);
+        c.edit->clear();
+        c.edit->setFocus(Qt::MouseFocusReason);
+        QTest::keyClicks(c.edit, QString::fromUtf8(c.typed));
+        EXPECT_EQ(c.edit->text(), QString::fromUtf8(c.shown));
+        EXPECT_EQ(c.edit->Value(), c.value);
+        const bool inDialog = c.edit->window() == d.get();
+        const int rows = w.Cell->GetRows();
+        if (!inDialog)
+            w.tbtnSetClick();
+        else if (!c.refusal.empty())
+            d->BtSaveCloseClick();
+        if (c.refusal.empty()) {
+            EXPECT_TRUE(c.edit->InRange());
+            continue;
+        }
+        EXPECT_EQ(msgs.texts(), std::vector<std::string>{c.refusal});
+        EXPECT_EQ(c.edit->Value(), c.value);  // never cut to the limit
+        EXPECT_EQ(c.edit->window()->focusWidget(), c.edit);
+        if (inDialog) {
+            EXPECT_TRUE(d->isVisible());
+        } else {
+            EXPECT_EQ(w.Cell->GetRows(), rows);
+        }
+    }
+    EXPECT_TRUE(stored().empty());
+}
+
 TEST(NumEditTest, ValueIsTheRoundedNumberTheEditShows) {
     struct Case {
         const char* text;
@@ -412,11 +486,13 @@ TEST_F(EntryKeysTest, VoucherNumbersAreLinkedExactlyOrRefused) {
     addVoucher(602, 2, 99999);
     struct Case {
         const char* typed;
-        const char* voucherId;  // nullptr: refused
+        const char* voucherId;        // nullptr: refused
+        const char* shown = nullptr;  // what the edit takes of it, when not all
     };
+    // A voucher number has no sign and no exponent: "-" and "e" are not taken.
     const Case cases[] = {
-        {"1500", "601"},   {"99999", "602"},   {"1000", nullptr},   {"99998", nullptr},
-        {"1e30", nullptr}, {"-1500", nullptr}, {"1500.5", nullptr},
+        {"1500", "601"},   {"99999", "602"},         {"1000", nullptr},   {"99998", nullptr},
+        {"1e30", nullptr}, {"-1500", "601", "1500"}, {"1500.5", nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
@@ -428,7 +504,7 @@ TEST_F(EntryKeysTest, VoucherNumbersAreLinkedExactlyOrRefused) {
         type(d->EdtVoucher_ID, c.typed);
         QTest::keyClick(d->EdtVoucher_ID, Qt::Key_Tab);  // leaving the edit keeps the number
         if (c.voucherId) {
-            EXPECT_EQ(d->EdtVoucher_ID->text(), QString::fromUtf8(c.typed));
+            EXPECT_EQ(d->EdtVoucher_ID->text(), QString::fromUtf8(c.shown ? c.shown : c.typed));
         }
         type(d->EdtDebMoney, "10");
         alt(*d, Qt::Key_S, d->BtSaveClose);
