@@ -296,10 +296,6 @@ void TFrmCashGlide::FormShow() {
         default:
             break;
     }
-    // An import button whose menu would be empty is not offered.
-    if (std::none_of(PMenu_input->actions().cbegin(), PMenu_input->actions().cend(),
-                     [](const QAction* a) { return a->isVisible(); }))
-        tbtnOptionSet->setVisible(false);
     if (currentBookSet().EntryLocked) {
         TBtnNew->setVisible(false);
         TBtnEdit->setVisible(false);
