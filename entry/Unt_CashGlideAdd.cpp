@@ -377,7 +377,7 @@ void TFrmCashGlideAdd::BtSaveCloseClick() {
         CmmObj->MsgBox(caGlide_->ErrorText);
         return;
     }
-    if (RowSaved) RowSaved(true);
+    if (RowSaved) RowSaved(true, *caGlide_);
     done(mrOk);
 }
 
@@ -391,7 +391,7 @@ void TFrmCashGlideAdd::BtSaveClick() {
     // The dialog stays on the same entry, ready to be stored again as a
     // further row with whatever the user changes next.
     ShowCaGlide();
-    if (RowSaved) RowSaved(false);
+    if (RowSaved) RowSaved(false, *caGlide_);
 }
 
 void TFrmCashGlideAdd::BtcancelClick() {

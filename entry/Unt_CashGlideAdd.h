@@ -40,10 +40,10 @@ class TFrmCashGlideAdd : public ledgerhost::TfrmAccBase {
 
     std::string TableName;
     // Told after a row is stored: closing is true when the dialog closes with
-    // the save ("保存并关闭"), false when it stays open for a further row. The
-    // window that opens the dialog sets it to redraw itself; empty, nobody is
-    // told.
-    std::function<void(bool closing)> RowSaved;
+    // the save ("保存退出"), false when it stays open for a further row; saved
+    // is the row as stored (with its id). The window that opens the dialog
+    // sets it to redraw itself; empty, nobody is told.
+    std::function<void(bool closing, const ledgerhost::TCaGlide& saved)> RowSaved;
     // "0" adding a new entry, anything else modifying the entry.
     std::string EditMode;
 

@@ -37,6 +37,7 @@ void TFrmCashGlide::Mitm_FileinputClick() {
     }  // the wizard goes first, then the converter
     if (result != mrOk) {
         activateWindow();
+        focusGrid("从文件中导入");
         return;
     }
     MessageBoxA(this,
@@ -47,4 +48,5 @@ void TFrmCashGlide::Mitm_FileinputClick() {
                 "提示", MB_ICONINFORMATION);
     tbtnSetClick();
     activateWindow();
+    focusGrid("从文件中导入");
 }

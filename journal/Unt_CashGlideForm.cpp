@@ -1,6 +1,7 @@
 #include "Unt_CashGlideForm.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QShowEvent>
 #include <algorithm>
 #include <cmath>
@@ -20,6 +21,10 @@ namespace {
 QString q(const std::string& s) {
     return QString::fromStdString(s);
 }
+
+// Where the cursor is after each command, for scripts that drive the window
+// (QT_LOGGING_RULES="ledger.journal.cursor.debug=true").
+Q_LOGGING_CATEGORY(lcCursor, "ledger.journal.cursor", QtInfoMsg)
 
 // Texts of the twelve columns, in order.
 const char* const kColumnTitles[12] = {"月",       "日",       "统一号",   "单位名称",
@@ -319,7 +324,10 @@ void TFrmCashGlide::Cmb_operSymbleChange() {
 void TFrmCashGlide::tbtnSetClick() {
     EDT_ENdMonery->setFocus();
     if (!selectedAccount() || !filterNumbersInRange()) return;
-    if (applyFilterPanel()) RebuildGrid();
+    if (!applyFilterPanel()) return;
+    RebuildGrid();
+    // The user reads the result: the cursor stays on its row, in the grid.
+    focusGrid("查询");
 }
 
 bool TFrmCashGlide::filterNumbersInRange() {
@@ -370,6 +378,8 @@ void TFrmCashGlide::CBAsCodeCloseUp() {
 
 void TFrmCashGlide::RebuildGrid() {
     TCell& g = *Cell;
+    const CursorTarget cursor = cursorTarget_ ? *cursorTarget_ : cursorNow();
+    cursorTarget_.reset();
     unitTexts_.clear();
     modeTexts_.clear();
     g.SetRows(1);
@@ -410,6 +420,58 @@ void TFrmCashGlide::RebuildGrid() {
         for (int i = 0; i < n; ++i) WriteGridRow(mng_->GetDetails(i), kFirstDataRow + i);
     }
     BuildFormat();
+    placeCursor(cursor);
+}
+
+void TFrmCashGlide::keepCursorOn(std::int64_t id, std::int64_t otherwise) {
+    cursorTarget_ = CursorTarget{id, otherwise, 0};
+}
+
+TFrmCashGlide::CursorTarget TFrmCashGlide::cursorNow() const {
+    const int row = Cell->GetCurrentRow();
+    if (row < kFirstDataRow) return {};
+    const TCaGlide* r = mng_->GetDetails(row - kFirstDataRow);
+    if (r && r->Id != 0) return {r->Id, 0, 0};
+    return {0, 0, row};
+}
+
+void TFrmCashGlide::placeCursor(const CursorTarget& target) {
+    const int n = mng_->GetCount();
+    auto rowOf = [&](std::int64_t id) {
+        if (id == 0) return 0;
+        for (int i = 0; i < n; ++i)
+            if (mng_->GetDetails(i)->Id == id) return kFirstDataRow + i;
+        return 0;
+    };
+    int row = rowOf(target.id);
+    if (row == 0) row = rowOf(target.otherwise);
+    if (row == 0 && target.gridRow >= kFirstDataRow && target.gridRow < kFirstDataRow + n)
+        row = target.gridRow;
+    // Otherwise the first journal row, else the first line of all.
+    for (int i = 0; row == 0 && i < n; ++i)
+        if (mng_->GetDetails(i)->Id != 0) row = kFirstDataRow + i;
+    if (row == 0 && n > 0) row = kFirstDataRow;
+    Cell->SetCurrentRow(row);
+    if (row > 0) Cell->scrollTo(Cell->currentIndex());
+}
+
+void TFrmCashGlide::focusGrid(const char* after) {
+    if (Cell->GetCurrentRow() < kFirstDataRow) placeCursor({});
+    Cell->setFocus(Qt::OtherFocusReason);
+    traceCursor(after);
+}
+
+void TFrmCashGlide::traceCursor(const char* after) const {
+    if (!lcCursor().isDebugEnabled()) return;
+    const int row = Cell->GetCurrentRow();
+    const TCaGlide* r = row >= kFirstDataRow ? mng_->GetDetails(row - kFirstDataRow) : nullptr;
+    const QWidget* focus = focusWidget();
+    qCDebug(lcCursor).noquote().nospace()
+        << after << " row=" << row << " date=" << (r ? q(r->CreateDate) : QString())
+        << " summary=" << (r ? q(r->Summary) : QString())
+        << " debit=" << (r ? QString::number(r->DebMoney, 'f', 2) : QString())
+        << " credit=" << (r ? QString::number(r->CreMoney, 'f', 2) : QString())
+        << " focus=" << (focus ? focus->objectName() : QString());
 }
 
 void TFrmCashGlide::WriteGridRow(TCaGlide* row, int gridRow) {

@@ -1,6 +1,8 @@
 // New, modify, delete and view voucher from the journal window.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "JournalHelpers.h"
 #include "Pickers.h"
 #include "Unt_CashGlideAdd.h"
@@ -207,4 +209,68 @@ TEST_F(RowCommandTest, ModifyRefusedByTheHostShowsWhy) {
     w->TBtnEditClick();
     ASSERT_EQ(msgs.shown.size(), 1u);
     EXPECT_EQ(msgs.shown[0].text, w->CaGlide()->ErrorText);
+}
+
+// Where the grid's cursor is after each command, the commands run one after
+// the other on one window: on the row just saved, on the deleted row's
+// neighbour, and after a query on the row it was on (or the first journal
+// row), with the focus in the grid each time.
+TEST_F(RowCommandTest, CursorStaysWhereTheCashierWorks) {
+    addRow(db(), "CaCollateGlide", "001", "1001", "2024-03-10", 0, 300, "房租");
+    addRow(db(), "CaCollateGlide", "001", "1001", "2024-03-25", 5, 0, "利息");
+    queryRange(*w, QDate(2024, 3, 1), QDate(2024, 3, 31));
+    Messages msgs;
+    auto saveWith = [&](QDate date, const char* summary) {
+        return [=](QDialog& d) {
+            auto& dlg = dynamic_cast<TFrmCashGlideAdd&>(d);
+            dlg.show();
+            dlg.DTPCreateDate->setDate(date);
+            dlg.EdtSummary->setText(QString::fromUtf8(summary));
+            dlg.EdtDebMoney->setValue(1);
+            dlg.EdtCreMoney->setValue(0);
+            dlg.BtSaveCloseClick();
+            return dlg.result();
+        };
+    };
+    struct Case {
+        const char* what;
+        const char* on;  // the row the cursor is on first; nullptr: a heading row
+        std::function<void()> command;
+        const char* cursorOn;
+    };
+    const Case cases[] = {
+        {"查询 keeps the row", "房租", [&] { w->tbtnSetClick(); }, "房租"},
+        {"查询 from a heading row: the first journal row", nullptr, [&] { w->tbtnSetClick(); },
+         "付款"},
+        {"保存退出 of a new row", nullptr,
+         [&] {
+             Modals m(saveWith(QDate(2024, 3, 20), "新增行"));
+             w->TBtnNewClick();
+         },
+         "新增行"},
+        {"修改 that moves the row", "付款",
+         [&] {
+             Modals m(saveWith(QDate(2024, 3, 28), "付款改"));
+             w->TBtnEditClick();
+         },
+         "付款改"},
+        {"删除: the row after it", "收款", [&] { w->TBtnDeleteClick(); }, "房租"},
+        {"删除 of the last row: the one before it", "付款改", [&] { w->TBtnDeleteClick(); },
+         "利息"},
+        {"查询 that leaves the row out: the first journal row", "利息",
+         [&] {
+             w->Edt_summary->setText(QStringLiteral("租"));
+             w->tbtnSetClick();
+         },
+         "房租"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        w->Cell->SetCurrentRow(c.on ? gridRowOf(*w, c.on) : 3);
+        c.command();
+        ASSERT_NE(w->CaGlide(), nullptr);
+        EXPECT_EQ(w->CaGlide()->Summary, c.cursorOn);
+        EXPECT_EQ(w->focusWidget(), w->Cell);
+    }
+    EXPECT_EQ(shownSummaries(*w), std::vector<std::string>{"房租"});
 }
