@@ -1,8 +1,10 @@
 #include "Unt_CashGlideAdd.h"
 
+#include <QCompleter>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QShowEvent>
+#include <QStringListModel>
 #include <QTimer>
 #include <QToolTip>
 #include <stdexcept>
@@ -105,6 +107,16 @@ TFrmCashGlideAdd::TFrmCashGlideAdd(QWidget* owner, const std::string& tableName)
         w->installEventFilter(this);
     for (QLineEdit* e : {edtPayMode, edtCurrent, edtDepartment})
         e->setPlaceholderText(QStringLiteral("F4 选择"));
+
+    // The summary offers the common summaries and earlier rows' summaries
+    // that contain what is typed; the arrows choose, Enter takes one.
+    summaryTexts_ = new QStringListModel(this);
+    auto* completer = new QCompleter(summaryTexts_, this);
+    completer->setFilterMode(Qt::MatchContains);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setCompletionMode(QCompleter::PopupCompletion);
+    completer->setMaxVisibleItems(12);
+    EdtSummary->setCompleter(completer);
 }
 
 TFrmCashGlideAdd::~TFrmCashGlideAdd() {
@@ -216,6 +228,11 @@ bool TFrmCashGlideAdd::filterEvent(QObject* watched, QEvent* event) {
 void TFrmCashGlideAdd::FormShow() {
     ClearImeName(this);
     ShowCaGlide();
+    offerSummaries();
+}
+
+void TFrmCashGlideAdd::offerSummaries() {
+    summaryTexts_->setStringList(summaryCompletions(currentDb(), caGlide_->SetCode, TableName));
 }
 
 void TFrmCashGlideAdd::ShowCaGlide() {
@@ -391,6 +408,7 @@ void TFrmCashGlideAdd::BtSaveClick() {
     // The dialog stays on the same entry, ready to be stored again as a
     // further row with whatever the user changes next.
     ShowCaGlide();
+    offerSummaries();
     if (RowSaved) RowSaved(false, *caGlide_);
 }
 

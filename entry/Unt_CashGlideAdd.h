@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStringListModel>
 #include <functional>
 #include <map>
 #include <memory>
@@ -102,7 +103,11 @@ class TFrmCashGlideAdd : public ledgerhost::TfrmAccBase {
     // its text has been cleared.
     std::string pickedInCode(QLineEdit* edit) const;
 
+    // Fills the summary's completions afresh (after a save, with its summary).
+    void offerSummaries();
+
     std::unique_ptr<Ui::FrmCashGlideAdd> ui_;
+    QStringListModel* summaryTexts_ = nullptr;
     ledgerhost::TCaGlide* caGlide_ = nullptr;
     std::map<const QLineEdit*, ledgerhost::TBaseInfoItem*> tags_;
     // Set when the entry could not be shown: the dialog saves nothing and

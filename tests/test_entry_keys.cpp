@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCompleter>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -342,6 +344,31 @@ TEST_F(EntryKeysTest, SubCentAmountIsRefusedAlikeByKeyboardAndMouse) {
         EXPECT_EQ(d->EdtDebMoney->text(), QStringLiteral("0.00"));
         EXPECT_EQ(QApplication::focusWidget(), d->EdtDebMoney);
     }
+}
+
+// Typing part of a summary offers the common summaries and the book set's
+// earlier ones that contain it; Down and Enter take one.
+TEST_F(EntryKeysTest, SummaryOffersCommonAndEarlierSummaries) {
+    testutil::addRow(db(), kStatementTable, "001", "1001", "2024-03-02", 5, 0, "银行手续费");
+    testutil::addRow(db(), kStatementTable, "002", "2001", "2024-03-02", 5, 0, "分公司手续费");
+    testutil::addRow(db(), kCashJournalTable, "001", "1001", "2024-03-02", 5, 0, "现金手续费");
+    auto d = addDialog();
+    showActive(*d);
+    QCompleter* completer = d->EdtSummary->completer();
+    ASSERT_NE(completer, nullptr);
+    type(d->EdtSummary, QStringLiteral("货"));
+    QStringList offered;
+    for (int i = 0; completer->setCurrentRow(i); ++i) offered << completer->currentCompletion();
+    EXPECT_EQ(offered, QStringList{QStringLiteral("收货款")});
+    type(d->EdtSummary, QStringLiteral("手续"));
+    offered.clear();
+    for (int i = 0; completer->setCurrentRow(i); ++i) offered << completer->currentCompletion();
+    EXPECT_EQ(offered, QStringList{QStringLiteral("银行手续费")});  // this book set, this journal
+    ASSERT_TRUE(completer->popup()->isVisible());
+    QTest::keyClick(completer->popup(), Qt::Key_Down);
+    QTest::keyClick(completer->popup(), Qt::Key_Return);
+    EXPECT_EQ(d->EdtSummary->text(), QStringLiteral("银行手续费"));
+    EXPECT_EQ(QApplication::focusWidget(), d->EdtSummary);
 }
 
 TEST_F(EntryKeysTest, TypedAmountIsStoredAsShown) {
