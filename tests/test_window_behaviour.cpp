@@ -8,6 +8,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPaintEngine>
+#include <QPainter>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QScreen>
 #include <QTreeWidget>
@@ -306,6 +309,89 @@ TEST_F(WindowTest, PrintAndExportedPdfBreakPagesAlike) {
     ASSERT_TRUE(exportSheet(*w->Cell->sheet(), exported, &error)) << error.toStdString();
     EXPECT_GT(pdfPages(exported), 2);
     EXPECT_EQ(pdfPages(printed), pdfPages(exported));
+}
+
+namespace {
+
+// A device of an A4 landscape page at 1200 dpi that keeps every text painted
+// onto it, whole, as the printer would receive it.
+class TextRecorder final : public QPaintDevice {
+  public:
+    QStringList texts;
+    QPaintEngine* paintEngine() const override { return &engine_; }
+
+  protected:
+    int metric(PaintDeviceMetric m) const override {
+        switch (m) {
+            case PdmWidth:
+                return 13110;  // 277 mm
+            case PdmHeight:
+                return 8976;  // 190 mm
+            case PdmWidthMM:
+                return 277;
+            case PdmHeightMM:
+                return 190;
+            case PdmDpiX:
+            case PdmDpiY:
+            case PdmPhysicalDpiX:
+            case PdmPhysicalDpiY:
+                return 1200;
+            case PdmDepth:
+                return 32;
+            case PdmNumColors:
+                return 1 << 24;
+            case PdmDevicePixelRatio:
+                return 1;
+            case PdmDevicePixelRatioScaled:
+                return static_cast<int>(devicePixelRatioFScale());
+            default:
+                return 0;
+        }
+    }
+
+  private:
+    class Engine final : public QPaintEngine {
+      public:
+        explicit Engine(QStringList& texts) : QPaintEngine(AllFeatures), texts_(texts) {}
+        bool begin(QPaintDevice*) override { return true; }
+        bool end() override { return true; }
+        void updateState(const QPaintEngineState&) override {}
+        void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+        void drawTextItem(const QPointF&, const QTextItem& item) override { texts_ << item.text(); }
+        Type type() const override { return User; }
+
+      private:
+        QStringList& texts_;
+    };
+    mutable Engine engine_{texts};
+};
+
+}  // namespace
+
+// Printed and previewed pages say what they show: the account and the whole
+// period over the amount columns, set smaller when the columns are narrow
+// rather than cut; the preview opens at the page's width.
+TEST_F(WindowTest, PrintedPagesSayTheWholePeriodAndThePreviewFitsTheWidth) {
+    queryRange(*w, QDate(2024, 1, 1), QDate(2024, 12, 31));
+    const QString heading = w->Cell->GetCellString(9, 2);
+    ASSERT_TRUE(heading.endsWith(QStringLiteral("日期：2024-01-01 至 2024-12-31")));
+    TextRecorder page;
+    QPainter painter(&page);
+    paintSheet(
+        *w->Cell->sheet(), painter, page, [] { return true; }, w->windowTitle());
+    painter.end();
+    const QString painted = page.texts.join(QString());  // one item per run of a script
+    EXPECT_TRUE(painted.contains(heading)) << painted.toStdString();
+    EXPECT_FALSE(painted.contains(QChar(0x2026)));  // nothing cut ("…")
+
+    Owners o;
+    QPrintPreviewWidget::ZoomMode zoom = QPrintPreviewWidget::CustomZoom;
+    o.onModal = [&](QDialog& d) {
+        if (auto* view = d.findChild<QPrintPreviewWidget*>()) zoom = view->zoomMode();
+        return mrCancel;
+    };
+    w->tbtnPrivewClick();
+    EXPECT_EQ(zoom, QPrintPreviewWidget::FitToWidth);
 }
 
 // Column widths the user chose come back in the next window of the same kind.
