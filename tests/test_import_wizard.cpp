@@ -2,9 +2,11 @@
 // converter, and the journal window's "从文件中导入".
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QTabBar>
+#include <QTest>
 
 #include "Convert.h"
 #include "JournalHelpers.h"
@@ -201,6 +203,38 @@ TEST_F(WizardTest, MappingAFieldThroughThePicker) {
     wizard->btnMapingClick();
     EXPECT_EQ(conv->ColumnMaps[3].FileColumn, "收入");
     EXPECT_EQ(cancel.shown, Strings{"TfrmColumnMaping"});
+}
+
+// On the mapping page Tab goes round the page's controls, the field list
+// among them, and Enter in the list maps the field the cursor is on.
+TEST_F(WizardTest, MappingPageByKeyboard) {
+    wizard->show();
+    wizard->activateWindow();
+    QApplication::processEvents();
+    toMapping(csv("a.csv", {"日期,收入,支出", "2024-03-02,1,"}));
+    wizard->btnNext->setFocus();
+    QStringList round;
+    for (int i = 0; i < 6; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        round << QApplication::focusWidget()->objectName();
+    }
+    EXPECT_EQ(round, (QStringList{"btnClose", "lstvMaping", "btnMaping", "btnClear", "btnPrev",
+                                  "btnNext"}));
+    Messages msgs;
+    std::string mapped;
+    Modals modals([&](QDialog& d) {
+        auto& picker = dynamic_cast<TfrmColumnMaping&>(d);
+        mapped = picker.FieldCaption;
+        return mrCancel;
+    });
+    wizard->lstvMaping->setFocus();
+    QTest::keyClick(wizard->lstvMaping, Qt::Key_Down);
+    QTest::keyClick(wizard->lstvMaping, Qt::Key_Down);
+    QTest::keyClick(wizard->lstvMaping, Qt::Key_Return);
+    EXPECT_EQ(modals.shown, Strings{"TfrmColumnMaping"});
+    EXPECT_EQ(mapped, listed()[2].first);
+    EXPECT_TRUE(msgs.shown.empty());  // not the import's question
+    EXPECT_TRUE(wizard->isVisible());
 }
 
 TEST_F(WizardTest, PickerSelection) {
