@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +16,9 @@
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "JournalHelpers.h"
@@ -277,6 +283,55 @@ TEST(FileFilters, EachPatternIsWrittenOnce) {
 }
 
 // What a printed or exported report covers is written above its columns.
+// A folder's name typed into an open dialog's file name box, then Enter,
+// enters the folder, whether it lies in the folder shown or is given whole;
+// a file's name is chosen as before.
+TEST(FileDialogs, TypedFolderNameEntersTheFolder) {
+    QTemporaryDir tmp;
+    ASSERT_TRUE(QDir(tmp.path()).mkpath(QStringLiteral("三月/对账单")));
+    QFile statement(tmp.filePath(QStringLiteral("三月/icbc.txt")));
+    ASSERT_TRUE(statement.open(QIODevice::WriteOnly));
+    statement.close();
+    seams::FileRequest r;
+    r.filter = QStringLiteral("工行对账单文件(*.txt)|*.txt");
+    r.defaultExt = QStringLiteral(".txt");
+    r.initialDir = tmp.path();
+    std::unique_ptr<QFileDialog> dlg = makeFileDialog(nullptr, r);
+    // Qt's own "not found" box would wait for an answer: it is closed and noted.
+    bool qtComplained = false;
+    QTimer guard;
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        if (QWidget* box = QApplication::activeModalWidget(); box && box != dlg.get()) {
+            qtComplained = true;
+            box->close();
+        }
+    });
+    guard.start(200);
+    dlg->show();
+    auto* name = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    const struct {
+        QString typed, folder;
+    } steps[] = {
+        {QStringLiteral("三月"), tmp.filePath(QStringLiteral("三月"))},
+        {QStringLiteral("对账单"), tmp.filePath(QStringLiteral("三月/对账单"))},
+        {tmp.filePath(QStringLiteral("三月")), tmp.filePath(QStringLiteral("三月"))},
+    };
+    for (const auto& step : steps) {
+        name->setText(step.typed);
+        QTest::keyClick(name, Qt::Key_Return);
+        EXPECT_EQ(QDir(dlg->directory()).canonicalPath(), QDir(step.folder).canonicalPath())
+            << step.typed.toStdString();
+        EXPECT_TRUE(dlg->isVisible());
+        EXPECT_TRUE(name->text().isEmpty());
+    }
+    name->setText(QStringLiteral("icbc"));
+    QTest::keyClick(name, Qt::Key_Return);
+    EXPECT_EQ(dlg->result(), QDialog::Accepted);
+    EXPECT_EQ(QFileInfo(dlg->selectedFiles().value(0)).fileName(), QStringLiteral("icbc.txt"));
+    EXPECT_FALSE(qtComplained);
+}
+
 TEST_F(WindowTest, ReportHeadingNamesAccountAndDates) {
     EXPECT_EQ(w->Cell->GetCellString(9, 2),
               QStringLiteral("账号：6222001 工行基本户    日期：2024-03-01 至 2024-03-31"));
