@@ -1,10 +1,13 @@
 // New, modify, delete and view voucher from the journal window.
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <functional>
 
+#include "DemoData.h"
 #include "JournalHelpers.h"
 #include "Pickers.h"
+#include "Session.h"
 #include "Unt_CashGlideAdd.h"
 
 using namespace ledgerhost;
@@ -273,4 +276,32 @@ TEST_F(RowCommandTest, CursorStaysWhereTheCashierWorks) {
         EXPECT_EQ(w->focusWidget(), w->Cell);
     }
     EXPECT_EQ(shownSummaries(*w), std::vector<std::string>{"房租"});
+}
+
+// On the demo book set a settlement mode shows the same code in the grid
+// (its stored code and name) and in the entry dialog (its code and name).
+TEST(DemoSettlementModes, GridAndEntryDialogShowTheSameCode) {
+    QTemporaryDir dir;
+    const std::string db = dir.filePath("demo.db").toStdString();
+    ASSERT_TRUE(demo::createDemoDatabase(db, QDate(2025, 11, 20)));
+    HostSession session(db, "001", "admin");
+    TFrmCashGlide w(nullptr, 1, jkStatement);
+    w.show();
+    queryRange(w, QDate(2025, 1, 1), QDate(2025, 12, 31));
+    int checked = 0;
+    for (int row = kFirstDataRow; row < w.Cell->GetRows() && checked < 5; ++row) {
+        const QString grid = w.Cell->GetCellString(7, row);
+        if (grid.isEmpty()) continue;
+        w.Cell->SetCurrentRow(row);
+        QString dialog;
+        Modals modals([&](QDialog& d) {
+            d.show();  // the dialog fills its controls as it is shown
+            dialog = dynamic_cast<TFrmCashGlideAdd&>(d).edtPayMode->text();
+            return mrCancel;
+        });
+        w.TBtnEditClick();
+        EXPECT_EQ(dialog, grid) << "row " << row;
+        ++checked;
+    }
+    EXPECT_EQ(checked, 5);
 }
