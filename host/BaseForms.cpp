@@ -292,8 +292,10 @@ void TfrmBaseAssRpt::tbtnPrivewClick() {
     connect(&dlg, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* p) {
         guarded(this, "预览", [&] { printSheet(*Cell->sheet(), *p, windowTitle()); });
     });
-    // A report is read down its rows: the preview opens at the page's width
-    // (through the dialog's own action, so that its tool bar agrees).
+    // A report is read down its rows: the preview opens as large as the
+    // report window, at the page's width (through the dialog's own action,
+    // so that its tool bar agrees).
+    dlg.resize(size().expandedTo(QSize(800, 600)));
     if (auto* fitWidth = dlg.findChild<QAction*>(QStringLiteral("fitWidthAction")))
         fitWidth->trigger();
     else if (auto* view = dlg.findChild<QPrintPreviewWidget*>())

@@ -491,6 +491,21 @@ class SheetPainter {
             w[c] = std::max(w[c] + 2 * pad_, mm(8));
             total += w[c];
         }
+        // A heading merged across columns (the account and the period over
+        // the amounts) takes what the page has to spare beyond the columns'
+        // own widths, so that it is set at its size where the page allows.
+        double spare = pageW_ - total;
+        for (const CellSpan& span : layout_.spans) {
+            if (spare <= 0 || span.cols < 2 || !layout_.isHeading(span.row)) continue;
+            const QString t = sheet_.displayText(span.col, span.row);
+            double have = 0;
+            for (int c = span.col; c < span.col + span.cols; ++c) have += w[c];
+            const double add = std::min(spare, head.horizontalAdvance(t) + 2 * pad_ - have);
+            if (add <= 0) continue;
+            for (int c = span.col; c < span.col + span.cols; ++c) w[c] += add / span.cols;
+            total += add;
+            spare -= add;
+        }
         const double scale = total > 0 ? pageW_ / total : 1.0;
         for (int c = 1; c <= layout_.lastCol; ++c) colX_[c + 1] = colX_[c] + w[c] * scale;
     }
