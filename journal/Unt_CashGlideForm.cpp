@@ -424,15 +424,15 @@ void TFrmCashGlide::RebuildGrid() {
 }
 
 void TFrmCashGlide::keepCursorOn(std::int64_t id, std::int64_t otherwise) {
-    cursorTarget_ = CursorTarget{id, otherwise, 0};
+    cursorTarget_ = CursorTarget{id, otherwise, {}, {}, {}};
 }
 
 TFrmCashGlide::CursorTarget TFrmCashGlide::cursorNow() const {
     const int row = Cell->GetCurrentRow();
-    if (row < kFirstDataRow) return {};
-    const TCaGlide* r = mng_->GetDetails(row - kFirstDataRow);
-    if (r && r->Id != 0) return {r->Id, 0, 0};
-    return {0, 0, row};
+    const TCaGlide* r = row >= kFirstDataRow ? mng_->GetDetails(row - kFirstDataRow) : nullptr;
+    if (!r) return {};
+    if (r->Id != 0) return {r->Id, 0, {}, {}, {}};
+    return {0, 0, r->Summary, r->CreateDate, r->SetCode + '/' + r->AS_Code};
 }
 
 void TFrmCashGlide::placeCursor(const CursorTarget& target) {
@@ -445,8 +445,12 @@ void TFrmCashGlide::placeCursor(const CursorTarget& target) {
     };
     int row = rowOf(target.id);
     if (row == 0) row = rowOf(target.otherwise);
-    if (row == 0 && target.gridRow >= kFirstDataRow && target.gridRow < kFirstDataRow + n)
-        row = target.gridRow;
+    for (int i = 0; row == 0 && !target.line.empty() && i < n; ++i) {
+        const TCaGlide* r = mng_->GetDetails(i);
+        if (r->Id == 0 && r->Summary == target.line && r->CreateDate == target.date &&
+            r->SetCode + '/' + r->AS_Code == target.account)
+            row = kFirstDataRow + i;
+    }
     // Otherwise the first journal row, else the first line of all.
     for (int i = 0; row == 0 && i < n; ++i)
         if (mng_->GetDetails(i)->Id != 0) row = kFirstDataRow + i;

@@ -70,8 +70,8 @@ class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
     virtual void WriteGridRow(ledgerhost::TCaGlide* row, int gridRow);
     // Where the cursor goes after the next rebuild: the stored row with the id
     // `id`, else the one with `otherwise`. Without a call a rebuild leaves the
-    // cursor on the row it was on (the same stored row, or the same line for a
-    // balance or total line), or on the first journal row.
+    // cursor on the row it was on (the same stored row, or the same balance or
+    // total line), or on the first journal row.
     void keepCursorOn(std::int64_t id, std::int64_t otherwise = 0);
     // Puts the focus in the grid, on the first journal row when the cursor is
     // on no row below the headings, and tells the cursor trace (logging
@@ -156,7 +156,9 @@ class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
     struct CursorTarget {
         std::int64_t id = 0;
         std::int64_t otherwise = 0;
-        int gridRow = 0;  // a balance or total line: the same grid row
+        // A balance or total line: the line of the same text, date, book set
+        // and account.
+        std::string line, date, account;
     };
     CursorTarget cursorNow() const;
     void placeCursor(const CursorTarget& target);

@@ -243,6 +243,7 @@ TEST_F(RowCommandTest, CursorStaysWhereTheCashierWorks) {
     };
     const Case cases[] = {
         {"查询 keeps the row", "房租", [&] { w->tbtnSetClick(); }, "房租"},
+        {"查询 keeps a total line", kMonthTotal, [&] { w->tbtnSetClick(); }, kMonthTotal},
         {"查询 from a heading row: the first journal row", nullptr, [&] { w->tbtnSetClick(); },
          "付款"},
         {"保存退出 of a new row", nullptr,
