@@ -116,6 +116,9 @@ void TfrmImportWizard::ShowPage(int index) {
                                                      : QStringLiteral("下一步(&N)"));
     ProcessMessages();
     if (index == 1 && Convert) RefreshMapingList();
+    // On the mapping page the keys work in the field list: the arrows choose
+    // a field and Enter maps it.
+    if (index == 1) lstvMaping->setFocus(Qt::OtherFocusReason);
 }
 
 void TfrmImportWizard::RefreshMapingList() {
