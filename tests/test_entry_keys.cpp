@@ -347,28 +347,21 @@ TEST_F(EntryKeysTest, SubCentAmountIsRefusedAlikeByKeyboardAndMouse) {
 }
 
 // Typing part of a summary offers the common summaries and the book set's
-// earlier ones that contain it; Down and Enter take one.
+// earlier ones of this journal that contain it; Down and Enter take one.
 TEST_F(EntryKeysTest, SummaryOffersCommonAndEarlierSummaries) {
-    testutil::addRow(db(), kStatementTable, "001", "1001", "2024-03-02", 5, 0, "银行手续费");
-    testutil::addRow(db(), kStatementTable, "002", "2001", "2024-03-02", 5, 0, "分公司手续费");
-    testutil::addRow(db(), kCashJournalTable, "001", "1001", "2024-03-02", 5, 0, "现金手续费");
+    for (const char* table : {kStatementTable, kCashJournalTable})
+        testutil::addRow(db(), table, "001", "1001", "2024-03-02", 5, 0,
+                         std::string(table) + "货款");
     auto d = addDialog();
     showActive(*d);
-    QCompleter* completer = d->EdtSummary->completer();
-    ASSERT_NE(completer, nullptr);
     type(d->EdtSummary, QStringLiteral("货"));
-    QStringList offered;
-    for (int i = 0; completer->setCurrentRow(i); ++i) offered << completer->currentCompletion();
-    EXPECT_EQ(offered, QStringList{QStringLiteral("收货款")});
-    type(d->EdtSummary, QStringLiteral("手续"));
-    offered.clear();
-    for (int i = 0; completer->setCurrentRow(i); ++i) offered << completer->currentCompletion();
-    EXPECT_EQ(offered, QStringList{QStringLiteral("银行手续费")});  // this book set, this journal
-    ASSERT_TRUE(completer->popup()->isVisible());
+    QCompleter* completer = d->EdtSummary->completer();
+    QStringList shown;
+    for (int i = 0; completer->setCurrentRow(i); ++i) shown << completer->currentCompletion();
+    EXPECT_EQ(shown, (QStringList{"收货款", "CaCollateGlide货款"}));
     QTest::keyClick(completer->popup(), Qt::Key_Down);
     QTest::keyClick(completer->popup(), Qt::Key_Return);
-    EXPECT_EQ(d->EdtSummary->text(), QStringLiteral("银行手续费"));
-    EXPECT_EQ(QApplication::focusWidget(), d->EdtSummary);
+    EXPECT_EQ(d->EdtSummary->text(), QStringLiteral("收货款"));
 }
 
 TEST_F(EntryKeysTest, TypedAmountIsStoredAsShown) {
@@ -398,77 +391,54 @@ TEST_F(EntryKeysTest, TypedAmountIsStoredAsShown) {
 }
 
 // What the number edits of the entry dialog and the filter panel take of what
-// is typed, and what the save or the query then makes of it: a value, or a
-// refusal naming the field with nothing stored or queried.
+// is typed, and what the save or the query makes of it: a value, or a refusal
+// naming the field with nothing stored or queried.
 TEST_F(EntryKeysTest, NumberEditsTakeOnlyNumbersAndRefuseWhatTheyCannotHold) {
     auto d = addDialog();
     showActive(*d);
     TFrmCashGlide w(nullptr, 1, jkStatement);
     w.show();
-    w.DTPBCreateDate->setDate(QDate(2024, 1, 1));
-    w.DTPECreateDate->setDate(QDate(2024, 12, 31));
-    w.Cmb_operSymble->setCurrentIndex(6);  // 至: both amounts in use
-    const char* const amountRange =
+    const std::string amounts =
         "只能在 -9,999,999,999,999.99 到 9,999,999,999,999.99 之间，请重新输入！";
     struct Case {
         TPBNumEdit* edit;
-        const char* typed;
-        const char* shown;
+        const char *typed, *shown;
         double value;
         std::string refusal;  // empty: accepted
     };
     const Case cases[] = {
-        {d->EdtDebMoney, "1234.56", "1234.56", 1234.56, ""},
         {d->EdtDebMoney, "abc12x", "12", 12, ""},
         {d->EdtDebMoney, "1e30", "130", 130, ""},
-        {d->EdtDebMoney, "1.2.3", "1.23", 1.23, ""},
-        {d->EdtDebMoney, "+7-", "7", 7, ""},
-        {d->EdtCreMoney, "-2,5", "-2,5", -25, ""},
-        {d->EdtCreMoney, "9999999999999.99", "9999999999999.99", kLargestAmount, ""},
-        {d->EdtDebMoney, "10000000000000", "10000000000000", 1e13,
-         std::string("借方金额超出范围，") + amountRange},
-        // Eighteen characters are typed at most.
-        {d->EdtCreMoney, "-12345678901234567890", "-12345678901234567", -12345678901234567.0,
-         std::string("贷方金额超出范围，") + amountRange},
+        {d->EdtCreMoney, "-1.2.3-", "-1.23", -1.23, ""},
+        {d->EdtDebMoney, "10000000000000", "10000000000000", 1e13, "借方金额超出范围，" + amounts},
         {d->EdtVoucher_ID, "-1.5e3", "1.53", 1.53, ""},
         {w.Edt_FirstNo, "-12.5", "125", 125, ""},
         {w.Edt_EndNo, "1000000000000000", "1000000000000000", 1e15,
          "统一号（止）超出范围，只能在 0 到 999,999,999,999,999 之间，请重新输入！"},
-        {w.EDT_FirstMonery, "x-5y", "-5", -5, ""},
-        {w.EDT_ENdMonery, "99999999999999.5", "99999999999999.5", 99999999999999.5,
-         std::string("金额超出范围，") + amountRange},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
         msgs.shown.clear();
-        for (TPBNumEdit* e : {d->EdtDebMoney, d->EdtCreMoney, w.EDT_FirstMonery, w.EDT_ENdMonery,
-                              w.Edt_FirstNo, w.Edt_EndNo})
-            e->setValue(0);
+        for (TPBNumEdit* e : {d->EdtDebMoney, d->EdtCreMoney, w.Edt_EndNo}) e->setValue(0);
         c.edit->clear();
         c.edit->setFocus(Qt::MouseFocusReason);
         QTest::keyClicks(c.edit, QString::fromUtf8(c.typed));
         EXPECT_EQ(c.edit->text(), QString::fromUtf8(c.shown));
         EXPECT_EQ(c.edit->Value(), c.value);
-        const bool inDialog = c.edit->window() == d.get();
         const int rows = w.Cell->GetRows();
-        if (!inDialog)
+        if (c.edit->window() == &w)
             w.tbtnSetClick();
         else if (!c.refusal.empty())
             d->BtSaveCloseClick();
-        if (c.refusal.empty()) {
-            EXPECT_TRUE(c.edit->InRange());
-            continue;
-        }
-        EXPECT_EQ(msgs.texts(), std::vector<std::string>{c.refusal});
+        EXPECT_EQ(msgs.texts(), c.refusal.empty() ? std::vector<std::string>{}
+                                                  : std::vector<std::string>{c.refusal});
+        if (c.refusal.empty()) continue;
         EXPECT_EQ(c.edit->Value(), c.value);  // never cut to the limit
         EXPECT_EQ(c.edit->window()->focusWidget(), c.edit);
-        if (inDialog) {
-            EXPECT_TRUE(d->isVisible());
-        } else {
-            EXPECT_EQ(w.Cell->GetRows(), rows);
-        }
+        EXPECT_EQ(w.Cell->GetRows(), rows);
     }
     EXPECT_TRUE(stored().empty());
+    EXPECT_TRUE(d->isVisible());
 }
 
 TEST(NumEditTest, ValueIsTheRoundedNumberTheEditShows) {

@@ -209,32 +209,23 @@ TEST_F(WizardTest, MappingAFieldThroughThePicker) {
 // among them, and Enter in the list maps the field the cursor is on.
 TEST_F(WizardTest, MappingPageByKeyboard) {
     wizard->show();
-    wizard->activateWindow();
-    QApplication::processEvents();
     toMapping(csv("a.csv", {"日期,收入,支出", "2024-03-02,1,"}));
-    wizard->btnNext->setFocus();
+    EXPECT_EQ(wizard->focusWidget(), wizard->lstvMaping);
     QStringList round;
     for (int i = 0; i < 6; ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        round << QApplication::focusWidget()->objectName();
+        QTest::keyClick(wizard->focusWidget(), Qt::Key_Tab);
+        round << wizard->focusWidget()->objectName();
     }
-    EXPECT_EQ(round, (QStringList{"btnClose", "lstvMaping", "btnMaping", "btnClear", "btnPrev",
-                                  "btnNext"}));
-    Messages msgs;
-    std::string mapped;
+    EXPECT_EQ(round, (QStringList{"btnMaping", "btnClear", "btnPrev", "btnNext", "btnClose",
+                                  "lstvMaping"}));
+    Messages msgs;  // none: not the import's question
     Modals modals([&](QDialog& d) {
-        auto& picker = dynamic_cast<TfrmColumnMaping&>(d);
-        mapped = picker.FieldCaption;
+        EXPECT_EQ(dynamic_cast<TfrmColumnMaping&>(d).FieldCaption, listed()[2].first);
         return mrCancel;
     });
-    wizard->lstvMaping->setFocus();
-    QTest::keyClick(wizard->lstvMaping, Qt::Key_Down);
-    QTest::keyClick(wizard->lstvMaping, Qt::Key_Down);
-    QTest::keyClick(wizard->lstvMaping, Qt::Key_Return);
+    for (Qt::Key k : {Qt::Key_Home, Qt::Key_Down, Qt::Key_Down, Qt::Key_Return})
+        QTest::keyClick(wizard->lstvMaping, k);
     EXPECT_EQ(modals.shown, Strings{"TfrmColumnMaping"});
-    EXPECT_EQ(mapped, listed()[2].first);
-    EXPECT_TRUE(msgs.shown.empty());  // not the import's question
-    EXPECT_TRUE(wizard->isVisible());
 }
 
 TEST_F(WizardTest, PickerSelection) {
