@@ -233,7 +233,7 @@ void addIcbcJournal(Database& db, const std::vector<DemoRow>& bank, const QDate&
         "INSERT INTO CaGlide (set_code, as_code, create_date, date_or_no, summary, deb_cents, "
         "cre_cents, pay_code, pm_code, apply_user, glide_flag) "
         "VALUES ('001', '100201', ?, ?, ?, ?, ?, ?, ?, ?, '1')");
-    const char* const pm[] = {"PM01", "PM02", "PM03", "PM04", "PM05"};
+    const char* const pm[] = {"01", "02", "03", "04", "05"};
     const char* const users[] = {"zhang", "li"};
     int number = 0;
     for (const JournalRow& r : rows) {
@@ -289,9 +289,11 @@ void fillDemoDatabase(Database& db, const QDate& today) {
     }
     db.exec(
         "INSERT INTO base_info VALUES "
-        "('PAY_MODE', 'PM01', '01', '现金', 1), ('PAY_MODE', 'PM02', '02', '现金支票', 2),"
-        "('PAY_MODE', 'PM03', '03', '转账支票', 3), ('PAY_MODE', 'PM04', '04', '电汇', 4),"
-        "('PAY_MODE', 'PM05', '05', '网上银行', 5),"
+        // A settlement mode's stored code is its code: the grid shows the
+        // stored code and the entry dialog the code, and they agree.
+        "('PAY_MODE', '01', '01', '现金', 1), ('PAY_MODE', '02', '02', '现金支票', 2),"
+        "('PAY_MODE', '03', '03', '转账支票', 3), ('PAY_MODE', '04', '04', '电汇', 4),"
+        "('PAY_MODE', '05', '05', '网上银行', 5),"
         "('CURRENTS', 'CU01', 'C001', '北京华信科技有限公司', 1),"
         "('CURRENTS', 'CU02', 'C002', '上海东方贸易公司', 2),"
         "('CURRENTS', 'CU03', 'C003', '广州南方物流有限公司', 3),"
@@ -314,7 +316,7 @@ void fillDemoDatabase(Database& db, const QDate& today) {
     }
 
     Lcg rnd;
-    const char* const pm[] = {"PM01", "PM02", "PM03", "PM04", "PM05"};
+    const char* const pm[] = {"01", "02", "03", "04", "05"};
     const char* const cu[] = {"CU01", "CU02", "CU03", "CU04"};
     const char* const dp[] = {"DP01", "DP02", "DP03", "DP04"};
     const char* const users[] = {"zhang", "li"};

@@ -1,8 +1,10 @@
 #include "Unt_CashGlideAdd.h"
 
+#include <QCompleter>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QShowEvent>
+#include <QStringListModel>
 #include <QTimer>
 #include <QToolTip>
 #include <stdexcept>
@@ -75,10 +77,16 @@ TFrmCashGlideAdd::TFrmCashGlideAdd(QWidget* owner, const std::string& tableName)
     // is accepted, and one without a voucher is refused when saving.
     EdtVoucher_ID->setDecimals(-1);
     EdtVoucher_ID->setNumberFormat(TPBNumEdit::Standard);
+    EdtVoucher_ID->setAllowNegative(false);
+    EdtVoucher_ID->setFieldName(QStringLiteral("凭证号"));
+    // An amount beyond what a row can hold is refused when saving, never cut.
     for (TPBNumEdit* e : {EdtDebMoney, EdtCreMoney}) {
         e->setDecimals(2);
         e->setNumberFormat(TPBNumEdit::Thousands);
+        e->setMaxValue(kLargestAmount);
     }
+    EdtDebMoney->setFieldName(QStringLiteral("借方金额"));
+    EdtCreMoney->setFieldName(QStringLiteral("贷方金额"));
 
     // A fixed single border with only the close box.
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
@@ -100,6 +108,16 @@ TFrmCashGlideAdd::TFrmCashGlideAdd(QWidget* owner, const std::string& tableName)
         w->installEventFilter(this);
     for (QLineEdit* e : {edtPayMode, edtCurrent, edtDepartment})
         e->setPlaceholderText(QStringLiteral("F4 选择"));
+
+    // The summary offers the common summaries and earlier rows' summaries
+    // that contain what is typed; the arrows choose, Enter takes one.
+    summaryTexts_ = new QStringListModel(this);
+    auto* completer = new QCompleter(summaryTexts_, this);
+    completer->setFilterMode(Qt::MatchContains);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setCompletionMode(QCompleter::PopupCompletion);
+    completer->setMaxVisibleItems(12);
+    EdtSummary->setCompleter(completer);
 }
 
 TFrmCashGlideAdd::~TFrmCashGlideAdd() = default;
@@ -208,6 +226,11 @@ bool TFrmCashGlideAdd::filterEvent(QObject* watched, QEvent* event) {
 void TFrmCashGlideAdd::FormShow() {
     ClearImeName(this);
     ShowCaGlide();
+    offerSummaries();
+}
+
+void TFrmCashGlideAdd::offerSummaries() {
+    summaryTexts_->setStringList(summaryCompletions(currentDb(), caGlide_->SetCode, TableName));
 }
 
 void TFrmCashGlideAdd::ShowCaGlide() {
@@ -290,6 +313,7 @@ std::string TFrmCashGlideAdd::pickedInCode(QLineEdit* edit) const {
 bool TFrmCashGlideAdd::CheckCaGlide() {
     TCaGlide& row = *caGlide_;
 
+    if (!EdtDebMoney->CheckRange() || !EdtCreMoney->CheckRange()) return false;
     if (EdtCreMoney->Value() == 0 && EdtDebMoney->Value() == 0) {
         CmmObj->MsgBox("借贷方不能同时为零！");
         EdtDebMoney->setFocus();
@@ -336,12 +360,15 @@ bool TFrmCashGlideAdd::CheckCaGlide() {
         bool ok = false;
         qint64 number = digits.toLongLong(&ok);
         if (!ok) number = 0;
-        // The link the entry came with stays when its type and number are
-        // left as shown: looking the number up again in the month of the
-        // entry's date could find another voucher, or none.
-        const bool unchanged = row.Voucher_ID != "0" && !row.Voucher_ID.empty() &&
-                               row.VoucherNo != 0 && number == row.VoucherNo &&
-                               row.VoucherClass == shownType;
+        // The link the entry came with stays while its type and number are
+        // left as shown and its date stays in the voucher's month (looking
+        // the number up again there could find another voucher with the same
+        // number). A date moved to another month looks the number up in that
+        // month, which refuses it when no such voucher is there.
+        const bool unchanged =
+            row.Voucher_ID != "0" && !row.Voucher_ID.empty() && row.VoucherNo != 0 &&
+            number == row.VoucherNo && row.VoucherClass == shownType &&
+            voucherInMonth(row.SetCode, row.Voucher_ID, date.year(), date.month());
         std::string id = unchanged ? row.Voucher_ID
                                    : GetVoucher_id(row.SetCode, date.year(), date.month(),
                                                    date.day(), row.VoucherClass, number);
@@ -365,7 +392,7 @@ void TFrmCashGlideAdd::BtSaveCloseClick() {
         CmmObj->MsgBox(caGlide_->ErrorText);
         return;
     }
-    if (RowSaved) RowSaved(true);
+    if (RowSaved) RowSaved(true, *caGlide_);
     done(mrOk);
 }
 
@@ -379,7 +406,8 @@ void TFrmCashGlideAdd::BtSaveClick() {
     // The dialog stays on the same entry, ready to be stored again as a
     // further row with whatever the user changes next.
     ShowCaGlide();
-    if (RowSaved) RowSaved(false);
+    offerSummaries();
+    if (RowSaved) RowSaved(false, *caGlide_);
 }
 
 void TFrmCashGlideAdd::BtcancelClick() {

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStringListModel>
 #include <functional>
 #include <map>
 #include <memory>
@@ -40,10 +41,10 @@ class TFrmCashGlideAdd : public ledgerhost::TfrmAccBase {
 
     std::string TableName;
     // Told after a row is stored: closing is true when the dialog closes with
-    // the save ("保存并关闭"), false when it stays open for a further row. The
-    // window that opens the dialog sets it to redraw itself; empty, nobody is
-    // told.
-    std::function<void(bool closing)> RowSaved;
+    // the save ("保存退出"), false when it stays open for a further row; saved
+    // is the row as stored (with its id). The window that opens the dialog
+    // sets it to redraw itself; empty, nobody is told.
+    std::function<void(bool closing, const ledgerhost::TCaGlide& saved)> RowSaved;
     // "0" adding a new entry, anything else modifying the entry.
     std::string EditMode;
 
@@ -102,7 +103,11 @@ class TFrmCashGlideAdd : public ledgerhost::TfrmAccBase {
     // its text has been cleared.
     std::string pickedInCode(QLineEdit* edit) const;
 
+    // Fills the summary's completions afresh (after a save, with its summary).
+    void offerSummaries();
+
     std::unique_ptr<Ui::FrmCashGlideAdd> ui_;
+    QStringListModel* summaryTexts_ = nullptr;
     std::unique_ptr<ledgerhost::TCaGlide> caGlide_;
     std::map<const QLineEdit*, ledgerhost::TBaseInfoItem*> tags_;
     // Set when the entry could not be shown: the dialog saves nothing and

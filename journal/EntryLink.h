@@ -6,7 +6,14 @@
 
 class TFrmCashGlide;
 
+namespace ledgerhost {
+class TCaGlide;
+}
+
 // The callback the window hands the entry dialog (its RowSaved): after
-// "保存并关闭" the window redraws its grid; while the dialog stays open for a
+// "保存退出" the window redraws its grid; while the dialog stays open for a
 // further row the window queries again, so the new row shows behind it.
-std::function<void(bool closing)> redrawAfterSave(TFrmCashGlide& window);
+// Either way the grid's cursor is on the row just saved, and the grid has the
+// focus when the dialog closes.
+std::function<void(bool closing, const ledgerhost::TCaGlide& saved)> redrawAfterSave(
+    TFrmCashGlide& window);

@@ -2,6 +2,7 @@
 // the sort-order command.
 #include "CommonObj.h"
 #include "EntryLink.h"
+#include "GridLayout.h"
 #include "Pickers.h"
 #include "Regional.h"
 #include "Seams.h"
@@ -46,12 +47,16 @@ QString dialogCaption(std::int32_t journalKind, bool adding) {
 
 }  // namespace
 
-std::function<void(bool closing)> redrawAfterSave(TFrmCashGlide& w) {
-    return [&w](bool closing) {
+std::function<void(bool closing, const TCaGlide& saved)> redrawAfterSave(TFrmCashGlide& w) {
+    return [&w](bool closing, const TCaGlide& saved) {
+        // The cursor goes to the row just stored, and the grid has the focus
+        // once the dialog has closed.
+        w.keepCursorOn(saved.Id);
         if (closing)
             w.RebuildGrid();
         else
             w.tbtnSetClick();
+        w.Cell->setFocus(Qt::OtherFocusReason);
     };
 }
 
@@ -88,6 +93,7 @@ void TFrmCashGlide::TBtnNewClick() {
     FrmCashGlideAdd->EditMode = "0";
     FrmCashGlideAdd->RowSaved = redrawAfterSave(*this);
     ShowModal(*FrmCashGlideAdd);
+    traceCursor("新增");
 }
 
 void TFrmCashGlide::TBtnEditClick() {
@@ -111,6 +117,7 @@ void TFrmCashGlide::TBtnEditClick() {
     FrmCashGlideAdd->BtSave->setVisible(false);
     FrmCashGlideAdd->RowSaved = redrawAfterSave(*this);
     ShowModal(*FrmCashGlideAdd);
+    traceCursor("修改");
 }
 
 void TFrmCashGlide::TBtnDeleteClick() {
@@ -121,11 +128,21 @@ void TFrmCashGlide::TBtnDeleteClick() {
         return;
     }
     if (CmmObj->AppMsg("确定要删除吗？") != 1) return;
+    // The cursor goes to the journal row after the deleted one, else the one
+    // before it.
+    std::int64_t next = 0, previous = 0;
+    const int at = Cell->GetCurrentRow() - kFirstDataRow;
+    for (int i = at + 1; next == 0 && i < CaGlideMng()->GetCount(); ++i)
+        next = CaGlideMng()->GetDetails(i)->Id;
+    for (int i = at - 1; previous == 0 && i >= 0; --i) previous = CaGlideMng()->GetDetails(i)->Id;
     row->OperFlag = "2";
-    if (row->Delete(true))
+    if (row->Delete(true)) {
+        keepCursorOn(next, previous);
         RebuildGrid();
-    else
+        focusGrid("删除");
+    } else {
         CmmObj->MsgError(row->ErrorText, "", "", "");
+    }
 }
 
 void TFrmCashGlide::tbtn_viewVoucherClick() {

@@ -38,6 +38,7 @@ void TFrmCashGlide::Mitm_FileinputClick() {
     }  // the wizard goes first, then the converter
     if (result != mrOk) {
         activateWindow();
+        focusGrid("从文件中导入");
         return;
     }
     MessageBoxA(this,
@@ -48,4 +49,5 @@ void TFrmCashGlide::Mitm_FileinputClick() {
                 "提示", MB_ICONINFORMATION);
     tbtnSetClick();
     activateWindow();
+    focusGrid("从文件中导入");
 }

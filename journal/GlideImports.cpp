@@ -67,9 +67,10 @@ void runImport(TFrmCashGlide& w, StatementKind kind) {
     options.finished = [&progress] { progress.close(); };
     runStatementImport(kind, w.odlgImport.FileName.toStdString(), w.CaGlideMng(), &w,
                        progress.callback(), options);
-    // Back to the journal window once the messages are answered.
+    // Back to the journal window once the messages are answered, with the
+    // focus in the grid on the row it was on.
     w.activateWindow();
-    w.setFocus(Qt::OtherFocusReason);
+    w.focusGrid(icbc ? "工行对账单导入" : "建行对账单导入");
 }
 
 }  // namespace

@@ -43,4 +43,5 @@ void TFrmCashGlide::Mitm_VouinputClick() {
     CaGlideMng()->CaGlideQry()->BVoucher_ID = "0";
     CaGlideMng()->CaGlideQry()->EVoucher_ID = "0";
     RebuildGrid();
+    focusGrid("从凭证中导入");
 }

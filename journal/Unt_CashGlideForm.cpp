@@ -1,6 +1,7 @@
 #include "Unt_CashGlideForm.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QShowEvent>
 #include <algorithm>
 #include <cmath>
@@ -20,6 +21,10 @@ namespace {
 QString q(const std::string& s) {
     return QString::fromStdString(s);
 }
+
+// Where the cursor is after each command, for scripts that drive the window
+// (QT_LOGGING_RULES="ledger.journal.cursor.debug=true").
+Q_LOGGING_CATEGORY(lcCursor, "ledger.journal.cursor", QtInfoMsg)
 
 // Texts of the twelve columns, in order.
 const char* const kColumnTitles[12] = {"月",       "日",       "统一号",   "单位名称",
@@ -71,14 +76,22 @@ TFrmCashGlide::TFrmCashGlide(QWidget* owner, std::int32_t subjectKind, std::int3
     EDT_ENdMonery = ui_->EDT_ENdMonery;
     Edt_summary = ui_->Edt_summary;
     Edt_PayCode = ui_->Edt_PayCode;
+    // Bounds beyond what a row can hold are refused by the query, never cut.
     for (TPBNumEdit* e : {Edt_FirstNo, Edt_EndNo}) {
         e->setDecimals(0);
         e->setNumberFormat(TPBNumEdit::Thousands);
+        e->setAllowNegative(false);
+        e->setMaxValue(kLargestNumber);
     }
     for (TPBNumEdit* e : {EDT_FirstMonery, EDT_ENdMonery}) {
         e->setDecimals(2);
         e->setNumberFormat(TPBNumEdit::Thousands);
+        e->setMaxValue(kLargestAmount);
     }
+    Edt_FirstNo->setFieldName(QStringLiteral("统一号（起）"));
+    Edt_EndNo->setFieldName(QStringLiteral("统一号（止）"));
+    EDT_FirstMonery->setFieldName(QStringLiteral("金额（起）"));
+    EDT_ENdMonery->setFieldName(QStringLiteral("金额"));
     Cmb_operSymble->setCurrentIndex(0);
     setWindowTitle(QStringLiteral("日记帐录入"));
 
@@ -284,10 +297,6 @@ void TFrmCashGlide::FormShow() {
         default:
             break;
     }
-    // An import button whose menu would be empty is not offered.
-    if (std::none_of(PMenu_input->actions().cbegin(), PMenu_input->actions().cend(),
-                     [](const QAction* a) { return a->isVisible(); }))
-        tbtnOptionSet->setVisible(false);
     if (currentBookSet().EntryLocked) {
         TBtnNew->setVisible(false);
         TBtnEdit->setVisible(false);
@@ -310,7 +319,17 @@ void TFrmCashGlide::Cmb_operSymbleChange() {
 
 void TFrmCashGlide::tbtnSetClick() {
     EDT_ENdMonery->setFocus();
-    if (applyFilterPanel()) RebuildGrid();
+    if (!selectedAccount() || !filterNumbersInRange()) return;
+    if (!applyFilterPanel()) return;
+    RebuildGrid();
+    // The user reads the result: the cursor stays on its row, in the grid.
+    focusGrid("查询");
+}
+
+bool TFrmCashGlide::filterNumbersInRange() {
+    for (TPBNumEdit* e : {Edt_FirstNo, Edt_EndNo, EDT_FirstMonery, EDT_ENdMonery})
+        if (e->isEnabled() && !e->CheckRange()) return false;
+    return true;
 }
 
 // Copies the filter panel into the manager's conditions; false (nothing
@@ -355,6 +374,8 @@ void TFrmCashGlide::CBAsCodeCloseUp() {
 
 void TFrmCashGlide::RebuildGrid() {
     TCell& g = *Cell;
+    const CursorTarget cursor = cursorTarget_ ? *cursorTarget_ : cursorNow();
+    cursorTarget_.reset();
     unitTexts_.clear();
     modeTexts_.clear();
     g.SetRows(1);
@@ -395,6 +416,62 @@ void TFrmCashGlide::RebuildGrid() {
         for (int i = 0; i < n; ++i) WriteGridRow(mng_->GetDetails(i), kFirstDataRow + i);
     }
     BuildFormat();
+    placeCursor(cursor);
+}
+
+void TFrmCashGlide::keepCursorOn(std::int64_t id, std::int64_t otherwise) {
+    cursorTarget_ = CursorTarget{id, otherwise, {}, {}, {}};
+}
+
+TFrmCashGlide::CursorTarget TFrmCashGlide::cursorNow() const {
+    const int row = Cell->GetCurrentRow();
+    const TCaGlide* r = row >= kFirstDataRow ? mng_->GetDetails(row - kFirstDataRow) : nullptr;
+    if (!r) return {};
+    if (r->Id != 0) return {r->Id, 0, {}, {}, {}};
+    return {0, 0, r->Summary, r->CreateDate, r->SetCode + '/' + r->AS_Code};
+}
+
+void TFrmCashGlide::placeCursor(const CursorTarget& target) {
+    const int n = mng_->GetCount();
+    auto rowOf = [&](std::int64_t id) {
+        if (id == 0) return 0;
+        for (int i = 0; i < n; ++i)
+            if (mng_->GetDetails(i)->Id == id) return kFirstDataRow + i;
+        return 0;
+    };
+    int row = rowOf(target.id);
+    if (row == 0) row = rowOf(target.otherwise);
+    for (int i = 0; row == 0 && !target.line.empty() && i < n; ++i) {
+        const TCaGlide* r = mng_->GetDetails(i);
+        if (r->Id == 0 && r->Summary == target.line && r->CreateDate == target.date &&
+            r->SetCode + '/' + r->AS_Code == target.account)
+            row = kFirstDataRow + i;
+    }
+    // Otherwise the first journal row, else the first line of all.
+    for (int i = 0; row == 0 && i < n; ++i)
+        if (mng_->GetDetails(i)->Id != 0) row = kFirstDataRow + i;
+    if (row == 0 && n > 0) row = kFirstDataRow;
+    Cell->SetCurrentRow(row);
+    if (row > 0) Cell->scrollTo(Cell->currentIndex());
+}
+
+void TFrmCashGlide::focusGrid(const char* after) {
+    if (Cell->GetCurrentRow() < kFirstDataRow) placeCursor({});
+    Cell->setFocus(Qt::OtherFocusReason);
+    traceCursor(after);
+}
+
+void TFrmCashGlide::traceCursor(const char* after) const {
+    if (!lcCursor().isDebugEnabled()) return;
+    const int row = Cell->GetCurrentRow();
+    const TCaGlide* r = row >= kFirstDataRow ? mng_->GetDetails(row - kFirstDataRow) : nullptr;
+    const QWidget* focus = focusWidget();
+    qCDebug(lcCursor).noquote().nospace()
+        << after << " row=" << row << " date=" << (r ? q(r->CreateDate) : QString())
+        << " summary=" << (r ? q(r->Summary) : QString())
+        << " debit=" << (r ? QString::number(r->DebMoney, 'f', 2) : QString())
+        << " credit=" << (r ? QString::number(r->CreMoney, 'f', 2) : QString())
+        << " focus=" << (focus ? focus->objectName() : QString());
 }
 
 void TFrmCashGlide::WriteGridRow(TCaGlide* row, int gridRow) {

@@ -63,6 +63,15 @@ class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
     virtual ledgerhost::TCaGlide* GetCaGlide();
     virtual void RebuildGrid();
     virtual void WriteGridRow(ledgerhost::TCaGlide* row, int gridRow);
+    // Where the cursor goes after the next rebuild: the stored row with the id
+    // `id`, else the one with `otherwise`. Without a call a rebuild leaves the
+    // cursor on the row it was on (the same stored row, or the same balance or
+    // total line), or on the first journal row.
+    void keepCursorOn(std::int64_t id, std::int64_t otherwise = 0);
+    // Puts the focus in the grid, on the first journal row when the cursor is
+    // on no row below the headings, and tells the cursor trace (logging
+    // category "ledger.journal.cursor") where it is after the command.
+    void focusGrid(const char* after);
 
     // The account, book set and user records behind the list items.
     ledgerhost::BankAccountPtr selectedAccount() const;
@@ -138,7 +147,24 @@ class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
     bool selectedAccountInUse();
     bool applyFilterPanel();
 
+    // Which row the cursor goes to after a rebuild.
+    struct CursorTarget {
+        std::int64_t id = 0;
+        std::int64_t otherwise = 0;
+        // A balance or total line: the line of the same text, date, book set
+        // and account.
+        std::string line, date, account;
+    };
+    CursorTarget cursorNow() const;
+    void placeCursor(const CursorTarget& target);
+    // Says which row the cursor is on (ledger.journal.cursor, debug level).
+    void traceCursor(const char* after) const;
+    // False, after a message naming the field, when a number in the filter
+    // panel lies beyond what a row can hold.
+    bool filterNumbersInRange();
+
     std::unique_ptr<Ui::FrmCashGlide> ui_;
+    std::optional<CursorTarget> cursorTarget_;
     std::unique_ptr<ledgerhost::TOrder_itemMng> orderMng_;
     std::unique_ptr<ledgerhost::TCaGlideMng> mng_;
     std::unique_ptr<ledgerhost::TCaGlide> spare_;

@@ -211,6 +211,12 @@ TEST_P(AdminCreateDemo, FillsAnEmptyDatabaseOnceAndWritesTheSampleStatements) {
         Database demo(store.db());
         EXPECT_EQ(number(demo, "SELECT COUNT(*) FROM book_sets"), 4);
         EXPECT_GT(number(demo, "SELECT COUNT(*) FROM CaCollateGlide"), 0);
+        // A settlement mode is stored under its code: the grid shows the stored
+        // code, the entry dialog the code, and they agree.
+        EXPECT_EQ(number(demo,
+                         "SELECT COUNT(*) FROM base_info WHERE kind = 'PAY_MODE' "
+                         "AND in_code <> code"),
+                  0);
     }
     EXPECT_NE(r.out.find("出纳示例对账单"), std::string::npos) << r.out;
     EXPECT_EQ(QDir(home + "/Documents/出纳示例对账单").entryList(QDir::Files).size(), 2);

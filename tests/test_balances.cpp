@@ -384,21 +384,22 @@ TEST_F(BalanceTest, TheFirstLoadShowsWhatTheFilterPanelShows) {
     EXPECT_EQ(w.Cell->GetCellString(4, second), QStringLiteral(" 分公司[002]"));
 }
 
-TEST_F(BalanceTest, HugeBoundsInTheEditsAreClamped) {
+TEST_F(BalanceTest, BoundsAtTheLimitsOfTheEdits) {
     TFrmCashGlide w(nullptr, 1, jkBank);
     w.show();
+    const double most = kLargestAmount, last = kLargestNumber;
     struct Case {
         const char* what;
         int op;  // index in the operator list
         double first, end, fromNo, toNo;
         int rows;
     } cases[] = {
-        {"less than 1e30", 4, 0, 1e30, 0, 0, 3},
-        {"more than 1e30", 2, 0, 1e30, 0, 0, 0},
-        {"between -1e30 and 1e30", 6, -1e30, 1e30, 0, 0, 3},
+        {"less than the largest amount", 4, 0, most, 0, 0, 3},
+        {"more than the largest amount", 2, 0, most, 0, 0, 0},
+        {"between both largest amounts", 6, -most, most, 0, 0, 3},
         {"less than 0", 4, 0, 0, 0, 0, 0},
-        {"numbers from 1e30", 0, 0, 0, 1e30, 0, 0},
-        {"numbers up to 1e30", 0, 0, 0, 0, 1e30, 3},
+        {"numbers from the largest", 0, 0, 0, last, 0, 0},
+        {"numbers up to the largest", 0, 0, 0, 0, last, 3},
     };
     for (const Case& c : cases) {
         w.Cmb_operSymble->setCurrentIndex(c.op);

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCompleter>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -149,21 +151,25 @@ TEST_F(EntryKeysTest, VoucherLinkIsShownAndSurvivesAModifyOfAnotherField) {
     EXPECT_EQ(stored()[0].voucherClass, 2);
 }
 
-TEST_F(EntryKeysTest, UnchangedLinkIsKeptWhenTheVoucherIsOfAnotherMonth) {
-    // Voucher numbers start again each month: 收 12 of February and of March.
+TEST_F(EntryKeysTest, LinkIsKeptOnlyWhileTheDateStaysInTheVouchersMonth) {
+    // Voucher numbers start again each month: 收 12 of February and of March,
+    // none in April.
     db().exec("INSERT INTO vouchers VALUES (501, '001', '2024-02-27', 2, 12, 'u1')");
     addVoucher(502, 2, 12);
     std::int64_t id =
-        testutil::addRow(db(), kStatementTable, "001", "1001", "2024-03-02", 5, 0, "二月凭证");
+        testutil::addRow(db(), kStatementTable, "001", "1001", "2024-02-28", 5, 0, "二月凭证");
     db().exec("UPDATE CaCollateGlide SET voucher_id = '501', voucher_class = 2 WHERE id = " +
               std::to_string(id));
-    auto w = windowOn("二月凭证");
-    auto edit = [&](const char* summary, const char* number) {
+    auto w = std::make_unique<TFrmCashGlide>(nullptr, 1, jkStatement);
+    w->show();
+    testutil::queryRange(*w, QDate(2024, 1, 1), QDate(2024, 12, 31));
+    auto edit = [&](const char* summary, const char* number, QDate date = {}) {
         testutil::Modals modals([&](QDialog& dd) {
             auto& d = dynamic_cast<TFrmCashGlideAdd&>(dd);
             showActive(d);
             type(d.EdtSummary, QString::fromUtf8(summary));
             if (number) type(d.EdtVoucher_ID, number);
+            if (date.isValid()) d.DTPCreateDate->setDate(date);
             alt(d, Qt::Key_S, d.BtSaveClose);
             return d.result();
         });
@@ -175,10 +181,16 @@ TEST_F(EntryKeysTest, UnchangedLinkIsKeptWhenTheVoucherIsOfAnotherMonth) {
     // Typing the number that is shown is no change either.
     edit("third", "12");
     EXPECT_EQ(stored()[0].voucherId, "501");
-    // Another number is looked up in the month of the row's date.
-    addVoucher(503, 2, 13);
-    edit("fourth", "13");
-    EXPECT_EQ(stored()[0].voucherId, "503");
+    EXPECT_TRUE(msgs.shown.empty());
+    // Moved to April, the number is looked up there and refused.
+    edit("fourth", nullptr, QDate(2024, 4, 15));
+    EXPECT_EQ(msgs.texts(), std::vector<std::string>{kNoVoucher});
+    EXPECT_EQ(stored()[0].summary, "third");
+    EXPECT_EQ(stored()[0].voucherId, "501");
+    // Moved to March, it is March's 收 12.
+    msgs.shown.clear();
+    edit("fifth", nullptr, QDate(2024, 3, 15));
+    EXPECT_EQ(stored()[0].voucherId, "502");
     EXPECT_TRUE(msgs.shown.empty());
 }
 
@@ -334,6 +346,24 @@ TEST_F(EntryKeysTest, SubCentAmountIsRefusedAlikeByKeyboardAndMouse) {
     }
 }
 
+// Typing part of a summary offers the common summaries and the book set's
+// earlier ones of this journal that contain it; Down and Enter take one.
+TEST_F(EntryKeysTest, SummaryOffersCommonAndEarlierSummaries) {
+    for (const char* table : {kStatementTable, kCashJournalTable})
+        testutil::addRow(db(), table, "001", "1001", "2024-03-02", 5, 0,
+                         std::string(table) + "货款");
+    auto d = addDialog();
+    showActive(*d);
+    type(d->EdtSummary, QStringLiteral("货"));
+    QCompleter* completer = d->EdtSummary->completer();
+    QStringList shown;
+    for (int i = 0; completer->setCurrentRow(i); ++i) shown << completer->currentCompletion();
+    EXPECT_EQ(shown, (QStringList{"收货款", "CaCollateGlide货款"}));
+    QTest::keyClick(completer->popup(), Qt::Key_Down);
+    QTest::keyClick(completer->popup(), Qt::Key_Return);
+    EXPECT_EQ(d->EdtSummary->text(), QStringLiteral("收货款"));
+}
+
 TEST_F(EntryKeysTest, TypedAmountIsStoredAsShown) {
     struct Case {
         const char* typed;
@@ -358,6 +388,57 @@ TEST_F(EntryKeysTest, TypedAmountIsStoredAsShown) {
         ASSERT_FALSE(stored().empty());
         EXPECT_EQ(stored().back().deb, c.stored);
     }
+}
+
+// What the number edits of the entry dialog and the filter panel take of what
+// is typed, and what the save or the query makes of it: a value, or a refusal
+// naming the field with nothing stored or queried.
+TEST_F(EntryKeysTest, NumberEditsTakeOnlyNumbersAndRefuseWhatTheyCannotHold) {
+    auto d = addDialog();
+    showActive(*d);
+    TFrmCashGlide w(nullptr, 1, jkStatement);
+    w.show();
+    const std::string amounts =
+        "只能在 -9,999,999,999,999.99 到 9,999,999,999,999.99 之间，请重新输入！";
+    struct Case {
+        TPBNumEdit* edit;
+        const char *typed, *shown;
+        double value;
+        std::string refusal;  // empty: accepted
+    };
+    const Case cases[] = {
+        {d->EdtDebMoney, "abc12x", "12", 12, ""},
+        {d->EdtDebMoney, "1e30", "130", 130, ""},
+        {d->EdtCreMoney, "-1.2.3-", "-1.23", -1.23, ""},
+        {d->EdtDebMoney, "10000000000000", "10000000000000", 1e13, "借方金额超出范围，" + amounts},
+        {d->EdtVoucher_ID, "-1.5e3", "1.53", 1.53, ""},
+        {w.Edt_FirstNo, "-12.5", "125", 125, ""},
+        {w.Edt_EndNo, "1000000000000000", "1000000000000000", 1e15,
+         "统一号（止）超出范围，只能在 0 到 999,999,999,999,999 之间，请重新输入！"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        msgs.shown.clear();
+        for (TPBNumEdit* e : {d->EdtDebMoney, d->EdtCreMoney, w.Edt_EndNo}) e->setValue(0);
+        c.edit->clear();
+        c.edit->setFocus(Qt::MouseFocusReason);
+        QTest::keyClicks(c.edit, QString::fromUtf8(c.typed));
+        EXPECT_EQ(c.edit->text(), QString::fromUtf8(c.shown));
+        EXPECT_EQ(c.edit->Value(), c.value);
+        const int rows = w.Cell->GetRows();
+        if (c.edit->window() == &w)
+            w.tbtnSetClick();
+        else if (!c.refusal.empty())
+            d->BtSaveCloseClick();
+        EXPECT_EQ(msgs.texts(), c.refusal.empty() ? std::vector<std::string>{}
+                                                  : std::vector<std::string>{c.refusal});
+        if (c.refusal.empty()) continue;
+        EXPECT_EQ(c.edit->Value(), c.value);  // never cut to the limit
+        EXPECT_EQ(c.edit->window()->focusWidget(), c.edit);
+        EXPECT_EQ(w.Cell->GetRows(), rows);
+    }
+    EXPECT_TRUE(stored().empty());
+    EXPECT_TRUE(d->isVisible());
 }
 
 TEST(NumEditTest, ValueIsTheRoundedNumberTheEditShows) {
@@ -402,11 +483,13 @@ TEST_F(EntryKeysTest, VoucherNumbersAreLinkedExactlyOrRefused) {
     addVoucher(602, 2, 99999);
     struct Case {
         const char* typed;
-        const char* voucherId;  // nullptr: refused
+        const char* voucherId;        // nullptr: refused
+        const char* shown = nullptr;  // what the edit takes of it, when not all
     };
+    // A voucher number has no sign and no exponent: "-" and "e" are not taken.
     const Case cases[] = {
-        {"1500", "601"},   {"99999", "602"},   {"1000", nullptr},   {"99998", nullptr},
-        {"1e30", nullptr}, {"-1500", nullptr}, {"1500.5", nullptr},
+        {"1500", "601"},   {"99999", "602"},         {"1000", nullptr},   {"99998", nullptr},
+        {"1e30", nullptr}, {"-1500", "601", "1500"}, {"1500.5", nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
@@ -418,7 +501,7 @@ TEST_F(EntryKeysTest, VoucherNumbersAreLinkedExactlyOrRefused) {
         type(d->EdtVoucher_ID, c.typed);
         QTest::keyClick(d->EdtVoucher_ID, Qt::Key_Tab);  // leaving the edit keeps the number
         if (c.voucherId) {
-            EXPECT_EQ(d->EdtVoucher_ID->text(), QString::fromUtf8(c.typed));
+            EXPECT_EQ(d->EdtVoucher_ID->text(), QString::fromUtf8(c.shown ? c.shown : c.typed));
         }
         type(d->EdtDebMoney, "10");
         alt(*d, Qt::Key_S, d->BtSaveClose);

@@ -122,7 +122,8 @@ TEST_P(GlideConditionTest, EveryConditionIsHonoured) {
         {"cheque", [](Q& q, TCaGlideMng&) { q.PayCode = "P1"; }, "A"},
         {"pay mode", [](Q& q, TCaGlideMng&) { q.PM_Code = "PM1"; }, "AC"},
         {"summary", [](Q& q, TCaGlideMng&) { q.Summary = "提现"; }, "AC"},
-        {"summary is not a prefix", [](Q& q, TCaGlideMng&) { q.Summary = "提"; }, ""},
+        {"part of a summary", [](Q& q, TCaGlideMng&) { q.Summary = "货款"; }, "BD"},
+        {"part of a cheque number", [](Q& q, TCaGlideMng&) { q.PayCode = "P"; }, "ABE"},
         {"voucher class", [](Q& q, TCaGlideMng&) { q.VoucherClass = 1; }, "AE"},
         {"date range",
          [](Q& q, TCaGlideMng&) {

@@ -126,6 +126,21 @@ TEST_F(ImportLogTest, CommandLineRefusesTheSameContentUnlessAgain) {
     EXPECT_EQ(storedRows(), 4);
 }
 
+// The log keeps the file's absolute path, also of a file given by a relative
+// one, so a later "已经导入过" names the file wherever it runs from.
+TEST_F(ImportLogTest, LogKeepsTheAbsolutePath) {
+    statement("a.txt", 2, "三月");
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    Messages msgs;
+    EXPECT_TRUE(runStatementImport(StatementKind::ICBC, "三月/a.txt", &mng, nullptr));
+    QDir::setCurrent(before);
+    Stmt s = db().prepare("SELECT file_name FROM import_log");
+    ASSERT_TRUE(s.step());
+    EXPECT_EQ(QDir(dir.path()).relativeFilePath(QString::fromStdString(s.text(0))),
+              QStringLiteral("三月/a.txt"));
+}
+
 // Two imports of one content started together: exactly one stores.
 TEST_F(ImportLogTest, TwoProcessesAtOnceStoreOnce) {
     const int lines = 20000;

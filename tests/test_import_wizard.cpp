@@ -2,9 +2,11 @@
 // converter, and the journal window's "从文件中导入".
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QTabBar>
+#include <QTest>
 
 #include "Convert.h"
 #include "JournalHelpers.h"
@@ -201,6 +203,29 @@ TEST_F(WizardTest, MappingAFieldThroughThePicker) {
     wizard->btnMapingClick();
     EXPECT_EQ(conv->ColumnMaps[3].FileColumn, "收入");
     EXPECT_EQ(cancel.shown, Strings{"TfrmColumnMaping"});
+}
+
+// On the mapping page Tab goes round the page's controls, the field list
+// among them, and Enter in the list maps the field the cursor is on.
+TEST_F(WizardTest, MappingPageByKeyboard) {
+    wizard->show();
+    toMapping(csv("a.csv", {"日期,收入,支出", "2024-03-02,1,"}));
+    EXPECT_EQ(wizard->focusWidget(), wizard->lstvMaping);
+    QStringList round;
+    for (int i = 0; i < 6; ++i) {
+        QTest::keyClick(wizard->focusWidget(), Qt::Key_Tab);
+        round << wizard->focusWidget()->objectName();
+    }
+    EXPECT_EQ(round, (QStringList{"btnMaping", "btnClear", "btnPrev", "btnNext", "btnClose",
+                                  "lstvMaping"}));
+    Messages msgs;  // none: not the import's question
+    Modals modals([&](QDialog& d) {
+        EXPECT_EQ(dynamic_cast<TfrmColumnMaping&>(d).FieldCaption, listed()[2].first);
+        return mrCancel;
+    });
+    for (Qt::Key k : {Qt::Key_Home, Qt::Key_Down, Qt::Key_Down, Qt::Key_Return})
+        QTest::keyClick(wizard->lstvMaping, k);
+    EXPECT_EQ(modals.shown, Strings{"TfrmColumnMaping"});
 }
 
 TEST_F(WizardTest, PickerSelection) {

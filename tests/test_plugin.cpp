@@ -206,16 +206,16 @@ TEST_F(JournalWindowTest, OfferedCommandsFollowKindOptionAndLock) {
         const char* caption;
     };
     const Case cases[] = {
-        // An import button whose menu would be empty is hidden.
-        {1, "0", false, true, false, false, false, "现金日记账"},
+        // The import button stays, with an empty menu, where no import is offered.
+        {1, "0", false, true, false, false, true, "现金日记账"},
         {2, "1", false, false, true, false, true, "银行日记账"},
-        {1, "2", false, false, false, false, false, "现金日记账"},
-        {2, "", false, false, false, false, false, "银行日记账"},
+        {1, "2", false, false, false, false, true, "现金日记账"},
+        {2, "", false, false, false, false, true, "银行日记账"},
         {3, "1", false, true, false, true, true, "银行对账单"},
         {3, "0", false, true, false, true, true, "银行对账单"},
         {3, "x", true, false, false, true, false, "银行对账单"},
         {1, "1", true, false, true, false, false, "现金日记账"},
-        {9, "0", false, true, false, false, false, "日记帐录入"},
+        {9, "0", false, true, false, false, true, "日记帐录入"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()

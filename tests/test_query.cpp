@@ -66,13 +66,13 @@ TEST_F(QueryTest, FilterPanelReachesConditionsFieldByField) {
     EXPECT_EQ(c.ApplyUser, "");
 }
 
-TEST_F(QueryTest, QueryMovesFocusToTheAmount) {
+TEST_F(QueryTest, QueryLeavesTheFocusInTheGrid) {
     TFrmCashGlide w(nullptr, 1, 3);
     w.show();
     QApplication::setActiveWindow(&w);
     w.Edt_summary->setFocus();
     w.tbtnSetClick();
-    EXPECT_EQ(w.focusWidget(), w.EDT_ENdMonery);
+    EXPECT_EQ(w.focusWidget(), w.Cell);
 }
 
 TEST_F(QueryTest, GridShowsOnlyMatchingRows) {

@@ -1,6 +1,8 @@
 // New, modify, delete and view voucher from the journal window.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "JournalHelpers.h"
 #include "Pickers.h"
 #include "Unt_CashGlideAdd.h"
@@ -207,4 +209,52 @@ TEST_F(RowCommandTest, ModifyRefusedByTheHostShowsWhy) {
     w->TBtnEditClick();
     ASSERT_EQ(msgs.shown.size(), 1u);
     EXPECT_EQ(msgs.shown[0].text, w->CaGlide()->ErrorText);
+}
+
+// Where the grid's cursor is after each command, run one after the other on
+// one window: on the row just saved, on the deleted row's neighbour, and after
+// a query on the row or line it was on (or the first journal row); the focus
+// in the grid each time.
+TEST_F(RowCommandTest, CursorStaysWhereTheCashierWorks) {
+    addRow(db(), "CaCollateGlide", "001", "1001", "2024-03-10", 0, 300, "房租");
+    addRow(db(), "CaCollateGlide", "001", "1001", "2024-03-25", 5, 0, "利息");
+    queryRange(*w, QDate(2024, 3, 1), QDate(2024, 3, 31));
+    Messages msgs;
+    auto save = [&](void (TFrmCashGlide::*command)(), QDate date, const char* summary) {
+        return [=, this] {
+            Modals m([=](QDialog& d) {
+                auto& dlg = dynamic_cast<TFrmCashGlideAdd&>(d);
+                dlg.show();
+                dlg.DTPCreateDate->setDate(date);
+                dlg.EdtSummary->setText(QString::fromUtf8(summary));
+                dlg.EdtDebMoney->setValue(1);
+                dlg.BtSaveCloseClick();
+                return dlg.result();
+            });
+            (w.get()->*command)();
+        };
+    };
+    const auto query = [&] { w->tbtnSetClick(); };
+    const auto remove = [&] { w->TBtnDeleteClick(); };
+    const struct {
+        const char* on;  // the row the cursor is on first; nullptr: a heading row
+        std::function<void()> command;
+        const char* cursorOn;
+    } cases[] = {
+        {"房租", query, "房租"},
+        {kMonthTotal, query, kMonthTotal},
+        {nullptr, query, "付款"},
+        {nullptr, save(&TFrmCashGlide::TBtnNewClick, QDate(2024, 3, 20), "新增行"), "新增行"},
+        {"付款", save(&TFrmCashGlide::TBtnEditClick, QDate(2024, 3, 28), "付款改"), "付款改"},
+        {"收款", remove, "房租"},    // the row after it
+        {"付款改", remove, "利息"},  // the last row: the one before it
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.on ? c.on : "heading") + " -> " + c.cursorOn);
+        w->Cell->SetCurrentRow(c.on ? gridRowOf(*w, c.on) : 3);
+        c.command();
+        ASSERT_NE(w->CaGlide(), nullptr);
+        EXPECT_EQ(w->CaGlide()->Summary, c.cursorOn);
+        EXPECT_EQ(w->focusWidget(), w->Cell);
+    }
 }

@@ -72,6 +72,26 @@ TEST_F(SqlConditionsTest, ConditionsSelectTheRowsTheyName) {
     }
 }
 
+// "Contains" as the journal filter's summary and cheque number use it: the
+// typed text literally, letter case aside, on either engine.
+TEST_F(SqlConditionsTest, ContainsTakesTheTextLiterally) {
+    db().exec(
+        "INSERT INTO items VALUES ('银行手续费', 5), ('100%', 6), ('a_b', 7), ('Cheque!', 8)");
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"手续费", {"银行手续费"}},
+        {"0%", {"100%"}},
+        {"_", {"a_b"}},
+        {"a_", {"a_b"}},
+        {"cheque!", {"Cheque!"}},
+        {"' OR 1=1 --", {"x' OR 1=1 --"}},
+    };
+    for (const auto& [text, expected] : cases) {
+        SqlConditions c;
+        c.contains("name", "text", text);
+        EXPECT_EQ(matching(c), expected) << text;
+    }
+}
+
 TEST_F(SqlConditionsTest, NameUsedTwiceIsBoundOnceAndUnusedNamesAreLeft) {
     SqlConditions c;
     c.equal("name", "name", "c");

@@ -3,13 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPaintEngine>
+#include <QPainter>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "JournalHelpers.h"
@@ -274,6 +283,32 @@ TEST(FileFilters, EachPatternIsWrittenOnce) {
 }
 
 // What a printed or exported report covers is written above its columns.
+// A folder's name typed into an open dialog's file name box, then Enter,
+// enters the folder; a file's name then is chosen as before.
+TEST(FileDialogs, TypedFolderNameEntersTheFolder) {
+    QTemporaryDir tmp;
+    ASSERT_TRUE(QDir(tmp.path()).mkpath(QStringLiteral("三月")));
+    QFile(tmp.filePath(QStringLiteral("三月/icbc.txt"))).open(QIODevice::WriteOnly);
+    std::unique_ptr<QFileDialog> dlg =
+        makeFileDialog(nullptr, {{}, QStringLiteral("工行(*.txt)|*.txt"), 0, ".txt", tmp.path()});
+    // Qt's own "not found" box, were it shown, would wait: close it.
+    QTimer guard;
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        if (QWidget* box = QApplication::activeModalWidget(); box && box != dlg.get()) box->close();
+    });
+    guard.start(200);
+    dlg->show();
+    auto* name = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    name->setText(QStringLiteral("三月"));
+    QTest::keyClick(name, Qt::Key_Return);
+    EXPECT_EQ(QDir(dlg->directory()).dirName(), QStringLiteral("三月"));
+    name->setText(QStringLiteral("icbc"));
+    QTest::keyClick(name, Qt::Key_Return);
+    EXPECT_EQ(dlg->result(), QDialog::Accepted);
+    EXPECT_EQ(QFileInfo(dlg->selectedFiles().value(0)).fileName(), QStringLiteral("icbc.txt"));
+}
+
 TEST_F(WindowTest, ReportHeadingNamesAccountAndDates) {
     EXPECT_EQ(w->Cell->GetCellString(9, 2),
               QStringLiteral("账号：6222001 工行基本户    日期：2024-03-01 至 2024-03-31"));
@@ -306,6 +341,55 @@ TEST_F(WindowTest, PrintAndExportedPdfBreakPagesAlike) {
     ASSERT_TRUE(exportSheet(*w->Cell->sheet(), exported, &error)) << error.toStdString();
     EXPECT_GT(pdfPages(exported), 2);
     EXPECT_EQ(pdfPages(printed), pdfPages(exported));
+}
+
+namespace {
+
+// An A4 landscape page (within 10 mm margins) at 1200 dpi that keeps the
+// texts painted onto it, as the printer receives them.
+class TextRecorder final : public QPaintDevice, QPaintEngine {
+  public:
+    TextRecorder() : QPaintEngine(AllFeatures) {}
+    QString texts;
+    QPaintEngine* paintEngine() const override { return const_cast<TextRecorder*>(this); }
+    int metric(PaintDeviceMetric m) const override {
+        if (m == PdmWidth) return 13110;
+        if (m == PdmHeight) return 8976;
+        if (m == PdmWidthMM) return 277;
+        if (m == PdmHeightMM) return 190;
+        if (m == PdmDevicePixelRatioScaled) return static_cast<int>(devicePixelRatioFScale());
+        return m == PdmDepth ? 32 : m == PdmDevicePixelRatio ? 1 : 1200;  // the dpis
+    }
+    bool begin(QPaintDevice*) override { return true; }
+    bool end() override { return true; }
+    void updateState(const QPaintEngineState&) override {}
+    void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+    void drawTextItem(const QPointF&, const QTextItem& item) override { texts += item.text(); }
+    Type type() const override { return User; }
+};
+
+}  // namespace
+
+// Printed and previewed pages say the account and the whole period over the
+// amount columns, never cut; the preview opens at the page's width.
+TEST_F(WindowTest, PrintedPagesSayTheWholePeriodAndThePreviewFitsTheWidth) {
+    queryRange(*w, QDate(2024, 1, 1), QDate(2024, 12, 31));
+    const QString heading = w->Cell->GetCellString(9, 2);
+    ASSERT_TRUE(heading.endsWith(QStringLiteral("日期：2024-01-01 至 2024-12-31")));
+    TextRecorder page;
+    QPainter painter(&page);
+    paintSheet(
+        *w->Cell->sheet(), painter, page, [] { return true; }, w->windowTitle());
+    painter.end();
+    EXPECT_TRUE(page.texts.contains(heading)) << page.texts.toStdString();
+    EXPECT_FALSE(page.texts.contains(QChar(0x2026)));  // nothing cut ("…")
+    Owners o;
+    o.onModal = [&](QDialog& d) {
+        EXPECT_EQ(d.findChild<QPrintPreviewWidget*>()->zoomMode(), QPrintPreviewWidget::FitToWidth);
+        return mrCancel;
+    };
+    w->tbtnPrivewClick();
+    EXPECT_EQ(o.seen.size(), 1u);
 }
 
 // Column widths the user chose come back in the next window of the same kind.

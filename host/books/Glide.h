@@ -17,6 +17,11 @@ namespace ledgerhost {
 inline constexpr const char* kCashJournalTable = "CaGlide";
 inline constexpr const char* kStatementTable = "CaCollateGlide";
 
+// The largest amount a journal row holds (the store refuses 1e13 and more), and
+// the largest 统一号 a filter can name.
+inline constexpr double kLargestAmount = 9999999999999.99;
+inline constexpr double kLargestNumber = 999999999999999.0;
+
 // The texts of the summary rows the manager supplies among the journal rows.
 inline constexpr const char* kYearOpening = "年初余额";
 inline constexpr const char* kPeriodOpening = "期初余额";

@@ -1,6 +1,7 @@
 #include "ImportLog.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 
 #include "Glide.h"
 #include "Records.h"
@@ -27,6 +28,11 @@ std::string describeImport(const ImportLogEntry& e) {
 
 LoggedImport::LoggedImport(ImportLogEntry entry, bool again)
     : db_(currentDb()), transaction_(db_), entry_(std::move(entry)) {
+    // The file's absolute path: a relative one would name another file, or
+    // none, when a later import from another folder reports this one.
+    if (!entry_.FileName.empty())
+        entry_.FileName =
+            QFileInfo(QString::fromStdString(entry_.FileName)).absoluteFilePath().toStdString();
     if (entry_.ImportedAt.empty())
         entry_.ImportedAt =
             QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss").toStdString();

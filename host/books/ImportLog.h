@@ -23,7 +23,7 @@ class TCaGlideMng;
 struct LH_API ImportLogEntry {
     std::string SetCode;
     std::string Digest;    // SHA-256 of the file's bytes, lower-case hex
-    std::string FileName;  // the path as it was imported
+    std::string FileName;  // the file's absolute path when it was imported
     std::string Accounts;  // the accounts' numbers, "、" between them
     std::int64_t RowCount = 0;
     std::string UserCode;

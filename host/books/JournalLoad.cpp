@@ -135,9 +135,12 @@ class AccountBook {
 // The conditions that decide which rows are shown.
 SqlConditions shownConditions(const TCaGlideQry& q) {
     SqlConditions c;
+    // A summary or cheque number finds the rows that contain it ("手续费"
+    // finds "银行手续费").
     addRowConditions(c, q,
                      {"t.apply_user", "t.cr_code", "t.dp_code", "t.pay_code", "t.pm_code",
-                      "t.summary", "t.voucher_class"});
+                      "t.summary", "t.voucher_class"},
+                     TextMatch::Contains);
     // 0 … 0 is no number range; a bound of 0 leaves that end open.
     if (q.BDateOrNo != 0 && !std::isnan(q.BDateOrNo))
         c.compare("t.date_or_no", ">=", "first_number", wholeBound(q.BDateOrNo, true));

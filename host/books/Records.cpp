@@ -1,6 +1,8 @@
 #include "Records.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdio>
 
 #include "Trim.h"
 
@@ -329,6 +331,20 @@ std::string GetVoucher_id(const std::string& setCode, int year, int month, int d
         "AND vdate BETWEEN ? AND ? ORDER BY vdate, id LIMIT 1");
     s.bind(1, setCode).bind(2, voucherClass).bind(3, number).bind(4, from).bind(5, to);
     return s.step() ? std::to_string(s.i64(0)) : std::string();
+}
+
+bool voucherInMonth(const std::string& setCode, const std::string& voucherId, int year, int month) {
+    std::int64_t id = 0;
+    const auto [end, ec] =
+        std::from_chars(voucherId.data(), voucherId.data() + voucherId.size(), id);
+    if (ec != std::errc() || end != voucherId.data() + voucherId.size() || id <= 0) return false;
+    char from[16], to[16];
+    std::snprintf(from, sizeof from, "%04d-%02d-01", year, month);
+    std::snprintf(to, sizeof to, "%04d-%02d-31", year, month);
+    Stmt s = currentDb().prepare(
+        "SELECT 1 FROM vouchers WHERE id = ? AND set_code = ? AND vdate BETWEEN ? AND ?");
+    s.bind(1, id).bind(2, setCode).bind(3, std::string(from)).bind(4, std::string(to));
+    return s.step();
 }
 
 }  // namespace ledgerhost

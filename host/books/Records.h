@@ -252,5 +252,9 @@ LH_API std::string GetFlagString(const std::string& text, const std::string& sep
 // set, or empty text when there is none. A month of 0 means the whole year.
 LH_API std::string GetVoucher_id(const std::string& setCode, int year, int month, int day,
                                  std::int32_t voucherClass, std::int64_t number);
+// Whether the voucher with that identifier in the book set is dated in that
+// month of that year.
+LH_API bool voucherInMonth(const std::string& setCode, const std::string& voucherId, int year,
+                           int month);
 
 }  // namespace ledgerhost

@@ -41,6 +41,10 @@ class LH_API SqlConditions {
     // expr <op> :name, for op one of =, <, <=, >, >=.
     void compare(std::string_view expr, std::string_view op, std::string_view name,
                  SqlParams::Value value);
+    // column contains the text (LIKE with the text's own % and _ taken
+    // literally; letter case aside, on either engine), when the text is not
+    // empty.
+    void contains(std::string_view column, std::string_view name, const std::string& text);
     // expr BETWEEN :name_lo AND :name_hi.
     void between(std::string_view expr, std::string_view name, std::int64_t lo, std::int64_t hi);
 
@@ -65,9 +69,15 @@ struct RowColumns {
     const char* voucherClass;
 };
 
+// How the cheque number and the summary are compared: the journal filter finds
+// rows that contain the typed text, the voucher import lines whose text is the
+// one chosen.
+enum class TextMatch { Equal, Contains };
+
 // The conditions the journal filter and the voucher import share: the user,
 // counterpart, department, cheque number, settlement mode and summary, each
 // when not empty, and the voucher type when not 0.
-LH_API void addRowConditions(SqlConditions& c, const TCaGlideQry& q, const RowColumns& columns);
+LH_API void addRowConditions(SqlConditions& c, const TCaGlideQry& q, const RowColumns& columns,
+                             TextMatch texts = TextMatch::Equal);
 
 }  // namespace ledgerhost

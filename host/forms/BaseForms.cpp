@@ -1,6 +1,7 @@
 #include "BaseForms.h"
 
 #include <QAbstractSpinBox>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QStandardPaths>
 #include <QStyle>
@@ -290,6 +292,14 @@ void TfrmBaseAssRpt::tbtnPrivewClick() {
     connect(&dlg, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* p) {
         guarded(this, "预览", [&] { printSheet(*Cell->sheet(), *p, windowTitle()); });
     });
+    // A report is read down its rows: the preview opens as large as the
+    // report window, at the page's width (through the dialog's own action,
+    // so that its tool bar agrees).
+    dlg.resize(size().expandedTo(QSize(800, 600)));
+    if (auto* fitWidth = dlg.findChild<QAction*>(QStringLiteral("fitWidthAction")))
+        fitWidth->trigger();
+    else if (auto* view = dlg.findChild<QPrintPreviewWidget*>())
+        view->fitToWidth();
     ShowModal(dlg);
 }
 

@@ -2,9 +2,11 @@
 
 #include <QLocale>
 #include <QRegularExpression>
+#include <QValidator>
 #include <cmath>
 
 #include "Guard.h"
+#include "Records.h"
 
 namespace ledgerhost {
 
@@ -30,20 +32,72 @@ std::optional<double> roundDecimalText(const QString& t, int decimals) {
     return negative ? -v : v;
 }
 
+// What may be typed into a number edit: digits, the grouping commas the edit
+// shows, one decimal point unless the edit has no decimals, and a minus in
+// front where negatives are allowed; at most the edit's typed length, commas
+// not counted. Anything else is refused as it is typed or pasted, so the text
+// is always the number the user means (or on the way to it: "-", "." and ""
+// read as 0).
+class NumberValidator final : public QValidator {
+  public:
+    explicit NumberValidator(TPBNumEdit* edit) : QValidator(edit), edit_(edit) {}
+    State validate(QString& input, int&) const override {
+        int typed = 0;
+        bool point = false;
+        for (int i = 0; i < input.size(); ++i) {
+            const QChar c = input.at(i);
+            if (c == QLatin1Char(',')) continue;
+            ++typed;
+            if (c.isDigit() && c.unicode() < 0x80) continue;
+            if (c == QLatin1Char('-') && i == 0 && edit_->AllowNegative()) continue;
+            if (c == QLatin1Char('.') && !point && edit_->Decimals() != 0) {
+                point = true;
+                continue;
+            }
+            return Invalid;
+        }
+        return typed <= edit_->maxLength() ? Acceptable : Invalid;
+    }
+
+  private:
+    TPBNumEdit* edit_;
+};
+
+// "9,999,999,999,999.99": a bound as the edit would show it.
+QString shownBound(const TPBNumEdit& e, double v) {
+    return e.formatted(v);
+}
+
 }  // namespace
 
 TPBNumEdit::TPBNumEdit(QWidget* parent) : QLineEdit(parent) {
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    setValidator(new NumberValidator(this));
     setText(formatted(0));
     connect(this, &QLineEdit::editingFinished, this,
             [this] { guarded(this, "输入数字", [this] { setValue(Value()); }); });
 }
 
-double TPBNumEdit::clamp(double v) const {
-    if (!std::isfinite(v)) return 0;
-    if (maxValue_ > 0 && v > maxValue_) return maxValue_;
-    if (maxValue_ > 0 && v < -maxValue_) return -maxValue_;
-    return v;
+void TPBNumEdit::setAllowNegative(bool allow) {
+    allowNegative_ = allow;
+}
+
+bool TPBNumEdit::InRange() const {
+    const double v = Value();
+    if (maxValue_ <= 0) return true;
+    return v <= maxValue_ && v >= (allowNegative_ ? -maxValue_ : 0);
+}
+
+bool TPBNumEdit::CheckRange() {
+    if (InRange()) return true;
+    const QString name = fieldName_.isEmpty() ? QStringLiteral("数字") : fieldName_;
+    const QString low = allowNegative_ ? shownBound(*this, -maxValue_) : formatted(0);
+    CmmObj->MsgBox(QStringLiteral("%1超出范围，只能在 %2 到 %3 之间，请重新输入！")
+                       .arg(name, low, shownBound(*this, maxValue_))
+                       .toStdString());
+    setFocus(Qt::OtherFocusReason);
+    selectAll();
+    return false;
 }
 
 double TPBNumEdit::rounded(double v) const {
@@ -66,12 +120,11 @@ double TPBNumEdit::Value() const {
         else
             v = rounded(v);
     }
-    v = clamp(v);
     return v == 0 ? 0.0 : v;  // no "-0.00"
 }
 
 void TPBNumEdit::setValue(double v) {
-    setText(formatted(clamp(rounded(v))));
+    setText(formatted(std::isfinite(v) ? rounded(v) : 0.0));
 }
 
 void TPBNumEdit::setDecimals(int d) {

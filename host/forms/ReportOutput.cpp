@@ -15,6 +15,7 @@
 #include <QTemporaryFile>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <optional>
 #include <unordered_map>
@@ -432,10 +433,19 @@ bool writeXlsx(const SheetModel& sheet, const QString& path, QString* error) {
 
 // ---- painting (print and pdf) ----
 
+// How much smaller than the body text a cell's text may be set to fit.
+constexpr double kLeastTextScale = 0.6;
+
 class SheetPainter {
   public:
-    SheetPainter(const SheetModel& sheet, QPainter& p, QPagedPaintDevice& device, QString title)
-        : sheet_(sheet), layout_(sheet), p_(p), device_(device), title_(std::move(title)) {
+    SheetPainter(const SheetModel& sheet, QPainter& p, QPaintDevice& device,
+                 std::function<bool()> newPage, QString title)
+        : sheet_(sheet),
+          layout_(sheet),
+          p_(p),
+          device_(device),
+          newPage_(std::move(newPage)),
+          title_(std::move(title)) {
         if (title_.isEmpty() && layout_.titleRow > 0)
             title_ = sheet_.displayText(1, layout_.titleRow).trimmed();
         pageW_ = device.width();
@@ -462,7 +472,7 @@ class SheetPainter {
     void paint() {
         const int pages = static_cast<int>(pages_.size());
         for (int i = 0; i < pages; ++i) {
-            if (i > 0) device_.newPage();
+            if (i > 0) newPage_();
             paintPage(i, pages);
         }
     }
@@ -480,6 +490,21 @@ class SheetPainter {
         for (int c = 1; c <= layout_.lastCol; ++c) {
             w[c] = std::max(w[c] + 2 * pad_, mm(8));
             total += w[c];
+        }
+        // A heading merged across columns (the account and the period over
+        // the amounts) takes what the page has to spare beyond the columns'
+        // own widths, so that it is set at its size where the page allows.
+        double spare = pageW_ - total;
+        for (const CellSpan& span : layout_.spans) {
+            if (spare <= 0 || span.cols < 2 || !layout_.isHeading(span.row)) continue;
+            const QString t = sheet_.displayText(span.col, span.row);
+            double have = 0;
+            for (int c = span.col; c < span.col + span.cols; ++c) have += w[c];
+            const double add = std::min(spare, head.horizontalAdvance(t) + 2 * pad_ - have);
+            if (add <= 0) continue;
+            for (int c = span.col; c < span.col + span.cols; ++c) w[c] += add / span.cols;
+            total += add;
+            spare -= add;
         }
         const double scale = total > 0 ? pageW_ / total : 1.0;
         for (int c = 1; c <= layout_.lastCol; ++c) colX_[c + 1] = colX_[c] + w[c] * scale;
@@ -573,12 +598,22 @@ class SheetPainter {
             align |= Qt::AlignRight;
         else
             align |= Qt::AlignLeft;
-        const QFont& font = heading ? headFont_ : bodyFont_;
-        p_.setFont(font);
         QRectF inner = rect.adjusted(pad_, 0, -pad_, 0);
         const QFontMetricsF& fm = heading ? *headMetrics_ : *bodyMetrics_;
-        if (fm.horizontalAdvance(text) > inner.width())
-            text = fm.elidedText(text, Qt::ElideRight, inner.width());
+        QFont font = heading ? headFont_ : bodyFont_;
+        const double wide = fm.horizontalAdvance(text);
+        if (wide > inner.width()) {
+            // A text wider than its cell (the period over the amount columns,
+            // a long amount) is set smaller until it fits, down to 60 % of the
+            // size; only beyond that is it cut, so a page still says what it
+            // shows.
+            const double factor = std::max(kLeastTextScale, inner.width() / wide * 0.98);
+            font.setPointSizeF(font.pointSizeF() * factor);
+            const QFontMetricsF smaller(font, &device_);
+            if (smaller.horizontalAdvance(text) > inner.width())
+                text = smaller.elidedText(text, Qt::ElideRight, inner.width());
+        }
+        p_.setFont(font);
         p_.setPen(c && c->alert ? Qt::red : Qt::black);
         p_.drawText(inner, align, text);
     }
@@ -586,7 +621,8 @@ class SheetPainter {
     const SheetModel& sheet_;
     SheetLayout layout_;
     QPainter& p_;
-    QPagedPaintDevice& device_;
+    QPaintDevice& device_;
+    std::function<bool()> newPage_;
     QString title_;
     QFont bodyFont_, headFont_, titleFont_;
     double pageW_ = 0, pageH_ = 0, rowH_ = 0, titleH_ = 0, footerH_ = 0, pad_ = 0;
@@ -613,7 +649,9 @@ bool writePdf(const SheetModel& sheet, const QString& path, QString* error) {
             *error = QStringLiteral("无法写入%1：不能生成 PDF。").arg(quoted(path));
             return false;
         }
-        SheetPainter(sheet, p, pdf, QString()).paint();
+        SheetPainter(
+            sheet, p, pdf, [&pdf] { return pdf.newPage(); }, QString())
+            .paint();
         if (!p.end()) {
             *error = QStringLiteral("无法写入%1：不能生成 PDF。").arg(quoted(path));
             return false;
@@ -656,8 +694,15 @@ void printSheet(const SheetModel& sheet, QPrinter& printer, const QString& title
     }
     QPainter p;
     if (!p.begin(&printer)) return;
-    SheetPainter(sheet, p, printer, title).paint();
+    SheetPainter(
+        sheet, p, printer, [&printer] { return printer.newPage(); }, title)
+        .paint();
     p.end();
+}
+
+void paintSheet(const SheetModel& sheet, QPainter& painter, QPaintDevice& device,
+                const std::function<bool()>& newPage, const QString& title) {
+    SheetPainter(sheet, painter, device, newPage, title).paint();
 }
 
 }  // namespace ledgerhost

@@ -3,10 +3,12 @@
 #include <QAbstractFileIconProvider>
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSettings>
@@ -174,6 +176,7 @@ class StoreSafeFileDialog final : public QFileDialog {
 
     void accept() override {
         try {
+            if (enterTypedFolder()) return;
             for (const QString& f : selectedFiles()) {
                 if (isStoreFile(f.toStdString())) {
                     MessageBoxA(this, kStoreFileRefused, "提示", MB_OK | MB_ICONWARNING);
@@ -184,6 +187,25 @@ class StoreSafeFileDialog final : public QFileDialog {
         } catch (const std::exception& e) {
             MessageBoxA(this, e.what(), "错误", MB_OK | MB_ICONERROR);
         }
+    }
+
+  private:
+    // A folder's name typed into the file name box enters that folder. Qt
+    // itself looks a typed relative name up from the program's working folder
+    // rather than from the folder shown, finds no folder there, adds the
+    // default suffix and says that "<name>.txt" was not found.
+    bool enterTypedFolder() {
+        auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (!edit) return false;
+        QString typed = edit->text().trimmed();
+        if (typed.isEmpty() || typed.contains(QLatin1Char('"'))) return false;
+        if (typed == QLatin1String("~") || typed.startsWith(QLatin1String("~/")))
+            typed.replace(0, 1, QDir::homePath());
+        const QFileInfo folder(QDir(directory().absolutePath()), typed);
+        if (!folder.isDir()) return false;
+        setDirectory(folder.absoluteFilePath());
+        edit->clear();
+        return true;
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 
 #include "Guard.h"
 #include "Trim.h"
@@ -73,6 +74,9 @@ TfrmImportWizard::TfrmImportWizard(QWidget* owner)
             guardedSlot(this, "清除对应", &TfrmImportWizard::btnClearClick));
     connect(lstvMaping, &QTreeWidget::itemDoubleClicked, this,
             guardedSlot(this, "设置对应列", &TfrmImportWizard::btnMapingClick));
+    // Enter in the field list maps the field under the cursor (rather than
+    // pressing the default button "完成").
+    lstvMaping->installEventFilter(this);
     FormCreate();
 }
 
@@ -80,6 +84,11 @@ TfrmImportWizard::~TfrmImportWizard() = default;
 
 void TfrmImportWizard::FormCreate() {
     pgcWizard->tabBar()->hide();
+    // The page control hands the focus to its tab bar, which is hidden: Tab
+    // would stop there for good. Tab goes through the pages' controls instead.
+    pgcWizard->setFocusProxy(nullptr);
+    pgcWizard->setFocusPolicy(Qt::NoFocus);
+    pgcWizard->tabBar()->setFocusPolicy(Qt::NoFocus);
     ShowPage(0);
     // The first thing to do is name the file: the wizard opens there.
     edtFile->setFocus(Qt::OtherFocusReason);
@@ -107,6 +116,9 @@ void TfrmImportWizard::ShowPage(int index) {
                                                      : QStringLiteral("下一步(&N)"));
     ProcessMessages();
     if (index == 1 && Convert) RefreshMapingList();
+    // On the mapping page the keys work in the field list: the arrows choose
+    // a field and Enter maps it.
+    if (index == 1) lstvMaping->setFocus(Qt::OtherFocusReason);
 }
 
 void TfrmImportWizard::RefreshMapingList() {
@@ -162,6 +174,23 @@ void TfrmImportWizard::btnNextClick() {
         MessageBoxA(this, std::string("导入数据出错。错误信息：") + e.what(), kCaption,
                     MB_ICONERROR);
     }
+}
+
+bool TfrmImportWizard::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lstvMaping && event->type() == QEvent::KeyPress) {
+        auto* k = static_cast<QKeyEvent*>(event);
+        if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) &&
+            (k->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            guarded(this, "设置对应列", [this] {
+                // The row the keyboard is on counts as chosen.
+                if (!selectedRow() && lstvMaping->currentItem())
+                    lstvMaping->currentItem()->setSelected(true);
+                btnMapingClick();
+            });
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TfrmImportWizard::btnCloseClick() {

@@ -65,6 +65,7 @@ class TfrmImportWizard : public QDialog {
   protected:
     // The close box and Esc close with Cancel.
     void reject() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     // The path typed or chosen, without surrounding blanks and control characters.
