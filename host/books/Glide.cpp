@@ -1,6 +1,7 @@
 #include "Glide.h"
 
 #include <QDate>
+#include <QSet>
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -607,6 +608,27 @@ void TCaGlideMng::Save() {
 // Loading: see JournalLoad.cpp for what a load holds and how it is built.
 void TCaGlideMng::Load() {
     loadJournal({currentDb(), tableName_, *query_, SubjectKind, OrderItemMng, currents_}, rows_);
+}
+
+QStringList summaryCompletions(Database& db, const std::string& setCode, const std::string& table) {
+    QStringList out;
+    QSet<QString> seen;
+    auto add = [&](const std::string& text) {
+        if (text.empty() || isSummaryText(text)) return;
+        const QString t = QString::fromStdString(text);
+        if (!seen.contains(t)) {
+            seen.insert(t);
+            out << t;
+        }
+    };
+    Stmt common = db.prepare("SELECT text FROM summaries ORDER BY code");
+    while (common.step()) add(common.text(0));
+    Stmt earlier = db.prepare("SELECT summary FROM " + glide::checkedTable(table) +
+                              " WHERE set_code = ? AND summary <> '' GROUP BY summary "
+                              "ORDER BY COUNT(*) DESC, summary LIMIT 2000");
+    earlier.bind(1, setCode);
+    while (earlier.step()) add(earlier.text(0));
+    return out;
 }
 
 }  // namespace ledgerhost

@@ -216,4 +216,11 @@ class PendingRollback {
     bool done_ = false;
 };
 
+// What the entry dialog offers as one types a summary: the common summaries
+// (in code order), then the summaries of the book set's earlier rows in the
+// journal table, the most used first; each text once, and never one of the
+// summary rows' texts.
+LH_API QStringList summaryCompletions(Database& db, const std::string& setCode,
+                                      const std::string& table);
+
 }  // namespace ledgerhost

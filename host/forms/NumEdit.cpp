@@ -5,6 +5,7 @@
 #include <QValidator>
 #include <cmath>
 
+#include "CommonObj.h"
 #include "Guard.h"
 #include "Records.h"
 

@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSet>
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -35,27 +34,6 @@ std::vector<seams::PickResult> pickerItems(const std::string& kind) {
         TBaseInfoItem* it = m.GetBaseInfo(i);
         out.push_back({it->InCode, it->Code, it->Name});
     }
-    return out;
-}
-
-QStringList summaryCompletions(Database& db, const std::string& setCode, const std::string& table) {
-    QStringList out;
-    QSet<QString> seen;
-    auto add = [&](const std::string& text) {
-        if (text.empty() || isSummaryText(text)) return;
-        const QString t = QString::fromStdString(text);
-        if (!seen.contains(t)) {
-            seen.insert(t);
-            out << t;
-        }
-    };
-    Stmt common = db.prepare("SELECT text FROM summaries ORDER BY code");
-    while (common.step()) add(common.text(0));
-    Stmt earlier = db.prepare("SELECT summary FROM " + glide::checkedTable(table) +
-                              " WHERE set_code = ? AND summary <> '' GROUP BY summary "
-                              "ORDER BY COUNT(*) DESC, summary LIMIT 2000");
-    earlier.bind(1, setCode);
-    while (earlier.step()) add(earlier.text(0));
     return out;
 }
 

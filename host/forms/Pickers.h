@@ -22,12 +22,6 @@ struct TBaseInfoItem;
 
 // The items a picker of that kind offers, as code, name and inner code.
 LH_API std::vector<seams::PickResult> pickerItems(const std::string& kind);
-// What the entry dialog offers as one types a summary: the common summaries
-// (in code order), then the summaries of the book set's earlier rows in the
-// journal table, the most used first; each text once, and never one of the
-// summary rows' texts.
-LH_API QStringList summaryCompletions(Database& db, const std::string& setCode,
-                                      const std::string& table);
 // Keys that open a picker field's picker as a double-click does: F4,
 // Alt+Down, Enter.
 LH_API bool opensPicker(const QKeyEvent& key);
