@@ -33,4 +33,8 @@ int restore(const Args& args);  // AdminBackup.cpp
 // (AdminDemo.cpp). A refusal or failure stores nothing.
 int copy(const Args& args);
 int createDemo(const Args& args);
+// The rights of a role on a ledger on a server, and the upgrade of an older
+// ledger by its owner (AdminServer.cpp).
+int grant(const Args& args);
+int upgrade(const Args& args);
 }  // namespace admin

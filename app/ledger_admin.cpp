@@ -33,6 +33,10 @@ const admin::Command kCommands[] = {
     {"copy", "--from 账套数据库文件 --to 目标数据库",
      "把 SQLite 账套数据库整个复制到空的数据库服务器数据库，并核对行数与金额合计", admin::copy},
     {"create-demo", "--db 数据库", "在新文件或空的服务器数据库中建立演示账套", admin::createDemo},
+    {"grant", "--db 服务器上的账套 --role 角色 --as cashier|reader|admin",
+     "授予数据库角色出纳（cashier）、查询（reader）或管理（admin）所需的全部权限", admin::grant},
+    {"upgrade", "--db 账套数据库", "把旧版本的账套数据库升级到本程序的版本（由所有者运行）",
+     admin::upgrade},
 };
 
 void usage(std::ostream& out) {

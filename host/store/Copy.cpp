@@ -271,17 +271,64 @@ std::string quotedName(const std::string& name) {
 // listed for a moment).
 const char* const kRestoreApp = "ledger-admin-restore";
 
-// `location` with its search path set to `schema` (libpq's options), named
+// `location` with its search path set to `schema` (libpq's options), acting
+// as `role` when one is named (so what it makes belongs to that role), named
 // as the restore's own.
-std::string inSchema(const std::string& location, const std::string& schema) {
+std::string inSchema(const std::string& location, const std::string& schema,
+                     const std::string& role) {
     if (location.find("options") != std::string::npos)
         throw StoreError(
             "连接串中已有 options 参数，无法在新的模式中恢复；请去掉 options 后再试。");
-    if (location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0)
+    const bool uri =
+        location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
+    std::string options = uri ? "-csearch_path%3D" + schema : "-csearch_path=" + schema;
+    if (!role.empty()) options += uri ? "%20-crole%3D" + role : " -crole=" + role;
+    if (uri)
         return location + (location.find('?') == std::string::npos ? "?" : "&") +
-               "application_name=" + kRestoreApp + "&options=-csearch_path%3D" + schema;
-    return location + " application_name=" + kRestoreApp + " options='-csearch_path=" + schema +
-           "'";
+               "application_name=" + kRestoreApp + "&options=" + options;
+    return location + " application_name=" + kRestoreApp + " options='" + options + "'";
+}
+
+// Gives the tables, sequences and schema of `fresh` the grants those of the
+// same names in `current` have (the default privileges too), so that every
+// role keeps its rights over the restored ledger.
+void copyGrants(Database& db, const std::string& current, const std::string& fresh) {
+    auto grantee = [](const std::string& name) {
+        return name == "-" ? std::string("PUBLIC") : quotedName(name);
+    };
+    Stmt objects = db.prepare(
+        "SELECT c.relname, CASE WHEN c.relkind = 'S' THEN 'SEQUENCE' ELSE 'TABLE' END, "
+        "a.privilege_type, CASE WHEN a.grantee = 0 THEN '-' ELSE pg_get_userbyid(a.grantee) END "
+        "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace, aclexplode(c.relacl) a "
+        "WHERE n.nspname = ?1 AND c.relkind IN ('r', 'p', 'S', 'v') AND a.grantee <> c.relowner "
+        "AND EXISTS (SELECT 1 FROM pg_class f JOIN pg_namespace fn ON fn.oid = f.relnamespace "
+        "WHERE fn.nspname = ?2 AND f.relname = c.relname)");
+    objects.bind(1, current).bind(2, fresh);
+    std::vector<std::string> grants;
+    while (objects.step())
+        grants.push_back("GRANT " + objects.text(2) + " ON " + objects.text(1) + " " +
+                         quotedName(fresh) + "." + quotedName(objects.text(0)) + " TO " +
+                         grantee(objects.text(3)));
+    Stmt schema = db.prepare(
+        "SELECT a.privilege_type, CASE WHEN a.grantee = 0 THEN '-' ELSE "
+        "pg_get_userbyid(a.grantee) END FROM pg_namespace n, aclexplode(n.nspacl) a "
+        "WHERE n.nspname = ?1 AND a.grantee <> n.nspowner");
+    schema.bind(1, current);
+    while (schema.step())
+        grants.push_back("GRANT " + schema.text(0) + " ON SCHEMA " + quotedName(fresh) + " TO " +
+                         grantee(schema.text(1)));
+    Stmt defaults = db.prepare(
+        "SELECT pg_get_userbyid(d.defaclrole), CASE WHEN d.defaclobjtype = 'S' THEN 'SEQUENCES' "
+        "ELSE 'TABLES' END, a.privilege_type, CASE WHEN a.grantee = 0 THEN '-' ELSE "
+        "pg_get_userbyid(a.grantee) END FROM pg_default_acl d JOIN pg_namespace n "
+        "ON n.oid = d.defaclnamespace, aclexplode(d.defaclacl) a "
+        "WHERE n.nspname = ?1 AND d.defaclobjtype IN ('r', 'S')");
+    defaults.bind(1, current);
+    while (defaults.step())
+        grants.push_back("ALTER DEFAULT PRIVILEGES FOR ROLE " + quotedName(defaults.text(0)) +
+                         " IN SCHEMA " + quotedName(fresh) + " GRANT " + defaults.text(2) + " ON " +
+                         defaults.text(1) + " TO " + grantee(defaults.text(3)));
+    for (const std::string& g : grants) db.exec(g);
 }
 
 std::string stamp() {
@@ -343,11 +390,18 @@ RestoreResult restoreServerDatabase(const std::string& from, const std::string& 
         const std::vector<Table> tables = sourceTables(src);
 
         db.emplace(location);
-        std::string current;
+        const std::string current = db->serverSchema();
+        // The restored ledger belongs to whoever owns the one it replaces:
+        // the schema to the schema's owner, the tables to the tables' owner.
+        std::string schemaOwner, tableOwner = db->serverOwner(), me;
         {
-            Stmt s = db->prepare("SELECT current_schema()");
-            if (!s.step() || s.isNull(0)) throw StoreError("无法确定账套所在的模式。");
-            current = s.text(0);
+            Stmt s = db->prepare(
+                "SELECT pg_get_userbyid(nspowner), current_user FROM pg_namespace WHERE nspname = "
+                "?1");
+            s.bind(1, current);
+            if (!s.step()) throw StoreError("无法确定账套所在的模式。");
+            schemaOwner = s.text(0);
+            me = s.text(1);
         }
         // Another client is connected. A connection just closed (this
         // restore's own, which filled the new schema) may still be listed
@@ -371,10 +425,12 @@ RestoreResult restoreServerDatabase(const std::string& from, const std::string& 
         const std::string when = stamp();
         fresh = "ledger_restore_" + when;
         const std::string kept = current + "_replaced_" + when;
-        db->exec("CREATE SCHEMA " + quotedName(fresh));
+        db->exec("CREATE SCHEMA " + quotedName(fresh) + " AUTHORIZATION " +
+                 quotedName(schemaOwner));
         // The backup's rows into the new schema, made and checked in one
-        // transaction of its own.
-        const std::string there = inSchema(location, fresh);
+        // transaction of its own, as the tables' owner.
+        const std::string there =
+            inSchema(location, fresh, tableOwner.empty() || tableOwner == me ? "" : tableOwner);
         if (!createDatabaseFile(there,
                                 [&](Database& dst) { copyInto(src, tables, dst, shown, true); }))
             throw StoreError("无法在数据库 " + shown + " 中建立恢复用的模式。");
@@ -383,6 +439,7 @@ RestoreResult restoreServerDatabase(const std::string& from, const std::string& 
         Transaction swap(*db);
         if (othersConnected())
             throw StoreError("数据库 " + shown + " 正被其他程序连接，没有恢复，数据未作任何改动。");
+        copyGrants(*db, current, fresh);
         db->exec("ALTER SCHEMA " + quotedName(current) + " RENAME TO " + quotedName(kept) +
                  "; ALTER SCHEMA " + quotedName(fresh) + " RENAME TO " + quotedName(current));
         swap.commit();

@@ -182,6 +182,43 @@ std::string lostMessage(const std::string& detail) {
     return std::string(kLost) + "（详细信息：" + detail + "）";
 }
 
+// A right the role lacks, named: what the statement wanted to do to which
+// object ("permission denied for table x", "must be owner of table x").
+std::string missingRight(const std::string& detail, std::string_view sql) {
+    std::string_view verb = sql;
+    while (!verb.empty() && std::isspace(static_cast<unsigned char>(verb.front())))
+        verb.remove_prefix(1);
+    auto object = [&](const char* kind) -> std::string {
+        const std::string key = std::string(kind) + " ";
+        const auto p = detail.find(key);
+        return p == std::string::npos ? std::string() : detail.substr(p + key.size());
+    };
+    std::string what;
+    if (detail.find("must be owner") != std::string::npos)
+        what = "修改" +
+               (object("table").empty() ? std::string("数据库对象") : "数据表 " + object("table")) +
+               "结构的权限（只有所有者能做）";
+    else if (const std::string t = object("table"); !t.empty())
+        what =
+            std::string(startsWithNoCase(verb, "INSERT") || startsWithNoCase(verb, "COPY") ? "写入"
+                        : startsWithNoCase(verb, "UPDATE") ? "修改"
+                        : startsWithNoCase(verb, "DELETE") ? "删除"
+                                                           : "读取") +
+            "数据表 " + t + " 的权限";
+    else if (const std::string q = object("sequence"); !q.empty())
+        what = "使用序列 " + q + " 的权限（USAGE、UPDATE）";
+    else if (const std::string n = object("schema"); !n.empty())
+        what = "使用模式 " + n + " 的权限（USAGE）";
+    else if (const std::string d = object("database"); !d.empty())
+        what = "在数据库 " + d + " 中建立模式的权限（CREATE）";
+    else
+        what = "这项操作所需的权限";
+    return "当前数据库角色没有" + what +
+           "，本次操作没有完成，未作任何改动。请让数据库的所有者用 ledger-admin grant "
+           "授予本角色相应的权限。（详细信息：" +
+           detail + "）";
+}
+
 // The message for a failed statement: what happened and what to do, with the
 // server's own text after it.
 std::string describe(const char* state, const std::string& detail, std::string_view sql) {
@@ -202,7 +239,9 @@ std::string describe(const char* state, const std::string& detail, std::string_v
         text = "数据库服务器资源不足，本次操作没有保存。请稍后再试。";
     else if (code == "25006")
         text = "账套数据库是只读的，无法写入。";
-    else if (code == "42501" || cls == "28")
+    else if (code == "42501")
+        return missingRight(detail, sql);
+    else if (cls == "28")
         text = "没有访问账套数据库的权限。";
     else if (cls == "XX")
         text = "数据库服务器内部错误，本次操作没有保存。请联系数据库管理员。";

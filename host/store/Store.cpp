@@ -423,8 +423,9 @@ SchemaObjects objectsOf(Database& db) {
             ? "SELECT type, name FROM sqlite_master WHERE type IN ('table', 'index') "
               "AND name NOT LIKE 'sqlite_%'"
             : "SELECT CASE WHEN c.relkind = 'i' THEN 'index' ELSE 'table' END, c.relname "
-              "FROM pg_class c WHERE c.relnamespace = to_regnamespace(current_schema()) "
+              "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace WHERE n.nspname = ?1 "
               "AND c.relkind IN ('r', 'p', 'i', 'v', 'm', 'f') AND c.relname <> 'ledger_meta'");
+    if (db.engine() == Database::Engine::PostgreSQL) s.bind(1, db.serverSchema());
     while (s.step()) out.emplace(s.text(0), s.text(1));
     return out;
 }
@@ -700,7 +701,48 @@ Database::Database(const std::string& location, const std::function<void(Databas
 void Database::openServer(const std::string& location, bool creating) {
     path_ = pg::redact(location);
     pg_ = std::make_unique<pg::Connection>(location, busy_->deadlineMs);
+    findServerSchema();
     validateServer(creating);
+}
+
+// The ledger's schema is found the way its tables are found by every query:
+// along the connection's search path. A role whose own schema comes first in
+// the path ("$user") finds the ledger behind it; a new ledger is made in the
+// first schema of the path.
+void Database::findServerSchema() {
+    Stmt found = prepare(
+        "SELECT n.nspname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+        "WHERE c.oid = to_regclass('ledger_meta')");
+    if (found.step()) {
+        serverSchema_ = found.text(0);
+        return;
+    }
+    // A ledger in a schema of the path that this role may not use is not an
+    // empty database: the role lacks a right.
+    Stmt hidden = prepare(
+        "SELECT n.nspname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+        "WHERE c.relname = 'ledger_meta' AND NOT has_schema_privilege(n.oid, 'USAGE') "
+        "AND n.nspname = ANY (string_to_array(replace(replace(replace(current_setting("
+        "'search_path'), '\"$user\"', current_user), '\"', ''), ' ', ''), ',')) LIMIT 1");
+    if (hidden.step())
+        throw StoreError("无法打开数据库 " + path_ + "：当前数据库角色没有使用模式 " +
+                         hidden.text(0) +
+                         " 的权限（USAGE），没有打开，未作任何改动。请让数据库的所有者用 "
+                         "ledger-admin grant 授予本角色权限。");
+    Stmt current = prepare("SELECT current_schema()");
+    if (!current.step() || current.isNull(0))
+        throw StoreError("无法打开数据库 " + path_ +
+                         "：连接的搜索路径（search_path）中没有可用的模式，没有打开。");
+    serverSchema_ = current.text(0);
+}
+
+std::string Database::serverOwner() {
+    if (!pg_) return {};
+    Stmt s = prepare(
+        "SELECT pg_get_userbyid(c.relowner) FROM pg_class c JOIN pg_namespace n "
+        "ON n.oid = c.relnamespace WHERE n.nspname = ?1 AND c.relname = 'ledger_meta'");
+    s.bind(1, serverSchema_);
+    return s.step() ? s.text(0) : std::string();
 }
 
 Database::Database(ReferenceTag) : path_(":memory:"), busy_(std::make_unique<BusyState>()) {
@@ -793,7 +835,24 @@ void Database::validateServer(bool creating) {
         if (empty) throw StoreError(serverNotLedger(path_, "数据库是空的"));
         if (v == kSchemaVersion) checkComplete();
     }
+    if (v > 0 && v < kSchemaVersion) {
+        // An upgrade changes the tables, which only their owner (or a member
+        // of the owning role, acting as it) may do.
+        Stmt owner = prepare(
+            "SELECT pg_get_userbyid(c.relowner), pg_has_role(c.relowner, 'MEMBER') "
+            "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+            "WHERE n.nspname = ?1 AND c.relname = 'ledger_meta'");
+        owner.bind(1, serverSchema_);
+        if (owner.step() && owner.text(1) != "t" && owner.text(1) != "true")
+            throw StoreError("账套数据库 " + path_ + " 是旧版本（" + std::to_string(v) +
+                             "），需要升级到版本 " + std::to_string(kSchemaVersion) +
+                             " 才能使用；只有它的所有者 " + owner.text(0) +
+                             " 能升级。请让所有者运行一次 ledger-admin upgrade --db 本数据库。"
+                             "没有打开，未作任何改动。");
+        upgradeAsOwner_ = true;
+    }
     if (v < kSchemaVersion) migrate(creating);
+    upgradeAsOwner_ = false;
 }
 
 // Throws when the file lacks a table or index of the current schema. The
@@ -823,6 +882,14 @@ void Database::checkComplete() {
 // the file meanwhile. Any failure rolls everything back.
 void Database::migrate(bool creating) {
     Transaction t(*this);
+    // Tables an upgrade adds belong to the ledger's owner, like the rest, so
+    // the grants the owner's default privileges give reach them too.
+    if (upgradeAsOwner_)
+        if (const std::string owner = serverOwner(); !owner.empty()) {
+            std::string quoted = "\"";
+            for (char c : owner) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+            exec("SET LOCAL ROLE " + quoted + "\"");
+        }
     const int v = checkedVersion(*this);
     if (v == 0 && !(creating && objectsOf(*this).empty())) {
         if (pg_ && creating)
@@ -1204,8 +1271,10 @@ void Database::beginWrite() {
     }
     exec("BEGIN");
     try {
+        // Keyed by the ledger's schema, as every role finds it.
         Stmt lock = prepare("SELECT pg_try_advisory_xact_lock(" + std::to_string(kApplicationId) +
-                            ", hashtext(coalesce(current_schema(), '')))");
+                            ", hashtext(?1))");
+        lock.bind(1, serverSchema_);
         for (int count = 0;; ++count) {
             const bool got = lock.step() && lock.i64(0) != 0;
             lock.run();

@@ -231,6 +231,12 @@ class LH_API Database {
     int schemaVersion();
     // The file's canonical path, or the server location without a password.
     const std::string& path() const { return path_; }
+    // On a server: the schema that holds the ledger, the first along the
+    // connection's search path that has its tables (where a new one is made:
+    // the first schema of the path). Empty for a file.
+    const std::string& serverSchema() const { return serverSchema_; }
+    // On a server: the role that owns the ledger's tables.
+    std::string serverOwner();
     Engine engine() const { return pg_ ? Engine::PostgreSQL : Engine::SQLite; }
     bool inTransaction() const;
     // Begins a transaction that only reads and sees one state of the
@@ -259,6 +265,7 @@ class LH_API Database {
     friend bool createDatabaseFile(const std::string& path,
                                    const std::function<void(Database&)>& fill);
     void openServer(const std::string& location, bool creating);
+    void findServerSchema();
     void openFile(int flags);
     void validate(bool creating);
     void validateServer(bool creating);
@@ -272,6 +279,9 @@ class LH_API Database {
     sqlite3* db_ = nullptr;
     std::unique_ptr<pg::Connection> pg_;
     std::string path_;
+    std::string serverSchema_;
+    // Set while an upgrade acts as the tables' owner (SET LOCAL ROLE).
+    bool upgradeAsOwner_ = false;
     std::unique_ptr<BusyState> busy_;
     const std::function<void(Database&)>* fillOnCreate_ = nullptr;
     bool registered_ = false;
