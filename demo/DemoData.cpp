@@ -304,7 +304,10 @@ class StatementFolder {
 
   private:
     [[noreturn]] void fail(int err, const std::string& name = {}) const {
-        if (name.empty() && err == ELOOP)
+        // Opening a link without following it fails with ELOOP, or ENOTDIR
+        // when a folder was asked for: the link itself says which.
+        struct stat st {};
+        if (name.empty() && ::lstat(folder_.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
             throw ledgerhost::StoreError("文件夹 " + folder_ +
                                          " 是符号链接，没有在其中写入示例对账单。");
         throw ledgerhost::StoreError("无法写入示例对账单 " + folder_ +

@@ -67,7 +67,7 @@ waitwin() {
 }
 
 echo "screenshots in $OUT:"
-"$LEDGER" --run-plugin 银行对账单 >"$OUT/ledger.log" 2>&1 &
+"$LEDGER" --demo --run-plugin 银行对账单 >"$OUT/ledger.log" 2>&1 &
 PIDS+=($!)
 waitwin "银行对账单"
 # The first start creates the demo database; let the window manager settle.
