@@ -15,6 +15,7 @@
 #include "Fixture.h"
 #include "Glide.h"
 #include "ListImport.h"
+#include "Reconcile.h"
 #include "Users.h"
 
 using namespace ledgerhost;
@@ -333,6 +334,53 @@ TEST_F(OfficeTest, ClosingBalancesAreTheLoadsAndTheNextYearOpensWithThem) {
     // 本年累计 starts again with the new year.
     EXPECT_EQ(both->GetDetails(6)->DebMoney, 40);
     EXPECT_EQ(both->GetDetails(6)->CreMoney, 0);
+}
+
+// Rows of a year carried forward that are still unreconciled take part in
+// every later range; a reconciled one shows only beside a row of the range
+// it was matched with.
+TEST_F(OfficeTest, RowsOfAClosedYearStayReconcilableInLaterRanges) {
+    Database& d = db();
+    d.exec("INSERT INTO reconcile_openings VALUES ('001', '1001', 100000)");
+    const auto cheque = addRow(d, kCashJournalTable, "001", "1001", "2024-12-28", 0, 300, "支票");
+    const auto matched = addRow(d, kCashJournalTable, "001", "1001", "2024-12-10", 0, 40, "手续费");
+    addRow(d, kStatementTable, "001", "1001", "2024-12-11", 40, 0, "手续费");
+    reconcile::Reconciler rec(d, reconcile::Reconciler::findAccount(d, "001", "1001"), "u1");
+    ASSERT_EQ(rec.autoMatch("2024-12-01", "2024-12-31").pairs(), 1);
+    carryForward(d, "u1", "001", "2025-01-02");
+    const auto paid = addRow(d, kStatementTable, "001", "1001", "2025-01-04", 300, 0, "支票");
+    auto ids = [](const std::vector<reconcile::SideRow>& rows) {
+        std::vector<std::int64_t> out;
+        for (const auto& r : rows) out.push_back(r.ref.id);
+        return out;
+    };
+    using Ids = std::vector<std::int64_t>;
+    EXPECT_EQ(ids(rec.journalRows("2025-01-01", "2025-01-31")), Ids{cheque});
+    EXPECT_EQ(rec.autoMatch("2025-01-01", "2025-01-31").pairs(), 1);
+    EXPECT_EQ(ids(rec.journalRows("2025-01-01", "2025-01-31")), Ids{cheque});
+    EXPECT_EQ(ids(rec.statementRows("2025-01-01", "2025-01-31")), Ids{paid});
+    EXPECT_TRUE(rec.journalRows("2025-02-01", "2025-02-28").empty());
+    // The closed year's own range shows its rows as before.
+    EXPECT_EQ(ids(rec.journalRows("2024-12-01", "2024-12-31")), (Ids{matched, cheque}));
+    EXPECT_TRUE(rec.report("2025-01-31").balanced());
+}
+
+// An amount typed on the command line or read from a list.
+TEST(OfficeAmounts, ParseCentsTakesPlainDecimalsOnly) {
+    const std::pair<const char*, std::optional<std::int64_t>> cases[] = {
+        {"1234.56", 123456},
+        {"1,234.56", 123456},
+        {"-5", -500},
+        {"0.5", 50},
+        {"12,345,678", 1234567800},
+        {"1,23", std::nullopt},
+        {"1.234", std::nullopt},
+        {"", std::nullopt},
+        {"abc", std::nullopt},
+        {"1.", std::nullopt},
+        {",100", std::nullopt},
+        {"1234,567", std::nullopt}};
+    for (const auto& [text, cents] : cases) EXPECT_EQ(parseCents(text), cents) << text;
 }
 
 }  // namespace
