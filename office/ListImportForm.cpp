@@ -48,8 +48,7 @@ bool TFrmListImport::eventFilter(QObject* watched, QEvent* event) {
     bool handled = false;
     guarded(this, "选择文件列", [&] {
         auto* key = static_cast<QKeyEvent*>(event);
-        const bool opens = key->key() == Qt::Key_F4 || key->key() == Qt::Key_Return ||
-                           key->key() == Qt::Key_Enter ||
+        const bool opens = key->key() == Qt::Key_F4 ||
                            (key->key() == Qt::Key_Down && key->modifiers() & Qt::AltModifier);
         const int row = std::max(0, ui->tblMap->currentRow());
         if (!opens || row >= ui->tblMap->rowCount()) return;

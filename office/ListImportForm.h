@@ -34,8 +34,8 @@ class TFrmListImport final : public QDialog {
     void ReadColumns();
 
   protected:
-    // On the mapping, F4, Alt+Down or Enter opens the current field's list
-    // of file columns.
+    // On the mapping, F4 or Alt+Down opens the current field's list of file
+    // columns; Enter imports.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
