@@ -5,8 +5,15 @@
 // message on standard error; it answers the exit status (0 done, 1 failed,
 // 2 wrong arguments). ledger_admin.cpp lists them in one table.
 
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "CommandLine.h"
+
+namespace ledgerhost {
+class Database;
+}
 
 namespace admin {
 
@@ -37,4 +44,35 @@ int createDemo(const Args& args);
 // ledger by its owner (AdminServer.cpp).
 int grant(const Args& args);
 int upgrade(const Args& args);
+// create --db LOCATION [--book … --admin …]: an empty store (AdminCreate.cpp).
+int create(const Args& args);
+
+// A subcommand of verbs over an existing database, done by an administrator:
+// "ledger-admin NAME VERB --db LOCATION --user CODE [options]". Each verb
+// names the options it needs and takes; a refusal of the host's rules is
+// printed on standard error (exit status 1), a wrong argument with the
+// verbs' usage (2).
+struct Verb {
+    const char* name;
+    const char* usage;                  // its options, after --db and --user
+    std::vector<const char*> required;  // options that must be given
+    std::vector<const char*> optional;  // options that may be given
+    std::function<void(ledgerhost::Database& db, const std::string& actor,
+                       const cli::CommandLine& line)>
+        run;
+};
+int runVerbs(const char* command, const Args& args, const std::vector<Verb>& verbs);
+
+// The lists of a real office (AdminOffice.cpp): book-set, account, base,
+// user, import-list.
+int bookSet(const Args& args);
+int account(const Args& args);
+int base(const Args& args);
+int user(const Args& args);
+int importList(const Args& args);
+// The cashier's openings and the year (AdminCashier.cpp): opening, init,
+// carry-forward.
+int opening(const Args& args);
+int init(const Args& args);
+int carryForward(const Args& args);
 }  // namespace admin

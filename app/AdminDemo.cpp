@@ -44,8 +44,13 @@ int admin::createDemo(const Args& args) {
         QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
         if (docs.isEmpty()) docs = QDir::homePath();
         const QString folder = docs + QStringLiteral("/出纳示例对账单");
-        for (const auto& f : demo::writeDemoStatements(folder.toStdString(), today))
-            std::cout << "示例对账单 " << f << std::endl;
+        try {
+            for (const auto& f : demo::writeDemoStatements(folder.toStdString(), today))
+                std::cout << "示例对账单 " << f << std::endl;
+        } catch (const std::exception& e) {
+            std::cerr << "ledger-admin: 演示账套已建立，但示例对账单没有写入：" << e.what() << "\n";
+            return 1;
+        }
         return 0;
     } catch (const std::exception& e) {
         std::cerr << "ledger-admin: " << withoutPassword(e.what(), db) << "\n";

@@ -27,6 +27,7 @@ bool CommandLine::refuse(const std::string& what) const {
 
 bool CommandLine::parse(const std::vector<std::string>& args) {
     values_.clear();
+    all_.clear();
     positional_.clear();
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -44,9 +45,9 @@ bool CommandLine::parse(const std::vector<std::string>& args) {
             if (eq != std::string::npos) return refuse("参数 " + name + " 不带值。");
             values_[name];
         } else if (eq != std::string::npos) {
-            values_[name] = arg.substr(eq + 1);
+            all_[name].push_back(values_[name] = arg.substr(eq + 1));
         } else if (i + 1 < args.size()) {
-            values_[name] = args[++i];
+            all_[name].push_back(values_[name] = args[++i]);
         } else {
             return refuse("参数 " + name + " 缺少值。");
         }
@@ -61,6 +62,11 @@ std::string CommandLine::value(const std::string& name) const {
 
 bool CommandLine::given(const std::string& name) const {
     return values_.count(name) != 0;
+}
+
+std::vector<std::string> CommandLine::values(const std::string& name) const {
+    const auto it = all_.find(name);
+    return it == all_.end() ? std::vector<std::string>() : it->second;
 }
 
 std::vector<std::string> arguments(int argc, char** argv, int first) {

@@ -26,8 +26,11 @@ class CommandLine {
     bool parse(const std::vector<std::string>& args);
 
     // An option's value, or "" when it was not given; whether it was given.
+    // An option given more than once keeps its last value; values() answers
+    // all of them in order.
     std::string value(const std::string& name) const;
     bool given(const std::string& name) const;
+    std::vector<std::string> values(const std::string& name) const;
     const std::vector<std::string>& positional() const { return positional_; }
 
   private:
@@ -37,6 +40,7 @@ class CommandLine {
     std::vector<Option> options_;
     std::size_t maxPositional_;
     std::map<std::string, std::string> values_;
+    std::map<std::string, std::vector<std::string>> all_;
     std::vector<std::string> positional_;
 };
 

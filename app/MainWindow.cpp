@@ -14,22 +14,39 @@
 #include <algorithm>
 
 #include "Backup.h"
+#include "CarryForwardForm.h"
+#include "CashierInitForm.h"
 #include "Guard.h"
 #include "Handles.h"
 #include "PluginBinding.h"
 #include "Seams.h"
 #include "Store.h"
+#include "SystemAdmin.h"
+#include "Users.h"
 
 using namespace ledgerhost;
 
 MainWindow::MainWindow(HostSession& session, std::vector<LoadedPlugin>& plugins,
                        const QString& dbPath)
     : session_(session), plugins_(plugins), dbPath_(dbPath) {
-    setWindowTitle(QStringLiteral("账务处理 - %1 %2")
-                       .arg(QString::fromStdString(session.bookSet().DispCode),
-                            QString::fromStdString(session.bookSet().Name)));
     resize(1024, 700);
     QMenu* sys = menuBar()->addMenu(QStringLiteral("系统(&S)"));
+    // The office's lists, the openings and the year: for administrators.
+    if (isAdministrator(session.dbManage().Db(), session.user().Code)) {
+        struct Item {
+            const char* text;
+            const char* name;
+            void (MainWindow::*run)();
+        };
+        for (const Item& i : {Item{"系统管理(&M)…", "systemAdmin", &MainWindow::systemAdmin},
+                              Item{"出纳初始化(&I)…", "cashierInit", &MainWindow::cashierInit},
+                              Item{"结转下年(&Y)…", "carryForward", &MainWindow::carryForward}}) {
+            QAction* a = sys->addAction(QString::fromUtf8(i.text));
+            a->setObjectName(QString::fromUtf8(i.name));
+            connect(a, &QAction::triggered, this, guardedSlot(this, i.text, i.run));
+        }
+        sys->addSeparator();
+    }
     QAction* backup = sys->addAction(QStringLiteral("备份账套…"));
     backup->setObjectName(QStringLiteral("backupBook"));
     connect(backup, &QAction::triggered, this,
@@ -56,17 +73,51 @@ MainWindow::MainWindow(HostSession& session, std::vector<LoadedPlugin>& plugins,
         connect(a, &QAction::triggered, this,
                 [this, &p] { guarded(this, "运行插件", [&] { runPlugin(p); }); });
     }
-    auto* welcome = new QLabel(this);
-    welcome->setAlignment(Qt::AlignCenter);
-    welcome->setText(
-        QStringLiteral(
-            "<h2>%1 %2</h2><p>会计年度 %3 · 用户 %4</p><p>从菜单“出纳”打开日记账或银行对账单。</p>")
-            .arg(QString::fromStdString(session.bookSet().DispCode),
-                 QString::fromStdString(session.bookSet().Name))
-            .arg(session.bookSet().Year)
-            .arg(QString::fromStdString(session.user().Name)));
-    setCentralWidget(welcome);
+    welcome_ = new QLabel(this);
+    welcome_->setAlignment(Qt::AlignCenter);
+    setCentralWidget(welcome_);
+    bookSetChanged();
     statusBar()->showMessage(QStringLiteral("数据库：%1").arg(dbPath));
+}
+
+void MainWindow::bookSetChanged() {
+    // The book set is shared with every window open on it (BookManage).
+    if (auto fresh = TBookSet::load(session_.dbManage().Db(), session_.bookSet().Code))
+        session_.bookSet() = *fresh;
+    const TBookSet& book = session_.bookSet();
+    setWindowTitle(
+        QStringLiteral("账务处理 - %1 %2")
+            .arg(QString::fromStdString(book.DispCode), QString::fromStdString(book.Name)));
+    welcome_->setText(
+        QStringLiteral("<h2>%1 %2</h2><p>会计年度 %3 · 用户 %4</p><p>%5</p>")
+            .arg(QString::fromStdString(book.DispCode), QString::fromStdString(book.Name))
+            .arg(book.Year)
+            .arg(QString::fromStdString(session_.user().Name))
+            .arg(book.InitConfirmed
+                     ? QStringLiteral("从菜单“出纳”打开日记账或银行对账单。")
+                     : QStringLiteral(
+                           "出纳初始化尚未完成：请先在“系统 → 出纳初始化”中录入期初数据。")));
+}
+
+void MainWindow::systemAdmin() {
+    office::TFrmSystemAdmin form(this, session_.dbManage().Db(), session_.user().Code,
+                                 session_.bookSet().Code);
+    ShowModal(form);
+    bookSetChanged();
+}
+
+void MainWindow::cashierInit() {
+    office::TFrmCashierInit form(this, session_.dbManage().Db(), session_.user().Code,
+                                 session_.bookSet().Code);
+    ShowModal(form);
+    bookSetChanged();
+}
+
+void MainWindow::carryForward() {
+    office::TFrmCarryForward form(this, session_.dbManage().Db(), session_.user().Code,
+                                  session_.bookSet().Code);
+    ShowModal(form);
+    bookSetChanged();
 }
 
 const LoadedPlugin* MainWindow::findPlugin(const QString& name) const {

@@ -29,8 +29,17 @@ class MainWindow final : public QMainWindow {
     void backupBook();
     // The name the backup file dialog offers: "<账套> <名称> <date>.ledger-backup.db".
     QString defaultBackupName() const;
+    // "系统管理…", "出纳初始化…", "结转下年…" (offered to administrators): the
+    // office's windows on the open database. Afterwards the session's book set
+    // is read again, so the windows see a confirmed initialisation or a new
+    // year at once.
+    void systemAdmin();
+    void cashierInit();
+    void carryForward();
 
   private:
+    void bookSetChanged();
+    QLabel* welcome_ = nullptr;
     ledgerhost::HostSession& session_;
     std::vector<LoadedPlugin>& plugins_;
     QString dbPath_;

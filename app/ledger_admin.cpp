@@ -6,6 +6,7 @@
 
 #include "AdminCommands.h"
 #include "CommandLine.h"
+#include "Copy.h"
 #include "Store.h"
 
 namespace admin {
@@ -19,6 +20,54 @@ bool parseOptions(const char* command, const Args& args, const std::vector<const
     values.clear();
     for (const char* name : names) values.push_back(line.value(name));
     return true;
+}
+
+int runVerbs(const char* command, const Args& args, const std::vector<Verb>& verbs) {
+    const std::string program = std::string("ledger-admin ") + command;
+    auto usage = [&](std::ostream& out = std::cerr) {
+        out << "用法：\n";
+        for (const Verb& v : verbs)
+            out << "  ledger-admin " << command << (*v.name ? " " : "") << v.name
+                << " --db 数据库 --user 管理员编码 " << v.usage << "\n";
+        return 2;
+    };
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+        usage(std::cout);
+        return 0;
+    }
+    // A verb without a name is the subcommand itself, followed by options.
+    const bool optionsOnly = args.empty() || args[0].rfind("-", 0) == 0;
+    const Verb* verb = nullptr;
+    for (const Verb& v : verbs)
+        if (optionsOnly ? *v.name == '\0' : args[0] == v.name) verb = &v;
+    if (!verb) {
+        if (!args.empty()) std::cerr << program << ": 没有 " << args[0] << " 这一操作。\n";
+        return usage();
+    }
+    const std::size_t first = *verb->name == '\0' ? 0 : 1;
+    std::vector<cli::Option> options{{"--db", true}, {"--user", true}};
+    for (const char* o : verb->required) options.push_back({o, true});
+    for (const char* o : verb->optional) options.push_back({o, true});
+    const std::string named = first ? program + " " + verb->name : program;
+    cli::CommandLine line(named, options);
+    if (!line.parse(Args(args.begin() + static_cast<std::ptrdiff_t>(first), args.end())))
+        return usage();
+    std::vector<const char*> needed{"--db", "--user"};
+    needed.insert(needed.end(), verb->required.begin(), verb->required.end());
+    for (const char* o : needed)
+        if (!line.given(o) || (line.value(o).empty() && std::strcmp(o, "--books") != 0)) {
+            std::cerr << named << ": 需要 " << o << "。\n";
+            return usage();
+        }
+    const std::string db = line.value("--db");
+    try {
+        ledgerhost::Database store(db);
+        verb->run(store, line.value("--user"), line);
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "ledger-admin: " << ledgerhost::withoutPassword(e.what(), db) << "\n";
+        return 1;
+    }
 }
 
 }  // namespace admin
@@ -37,6 +86,32 @@ const admin::Command kCommands[] = {
      "授予数据库角色出纳（cashier）、查询（reader）或管理（admin）所需的全部权限", admin::grant},
     {"upgrade", "--db 账套数据库", "把旧版本的账套数据库升级到本程序的版本（由所有者运行）",
      admin::upgrade},
+    {"create",
+     "--db 数据库 [--book 账套编码 --name 账套名称 --year 年度 --start-month 月 --admin 管理员编码 "
+     "--admin-name 管理员名称]",
+     "在新文件或空的服务器数据库中建立空的账套数据库（一个系统管理员，可同时建立第一个账套）",
+     admin::create},
+    {"book-set", "add|edit|close|reopen|delete|list --db 数据库 --user 管理员编码 …",
+     "账套：编码、名称、会计年度、启用期间、管理账套；有记录的账套只能关闭", admin::bookSet},
+    {"account", "add|edit|stop|resume|delete|list --db 数据库 --user 管理员编码 --book 账套 …",
+     "现金和银行账户；有记录的账户只能停用", admin::account},
+    {"base",
+     "add|edit|delete|list --kind PAY_MODE|DEPARTMENT|CURRENTS|SUMMARY|VOUCHER_TYPE --db 数据库 "
+     "--user 管理员编码 …",
+     "基础资料：结算方式、部门、对方单位、常用摘要、凭证类别；被记录使用的不能删除", admin::base},
+    {"user", "add|edit|grant|list --db 数据库 --user 管理员编码 …",
+     "用户：编码、名称、可用的账套、是否系统管理员", admin::user},
+    {"import-list",
+     "--kind ACCOUNT|CURRENTS|… --file 文件 [--map 字段=文件列 …] --db 数据库 --user 管理员编码 "
+     "[--book 账套]",
+     "从 .xlsx、.xls 或逗号分隔的文本文件导入账户或基础资料（整个文件或什么都不导入）",
+     admin::importList},
+    {"opening", "show|set|item-add|item-remove --db 数据库 --user 管理员编码 --book 账套 …",
+     "出纳初始化的期初数据：日记账和银行对账单的期初余额、期初未达账项", admin::opening},
+    {"init", "confirm|cancel --db 数据库 --user 管理员编码 --book 账套",
+     "完成初始化 / 取消初始化（没有记录时）", admin::init},
+    {"carry-forward", "--db 数据库 --user 管理员编码 --book 账套",
+     "结转下年：记下各账户的年末余额，账套进入下一年度", admin::carryForward},
 };
 
 void usage(std::ostream& out) {

@@ -2,13 +2,21 @@
 // window, with the same checks and messages as the journal window's import menu.
 //   ledger-import icbc FILE --db PATH --book CODE --user CODE [--again]
 //   ledger-import ccb  FILE --db PATH --book CODE --user CODE [--again]
+//   ledger-import table FILE --db PATH --book CODE --user CODE
+//                 --journal statement|bank|cash [--account NUMBER] [--map 字段=文件列 …]
+// "table" is the import wizard's: a workbook or comma-separated file whose
+// columns are mapped onto the journal's fields (those not mapped with --map
+// keep the wizard's mapping: the one last used for the file's captions, else
+// by equal captions), imported by the same converter with the same checks.
 // A file whose content the book set's import log already holds is refused
 // unless --again is given.
 #include <QCoreApplication>
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
 #include "CommandLine.h"
+#include "Convert.h"
 #include "Glide.h"
 #include "Session.h"
 #include "Store.h"
@@ -19,10 +27,63 @@ using namespace ledgerhost;
 namespace {
 
 int usage() {
-    std::cerr << "用法：ledger-import icbc|ccb 文件 --db 数据库 --book 账套编码 --user 用户编码 "
-                 "[--again]\n"
-                 "  --again  文件的内容已经导入过时仍然再次导入\n";
+    std::cerr
+        << "用法：ledger-import icbc|ccb 文件 --db 数据库 --book 账套编码 --user 用户编码 "
+           "[--again]\n"
+           "      ledger-import table 文件 --db 数据库 --book 账套编码 --user 用户编码 "
+           "--journal statement|bank|cash [--account 账号] [--map 字段=文件列 …] [--again]\n"
+           "  --again    文件的内容已经导入过时仍然再次导入\n"
+           "  --journal  导入到银行对账单（statement）、银行日记账（bank）或现金日记账（cash）\n"
+           "  --account  文件没有“账号”列时，导入到这个账号（或账户编码）\n"
+           "  --map      字段（日期、统一号、摘要、借方金额、贷方金额、支票号、结算方式、"
+           "对方单位、部门、备注、账号）对应的文件列\n";
     return 2;
+}
+
+// The wizard's import from the command line: the converter on the journal
+// chosen, with the mapping given.
+int importTable(const std::string& file, const cli::CommandLine& line, bool again) {
+    const std::string journal = line.value("--journal");
+    const bool statement = journal == "statement";
+    if (!statement && journal != "bank" && journal != "cash") return usage();
+    TCaGlideMng mng(statement ? kStatementTable : kCashJournalTable);
+    mng.SubjectKind = journal == "cash" ? 2 : 1;
+    TCaGlideConvert convert(std::string(), ctCaGlide, true);
+    convert.GlideMng = &mng;
+    convert.Again = again;
+    try {
+        if (line.given("--account")) {
+            const std::string wanted = line.value("--account");
+            TBankAccountManage accounts;
+            accounts.SetCode = currentBookSet().Code;
+            BankAccountPtr a = accounts.DetailByName(wanted);
+            if (!a) a = accounts.DetailByCode(currentBookSet().Code, wanted);
+            if (!a || a->Kind != mng.SubjectKind)
+                throw ConvertError("账号“" + wanted + "”不是当前账套" +
+                                   (journal == "cash" ? "的现金账户。" : "的银行账户。"));
+            convert.TargetASCode = a->AsCode;
+        }
+        convert.SetFileName(file);
+        for (const std::string& m : line.values("--map")) {
+            const auto eq = m.find('=');
+            const std::string field = m.substr(0, eq);
+            auto it = std::find_if(convert.ColumnMaps.begin(), convert.ColumnMaps.end(),
+                                   [&](const TColumnMap& c) { return c.FieldCaption == field; });
+            if (eq == std::string::npos || it == convert.ColumnMaps.end())
+                throw ConvertError("“" + m + "”不对：应为 字段=文件列，字段是日记账的字段之一。");
+            it->FileColumn = m.substr(eq + 1);
+            it->FileColumnIndex = -1;
+        }
+        convert.ImportData();
+    } catch (const std::exception& e) {
+        std::cerr << "ledger-import: 导入数据出错。错误信息：" << e.what() << "\n";
+        return 1;
+    }
+    std::cout << "导入完成，共导入 " << convert.ImportedRows << " 行"
+              << (convert.ImportedAccounts.empty() ? std::string()
+                                                   : "到账号 " + convert.ImportedAccounts)
+              << "。" << std::endl;
+    return 0;
 }
 
 }  // namespace
@@ -34,6 +95,9 @@ int main(int argc, char** argv) {
                            {"--book", true},
                            {"--user", true},
                            {"--again", false},
+                           {"--journal", true},
+                           {"--account", true},
+                           {"--map", true},
                            {"--help", false},
                            {"-h", false}},
                           2);
@@ -47,9 +111,11 @@ int main(int argc, char** argv) {
     const std::string db = line.value("--db"), book = line.value("--book"),
                       user = line.value("--user");
     const bool again = line.given("--again");
-    if ((kind != "icbc" && kind != "ccb") || file.empty() || db.empty() || book.empty() ||
-        user.empty())
+    if ((kind != "icbc" && kind != "ccb" && kind != "table") || file.empty() || db.empty() ||
+        book.empty() || user.empty())
         return usage();
+    if (kind != "table" && (line.given("--map") || line.given("--account"))) return usage();
+    if ((kind == "table") != line.given("--journal")) return usage();
 
     cli::printWaits();
     std::unique_ptr<HostSession> session;
@@ -67,6 +133,7 @@ int main(int argc, char** argv) {
         std::cerr << "ledger-import: 账套已锁定，不能导入。\n";
         return 1;
     }
+    if (kind == "table") return importTable(file, line, again);
     TCaGlideMng mng(kStatementTable);
     // No one to ask: a content already imported is refused unless --again.
     const StatementImportResult result = importStatement(

@@ -1,5 +1,7 @@
-// The host application: opens a book-set database (creating the demo one on
-// first run), signs a user in, finds the plug-ins and runs them.
+// The host application: opens a book-set database (on the first start on a
+// database that is not there yet, making the office's own book set or the
+// demo, as the user chooses; --demo makes the demo without asking), signs a
+// user in, finds the plug-ins and runs them.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -10,16 +12,19 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <QTranslator>
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
 #include "DemoData.h"
+#include "FirstStart.h"
 #include "Guard.h"
 #include "MainWindow.h"
 #include "PluginLoader.h"
 #include "Seams.h"
 #include "Session.h"
 #include "Store.h"
+#include "Users.h"
 
 using namespace ledgerhost;
 
@@ -66,6 +71,28 @@ QString defaultPluginDir() {
     return here + "/" + LEDGER_DEFAULT_PLUGIN_DIR;
 }
 
+// The user who signs in when none is named: "admin" where there is one,
+// else the first administrator.
+std::string defaultUser(Database& db) {
+    if (findUser(db, "admin")) return "admin";
+    for (const UserInfo& u : listUsers(db))
+        if (u.Administrator) return u.Code;
+    return "admin";
+}
+
+// The book set when none is named: "001" when the user may use it, else the
+// user's first; a user without any is told how to get one.
+std::string defaultBookSet(Database& db, const std::string& user) {
+    const auto u = findUser(db, user);
+    if (u && u->BookSets.empty())
+        throw StoreError("用户 " + user +
+                         " 还没有可用的账套。请用 ledger-admin book-set add 建立账套，或用 "
+                         "ledger-admin user grant 给用户分配账套。");
+    if (!u || std::find(u->BookSets.begin(), u->BookSets.end(), "001") != u->BookSets.end())
+        return "001";
+    return u->BookSets.front();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -104,58 +131,96 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("账务处理主程序（出纳插件的宿主）"));
     parser.addHelpOption();
+    const QString dataDir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QCommandLineOption dbOpt(
         "db",
-        "账套数据库：文件路径（不存在时创建演示账套），或 PostgreSQL 连接串 "
-        "postgresql://用户@主机/库名 "
-        "或 service=名称（空库中创建演示账套；密码请放在 ~/.pgpass 或 PGPASSWORD 中）",
-        "PATH", QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/demo.db");
-    QCommandLineOption userOpt("user", "登录用户编码", "CODE", "admin");
-    QCommandLineOption bookOpt("book", "账套编码", "CODE", "001");
+        "账套数据库：文件路径（默认 " + dataDir +
+            "/ledger.db，加 --demo 时为 demo.db），或 "
+            "PostgreSQL 连接串 postgresql://用户@主机/库名 或 service=名称（密码请放在 ~/.pgpass "
+            "或 PGPASSWORD 中）。数据库还不存在时先询问：新建账套，或打开演示账套",
+        "PATH");
+    QCommandLineOption demoOpt("demo", "数据库还不存在时直接建立演示账套，不询问");
+    QCommandLineOption userOpt("user", "登录用户编码（默认 admin，没有时为第一个系统管理员）",
+                               "CODE");
+    QCommandLineOption bookOpt("book", "账套编码（默认 001，用户不能使用时为其第一个账套）",
+                               "CODE");
     QCommandLineOption dirOpt("plugin-dir", "插件目录", "DIR", defaultPluginDir());
     QCommandLineOption runOpt("run-plugin", "直接打开该插件的窗口", "NAME");
     QCommandLineOption shotOpt("screenshot", "显示插件窗口后截图保存为 PNG 并退出", "PATH");
-    parser.addOptions({dbOpt, userOpt, bookOpt, dirOpt, runOpt, shotOpt});
+    parser.addOptions({dbOpt, demoOpt, userOpt, bookOpt, dirOpt, runOpt, shotOpt});
     parser.process(app);
 
-    QString dbPath = parser.value(dbOpt);
+    const bool wantDemo = parser.isSet(demoOpt);
+    QString dbPath = parser.isSet(dbOpt) ? parser.value(dbOpt)
+                                         : dataDir + (wantDemo ? QStringLiteral("/demo.db")
+                                                               : QStringLiteral("/ledger.db"));
     // A server password given in --db leaves the process list once read.
     hidePasswordsInArguments(argc, argv);
-    const bool onServer = Database::isServerLocation(dbPath.toStdString());
-    // A server database is made (schema and demo, in one transaction) only
-    // when it has no tables yet; createDemoDatabase answers false otherwise.
-    if (onServer || !QFileInfo::exists(dbPath)) {
-        // The default folder is made on first start; a folder named with --db
-        // must exist, so a mistyped path does not grow new folders.
-        if (!onServer && !parser.isSet(dbOpt)) QDir().mkpath(QFileInfo(dbPath).absolutePath());
-        bool created = false;
-        try {
-            created = demo::createDemoDatabase(dbPath.toStdString(), QDate::currentDate());
-        } catch (const std::exception& e) {
-            std::cerr << "ledger: 无法创建演示账套：" << e.what() << "\n";
-            return 1;
+    const std::string location = dbPath.toStdString();
+    const bool onServer = Database::isServerLocation(location);
+    std::string user = parser.value(userOpt).toStdString();
+    std::string book = parser.value(bookOpt).toStdString();
+    try {
+        if (Database::isMissing(location)) {
+            // The default folder is made on first start; a folder named with
+            // --db must exist, so a mistyped path does not grow new folders.
+            const QString folder = QFileInfo(dbPath).absolutePath();
+            if (!onServer && !parser.isSet(dbOpt)) QDir().mkpath(folder);
+            if (!onServer && !QFileInfo(folder).isDir())
+                throw StoreError("无法打开账套数据库 " + location + "：文件夹 " +
+                                 folder.toStdString() + " 不存在。");
+            bool makeDemo = wantDemo;
+            if (!wantDemo) {
+                if (screenshot) {
+                    std::cerr << "ledger: 数据库 " << Database::displayLocation(location)
+                              << " 还不存在。加 --demo 建立演示账套，在图形界面中启动以新建账套，"
+                                 "或用 ledger-admin create 建立。\n";
+                    return 2;
+                }
+                office::TFrmFirstStart first(nullptr, location, QDate::currentDate().year());
+                if (ShowModal(first) != mrOk) return 0;
+                makeDemo = first.demo;
+                if (!makeDemo) {
+                    std::cerr << "ledger: 已建立账套数据库 " << Database::displayLocation(location)
+                              << "\n";
+                    if (book.empty()) book = first.book.Code;
+                    if (user.empty()) user = first.adminCode;
+                }
+            }
+            // When another program created the database first, this one opens it.
+            if (makeDemo && demo::createDemoDatabase(location, QDate::currentDate())) {
+                std::cerr << "ledger: 已创建演示账套 " << Database::displayLocation(location)
+                          << "\n";
+                // The sample statements go to the user's documents, not beside
+                // the database: the import dialogs then have no reason to
+                // browse the database's folder.
+                QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+                if (docs.isEmpty()) docs = QDir::homePath();
+                const QString statements = docs + QStringLiteral("/出纳示例对账单");
+                try {
+                    for (const auto& f :
+                         demo::writeDemoStatements(statements.toStdString(), QDate::currentDate()))
+                        std::cerr << "ledger: 示例对账单 " << f << "\n";
+                } catch (const std::exception& e) {
+                    std::cerr << "ledger: " << e.what() << "\n";
+                }
+            }
         }
-        // When another program created the file first, this one opens it.
-        if (created) {
-            std::cerr << "ledger: 已创建演示账套 "
-                      << Database::displayLocation(dbPath.toStdString()) << "\n";
-            // The sample statements go to the user's documents, not beside the
-            // database: the import dialogs then have no reason to browse the
-            // database's folder.
-            QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-            if (docs.isEmpty()) docs = QDir::homePath();
-            QString statements = docs + QStringLiteral("/出纳示例对账单");
-            for (const auto& f :
-                 demo::writeDemoStatements(statements.toStdString(), QDate::currentDate()))
-                std::cerr << "ledger: 示例对账单 " << f << "\n";
+        // Without --user and --book: "admin" (else the first administrator)
+        // in book set "001" (else the user's first).
+        if (user.empty() || book.empty()) {
+            Database db(location);
+            if (user.empty()) user = defaultUser(db);
+            if (book.empty()) book = defaultBookSet(db, user);
         }
+    } catch (const std::exception& e) {
+        std::cerr << "ledger: " << e.what() << "\n";
+        return 1;
     }
 
     std::unique_ptr<HostSession> session;
     try {
-        session =
-            std::make_unique<HostSession>(dbPath.toStdString(), parser.value(bookOpt).toStdString(),
-                                          parser.value(userOpt).toStdString());
+        session = std::make_unique<HostSession>(location, book, user);
     } catch (const std::exception& e) {
         std::cerr << "ledger: " << e.what() << "\n";
         return 1;

@@ -33,10 +33,13 @@ constexpr int kCcbRows = 20000;
 void makeBook(const std::string& db) {
     Database d(db, Database::OpenMode::Create);
     d.exec(R"(
-INSERT INTO book_sets VALUES ('001', 'A001', 2024, '总公司', 0, 1, 0, '');
-INSERT INTO users VALUES ('u1', '张三');
+INSERT INTO book_sets (code, disp_code, year, name, entry_locked, init_confirmed, manage_flag, manage_set_code)
+    VALUES ('001', 'A001', 2024, '总公司', 0, 1, 0, '');
+INSERT INTO users (code, name)
+    VALUES ('u1', '张三');
 INSERT INTO user_book_sets VALUES ('u1', '001', 1);
-INSERT INTO bank_accounts VALUES ('001', '1001', '6222001', '工行基本户', 1, '1', 0, '100201'),
+INSERT INTO bank_accounts (set_code, as_code, account_no, name, kind, state, opening_cents, subject_code)
+    VALUES ('001', '1001', '6222001', '工行基本户', 1, '1', 0, '100201'),
                                  ('001', '1002', '4367001', '建行一般户', 1, '1', 0, '100202');
 )");
 }

@@ -33,12 +33,16 @@ constexpr const char* kYearEnd = "2024-12-31";
 void createBook(const std::string& path) {
     Database db(path, Database::OpenMode::Create);
     db.exec(R"(
-INSERT INTO book_sets VALUES ('001', 'A001', 2024, '总公司', 0, 1, 1, '');
-INSERT INTO book_sets VALUES ('002', 'B002', 2024, '分公司', 0, 1, 0, '001');
+INSERT INTO book_sets (code, disp_code, year, name, entry_locked, init_confirmed, manage_flag, manage_set_code)
+    VALUES ('001', 'A001', 2024, '总公司', 0, 1, 1, '');
+INSERT INTO book_sets (code, disp_code, year, name, entry_locked, init_confirmed, manage_flag, manage_set_code)
+    VALUES ('002', 'B002', 2024, '分公司', 0, 1, 0, '001');
 INSERT INTO book_set_options VALUES ('001', 'GLIDE_INPUT_MODE', '0');
-INSERT INTO users VALUES ('u1', '张三'), ('u2', '李四');
+INSERT INTO users (code, name)
+    VALUES ('u1', '张三'), ('u2', '李四');
 INSERT INTO user_book_sets VALUES ('u1', '001', 1), ('u1', '002', 2), ('u2', '001', 1);
-INSERT INTO bank_accounts VALUES
+INSERT INTO bank_accounts (set_code, as_code, account_no, name, kind, state, opening_cents, subject_code)
+    VALUES
     ('001', '1001', '6222001', '工行基本户', 1, '1', 100000, '100201'),
     ('001', '1002', '6222002', '建行一般户', 1, '0', 0, '100202'),
     ('001', '1003', '6222003', '农行专户', 1, '1', 0, '100203'),

@@ -29,10 +29,13 @@ std::string dbPath;
 void createBook(const std::string& path) {
     Database db(path, Database::OpenMode::Create);
     db.exec(R"(
-INSERT INTO book_sets VALUES ('001', 'A001', 2024, '总公司', 0, 1, 1, '');
-INSERT INTO users VALUES ('u1', '张三');
+INSERT INTO book_sets (code, disp_code, year, name, entry_locked, init_confirmed, manage_flag, manage_set_code)
+    VALUES ('001', 'A001', 2024, '总公司', 0, 1, 1, '');
+INSERT INTO users (code, name)
+    VALUES ('u1', '张三');
 INSERT INTO user_book_sets VALUES ('u1', '001', 1);
-INSERT INTO bank_accounts VALUES ('001', '1001', '6222001', '工行基本户', 1, '1', 100000, '100201');
+INSERT INTO bank_accounts (set_code, as_code, account_no, name, kind, state, opening_cents, subject_code)
+    VALUES ('001', '1001', '6222001', '工行基本户', 1, '1', 100000, '100201');
 )");
     Transaction t(db);
     auto insert = [&](const char* table) {

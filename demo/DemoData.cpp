@@ -6,9 +6,13 @@
 #include <cstdint>
 #include <functional>
 
-#include <QDir>
-#include <QFile>
 #include <QLocale>
+#include <cerrno>
+#include <filesystem>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "Codec.h"
 #include "Records.h"
@@ -41,18 +45,23 @@ struct Account {
     const char* state;
     std::int64_t openingCents;
     const char* subject;
+    const char* bank;
 };
 
 const std::array<Account, 9> kAccounts{{
-    {"001", "100201", "6222020200112345678", "工商银行基本户", 1, "1", kIcbcOpening, "100201"},
-    {"001", "100202", "4367420010203040506", "建设银行一般户", 1, "1", 8000000, "100202"},
-    {"001", "100203", "6228480010009999", "农业银行专户", 1, "0", 0, "100203"},
-    {"001", "1001", "XJ-001", "库存现金", 2, "1", 500000, "1001"},
-    {"002", "100211", "6214830100556677", "招商银行分公司户", 1, "1", 3000000, "100211"},
-    {"002", "1001", "XJ-002", "分公司现金", 2, "1", 100000, "1001"},
-    {"003", "100201", "6222020200187654321", "工商银行工厂户", 1, "1", 12000000, "100201"},
-    {"003", "1001", "XJ-003", "工厂现金", 2, "1", 300000, "1001"},
-    {"004", "100201", "6222020200100000004", "新账套银行户", 1, "1", 0, "100201"},
+    {"001", "100201", "6222020200112345678", "工商银行基本户", 1, "1", kIcbcOpening, "100201",
+     "中国工商银行"},
+    {"001", "100202", "4367420010203040506", "建设银行一般户", 1, "1", 8000000, "100202",
+     "中国建设银行"},
+    {"001", "100203", "6228480010009999", "农业银行专户", 1, "0", 0, "100203", "中国农业银行"},
+    {"001", "1001", "XJ-001", "库存现金", 2, "1", 500000, "1001", ""},
+    {"002", "100211", "6214830100556677", "招商银行分公司户", 1, "1", 3000000, "100211",
+     "招商银行"},
+    {"002", "1001", "XJ-002", "分公司现金", 2, "1", 100000, "1001", ""},
+    {"003", "100201", "6222020200187654321", "工商银行工厂户", 1, "1", 12000000, "100201",
+     "中国工商银行"},
+    {"003", "1001", "XJ-003", "工厂现金", 2, "1", 300000, "1001", ""},
+    {"004", "100201", "6222020200100000004", "新账套银行户", 1, "1", 0, "100201", "中国工商银行"},
 }};
 
 const char* const kSummaries[] = {"收到货款", "支付货款", "支付工资",   "银行手续费", "利息收入",
@@ -245,6 +254,71 @@ void addIcbcJournal(Database& db, const std::vector<DemoRow>& bank, const QDate&
     }
 }
 
+// The folder the sample statements go to, opened without following a
+// symbolic link (made when missing). Each file is created new beside what is
+// there: an existing file of the same name, an imported statement or one of
+// the user's own, is left alone and the next free name is taken, and a link
+// planted under the name is never followed.
+class StatementFolder {
+  public:
+    explicit StatementFolder(const std::string& folder) : folder_(folder) {
+        const std::filesystem::path path(folder);
+        std::error_code ec;
+        if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
+        if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) fail(errno);
+        fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd_ < 0) fail(errno);
+    }
+    ~StatementFolder() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    StatementFolder(const StatementFolder&) = delete;
+    StatementFolder& operator=(const StatementFolder&) = delete;
+
+    // Writes a new file "<stem><ext>", else "<stem> (2)<ext>", …; answers its path.
+    std::string write(const std::string& stem, const std::string& ext, const std::string& bytes) {
+        for (int n = 1; n < 1000; ++n) {
+            const std::string name = stem + (n == 1 ? "" : " (" + std::to_string(n) + ")") + ext;
+            const int f = ::openat(fd_, name.c_str(),
+                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+            if (f < 0 && errno == EEXIST) continue;
+            if (f < 0) fail(errno, name);
+            std::size_t done = 0;
+            while (done < bytes.size()) {
+                const ssize_t w = ::write(f, bytes.data() + done, bytes.size() - done);
+                if (w < 0 && errno == EINTR) continue;
+                if (w <= 0) {
+                    const int err = errno;
+                    ::close(f);
+                    ::unlinkat(fd_, name.c_str(), 0);
+                    fail(err, name);
+                }
+                done += static_cast<std::size_t>(w);
+            }
+            ::close(f);
+            return folder_ + "/" + name;
+        }
+        throw ledgerhost::StoreError("文件夹 " + folder_ + " 中同名的示例对账单太多，没有写入 " +
+                                     stem + ext + "。");
+    }
+
+  private:
+    [[noreturn]] void fail(int err, const std::string& name = {}) const {
+        // Opening a link without following it fails with ELOOP, or ENOTDIR
+        // when a folder was asked for: the link itself says which.
+        struct stat st {};
+        if (name.empty() && ::lstat(folder_.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+            throw ledgerhost::StoreError("文件夹 " + folder_ +
+                                         " 是符号链接，没有在其中写入示例对账单。");
+        throw ledgerhost::StoreError("无法写入示例对账单 " + folder_ +
+                                     (name.empty() ? "" : "/" + name) + "：" +
+                                     ledgerhost::systemReason(err));
+    }
+
+    std::string folder_;
+    int fd_ = -1;
+};
+
 }  // namespace
 
 bool createDemoDatabase(const std::string& path, const QDate& today) {
@@ -256,7 +330,8 @@ void fillDemoDatabase(Database& db, const QDate& today) {
     const int year = today.year();
     const std::string y = std::to_string(year);
     db.exec(
-        "INSERT INTO book_sets VALUES "
+        "INSERT INTO book_sets (code, disp_code, year, name, entry_locked, init_confirmed, "
+        "manage_flag, manage_set_code) VALUES "
         "('001', '001', " +
         y +
         ", '演示总公司', 0, 1, 1, ''),"
@@ -273,17 +348,20 @@ void fillDemoDatabase(Database& db, const QDate& today) {
         "('001', 'GLIDE_INPUT_MODE', '0'), ('002', 'GLIDE_INPUT_MODE', '0'),"
         "('003', 'GLIDE_INPUT_MODE', '1'), ('004', 'GLIDE_INPUT_MODE', '0')");
     db.exec(
-        "INSERT INTO users VALUES ('admin', '系统管理员'), ('zhang', '张会计'), ('li', '李出纳')");
+        "INSERT INTO users (code, name, is_admin) VALUES ('admin', '系统管理员', 1), "
+        "('zhang', '张会计', 0), ('li', '李出纳', 0)");
     for (const char* u : {"admin", "zhang", "li"})
         for (int i = 1; i <= 4; ++i)
             db.exec(std::string("INSERT INTO user_book_sets VALUES ('") + u + "', '00" +
                     std::to_string(i) + "', " + std::to_string(i) + ")");
     {
-        Stmt s = db.prepare("INSERT INTO bank_accounts VALUES (?,?,?,?,?,?,?,?)");
+        Stmt s = db.prepare(
+            "INSERT INTO bank_accounts (set_code, as_code, account_no, name, kind, state, "
+            "opening_cents, subject_code, bank_name) VALUES (?,?,?,?,?,?,?,?,?)");
         for (const auto& a : kAccounts) {
             s.reset();
             s.bind(1, a.set).bind(2, a.code).bind(3, a.number).bind(4, a.name).bind(5, a.kind);
-            s.bind(6, a.state).bind(7, a.openingCents).bind(8, a.subject);
+            s.bind(6, a.state).bind(7, a.openingCents).bind(8, a.subject).bind(9, a.bank);
             s.run();
         }
     }
@@ -431,10 +509,8 @@ void fillDemoDatabase(Database& db, const QDate& today) {
 }
 
 std::vector<std::string> writeDemoStatements(const std::string& folder, const QDate& today) {
-    QDir().mkpath(QString::fromStdString(folder));
+    StatementFolder out(folder);
     const QDate first(today.year(), today.month(), 1);
-    QString name = QStringLiteral("%1/工行对账单-%2.txt")
-                       .arg(QString::fromStdString(folder), first.toString("yyyyMM"));
     std::string text =
         "账号:6222020200112345678\r\n"
         "户名:演示总公司\r\n"
@@ -475,14 +551,8 @@ std::vector<std::string> writeDemoStatements(const std::string& folder, const QD
                 (balance == 0 ? "0.00" : money(std::abs(balance))) + "\r\n";
     }
     std::vector<std::string> written;
-    auto save = [&](const QString& path, const std::string& bytes) {
-        QFile f(path);
-        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-            f.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-                static_cast<qint64>(bytes.size()))
-            written.push_back(path.toStdString());
-    };
-    save(name, ledgerhost::utf8ToGbk(text));
+    written.push_back(out.write("工行对账单-" + first.toString("yyyyMM").toStdString(), ".txt",
+                                ledgerhost::utf8ToGbk(text)));
 
     // A CCB statement workbook: nine header rows, then one row per transaction
     // from row 10, columns A to M; each row names its own account (number in
@@ -530,9 +600,8 @@ std::vector<std::string> writeDemoStatements(const std::string& folder, const QD
         put(r, 12, row.name);
         ++r;
     }
-    save(QStringLiteral("%1/建行对账单-%2.xls")
-             .arg(QString::fromStdString(folder), first.toString("yyyyMM")),
-         xlswriter::workbook(cells));
+    written.push_back(out.write("建行对账单-" + first.toString("yyyyMM").toStdString(), ".xls",
+                                xlswriter::workbook(cells)));
     return written;
 }
 

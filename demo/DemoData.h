@@ -22,7 +22,11 @@ void fillDemoDatabase(ledgerhost::Database& db, const QDate& today);
 
 // Writes sample bank statements for the demo company into `folder`: an ICBC
 // statement text file (GBK) of account 6222020200112345678 and a CCB statement
-// workbook (.xls) for the month of `today`. Answers the files written.
+// workbook (.xls) for the month of `today`. Answers the files written. The
+// folder is made when missing; a folder that is a symbolic link is refused.
+// A file is never written over or through a link: where the name is taken,
+// the next free one ("… (2).txt") is used. Throws StoreError with the reason
+// when the statements cannot be written.
 std::vector<std::string> writeDemoStatements(const std::string& folder, const QDate& today);
 
 }  // namespace demo

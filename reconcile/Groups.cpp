@@ -1,5 +1,5 @@
-// Undoing groups, and the account's openings: the bank's own opening balance
-// and the items one side had booked and the other not yet.
+// Undoing groups, and the bank's own opening balance as the cashier's
+// initialisation entered it.
 
 #include "Reconcile.h"
 #include "ReconcileRows.h"
@@ -99,38 +99,6 @@ std::int64_t Reconciler::bankOpening() {
         "SELECT bank_opening_cents FROM reconcile_openings WHERE set_code = ? AND as_code = ?");
     s.bind(1, account_.setCode).bind(2, account_.asCode);
     return s.step() ? s.i64(0) : 0;
-}
-
-void Reconciler::setBankOpening(std::int64_t cents) {
-    Stmt s = db_.prepare(
-        "INSERT INTO reconcile_openings (set_code, as_code, bank_opening_cents) VALUES (?,?,?) "
-        "ON CONFLICT (set_code, as_code) DO UPDATE SET bank_opening_cents = "
-        "excluded.bank_opening_cents");
-    s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, cents);
-    s.run();
-}
-
-std::int64_t Reconciler::addOpeningItem(int kind, const std::string& date,
-                                        const std::string& number, const std::string& summary,
-                                        std::int64_t cents) {
-    if (kind < kBookedIn || kind > kBankOut) throw ReconcileError("期初未达账项的类别不对。");
-    dayNumber(date);
-    if (cents <= 0) throw ReconcileError("期初未达账项的金额必须大于零。");
-    Stmt s = db_.prepare(
-        "INSERT INTO reconcile_opening_items (set_code, as_code, kind, item_date, number, "
-        "summary, cents) VALUES (?,?,?,?,?,?,?) RETURNING id");
-    s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, kind).bind(4, date);
-    s.bind(5, number).bind(6, summary).bind(7, cents);
-    return s.returning();
-}
-
-void Reconciler::removeOpeningItem(std::int64_t id) {
-    Stmt s = db_.prepare(
-        "DELETE FROM reconcile_opening_items WHERE id = ? AND set_code = ? AND as_code = ? "
-        "AND reconcile_group IS NULL");
-    s.bind(1, id).bind(2, account_.setCode).bind(3, account_.asCode);
-    s.run();
-    if (db_.changes() != 1) throw ReconcileError("该期初未达账项已对账或已删除，不能删除。");
 }
 
 }  // namespace reconcile

@@ -111,6 +111,8 @@ struct Candidate {
     std::string cheque;
 };
 
+void readCandidates(Stmt& s, bool journal, std::vector<Candidate>& out);
+
 // One side's unreconciled rows of the range, opening items first, then the
 // rows in date and number order.
 std::vector<Candidate> candidates(Database& db, const Account& account, bool journal,
@@ -122,14 +124,26 @@ std::vector<Candidate> candidates(Database& db, const Account& account, bool jou
         for (SideRow& r : opening)
             out.push_back({r.ref, dayNumber(r.date), r.net(), std::move(r.cheque)});
     }
-    Stmt s =
-        db.prepare(std::string("SELECT id, create_date, pay_code, deb_cents, cre_cents FROM ") +
-                   (journal ? "CaGlide" : "CaCollateGlide") +
-                   " WHERE set_code = ?1 AND as_code = ?2 AND create_date >= ?3 AND "
-                   "create_date <= ?4 AND reconcile_group IS NULL "
-                   "ORDER BY create_date, date_or_no, id");
+    // The unreconciled rows of years carried forward before the range, then
+    // those of the range.
+    const std::string select = std::string(
+                                   "SELECT id, create_date, pay_code, deb_cents, "
+                                   "cre_cents FROM ") +
+                               (journal ? "CaGlide" : "CaCollateGlide") +
+                               " WHERE set_code = ?1 AND as_code = ?2 AND ";
+    const std::string order = " AND reconcile_group IS NULL ORDER BY create_date, date_or_no, id";
+    Stmt carried = db.prepare(select + "create_date < ?3" + order);
+    carried.bind(1, account.setCode).bind(2, account.asCode);
+    carried.bind(3, carriedBefore(db, account, from));
+    readCandidates(carried, journal, out);
+    Stmt s = db.prepare(select + "create_date >= ?3 AND create_date <= ?4" + order);
     s.bind(1, account.setCode).bind(2, account.asCode);
     s.bind(3, lowerBound(from)).bind(4, upperBound(until));
+    readCandidates(s, journal, out);
+    return out;
+}
+
+void readCandidates(Stmt& s, bool journal, std::vector<Candidate>& out) {
     const Source source = journal ? Source::Journal : Source::Statement;
     while (s.step()) {
         Candidate c;
@@ -141,7 +155,6 @@ std::vector<Candidate> candidates(Database& db, const Account& account, bool jou
         c.net = journal ? s.i64(3) - s.i64(4) : s.i64(4) - s.i64(3);
         out.push_back(std::move(c));
     }
-    return out;
 }
 
 // Writes the pairs of an automatic run (journal row, statement row): one run

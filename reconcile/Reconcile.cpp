@@ -1,7 +1,10 @@
 #include "Reconcile.h"
 
 #include <QDateTime>
+#include <algorithm>
+#include <cstdio>
 
+#include "CashierInit.h"
 #include "ReconcileRows.h"
 
 using ledgerhost::BulkInsert;
@@ -12,18 +15,7 @@ using ledgerhost::Transaction;
 namespace reconcile {
 
 const char* openingKindName(int kind) {
-    switch (kind) {
-        case kBookedIn:
-            return "企业已收银行未收";
-        case kBookedOut:
-            return "企业已付银行未付";
-        case kBankIn:
-            return "银行已收企业未收";
-        case kBankOut:
-            return "银行已付企业未付";
-        default:
-            return "";
-    }
+    return ledgerhost::openingItemKindName(kind);
 }
 
 int dayNumber(std::string_view date) {
@@ -90,6 +82,16 @@ void openingRows(Database& db, const Account& account, bool journal, const std::
     }
 }
 
+std::string carriedBefore(Database& db, const Account& account, const std::string& from) {
+    if (from.empty()) return lowerBound(from);
+    Stmt s = db.prepare("SELECT year FROM book_sets WHERE code = ?");
+    s.bind(1, account.setCode);
+    if (!s.step()) return lowerBound("");
+    char open[16];
+    std::snprintf(open, sizeof open, "%04d-01-01", s.i32(0));
+    return std::min(from, std::string(open));
+}
+
 std::string nowText() {
     return QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss").toStdString();
 }
@@ -116,22 +118,11 @@ std::int64_t makeManualGroup(Database& db, const Account& a, const std::string& 
 
 using namespace detail;
 
-std::vector<SideRow> Reconciler::rows(bool journal, const std::string& from,
-                                      const std::string& until, bool unreconciledOnly) {
-    if (!from.empty()) dayNumber(from);
-    if (!until.empty()) dayNumber(until);
-    std::vector<SideRow> out;
-    openingRows(db_, account_, journal, from, unreconciledOnly, out);
-    const std::string table = journal ? "CaGlide" : "CaCollateGlide";
-    Stmt s = db_.prepare(
-        "SELECT id, create_date, date_or_no, pay_code, summary, deb_cents, cre_cents, "
-        "reconcile_group FROM " +
-        table +
-        " WHERE set_code = ?1 AND as_code = ?2 AND create_date >= ?3 AND create_date <= ?4 "
-        "AND (?5 = 0 OR reconcile_group IS NULL) ORDER BY create_date, date_or_no, id");
-    s.bind(1, account_.setCode).bind(2, account_.asCode);
-    s.bind(3, lowerBound(from)).bind(4, upperBound(until));
-    s.bind(5, unreconciledOnly ? 1 : 0);
+namespace {
+
+// Reads rows of one side: the journal keeps the enterprise's side (debit =
+// in), the statement the bank's (credit = in).
+void readRows(Stmt& s, bool journal, std::vector<SideRow>& out) {
     while (s.step()) {
         SideRow r;
         r.ref = {journal ? Source::Journal : Source::Statement, s.i64(0)};
@@ -139,13 +130,49 @@ std::vector<SideRow> Reconciler::rows(bool journal, const std::string& from,
         r.number = s.i64(2);
         r.cheque = s.text(3);
         r.summary = s.text(4);
-        // The journal keeps the enterprise's side (debit = in), the statement
-        // the bank's (credit = in).
         r.inCents = journal ? s.i64(5) : s.i64(6);
         r.outCents = journal ? s.i64(6) : s.i64(5);
         r.group = s.isNull(7) ? 0 : s.i64(7);
         out.push_back(std::move(r));
     }
+}
+
+}  // namespace
+
+std::vector<SideRow> Reconciler::rows(bool journal, const std::string& from,
+                                      const std::string& until, bool unreconciledOnly) {
+    if (!from.empty()) dayNumber(from);
+    if (!until.empty()) dayNumber(until);
+    std::vector<SideRow> out;
+    openingRows(db_, account_, journal, from, unreconciledOnly, out);
+    const std::string table = journal ? "CaGlide" : "CaCollateGlide";
+    const std::string select =
+        "SELECT id, create_date, date_or_no, pay_code, summary, deb_cents, cre_cents, "
+        "reconcile_group FROM " +
+        table + " WHERE set_code = ?1 AND as_code = ?2 AND ";
+    const std::string order = " ORDER BY create_date, date_or_no, id";
+    // Rows of years carried forward before the range: the unreconciled ones,
+    // and those matched with a row of the range.
+    Stmt carried = db_.prepare(
+        select +
+        "create_date < ?3 AND (reconcile_group IS NULL OR (?4 = 0 AND "
+        "reconcile_group IN (SELECT reconcile_group FROM CaGlide WHERE set_code = ?1 AND "
+        "as_code = ?2 AND create_date >= ?5 AND create_date <= ?6 UNION SELECT "
+        "reconcile_group FROM CaCollateGlide WHERE set_code = ?1 AND as_code = ?2 AND "
+        "create_date >= ?5 AND create_date <= ?6)))" +
+        order);
+    carried.bind(1, account_.setCode).bind(2, account_.asCode);
+    carried.bind(3, carriedBefore(db_, account_, from)).bind(4, unreconciledOnly ? 1 : 0);
+    carried.bind(5, lowerBound(from)).bind(6, upperBound(until));
+    readRows(carried, journal, out);
+    Stmt s = db_.prepare(select +
+                         "create_date >= ?3 AND create_date <= ?4 AND (?5 = 0 OR reconcile_group "
+                         "IS NULL)" +
+                         order);
+    s.bind(1, account_.setCode).bind(2, account_.asCode);
+    s.bind(3, lowerBound(from)).bind(4, upperBound(until));
+    s.bind(5, unreconciledOnly ? 1 : 0);
+    readRows(s, journal, out);
     return out;
 }
 

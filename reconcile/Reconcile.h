@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "CashierInit.h"
 #include "Numbers.h"
 #include "Store.h"
 
@@ -35,13 +36,13 @@ struct RowRef {
     bool operator==(const RowRef&) const = default;
 };
 
-// Opening items: what one side had booked at the start of the year and the
-// other had not yet.
+// Opening items: what one side had booked when the books began and the other
+// had not yet (the cashier's initialisation enters them, with the same kinds).
 enum OpeningKind : int {
-    kBookedIn = 1,   // 企业已收银行未收
-    kBookedOut = 2,  // 企业已付银行未付
-    kBankIn = 3,     // 银行已收企业未收
-    kBankOut = 4,    // 银行已付企业未付
+    kBookedIn = ledgerhost::kItemBookedIn,    // 企业已收银行未收
+    kBookedOut = ledgerhost::kItemBookedOut,  // 企业已付银行未付
+    kBankIn = ledgerhost::kItemBankIn,        // 银行已收企业未收
+    kBankOut = ledgerhost::kItemBankOut,      // 银行已付企业未付
 };
 const char* openingKindName(int kind);
 
@@ -142,12 +143,10 @@ class Reconciler {
     void undoGroup(std::int64_t group);
     int undoRange(const std::string& from, const std::string& until);
 
-    // The bank's opening balance of the year (bank's side) and opening items.
+    // The bank's opening balance (bank's side). It and the opening items are
+    // entered by the cashier's initialisation (host CashierInit.h), which
+    // keeps them fixed once confirmed.
     std::int64_t bankOpening();
-    void setBankOpening(std::int64_t cents);
-    std::int64_t addOpeningItem(int kind, const std::string& date, const std::string& number,
-                                const std::string& summary, std::int64_t cents);
-    void removeOpeningItem(std::int64_t id);
 
     Report report(const std::string& until);
 

@@ -23,6 +23,14 @@ std::string upperBound(const std::string& until);
 void openingRows(ledgerhost::Database& db, const Account& account, bool journal,
                  const std::string& from, bool unreconciledOnly, std::vector<SideRow>& out);
 
+// Rows dated before this are carried into a range that begins at `from`:
+// the earlier of `from` and the first day of the book set's open year, since
+// the rows of years carried forward that are still unreconciled take part in
+// every later range, as the opening items do. With an open `from` nothing is
+// carried ("0000-00-00").
+std::string carriedBefore(ledgerhost::Database& db, const Account& account,
+                          const std::string& from);
+
 // Now, as the groups record it: "YYYY-MM-DD HH:MM:SS".
 std::string nowText();
 

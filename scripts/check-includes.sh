@@ -17,8 +17,10 @@
 #   entry         -> host
 #   journal       -> entry, import, import/ui, host
 #   plugin        -> journal, host
+#   office        -> host                 (the host application's own windows)
 #   app           -> host, demo            (the command-line programs: core, demo,
-#                                           and import or reconcile, below)
+#                                           and import or reconcile, below; main.cpp
+#                                           and MainWindow.cpp also office)
 #   fuzz          -> import, core
 #   tests, bench  -> anything
 #
@@ -34,7 +36,7 @@ cd "$root"
 core="host/store host/files host/books"
 host="$core host/forms host/boundary"
 folders=(host/store host/files host/books host/forms host/boundary demo import import/ui
-    reconcile reconcile/ui entry journal plugin app fuzz tests bench)
+    reconcile reconcile/ui entry journal plugin office app fuzz tests bench)
 declare -A allowed=(
     [host/store]=""
     [host/files]="host/store"
@@ -49,6 +51,7 @@ declare -A allowed=(
     [entry]="$host"
     [journal]="entry import import/ui $host"
     [plugin]="journal $host"
+    [office]="$host"
     [app]="demo $host"
     [fuzz]="import $core"
     [tests]="*"
@@ -58,6 +61,9 @@ declare -A allowed=(
 # only (and the one plug-in folder each runs).
 cli="demo $core"
 declare -A allowedFile=(
+    [app/main.cpp]="office demo $host"
+    [app/MainWindow.cpp]="office $host"
+    [app/MainWindow.h]="office $host"
     [app/ledger_import.cpp]="import $cli"
     [app/ledger_reconcile.cpp]="reconcile $cli"
     [app/ledger_admin.cpp]="$cli"

@@ -118,7 +118,7 @@ field() { # field NAME LINE: one key=value of a trace line (values may hold blan
 }
 
 echo "screenshots in $OUT:"
-"$LEDGER" --run-plugin 银行对账单 >"$LOG" 2>&1 &
+"$LEDGER" --demo --run-plugin 银行对账单 >"$LOG" 2>&1 &
 PIDS+=($!)
 waitwin "银行对账单"
 # The first start creates the demo database; let the window manager settle.

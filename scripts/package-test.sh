@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package, unpacks it into a clean temporary root (dpkg -x)
 # and runs the installed programs from there, in a home folder of their own:
-# `ledger --screenshot` creates the demo database and renders the bank
+# `ledger --demo --screenshot` creates the demo database and renders the bank
 # statement window offscreen, `ledger-import` imports the demo's ICBC
 # statement into it, `ledger-reconcile` prints a statement, and
 # `ledger-admin` backs it up and restores the backup. Checks the package's
@@ -55,7 +55,7 @@ export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 export QT_QPA_PLATFORM=offscreen
 
-"$usr/bin/ledger" --run-plugin 银行对账单 --screenshot "$work/shot.png" 2>"$work/ledger.err" ||
+"$usr/bin/ledger" --demo --run-plugin 银行对账单 --screenshot "$work/shot.png" 2>"$work/ledger.err" ||
     fail "ledger --screenshot failed: $(cat "$work/ledger.err")"
 grep -q '已创建演示账套' "$work/ledger.err" || fail "no demo database: $(cat "$work/ledger.err")"
 [ "$(head -c 8 "$work/shot.png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] ||
@@ -81,7 +81,7 @@ set -e
 "$usr/bin/ledger-admin" backup --db "$db" --to "$work/book.ledger-backup.db" >/dev/null
 "$usr/bin/ledger-admin" restore --from "$work/book.ledger-backup.db" --db "$db" >/dev/null
 ls "$(dirname "$db")" | grep -q '\.replaced$' || fail "the replaced database was not kept"
-"$usr/bin/ledger" --run-plugin 银行对账单 --screenshot "$work/shot2.png" 2>"$work/ledger2.err" ||
+"$usr/bin/ledger" --demo --run-plugin 银行对账单 --screenshot "$work/shot2.png" 2>"$work/ledger2.err" ||
     fail "ledger on the restored database failed: $(cat "$work/ledger2.err")"
 
 find "$work/root" -printf '%P %s\n' | sort >"$work/tree.after"

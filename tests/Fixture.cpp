@@ -76,15 +76,20 @@ void ServerSchema::admin(const std::string& sql) {
 void createTestBook(const std::string& path, const BookOptions& o) {
     Database db(path, Database::OpenMode::Create);
     auto exec = [&](const std::string& sql) { db.exec(sql); };
-    exec("INSERT INTO book_sets VALUES ('001', 'A001', 2024, '总公司', " +
-         std::to_string(o.entryLocked) + ", " + std::to_string(o.initConfirmed) + ", " +
-         std::to_string(o.manageFlag) + ", '')");
-    exec("INSERT INTO book_sets VALUES ('002', 'B002', 2024, '分公司', 0, 1, 0, '001')");
+    exec(
+        "INSERT INTO book_sets (code, disp_code, year, name, entry_locked, init_confirmed, "
+        "manage_flag, manage_set_code) VALUES ('001', 'A001', 2024, '总公司', " +
+        std::to_string(o.entryLocked) + ", " + std::to_string(o.initConfirmed) + ", " +
+        std::to_string(o.manageFlag) + ", '')");
+    exec(
+        "INSERT INTO book_sets (code, disp_code, year, name, entry_locked, init_confirmed, "
+        "manage_flag, manage_set_code) VALUES ('002', 'B002', 2024, '分公司', 0, 1, 0, '001')");
     exec("INSERT INTO book_set_options VALUES ('001', 'GLIDE_INPUT_MODE', '" + o.inputMode + "')");
-    exec("INSERT INTO users VALUES ('u1', '张三'), ('u2', '李四')");
+    exec("INSERT INTO users (code, name, is_admin) VALUES ('u1', '张三', 1), ('u2', '李四', 0)");
     exec("INSERT INTO user_book_sets VALUES ('u1', '001', 1), ('u1', '002', 2), ('u2', '001', 1)");
     exec(
-        "INSERT INTO bank_accounts VALUES "
+        "INSERT INTO bank_accounts (set_code, as_code, account_no, name, kind, state, "
+        "opening_cents, subject_code) VALUES "
         "('001', '1001', '6222001', '工行基本户', 1, '1', 100000, '100201'),"
         "('001', '1002', '6222002', '建行一般户', 1, '0', 0, '100202'),"
         "('001', '1003', '6222003', '农行专户', 1, '1', 0, '100203'),"

@@ -53,7 +53,8 @@ class ServerSchema {
 
 // Master data of the test book:
 //  book sets "001" (year 2024, confirmed, managing, GLIDE_INPUT_MODE "0") and
-//  "002" (managed by "001", confirmed); users "u1" 张三, "u2" 李四;
+//  "002" (managed by "001", confirmed); users "u1" 张三 (an administrator),
+//  "u2" 李四;
 //  accounts of "001": "1001" no. 6222001 工行基本户 (kind 1, in use, opening 1000.00),
 //  "1002" no. 6222002 建行一般户 (kind 1, stopped), "1003" no. 6222003 农行专户
 //  (kind 1, in use), "1010" no. CASH 库存现金 (kind 2); account of "002":

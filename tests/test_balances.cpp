@@ -31,8 +31,10 @@ class BalanceTest : public BookTest {
         mng.reset();
         BookTest::SetUp();
         db().exec(
-            "INSERT INTO book_sets VALUES ('003', 'C003', 2024, '工厂', 0, 1, 0, '');"
-            "INSERT INTO bank_accounts VALUES "
+            "INSERT INTO book_sets (code, disp_code, year, name, entry_locked, init_confirmed, "
+            "manage_flag, manage_set_code) VALUES ('003', 'C003', 2024, '工厂', 0, 1, 0, '');"
+            "INSERT INTO bank_accounts (set_code, as_code, account_no, name, kind, state, "
+            "opening_cents, subject_code) VALUES "
             "('002', '1001', '6222299', '分公司同码户', 1, '1', 30000, '100201'),"
             "('003', '1001', '6222399', '工厂户', 1, '1', 70000, '100201')");
         auto add = [&](const char* set, const char* acc, const char* date, double d, double c) {

@@ -155,7 +155,7 @@ TEST_F(PgServerTest, RefusesWhatIsNotALedgerOrIsNewer) {
     schema->clear();
     // Made and filled in one transaction; a second creator finds it made.
     EXPECT_TRUE(createDatabaseFile(
-        loc, [](Database& db) { db.exec("INSERT INTO users VALUES ('u', '用户')"); }));
+        loc, [](Database& db) { db.exec("INSERT INTO users (code, name) VALUES ('u', '用户')"); }));
     EXPECT_FALSE(createDatabaseFile(loc, [](Database&) { FAIL() << "filled twice"; }));
     EXPECT_NE(messageOf([&] { Database db(loc, Database::OpenMode::Create); }).find("已有数据表"),
               std::string::npos);
@@ -220,17 +220,18 @@ TEST_F(PgServerTest, ALostConnectionRerunsAReadAndFailsAWrite) {
     // remaining statements fail rather than run on a new connection.
     {
         Transaction t(db);
-        db.exec("INSERT INTO users VALUES ('a', '甲')");
+        db.exec("INSERT INTO users (code, name) VALUES ('a', '甲')");
         schema->admin("SELECT pg_terminate_backend(" + std::to_string(backend()) + ")");
-        EXPECT_NE(
-            messageOf([&] { db.exec("INSERT INTO users VALUES ('b', '乙')"); }).find("连接已断开"),
-            std::string::npos);
+        EXPECT_NE(messageOf([&] {
+                      db.exec("INSERT INTO users (code, name) VALUES ('b', '乙')");
+                  }).find("连接已断开"),
+                  std::string::npos);
         EXPECT_NE(messageOf([&] { t.commit(); }).find("连接已断开"), std::string::npos);
     }
     EXPECT_FALSE(db.inTransaction());
     EXPECT_EQ(count(), 0);
     Transaction t(db);
-    db.exec("INSERT INTO users VALUES ('c', '丙')");
+    db.exec("INSERT INTO users (code, name) VALUES ('c', '丙')");
     t.commit();
     EXPECT_EQ(count(), 1);
 }
@@ -240,8 +241,10 @@ TEST_F(PgServerTest, WritersTakingTheNextNumberNeverShareOne) {
     {
         Database made(loc, Database::OpenMode::Create);
         made.exec(
-            "INSERT INTO book_sets VALUES ('001', 'A', 2024, '总公司', 0, 1, 0, '');"
-            "INSERT INTO bank_accounts VALUES ('001', '1001', '1', '户', 1, '1', 0, '')");
+            "INSERT INTO book_sets (code, disp_code, year, name, entry_locked, init_confirmed, "
+            "manage_flag, manage_set_code) VALUES ('001', 'A', 2024, '总公司', 0, 1, 0, '');"
+            "INSERT INTO bank_accounts (set_code, as_code, account_no, name, kind, state, "
+            "opening_cents, subject_code) VALUES ('001', '1001', '1', '户', 1, '1', 0, '')");
     }
     constexpr int kWriters = 4, kRows = 40;
     std::atomic<int> failures{0};
@@ -356,10 +359,10 @@ TEST_F(StoreTest, SameStatementTextOnBothEngines) {
     // A nested transaction is a savepoint: its rollback keeps the outer writes.
     {
         Transaction outer(db());
-        db().exec("INSERT INTO users VALUES ('o1', '外')");
+        db().exec("INSERT INTO users (code, name) VALUES ('o1', '外')");
         {
             Transaction inner(db());
-            db().exec("INSERT INTO users VALUES ('i1', '内')");
+            db().exec("INSERT INTO users (code, name) VALUES ('i1', '内')");
         }
         outer.commit();
     }

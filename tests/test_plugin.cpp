@@ -170,9 +170,12 @@ TEST_F(JournalWindowTest, ManagedBookSetListsManagingAccountsToo) {
 TEST_F(JournalWindowTest, AccountBookSetComparedWithoutLetterCase) {
     // Older hosts stored account book-set codes in another letter case.
     db().exec("PRAGMA foreign_keys = OFF");
-    db().exec("INSERT INTO book_sets VALUES ('Ab1', 'AB1', 2024, '字母账套', 0, 1, 0, '')");
     db().exec(
-        "INSERT INTO bank_accounts VALUES ('AB1', '9', '999', '大写户', 1, '1', 0, ''),"
+        "INSERT INTO book_sets (code, disp_code, year, name, entry_locked, init_confirmed, "
+        "manage_flag, manage_set_code) VALUES ('Ab1', 'AB1', 2024, '字母账套', 0, 1, 0, '')");
+    db().exec(
+        "INSERT INTO bank_accounts (set_code, as_code, account_no, name, kind, state, "
+        "opening_cents, subject_code) VALUES ('AB1', '9', '999', '大写户', 1, '1', 0, ''),"
         "('ab1', '8', '888', '小写户', 1, '1', 0, '')");
     db().exec("INSERT INTO user_book_sets VALUES ('u1', 'Ab1', 3)");
     session.reset();

@@ -84,7 +84,9 @@ TEST_F(StoreTest, BankAccountsAreScopedByBookSet) {
 }
 
 TEST_F(StoreTest, BankAccountLookupsByEmptyTextFindNothing) {
-    db().exec("INSERT INTO bank_accounts VALUES ('001', '1099', '', '', 1, '1', 0, '')");
+    db().exec(
+        "INSERT INTO bank_accounts (set_code, as_code, account_no, name, kind, state, "
+        "opening_cents, subject_code) VALUES ('001', '1099', '', '', 1, '1', 0, '')");
     TBankAccountManage m;
     m.SetCode = "001";
     ASSERT_EQ(m.GetCount(), 5);

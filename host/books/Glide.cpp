@@ -4,6 +4,7 @@
 #include <QSet>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <map>
 #include <optional>
 #include <set>
@@ -20,13 +21,31 @@ bool isSummaryText(const std::string& s) {
     return s == kYearOpening || s == kPeriodOpening || s == kMonthTotal || s == kYearTotal;
 }
 
+std::string closedYearProblem(const TBookSet& book, const std::string& date) {
+    if (book.Year <= 0 || date.size() < 4) return {};
+    const int year = std::atoi(date.substr(0, 4).c_str());
+    const int first = book.StartYear > 0 ? book.StartYear : book.Year;
+    if (year >= first && year < book.Year)
+        return "日期 " + date + " 所在的 " + std::to_string(year) +
+               " 年度已经结转，不能录入、修改或删除该年度的记录。";
+    return {};
+}
+
 std::string journalRowProblem(const TBookSet& book, const std::string& createDate,
                               const std::string& summary) {
     if (isSummaryText(summary)) return "摘要不能是“" + summary + "”：这是系统的合计行所用的文字。";
-    if (book.Year > 0 &&
-        (createDate.size() < 4 || createDate.compare(0, 4, std::to_string(book.Year)) != 0))
+    if (book.Year <= 0) return {};
+    if (std::string closed = closedYearProblem(book, createDate); !closed.empty()) return closed;
+    if (createDate.size() < 4 || createDate.compare(0, 4, std::to_string(book.Year)) != 0)
         return "日期 " + createDate + " 不在账套的会计年度 " + std::to_string(book.Year) +
                " 年内。";
+    // In the first year the books begin with the month first used: what came
+    // before is in the openings.
+    const int first = book.StartYear > 0 ? book.StartYear : book.Year;
+    if (book.Year == first && book.StartMonth > 1 && createDate.size() >= 7 &&
+        std::atoi(createDate.substr(5, 2).c_str()) < book.StartMonth)
+        return "日期 " + createDate + " 在账套的启用期间 " + std::to_string(first) + " 年 " +
+               std::to_string(book.StartMonth) + " 月之前。";
     return {};
 }
 
@@ -262,20 +281,30 @@ struct StoredState {
     bool exists = false;
     bool reconciled = false;
     std::string setCode;
+    std::string date;
 };
 
 StoredState storedState(Database& db, const std::string& table, std::int64_t id) {
     StoredState st;
     if (id == 0) return st;
-    Stmt s =
-        db.prepare("SELECT reconciled, set_code FROM " + checkedTable(table) + " WHERE id = ?");
+    Stmt s = db.prepare("SELECT reconciled, set_code, create_date FROM " + checkedTable(table) +
+                        " WHERE id = ?");
     s.bind(1, id);
     if (s.step()) {
         st.exists = true;
         st.reconciled = s.i32(0) != 0;
         st.setCode = s.text(1);
+        st.date = s.text(2);
     }
     return st;
+}
+
+// Why the stored row may no longer change: its date lies in a year of its
+// book set that was carried forward. The stored date decides, not the one
+// the object in memory holds.
+std::string storedYearProblem(Database& db, const StoredState& st) {
+    auto book = TBookSet::load(db, st.setCode);
+    return book ? closedYearProblem(*book, st.date) : std::string();
 }
 
 // The locked book set that holds the stored row, if it is locked. The stored
@@ -292,6 +321,7 @@ void updateRow(Database& db, RowWriter& w, TCaGlide& row) {
     if (st.reconciled) throw StoreError("该记录已对账，不能修改。");
     if (auto book = lockedBook(db, st))
         throw StoreError("账套 " + book->DispCode + " 已锁定，不能录入或修改记录。");
+    if (std::string why = storedYearProblem(db, st); !why.empty()) throw StoreError(why);
     w.check(row);
     std::int64_t no = 0;
     if (auto v = parseDecimal(row.DateOrNo); v && *v >= 1 && *v < 1e15)
@@ -318,6 +348,7 @@ void deleteRow(Database& db, TCaGlide& row) {
     if (st.reconciled) throw StoreError("该记录已对账，不能删除。");
     if (auto book = lockedBook(db, st))
         throw StoreError("账套 " + book->DispCode + " 已锁定，不能删除记录。");
+    if (std::string why = storedYearProblem(db, st); !why.empty()) throw StoreError(why);
     Stmt s = db.prepare("DELETE FROM " + row.TableName() + " WHERE id = ?");
     s.bind(1, row.Id).run();
 }
@@ -433,6 +464,8 @@ bool TCaGlide::CanDelete() {
             ErrorText = "该记录已对账，不能修改或删除。";
         else if (auto book = lockedBook(db, st))
             ErrorText = "账套 " + book->DispCode + " 已锁定，不能修改或删除记录。";
+        else
+            ErrorText = storedYearProblem(db, st);
     } catch (const std::exception& e) {
         ErrorText = e.what();
     }

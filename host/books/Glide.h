@@ -31,10 +31,15 @@ LH_API bool isSummaryText(const std::string& summary);
 
 // Why a row with this date and summary may not be kept in the book set: its
 // summary is one of the texts of the summary rows, or its date ("YYYY-MM-DD")
-// lies outside the book set's year. Empty when it may. The store and every
+// lies outside the book set's year (in a year carried forward, or in the
+// first year before the month the books began). Empty when it may. The store and every
 // import ask this one function.
 LH_API std::string journalRowProblem(const TBookSet& book, const std::string& createDate,
                                      const std::string& summary);
+// Why a row dated `date` may not be added, changed or deleted any more: the
+// date lies in a year of the book set that was carried forward into the next.
+// Empty when it does not.
+LH_API std::string closedYearProblem(const TBookSet& book, const std::string& date);
 
 // One journal row of a journal table ("CaGlide" or "CaCollateGlide").
 class LH_API TCaGlide {

@@ -28,8 +28,11 @@
 //  - the opening line is "年初余额" when the range starts on 1 January, else
 //    "期初余额". Its balance is the account's opening balance plus every row of
 //    the pair dated before the range, so a date's balance does not depend on
-//    where the range starts. Over several book sets the opening line names its
-//    book set in CR_Name;
+//    where the range starts (a range in a later year opens with the closing
+//    balance of the year before). The bank statement opens with the bank's own
+//    opening balance where the cashier's initialisation keeps one, else with
+//    the account's. Over several book sets the opening line names its book set
+//    in CR_Name;
 //  - each row's Balance is the running balance of its section in journal
 //    order. The cash and bank journals keep the enterprise's side (a debit
 //    raises the balance); the bank statement keeps the bank's side (a credit,
@@ -82,7 +85,8 @@ std::string yearStartOf(const TCaGlideQry& q) {
 struct AccountInfo {
     std::string owner;  // the book set the account belongs to
     std::int32_t kind;
-    std::int64_t opening;
+    std::int64_t opening;      // the journal's (the enterprise's side)
+    std::int64_t bankOpening;  // the statement's: the bank's own, where one is kept
 };
 
 // The accounts and who manages which book set, read once per load so that a
@@ -91,10 +95,14 @@ class AccountBook {
   public:
     AccountBook(Database& db, const TCaGlideQry& q, std::int32_t subjectKind)
         : q_(q), subjectKind_(subjectKind) {
-        Stmt a = db.prepare("SELECT as_code, set_code, kind, opening_cents FROM bank_accounts");
+        Stmt a = db.prepare(
+            "SELECT a.as_code, a.set_code, a.kind, a.opening_cents, o.bank_opening_cents FROM "
+            "bank_accounts a LEFT JOIN reconcile_openings o ON o.set_code = a.set_code AND "
+            "o.as_code = a.as_code");
         while (a.step())
-            accounts_.emplace(a.text(1) + '\x1f' + a.text(0),
-                              AccountInfo{a.text(1), a.i32(2), a.i64(3)});
+            accounts_.emplace(
+                a.text(1) + '\x1f' + a.text(0),
+                AccountInfo{a.text(1), a.i32(2), a.i64(3), a.isNull(4) ? a.i64(3) : a.i64(4)});
         Stmt b = db.prepare("SELECT code, manage_set_code, name FROM book_sets");
         while (b.step()) {
             managingSet_.emplace(b.text(0), b.text(1));
@@ -286,7 +294,8 @@ struct Section {
 // The sections of a load, made the first time a row names them.
 class Sections {
   public:
-    explicit Sections(const AccountBook& accounts) : accounts_(accounts) {}
+    Sections(const AccountBook& accounts, bool bankSide)
+        : accounts_(accounts), bankSide_(bankSide) {}
 
     // The section of a book set's account; nothing when out of scope.
     Section* of(const std::string& set, const std::string& as) {
@@ -295,11 +304,14 @@ class Sections {
         if (it != sections_.end()) return &it->second;
         const AccountInfo* a = accounts_.accountOf(set, as);
         if (!a) return nullptr;
-        return &sections_.emplace(key, Section{set, as, a->opening, 0, 0}).first->second;
+        return &sections_
+                    .emplace(key, Section{set, as, bankSide_ ? a->bankOpening : a->opening, 0, 0})
+                    .first->second;
     }
 
   private:
     const AccountBook& accounts_;
+    const bool bankSide_;
     std::unordered_map<std::string, Section> sections_;
 };
 
@@ -466,7 +478,7 @@ class JournalLoad {
           bankSide_(table_ == kStatementTable),
           sets_(bookSetsInScope(q_)),
           accounts_(src.db, q_, src.subjectKind),
-          sections_(accounts_),
+          sections_(accounts_, bankSide_),
           order_(src.order),
           conditions_(shownConditions(q_)),
           pool_(std::move(rows), table_),

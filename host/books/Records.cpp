@@ -121,9 +121,11 @@ void TBankAccountManage::ClearObjects() {
 // ---- book sets ----
 
 std::optional<TBookSet> TBookSet::load(Database& db, const std::string& code) {
+    // The books began in the earliest year carried forward, else this one.
     Stmt s = db.prepare(
         "SELECT code, disp_code, year, name, entry_locked, init_confirmed, manage_flag, "
-        "manage_set_code FROM book_sets WHERE code = ?");
+        "manage_set_code, start_month, closed, (SELECT MIN(c.year) FROM closed_years c WHERE "
+        "c.set_code = b.code) FROM book_sets b WHERE code = ?");
     s.bind(1, code);
     if (!s.step()) return std::nullopt;
     TBookSet b;
@@ -135,6 +137,9 @@ std::optional<TBookSet> TBookSet::load(Database& db, const std::string& code) {
     b.InitConfirmed = s.i32(5) != 0;
     b.ManageFlag = s.i32(6);
     b.ManageSetCode = s.text(7);
+    b.StartMonth = s.i32(8);
+    b.Closed = s.i32(9) != 0;
+    b.StartYear = s.isNull(10) ? b.Year : s.i32(10);
     return b;
 }
 

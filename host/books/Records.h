@@ -70,6 +70,9 @@ struct LH_API TBookSet {
     std::uint8_t InitConfirmed = 0;  // cashier initialisation confirmed
     std::int32_t ManageFlag = 0;     // non-zero: manages other book sets
     std::string ManageSetCode;       // the book set that manages this one
+    std::int32_t StartMonth = 1;     // the first month in use (启用期间) of the first year
+    std::int32_t StartYear = 0;      // the first year of the books (0: Year)
+    std::uint8_t Closed = 0;         // closed: no longer used, kept for its rows
 
     std::string GetManageSetCode() const { return ManageSetCode; }
     // Reads a book set from the store; nothing when there is none.

@@ -7,6 +7,8 @@ HostSession::HostSession(const std::string& dbPath, const std::string& bookCode,
     : db_(std::make_unique<TDBManage>(dbPath)) {
     auto book = TBookSet::load(db_->Db(), bookCode);
     if (!book) throw StoreError("账套 " + bookCode + " 不存在。");
+    if (book->Closed)
+        throw StoreError("账套 " + bookCode + "（" + book->Name + "）已关闭，不能使用。");
     {
         Stmt s = db_->Db().prepare("SELECT name FROM users WHERE code = ?");
         s.bind(1, userCode);

@@ -403,6 +403,39 @@ CREATE TABLE reconcile_runs (
 CREATE INDEX reconcile_runs_groups ON reconcile_runs(last_group);
 )";
 
+// Version 6: a real office's books. A book set has the first month it is
+// used in (start_month) and can be closed instead of deleted; a bank account
+// names its bank; a user may be an administrator (系统管理). A year carried
+// forward into the next is kept in closed_years (who, when) with every
+// account's closing balances on the journal's side and, for a bank account,
+// the statement's side (bank_cents; NULL for cash), as they were at the close.
+const char* kOfficeTables = R"(
+CREATE TABLE IF NOT EXISTS closed_years (
+    set_code TEXT NOT NULL REFERENCES book_sets(code),
+    year INTEGER NOT NULL,
+    closed_by TEXT NOT NULL,
+    closed_at TEXT NOT NULL,
+    PRIMARY KEY (set_code, year)
+);
+CREATE TABLE IF NOT EXISTS closing_balances (
+    set_code TEXT NOT NULL,
+    year INTEGER NOT NULL,
+    as_code TEXT NOT NULL,
+    journal_cents INTEGER NOT NULL,
+    bank_cents INTEGER,
+    PRIMARY KEY (set_code, year, as_code),
+    FOREIGN KEY (set_code, year) REFERENCES closed_years(set_code, year)
+);
+)";
+
+// The columns version 6 adds to existing tables: table, column, definition.
+const char* const kOfficeColumns[][3] = {
+    {"book_sets", "start_month", "INTEGER NOT NULL DEFAULT 1 CHECK (start_month BETWEEN 1 AND 12)"},
+    {"book_sets", "closed", "INTEGER NOT NULL DEFAULT 0"},
+    {"bank_accounts", "bank_name", "TEXT NOT NULL DEFAULT ''"},
+    {"users", "is_admin", "INTEGER NOT NULL DEFAULT 0"},
+};
+
 // The file's schema version; a file newer than this program is refused.
 int checkedVersion(Database& db) {
     int v = db.schemaVersion();
@@ -698,6 +731,11 @@ Database::Database(const std::string& location, const std::function<void(Databas
     openServer(location, true);
 }
 
+Database::Database(const std::string& location, ProbeTag)
+    : path_(pg::redact(location)), busy_(std::make_unique<BusyState>()) {
+    pg_ = std::make_unique<pg::Connection>(location, busy_->deadlineMs);
+}
+
 void Database::openServer(const std::string& location, bool creating) {
     path_ = pg::redact(location);
     pg_ = std::make_unique<pg::Connection>(location, busy_->deadlineMs);
@@ -816,6 +854,15 @@ std::int64_t metaValue(Database& db, const char* key) {
 }
 
 }  // namespace
+
+bool Database::isMissing(const std::string& location) {
+    if (!isServerLocation(location)) {
+        struct stat st {};
+        return ::lstat(location.c_str(), &st) != 0 && errno == ENOENT;
+    }
+    Database probe(location, ProbeTag{});
+    return !hasMetaTable(probe) && objectsOf(probe).empty();
+}
 
 // The server's counterpart of validate(): the application id and version are
 // rows of ledger_meta; a schema without tables is empty.
@@ -960,6 +1007,33 @@ void Database::upgradeFrom(int version) {
         execSchema(kReconcileRuns);
         setSchemaVersion(5);
     }
+    if (version < 6) {
+        // A column is added only where it is missing, so a file that was
+        // taken back to an older version by hand is brought forward again.
+        bool usersGainedFlag = false;
+        for (const auto& [table, column, definition] : kOfficeColumns) {
+            if (hasColumn(table, column)) continue;
+            execSchema(std::string("ALTER TABLE ") + table + " ADD COLUMN " + column + " " +
+                       definition);
+            usersGainedFlag = usersGainedFlag || std::strcmp(column, "is_admin") == 0;
+        }
+        // An older file keeps someone who can manage it: the user "admin"
+        // where there is one, else every user.
+        if (usersGainedFlag)
+            exec(
+                "UPDATE users SET is_admin = 1 WHERE code = 'admin' OR NOT EXISTS "
+                "(SELECT 1 FROM users WHERE code = 'admin')");
+        execSchema(kOfficeTables);
+        setSchemaVersion(6);
+    }
+}
+
+bool Database::hasColumn(const std::string& table, const std::string& column) {
+    Stmt s = prepare(pg_ ? "SELECT 1 FROM information_schema.columns WHERE table_schema = "
+                           "current_schema() AND table_name = lower(?1) AND column_name = ?2"
+                         : "SELECT 1 FROM pragma_table_info(?1) WHERE name = ?2");
+    s.bind(1, table).bind(2, column);
+    return s.step();
 }
 
 Database::~Database() {

@@ -187,7 +187,7 @@ LH_API bool createDatabaseFile(const std::string& path, const std::function<void
 // exist yet or is empty (on the server: a database or schema without tables).
 class LH_API Database {
   public:
-    static constexpr int kSchemaVersion = 5;
+    static constexpr int kSchemaVersion = 6;
     // "LDGR": marks a file as a ledger database.
     static constexpr std::int32_t kApplicationId = 0x4C444752;
     static constexpr int kDefaultBusyTimeoutMs = 60000;
@@ -204,6 +204,9 @@ class LH_API Database {
 
     // True when `location` names a server database rather than a file.
     static bool isServerLocation(std::string_view location);
+    // True when there is no database at `location` yet: no file there, or a
+    // server database without tables. Nothing is created or changed.
+    static bool isMissing(const std::string& location);
     // The location as messages may show it: a server's password removed.
     static std::string displayLocation(std::string_view location);
 
@@ -256,6 +259,9 @@ class LH_API Database {
     friend class Transaction;
     friend class BulkInsert;
     struct ReferenceTag {};
+    struct ProbeTag {};
+    // A connection to a server database, nothing checked (isMissing).
+    Database(const std::string& location, ProbeTag);
     // An in-memory database with the current schema and nothing checked: the
     // reference the files are compared with.
     explicit Database(ReferenceTag);
@@ -271,6 +277,7 @@ class LH_API Database {
     void validateServer(bool creating);
     void migrate(bool creating);
     void upgradeFrom(int version);
+    bool hasColumn(const std::string& table, const std::string& column);
     void execSchema(const std::string& sqliteDdl);
     void setSchemaVersion(int version);
     void checkComplete();

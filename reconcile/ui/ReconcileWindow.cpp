@@ -451,57 +451,26 @@ TFrmReconcileOpenings::TFrmReconcileOpenings(QWidget* owner, Reconciler& rec)
     setWindowTitle(QStringLiteral("期初未达账项 - %1").arg(q(rec.account().name)));
     resize(760, 420);
     auto* top = new QVBoxLayout(this);
-    auto* head = new QHBoxLayout;
-    head->addWidget(new QLabel(QStringLiteral("银行对账单年初余额"), this));
-    opening_ = new QDoubleSpinBox(this);
-    opening_->setRange(-1e12, 1e12);
-    opening_->setDecimals(2);
-    opening_->setValue(fromCents(rec_.bankOpening()));
-    head->addWidget(opening_);
-    auto* save = new QPushButton(QStringLiteral("保存余额"), this);
-    head->addWidget(save);
-    head->addStretch(1);
-    top->addLayout(head);
+    opening_ = new QLabel(this);
+    top->addWidget(opening_);
     items_ = new QTableWidget(this);
     items_->setSelectionBehavior(QAbstractItemView::SelectRows);
     items_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     top->addWidget(items_, 1);
-    auto* add = new QHBoxLayout;
-    kind_ = new QComboBox(this);
-    for (int k = kBookedIn; k <= kBankOut; ++k)
-        kind_->addItem(QString::fromUtf8(openingKindName(k)), k);
-    add->addWidget(kind_);
-    date_ = new QDateEdit(QDate(QDate::currentDate().year() - 1, 12, 31), this);
-    date_->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-    add->addWidget(date_);
-    number_ = new QLineEdit(this);
-    number_->setPlaceholderText(QStringLiteral("票据号"));
-    add->addWidget(number_);
-    summary_ = new QLineEdit(this);
-    summary_->setPlaceholderText(QStringLiteral("摘要"));
-    add->addWidget(summary_, 1);
-    amount_ = new QDoubleSpinBox(this);
-    amount_->setRange(0, 1e12);
-    amount_->setDecimals(2);
-    add->addWidget(amount_);
-    auto* addButton = new QPushButton(QStringLiteral("增加"), this);
-    add->addWidget(addButton);
-    auto* removeButton = new QPushButton(QStringLiteral("删除"), this);
-    add->addWidget(removeButton);
-    top->addLayout(add);
+    auto* note = new QLabel(
+        QStringLiteral("期初余额和期初未达账项在“系统 → 出纳初始化”中录入，完成初始化后不能修改。"),
+        this);
+    note->setWordWrap(true);
+    top->addWidget(note);
     auto* close = new QPushButton(QStringLiteral("关闭"), this);
     top->addWidget(close, 0, Qt::AlignRight);
-    connect(save, &QPushButton::clicked, this,
-            guardedSlot(this, "保存余额", &TFrmReconcileOpenings::SaveOpening));
-    connect(addButton, &QPushButton::clicked, this,
-            guardedSlot(this, "增加期初未达账项", &TFrmReconcileOpenings::Add));
-    connect(removeButton, &QPushButton::clicked, this,
-            guardedSlot(this, "删除期初未达账项", &TFrmReconcileOpenings::Remove));
     connect(close, &QPushButton::clicked, this, [this] { done(QDialog::Accepted); });
     reload();
 }
 
 void TFrmReconcileOpenings::reload() {
+    opening_->setText(
+        QStringLiteral("银行对账单期初余额：%1").arg(q(formatCents(rec_.bankOpening()))));
     std::vector<SideRow> rows = rec_.journalRows("0000-01-01", "0000-01-01");
     for (SideRow& r : rec_.statementRows("0000-01-01", "0000-01-01")) rows.push_back(std::move(r));
     items_->clear();
@@ -522,33 +491,4 @@ void TFrmReconcileOpenings::reload() {
         items_->setItem(i, 5, new QTableWidgetItem(r.group ? QStringLiteral("√") : QString()));
     }
     items_->resizeColumnsToContents();
-}
-
-void TFrmReconcileOpenings::SaveOpening() {
-    rec_.setBankOpening(toCents(opening_->value()));
-}
-
-void TFrmReconcileOpenings::Add() {
-    try {
-        rec_.addOpeningItem(kind_->currentData().toInt(),
-                            date_->date().toString("yyyy-MM-dd").toStdString(),
-                            number_->text().trimmed().toStdString(),
-                            summary_->text().trimmed().toStdString(), toCents(amount_->value()));
-    } catch (const ReconcileError& e) {
-        MessageBoxA(this, e.what(), "期初未达账项", MB_OK | MB_ICONWARNING);
-        return;
-    }
-    reload();
-}
-
-void TFrmReconcileOpenings::Remove() {
-    const int row = items_->currentRow();
-    if (row < 0) return;
-    try {
-        rec_.removeOpeningItem(items_->item(row, 0)->data(Qt::UserRole).toLongLong());
-    } catch (const ReconcileError& e) {
-        MessageBoxA(this, e.what(), "期初未达账项", MB_OK | MB_ICONWARNING);
-        return;
-    }
-    reload();
 }

@@ -69,25 +69,16 @@ class TFrmBankReconcile final : public QWidget {
     QStandardItemModel* statement_;
 };
 
-// The bank's opening balance and the opening items of one account.
+// The bank's opening balance and the opening items of one account, as the
+// cashier's initialisation (系统 → 出纳初始化) entered them; shown, not edited.
 class TFrmReconcileOpenings final : public QDialog {
     Q_OBJECT
   public:
     TFrmReconcileOpenings(QWidget* owner, reconcile::Reconciler& rec);
 
-  public slots:
-    void Add();
-    void Remove();
-    void SaveOpening();
-
   private:
     void reload();
     reconcile::Reconciler& rec_;
-    class QDoubleSpinBox* opening_;
+    class QLabel* opening_;
     class QTableWidget* items_;
-    QComboBox* kind_;
-    QDateEdit* date_;
-    class QLineEdit* number_;
-    QLineEdit* summary_;
-    QDoubleSpinBox* amount_;
 };
