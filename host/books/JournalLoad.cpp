@@ -7,6 +7,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "BankBalances.h"
 #include "GlideParts.h"
 #include "Regional.h"
 #include "SqlConditions.h"
@@ -28,8 +29,10 @@
 //  - the opening line is "年初余额" when the range starts on 1 January, else
 //    "期初余额". Its balance is the account's opening balance plus every row of
 //    the pair dated before the range, so a date's balance does not depend on
-//    where the range starts. Over several book sets the opening line names its
-//    book set in CR_Name;
+//    where the range starts. The bank statement opens from the bank's own
+//    opening balance (bankOpening), so its balances are the bank's; an account
+//    without one keeps the account's opening. Over several book sets the
+//    opening line names its book set in CR_Name;
 //  - each row's Balance is the running balance of its section in journal
 //    order. The cash and bank journals keep the enterprise's side (a debit
 //    raises the balance); the bank statement keeps the bank's side (a credit,
@@ -265,7 +268,8 @@ std::string rowsSql(const std::string& table, const std::string& match, const TC
         "SELECT t.id, t.set_code, t.as_code, t.create_date, t.date_or_no, t.summary, t.deb_cents, "
         "t.cre_cents, t.pay_code, t.pm_code, t.cr_code, t.dp_code, t.remark, t.apply_user, "
         "t.voucher_id, t.voucher_class, t.voucher_no, t.glide_flag, t.voucher_line_id, (" +
-        match + "), t.reconciled FROM " + table + " t WHERE t.set_code = :set";
+        match + "), t.reconciled, t.bank_balance_cents FROM " + table +
+        " t WHERE t.set_code = :set";
     if (!q.AS_Code.empty()) sql += " AND t.as_code = :as";
     if (!q.BCreateDate.empty()) sql += " AND t.create_date >= :from";
     if (!q.ECreateDate.empty()) sql += " AND t.create_date <= :to";
@@ -283,7 +287,8 @@ struct Section {
 // The sections of a load, made the first time a row names them.
 class Sections {
   public:
-    explicit Sections(const AccountBook& accounts) : accounts_(accounts) {}
+    Sections(Database& db, const AccountBook& accounts, bool bankSide)
+        : db_(db), accounts_(accounts), bankSide_(bankSide) {}
 
     // The section of a book set's account; nothing when out of scope.
     Section* of(const std::string& set, const std::string& as) {
@@ -292,11 +297,21 @@ class Sections {
         if (it != sections_.end()) return &it->second;
         const AccountInfo* a = accounts_.accountOf(set, as);
         if (!a) return nullptr;
-        return &sections_.emplace(key, Section{set, as, a->opening, 0, 0}).first->second;
+        return &sections_.emplace(key, Section{set, as, opening(*a, as), 0, 0}).first->second;
     }
 
   private:
+    // The statement opens from the bank's own opening balance, so that its
+    // running balance is the bank's on every date; where none has been
+    // entered, from the account's opening as it always did.
+    std::int64_t opening(const AccountInfo& a, const std::string& as) {
+        if (!bankSide_) return a.opening;
+        return bankOpening(db_, a.owner, as).value_or(a.opening);
+    }
+
+    Database& db_;
     const AccountBook& accounts_;
+    const bool bankSide_;
     std::unordered_map<std::string, Section> sections_;
 };
 
@@ -463,7 +478,7 @@ class JournalLoad {
           bankSide_(table_ == kStatementTable),
           sets_(bookSetsInScope(q_)),
           accounts_(src.db, q_, src.subjectKind),
-          sections_(accounts_),
+          sections_(src.db, accounts_, bankSide_),
           order_(src.order),
           conditions_(shownConditions(q_)),
           pool_(std::move(rows), table_),
@@ -582,6 +597,8 @@ class JournalLoad {
         r.GlideFlag = s.textView(17);
         r.VoucherLineId = s.isNull(18) ? 0 : s.i64(18);
         r.Reconciled = s.i32(20) != 0;
+        r.BankBalanceCents.reset();
+        if (!s.isNull(21)) r.BankBalanceCents = s.i64(21);
         if (r.CR_Code.empty())
             r.CR_Name.clear();
         else if (f.shown)

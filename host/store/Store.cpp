@@ -390,6 +390,25 @@ CREATE TABLE reconcile_runs (
 CREATE INDEX reconcile_runs_groups ON reconcile_runs(last_group);
 )";
 
+// Version 7: the bank's own balances. A statement row keeps the balance the
+// bank reported after it (cents; NULL for rows entered by hand and for rows of
+// older files); the journal tables share one layout, so the bank journal has
+// the column too. A user may enter the statement's closing balance as at a
+// date, kept per book set, account and date with who entered it and when.
+const char* kBankBalances = R"(
+ALTER TABLE CaGlide ADD COLUMN bank_balance_cents INTEGER;
+ALTER TABLE CaCollateGlide ADD COLUMN bank_balance_cents INTEGER;
+CREATE TABLE reconcile_closings (
+    set_code TEXT NOT NULL REFERENCES book_sets(code),
+    as_code TEXT NOT NULL,
+    closing_date TEXT NOT NULL,
+    cents INTEGER NOT NULL,
+    made_by TEXT NOT NULL,
+    made_at TEXT NOT NULL,
+    PRIMARY KEY (set_code, as_code, closing_date)
+);
+)";
+
 // The file's schema version; a file newer than this program is refused.
 int checkedVersion(Database& db) {
     int v = db.schemaVersion();
@@ -828,6 +847,10 @@ void Database::upgradeFrom(int version) {
     if (version < 5) {
         execSchema(kReconcileRuns);
         setSchemaVersion(5);
+    }
+    if (version < 7) {
+        execSchema(kBankBalances);
+        setSchemaVersion(7);
     }
 }
 
