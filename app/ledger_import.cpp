@@ -9,7 +9,8 @@
 // keep the wizard's mapping: the one last used for the file's captions, else
 // by equal captions), imported by the same converter with the same checks.
 // A file whose content the book set's import log already holds is refused
-// unless --again is given.
+// unless --again is given. Breaks in the bank's balances of a stored file are
+// printed as warning lines on standard error.
 #include <QCoreApplication>
 #include <algorithm>
 #include <cstdio>
@@ -139,5 +140,11 @@ int main(int argc, char** argv) {
     const StatementImportResult result = importStatement(
         kind == "icbc" ? StatementKind::ICBC : StatementKind::CCB, file, &mng, {}, again);
     if (!result.message.empty()) std::cout << result.message << std::endl;
+    // The file is stored, but its balances and the bank's part somewhere.
+    for (const std::string& w : result.balanceWarnings) {
+        const std::string head = "注意：";
+        std::cerr << "ledger-import: 警告：" << (w.rfind(head, 0) == 0 ? w.substr(head.size()) : w)
+                  << "\n";
+    }
     return result.stored ? 0 : 1;
 }

@@ -3,8 +3,11 @@
 //                    [--until DATE] [--auto] [--days N] [--csv]
 // With --auto it first matches the unreconciled rows of the year up to the
 // date, then prints the balance reconciliation statement as at the date
-// (default today) as text or CSV. Exit status: 0 when the two adjusted
-// balances agree, 1 when they do not, 2 on any error.
+// (default today) as text or CSV. Exit status: 0 when the statement agrees
+// (the bank's opening entered, the two adjusted balances equal, and the stored
+// statement equal to the bank's own figures where there are any), 1 when it
+// does not, 2 on any error (a date before the book set's year, a locked book
+// set with --auto, ...).
 #include <QCoreApplication>
 #include <QDate>
 #include <QString>
@@ -66,8 +69,6 @@ int main(int argc, char** argv) {
         HostSession session(db, book, user);
         if (!session.bookSet().InitConfirmed)
             throw std::runtime_error("没有初始化确认，不能进行银行对账！");
-        if (autoMatch && session.bookSet().EntryLocked)
-            throw std::runtime_error("账套已锁定，不能对账。");
         Database& store = session.dbManage().Db();
         const std::string date =
             until.empty() ? QDate::currentDate().toString("yyyy-MM-dd").toStdString() : until;
@@ -81,7 +82,7 @@ int main(int argc, char** argv) {
         }
         const reconcile::Report report = rec.report(date);
         std::cout << (csv ? reconcile::reportCsv(report) : reconcile::reportText(report));
-        return report.balanced() ? 0 : 1;
+        return report.agrees() ? 0 : 1;
     } catch (const std::exception& e) {
         std::cerr << "ledger-reconcile: " << e.what() << "\n";
         return 2;

@@ -17,6 +17,7 @@
 #include "Codec.h"
 #include "Glide.h"
 #include "IcbcStatement.h"
+#include "Numbers.h"
 #include "Session.h"
 #include "Store.h"
 #include "XlsWriter.h"
@@ -41,14 +42,18 @@ INSERT INTO user_book_sets VALUES ('u1', '001', 1);
 INSERT INTO bank_accounts (set_code, as_code, account_no, name, kind, state, opening_cents, subject_code)
     VALUES ('001', '1001', '6222001', '工行基本户', 1, '1', 0, '100201'),
                                  ('001', '1002', '4367001', '建行一般户', 1, '1', 0, '100202');
+INSERT INTO reconcile_openings VALUES ('001', '1001', 0), ('001', '1002', 0);
 )");
 }
 
-// The CCB workbook (BIFF5, GBK texts) from row 10 on.
+// The CCB workbook (BIFF5, GBK texts) from row 10 on, with the bank's
+// balance after each row in column G, so the import checks them.
 std::string ccbWorkbook(int rows) {
     std::vector<xlswriter::Cell> cells;
     cells.reserve(static_cast<std::size_t>(rows) * 13);
+    std::int64_t balance = 0;
     for (int r = 0; r < rows; ++r) {
+        balance += r % 2 ? 100000 : -2550;
         char date[16];
         std::snprintf(date, sizeof date, "2024/%02d/%02d", 1 + r / 28 % 12, 1 + r % 28);
         const std::string row[13] = {date,
@@ -57,7 +62,7 @@ std::string ccbWorkbook(int rows) {
                                      std::to_string(r),
                                      r % 2 ? "1,000.00" : "0",
                                      r % 2 ? "0" : "25.50",
-                                     "b",
+                                     ledgerhost::formatCents(balance),
                                      "c",
                                      "d",
                                      std::to_string(r) + "-摘要" + std::to_string(r % 9),

@@ -35,6 +35,7 @@ struct Lcg {
 };
 
 constexpr std::int64_t kIcbcOpening = 25000000;
+constexpr std::int64_t kCcbOpening = 8000000;
 
 struct Account {
     const char* set;
@@ -51,7 +52,7 @@ struct Account {
 const std::array<Account, 9> kAccounts{{
     {"001", "100201", "6222020200112345678", "工商银行基本户", 1, "1", kIcbcOpening, "100201",
      "中国工商银行"},
-    {"001", "100202", "4367420010203040506", "建设银行一般户", 1, "1", 8000000, "100202",
+    {"001", "100202", "4367420010203040506", "建设银行一般户", 1, "1", kCcbOpening, "100202",
      "中国建设银行"},
     {"001", "100203", "6228480010009999", "农业银行专户", 1, "0", 0, "100203", "中国农业银行"},
     {"001", "1001", "XJ-001", "库存现金", 2, "1", 500000, "1001", ""},
@@ -111,12 +112,16 @@ void demoRows(Lcg& rnd, const QDate& today, int lastMonth, int perMonth,
 }
 
 constexpr std::uint32_t kIcbcSeed = 20240302u;
+constexpr std::uint32_t kCcbSeed = 20240517u;
+constexpr int kIcbcPerMonth = 6, kCcbPerMonth = 3;
 
-// The bank's balance of 工商银行基本户 when the month of `today` begins.
-std::int64_t icbcBalanceAtMonthStart(const QDate& today) {
-    Lcg own{kIcbcSeed};
-    std::int64_t balance = kIcbcOpening;
-    demoRows(own, today, today.month() - 1, 6,
+// The bank's balance of an account whose statement rows before the month of
+// `today` come from their own generator.
+std::int64_t balanceAtMonthStart(std::uint32_t seed, std::int64_t opening, int perMonth,
+                                 const QDate& today) {
+    Lcg own{seed};
+    std::int64_t balance = opening;
+    demoRows(own, today, today.month() - 1, perMonth,
              [&](const DemoRow& r) { balance += r.in ? r.cents : -r.cents; });
     return balance;
 }
@@ -137,8 +142,8 @@ void addIcbcJournal(Database& db, const std::vector<DemoRow>& bank, const QDate&
     const int year = today.year();
     Stmt opening = db.prepare(
         "INSERT INTO reconcile_openings (set_code, as_code, bank_opening_cents) VALUES "
-        "('001', '100201', ?)");
-    opening.bind(1, kIcbcOpening);
+        "('001', '100201', ?), ('001', '100202', ?)");
+    opening.bind(1, kIcbcOpening).bind(2, kCcbOpening);
     opening.run();
     if (bank.empty()) return;
     struct JournalRow {
@@ -462,10 +467,10 @@ void fillDemoDatabase(Database& db, const QDate& today) {
         const char* account;
         int perMonth;
     };
-    // The statement rows of 工商银行基本户 come from their own generator and stop
-    // before the current month: that month is the ICBC sample file's, whose
-    // balances carry on from theirs.
-    Target targets[] = {{&row, "001", "100202", 3},
+    // The statement rows of 工商银行基本户 and 建设银行一般户 come from their own
+    // generators and stop before the current month: that month is the ICBC
+    // and CCB sample files', whose balances carry on from theirs.
+    Target targets[] = {{&row, "001", "100202", kCcbPerMonth},
                         {&row, "002", "100211", 2},
                         {&cash, "001", "100201", 5},
                         {&cash, "001", "1001", 4},
@@ -489,19 +494,25 @@ void fillDemoDatabase(Database& db, const QDate& today) {
     std::vector<DemoRow> icbcRows;
     {
         Lcg own{kIcbcSeed};
-        const Target icbc{&row, "001", "100201", 6};
+        const Target icbc{&row, "001", "100201", kIcbcPerMonth};
         demoRows(own, today, today.month() - 1, icbc.perMonth, [&](const DemoRow& r) {
             insert(icbc, r);
             icbcRows.push_back(r);
         });
+        Lcg ccbOwn{kCcbSeed};
+        const Target ccb{&row, "001", "100202", kCcbPerMonth};
+        demoRows(ccbOwn, today, today.month() - 1, ccb.perMonth,
+                 [&](const DemoRow& r) { insert(ccb, r); });
     }
     for (auto& tg : targets) {
-        // The bank journal of 工商银行基本户 follows its statement (below); the
-        // draws are still made, so the other accounts' rows stay as they were.
-        const bool icbcJournal =
-            tg.stmt == &cash && std::string(tg.set) == "001" && std::string(tg.account) == "100201";
+        // The bank journal of 工商银行基本户 follows its statement (below), and
+        // the statement of 建设银行一般户 has its own rows (above); the draws are
+        // still made, so the other accounts' rows stay as they were.
+        const std::string set = tg.set, account = tg.account;
+        const bool ownRows = set == "001" && ((tg.stmt == &cash && account == "100201") ||
+                                              (tg.stmt == &row && account == "100202"));
         demoRows(rnd, today, lastMonth, tg.perMonth, [&](const DemoRow& r) {
-            if (!icbcJournal) insert(tg, r);
+            if (!ownRows) insert(tg, r);
         });
     }
     addIcbcJournal(db, icbcRows, today);
@@ -538,7 +549,7 @@ std::vector<std::string> writeDemoStatements(const std::string& folder, const QD
                                 .toString(static_cast<double>(cents) / 100.0, 'f', 2)
                                 .toStdString();
     };
-    std::int64_t balance = icbcBalanceAtMonthStart(today);
+    std::int64_t balance = balanceAtMonthStart(kIcbcSeed, kIcbcOpening, kIcbcPerMonth, today);
     int n = 0;
     for (const Line& l : lines) {
         QDate d = first.addDays(std::min(l.day, today.day()) - 1);
@@ -556,7 +567,10 @@ std::vector<std::string> writeDemoStatements(const std::string& folder, const QD
 
     // A CCB statement workbook: nine header rows, then one row per transaction
     // from row 10, columns A to M; each row names its own account (number in
-    // L, name in M). One row names an account the book set does not have.
+    // L, name in M) and gives the bank's balance after it in G, carrying on
+    // from the demo's statement rows of 建设银行一般户 before this month. One row
+    // names its account by name only, one an account the book set does not
+    // have (with that account's own balance).
     std::vector<xlswriter::Cell> cells;
     auto put = [&](int row, int col, const std::string& utf8) {
         if (!utf8.empty())
@@ -573,25 +587,33 @@ std::vector<std::string> writeDemoStatements(const std::string& folder, const QD
     for (int c = 0; c < 13; ++c) put(9, c, heads[c]);
     struct Row {
         int day;
-        const char *credit, *debit, *what, *number, *name;
+        std::int64_t credit, debit;  // cents
+        const char *what, *number, *name;
     };
     const Row rows[] = {
-        {1, "8,000.00", "0.00", "5010001-收到货款", "4367420010203040506", "建设银行一般户"},
-        {2, "", "1,250.00", "支付水电费", "4367420010203040506", "建设银行一般户"},
-        {3, "", "36.50", "-银行手续费", "", "工商银行基本户"},
-        {4, "3,600.00", "", "收到货款", "6200000000000009", "外单位账户"},
-        {6, "", "18,400.00", "5010002-支付货款", "4367420010203040506", "建设银行一般户"},
+        {1, 800000, 0, "5010001-收到货款", "4367420010203040506", "建设银行一般户"},
+        {2, 0, 125000, "支付水电费", "4367420010203040506", "建设银行一般户"},
+        {3, 0, 3650, "-银行手续费", "", "建设银行一般户"},
+        {4, 360000, 0, "收到货款", "6200000000000009", "外单位账户"},
+        {6, 0, 1840000, "5010002-支付货款", "4367420010203040506", "建设银行一般户"},
+    };
+    std::int64_t ccbBalance = balanceAtMonthStart(kCcbSeed, kCcbOpening, kCcbPerMonth, today);
+    std::int64_t otherBalance = 1520000;  // the other account's
+    auto signedMoney = [&](std::int64_t cents) {
+        return (cents < 0 ? "-" : "") + (cents == 0 ? std::string("0.00") : money(std::abs(cents)));
     };
     int r = 10;
     for (const Row& row : rows) {
+        std::int64_t& bal = std::string(row.name) == "外单位账户" ? otherBalance : ccbBalance;
+        bal += row.credit - row.debit;
         QDate d = first.addDays(std::min(row.day, today.day()) - 1);
         put(r, 0, d.toString("yyyy/MM/dd").toStdString());
         put(r, 1, "09:3" + std::to_string(r % 10) + ":00");
         put(r, 2, "转账");
         put(r, 3, std::to_string(880000 + r));
-        put(r, 4, row.credit);
-        put(r, 5, row.debit);
-        put(r, 6, "—");
+        put(r, 4, row.credit ? money(row.credit) : r == 10 ? "0.00" : "");
+        put(r, 5, row.debit ? money(row.debit) : r == 10 ? "0.00" : "");
+        put(r, 6, signedMoney(bal));
         put(r, 7, "6217000000" + std::to_string(r));
         put(r, 8, "对方户名" + std::to_string(r));
         put(r, 9, row.what);

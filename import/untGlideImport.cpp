@@ -10,7 +10,9 @@
 #include <cstring>
 #include <optional>
 
+#include "BankBalances.h"
 #include "ImportLog.h"
+#include "Numbers.h"
 #include "Records.h"
 #include "Regional.h"
 #include "Trim.h"
@@ -28,11 +30,6 @@ bool hasExtension(const std::string& fileName, const std::string& ext) {
                return std::tolower(static_cast<unsigned char>(a)) ==
                       std::tolower(static_cast<unsigned char>(b));
            });
-}
-
-double readAmount(std::string text) {
-    text.erase(std::remove(text.begin(), text.end(), ','), text.end());
-    return parseDecimal(text).value_or(0.0);
 }
 
 void splitPayCode(const std::string& field, std::string& payCode, std::string& summary) {
@@ -146,10 +143,35 @@ std::unique_ptr<TCaGlide> newEntry(TCaGlideMng& mng, const TBankAccount& account
     return e;
 }
 
+// How a message names a field of a statement line: "第 7 行的贷方发生额" for a
+// text line, "单元格 E12 的贷方发生额" for a workbook cell. Made only for a
+// message, so that a long statement pays nothing for it.
+struct FieldNames {
+    long long row;
+    bool cells;
+    std::string operator()(const char* field, char column) const {
+        return cells ? "单元格 " + std::string(1, column) + std::to_string(row) + " 的" + field
+                     : "第 " + std::to_string(row) + " 行的" + field;
+    }
+};
+
+// An amount field: blank is 0; a balance that is blank or only a dash is none.
+std::optional<std::int64_t> amountField(const std::string& text, bool balance,
+                                        const FieldNames& names, const char* field, char column) {
+    if (balance && isDashOnly(text)) return std::nullopt;
+    if (isBlankText(text)) return balance ? std::nullopt : std::optional<std::int64_t>(0);
+    std::string why;
+    if (std::optional<std::int64_t> cents = parseAmountCents(text, &why)) return cents;
+    throw ImportError(names(field, column) + "“" + text + "”" + why);
+}
+
+// The fields of a statement line: debit, credit, the bank's balance after it
+// (empty when the file has none) and the cheque number with the summary.
 void finishEntry(TCaGlide& e, const std::string& debit, const std::string& credit,
-                 const std::string& payField) {
-    e.DebMoney = readAmount(debit);
-    e.CreMoney = readAmount(credit);
+                 const std::string& balance, const std::string& payField, const FieldNames& names) {
+    e.DebMoney = fromCents(*amountField(debit, false, names, "借方发生额", 'F'));
+    e.CreMoney = fromCents(*amountField(credit, false, names, "贷方发生额", 'E'));
+    e.BankBalanceCents = amountField(balance, true, names, "余额", 'G');
     splitPayCode(payField, e.PayCode, e.Summary);
     e.GlideFlag = "1";
     e.ApplyUser = User ? User->Code : std::string();
@@ -191,6 +213,7 @@ void TICBCGlideImport::ReadAccountNo(const std::string& fileName) {
 void TICBCGlideImport::Import() {
     Imported = false;
     StoredRows = 0;
+    BalanceWarnings.clear();
     if (!GlideMng) throw ImportError("没有赋值给管理类");
     if (AccountNo.empty()) throw ImportError("文件中未发现账号信息");
     BankAccountPtr account = scopedAccounts().DetailByName(AccountNo);
@@ -206,6 +229,7 @@ void TICBCGlideImport::Import() {
         Reader->StartRow > 0 ? static_cast<std::size_t>(Reader->StartRow - 1) : 0;
     auto logged = beginLogged(Reader->FileName, reader.Digest, Again);
     PendingRollback guard(*GlideMng);
+    BankBalanceCheck balances(currentDb());
     const int total = lines.size() > first ? static_cast<int>(lines.size() - first) : 0;
     std::vector<std::string> f;
     for (int q = 0; q < total; ++q) {
@@ -216,11 +240,16 @@ void TICBCGlideImport::Import() {
         std::string().swap(line);
         if (f.size() < 10) throw ImportError("导入文件格式错误");
         auto e = newEntry(*GlideMng, *account);
+        const long long lineNo = static_cast<long long>(Reader->StartRow) + q;
         auto date = parseShortDate(f[1]);
-        if (!date) throw ImportError(lineError(static_cast<long long>(Reader->StartRow) + q));
+        if (!date) throw ImportError(lineError(lineNo));
         e->CreateDate = isoDate(*date);
-        finishEntry(*e, f[9], f[8], f[7]);
-        checkEntry(*e, static_cast<long long>(Reader->StartRow) + q);
+        // Field 10, when the line has it, is the bank's balance after the line.
+        static const std::string kNone;
+        finishEntry(*e, f[9], f[8], f.size() > 10 ? f[10] : kNone, f[7], {lineNo, false});
+        checkEntry(*e, lineNo);
+        balances.line(account->SetCode, account->AsCode, lineNo, e->CreateDate,
+                      toCents(e->CreMoney) - toCents(e->DebMoney), e->BankBalanceCents);
         GlideMng->Add(std::move(e));
     }
     std::vector<std::string>().swap(lines);
@@ -228,6 +257,7 @@ void TICBCGlideImport::Import() {
     logged->commit(AccountNo, total);
     guard.done();
     StoredRows = total;
+    BalanceWarnings = balances.warnings();
     Imported = true;
 }
 
@@ -244,6 +274,7 @@ TCCBGlideImport::~TCCBGlideImport() = default;
 void TCCBGlideImport::Import() {
     Imported = false;
     StoredRows = 0;
+    BalanceWarnings.clear();
     StoredAccounts.clear();
     if (!GlideMng) throw ImportError("没有赋值给管理类");
     TBankAccountManage& accounts = scopedAccounts();
@@ -260,6 +291,7 @@ void TCCBGlideImport::Import() {
     checkNotImported(Reader->Digest, Again, ConfirmAgain);
     auto logged = beginLogged(Reader->FileName, Reader->Digest, Again);
     PendingRollback guard(*GlideMng);
+    BankBalanceCheck balances(currentDb());
     const int total = static_cast<int>(rows.size());
     std::vector<std::string> accountNos;  // in the order they first appear
     int added = 0;
@@ -276,8 +308,12 @@ void TCCBGlideImport::Import() {
         auto date = parseDate(c[0], "yyyy/MM/dd", '/');
         if (!date) throw ImportError(lineError(10LL + q));
         e->CreateDate = isoDate(*date);
-        finishEntry(*e, c[5], c[4], c[9]);
-        checkEntry(*e, 10LL + q);
+        // Column G is the bank's balance after the row.
+        const long long rowNo = 10LL + q;
+        finishEntry(*e, c[5], c[4], c[6], c[9], {rowNo, true});
+        checkEntry(*e, rowNo);
+        balances.line(account->SetCode, account->AsCode, rowNo, e->CreateDate,
+                      toCents(e->CreMoney) - toCents(e->DebMoney), e->BankBalanceCents);
         GlideMng->Add(std::move(e));
         ++added;
         if (std::find(accountNos.begin(), accountNos.end(), account->AccountNo) == accountNos.end())
@@ -291,6 +327,7 @@ void TCCBGlideImport::Import() {
     guard.done();
     StoredRows = added;
     StoredAccounts = accountsText;
+    BalanceWarnings = balances.warnings();
     Imported = true;
 }
 
@@ -320,6 +357,7 @@ StatementImportResult importStatement(StatementKind kind, const std::string& fil
             }
             imported = importer.Imported;
             result.rows = importer.StoredRows;
+            result.balanceWarnings = importer.BalanceWarnings;
         };
         if (icbc) {
             TICBCGlideImport importer(fileName);
@@ -352,7 +390,8 @@ StatementImportResult importStatement(StatementKind kind, const std::string& fil
     }
     result.stored = true;
     result.message = done + "共导入 " + std::to_string(result.rows) + " 行" +
-                     (result.accounts.empty() ? std::string() : "，账号 " + result.accounts) + "。";
+                     (result.accounts.empty() ? std::string() : "，账号 " + result.accounts) +
+                     "。" + balanceWarningLines(result.balanceWarnings);
     if (!result.renameFailure.empty())
         result.message += "\n文件未能改名为“" + importedName(fileName) + "”：" +
                           result.renameFailure + "。文件的内容已记入导入记录，再次导入时会提示。";

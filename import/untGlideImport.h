@@ -8,7 +8,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "Glide.h"
 #include "ImportLog.h"
@@ -34,8 +36,6 @@ namespace glideimport {
 // True when the file name's extension (from its last ".") is `ext`, letter
 // case aside.
 bool hasExtension(const std::string& fileName, const std::string& ext);
-// An amount with its thousands separators removed; text that is not a number is 0.
-double readAmount(std::string text);
 // "1234-转账-工资" -> pay code "1234", summary "转账-工资"; without "-" the whole
 // text is the summary.
 void splitPayCode(const std::string& field, std::string& payCode, std::string& summary);
@@ -81,6 +81,9 @@ class TICBCGlideImport {
     bool Again = false;  // import even when the content is in the import log
     ConfirmReimport ConfirmAgain;
     int StoredRows = 0;  // after Import: the rows stored
+    // After Import: the breaks in the bank's balances (BankBalanceCheck), one
+    // sentence each; none when the file has no balances or they all agree.
+    std::vector<std::string> BalanceWarnings;
 
     void ReadAccountNo(const std::string& fileName);
     // Adds one entry per statement line to GlideMng and saves them all; throws
@@ -100,8 +103,9 @@ class TCCBGlideImport {
     ImportProgress Progress;
     bool Again = false;  // import even when the content is in the import log
     ConfirmReimport ConfirmAgain;
-    int StoredRows = 0;          // after Import: the rows stored
-    std::string StoredAccounts;  // and the numbers of their accounts
+    int StoredRows = 0;                        // after Import: the rows stored
+    std::string StoredAccounts;                // and the numbers of their accounts
+    std::vector<std::string> BalanceWarnings;  // as for the ICBC import
 
     void Import();
 };
@@ -115,9 +119,13 @@ struct StatementImportResult {
     bool declined = false;  // the person declined a re-import; nothing stored
     int rows = 0;           // rows stored
     std::string accounts;   // their account numbers, "、" between them
-    // The text the user is shown: the completion (with a failed rename's
-    // reason) or the error; empty when declined.
+    // The text the user is shown: the completion (with the breaks in the
+    // bank's balances and a failed rename's reason) or the error; empty when
+    // declined.
     std::string message;
+    // The breaks in the bank's balances the import found, one sentence each
+    // ("注意：…"); the file was imported all the same.
+    std::vector<std::string> balanceWarnings;
     bool renamed = false;       // the file now carries the "[已导入]" marker
     std::string renameFailure;  // why a stored file could not be renamed
 };

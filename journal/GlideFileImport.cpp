@@ -1,4 +1,5 @@
 // The journal window's import from a file, through the import wizard.
+#include "BankBalances.h"
 #include "CommonObj.h"
 #include "Convert.h"
 #include "Seams.h"
@@ -19,7 +20,9 @@ void TFrmCashGlide::Mitm_FileinputClick() {
         CmmObj->MsgBox("当前账号已停用！");
         return;
     }
-    auto convert = std::make_unique<TCaGlideConvert>(std::string(), ctCaGlide, true);
+    // A bank statement may bring the bank's balance after each row.
+    auto convert =
+        std::make_unique<TCaGlideConvert>(std::string(), ctCaGlide, true, Capation_Flag == 3);
     convert->GlideMng = CaGlideMng();
     convert->TargetASCode = account->AsCode;
     int result = mrCancel;
@@ -45,7 +48,7 @@ void TFrmCashGlide::Mitm_FileinputClick() {
                 "导入完成，共导入 " + std::to_string(convert->ImportedRows) + " 行" +
                     (convert->ImportedAccounts.empty() ? std::string()
                                                        : "到账号 " + convert->ImportedAccounts) +
-                    "。",
+                    "。" + balanceWarningLines(convert->BalanceWarnings),
                 "提示", MB_ICONINFORMATION);
     tbtnSetClick();
     activateWindow();

@@ -20,9 +20,11 @@ namespace {
 void undoListed(Database& db, const Account& account, const std::string& user) {
     for (const char* table : {"CaGlide", "CaCollateGlide"}) {
         Stmt s = db.prepare(std::string("UPDATE ") + table +
-                            " SET reconciled = 0, reconcile_group = NULL WHERE set_code = ? AND "
-                            "as_code = ? AND reconcile_group IN (SELECT id FROM reconcile_undo)");
-        s.bind(1, account.setCode).bind(2, account.asCode);
+                            " SET reconciled = 0, reconcile_group = NULL WHERE as_code = ?1 AND " +
+                            inBookSets(account, 2) +
+                            " AND reconcile_group IN (SELECT id FROM reconcile_undo)");
+        s.bind(1, account.asCode);
+        bindBookSets(s, account, 2);
         s.run();
     }
     Stmt o = db.prepare(
@@ -58,6 +60,7 @@ void startUndoList(Database& db) {
 
 void Reconciler::undoGroup(std::int64_t group) {
     Transaction t(db_);
+    checkUnlocked();
     // A group of its own, or a run's group that has none (an undone one has).
     Stmt s = db_.prepare(
         "SELECT 1 FROM reconcile_groups WHERE id = ?1 AND set_code = ?2 AND as_code = ?3 "
@@ -77,16 +80,23 @@ void Reconciler::undoGroup(std::int64_t group) {
 int Reconciler::undoRange(const std::string& from, const std::string& until) {
     if (!from.empty()) dayNumber(from);
     if (!until.empty()) dayNumber(until);
+    checkInYear(until);
     Transaction t(db_);
+    checkUnlocked();
     startUndoList(db_);
+    const std::string sets = inBookSets(account_, 4);
     Stmt s = db_.prepare(
         "INSERT INTO reconcile_undo (id) "
-        "SELECT reconcile_group FROM CaGlide WHERE set_code = ?1 AND as_code = ?2 "
-        "AND create_date >= ?3 AND create_date <= ?4 AND reconcile_group IS NOT NULL "
-        "UNION SELECT reconcile_group FROM CaCollateGlide WHERE set_code = ?1 AND as_code = ?2 "
-        "AND create_date >= ?3 AND create_date <= ?4 AND reconcile_group IS NOT NULL");
-    s.bind(1, account_.setCode).bind(2, account_.asCode);
-    s.bind(3, lowerBound(from)).bind(4, upperBound(until));
+        "SELECT reconcile_group FROM CaGlide WHERE " +
+        sets +
+        " AND as_code = ?1 AND create_date >= ?2 AND create_date <= ?3 AND reconcile_group IS NOT "
+        "NULL UNION SELECT reconcile_group FROM CaCollateGlide WHERE " +
+        sets +
+        " AND as_code = ?1 AND create_date >= ?2 AND create_date <= ?3 AND reconcile_group IS NOT "
+        "NULL");
+    s.bind(1, account_.asCode);
+    s.bind(2, lowerBound(from)).bind(3, upperBound(until));
+    bindBookSets(s, account_, 4);
     s.run();
     const int groups = db_.changes();
     undoListed(db_, account_, user_);
@@ -94,11 +104,42 @@ int Reconciler::undoRange(const std::string& from, const std::string& until) {
     return groups;
 }
 
-std::int64_t Reconciler::bankOpening() {
+std::optional<std::int64_t> Reconciler::bankOpening() {
+    return ledgerhost::bankOpening(db_, account_.setCode, account_.asCode);
+}
+
+void Reconciler::setClosingBalance(const std::string& date, std::int64_t cents) {
+    dayNumber(date);
+    checkInYear(date);
+    Transaction t(db_);
+    checkUnlocked();
     Stmt s = db_.prepare(
-        "SELECT bank_opening_cents FROM reconcile_openings WHERE set_code = ? AND as_code = ?");
-    s.bind(1, account_.setCode).bind(2, account_.asCode);
-    return s.step() ? s.i64(0) : 0;
+        "INSERT INTO reconcile_closings (set_code, as_code, closing_date, cents, made_by, "
+        "made_at) VALUES (?,?,?,?,?,?) ON CONFLICT (set_code, as_code, closing_date) DO UPDATE "
+        "SET cents = excluded.cents, made_by = excluded.made_by, made_at = excluded.made_at");
+    s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, date).bind(4, cents);
+    s.bind(5, user_).bind(6, nowText());
+    s.run();
+    t.commit();
+}
+
+void Reconciler::removeClosingBalance(const std::string& date) {
+    Transaction t(db_);
+    checkUnlocked();
+    Stmt s = db_.prepare(
+        "DELETE FROM reconcile_closings WHERE set_code = ? AND as_code = ? AND closing_date = ?");
+    s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, date);
+    s.run();
+    t.commit();
+}
+
+std::optional<BankFigure> Reconciler::closingBalance(const std::string& date) {
+    Stmt s = db_.prepare(
+        "SELECT closing_date, cents, made_by, made_at FROM reconcile_closings "
+        "WHERE set_code = ? AND as_code = ? AND closing_date = ?");
+    s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, date);
+    if (!s.step()) return std::nullopt;
+    return BankFigure{s.text(0), s.i64(1), true, s.text(2), s.text(3)};
 }
 
 }  // namespace reconcile

@@ -129,16 +129,17 @@ std::vector<Candidate> candidates(Database& db, const Account& account, bool jou
     const std::string select = std::string(
                                    "SELECT id, create_date, pay_code, deb_cents, "
                                    "cre_cents FROM ") +
-                               (journal ? "CaGlide" : "CaCollateGlide") +
-                               " WHERE set_code = ?1 AND as_code = ?2 AND ";
+                               (journal ? "CaGlide" : "CaCollateGlide") + " WHERE " +
+                               inBookSets(account, 10) + " AND as_code = ?1 AND ";
     const std::string order = " AND reconcile_group IS NULL ORDER BY create_date, date_or_no, id";
-    Stmt carried = db.prepare(select + "create_date < ?3" + order);
-    carried.bind(1, account.setCode).bind(2, account.asCode);
-    carried.bind(3, carriedBefore(db, account, from));
+    Stmt carried = db.prepare(select + "create_date < ?2" + order);
+    carried.bind(1, account.asCode).bind(2, carriedBefore(db, account, from));
+    bindBookSets(carried, account, 10);
     readCandidates(carried, journal, out);
-    Stmt s = db.prepare(select + "create_date >= ?3 AND create_date <= ?4" + order);
-    s.bind(1, account.setCode).bind(2, account.asCode);
-    s.bind(3, lowerBound(from)).bind(4, upperBound(until));
+    Stmt s = db.prepare(select + "create_date >= ?2 AND create_date <= ?3" + order);
+    s.bind(1, account.asCode);
+    s.bind(2, lowerBound(from)).bind(3, upperBound(until));
+    bindBookSets(s, account, 10);
     readCandidates(s, journal, out);
     return out;
 }
@@ -193,10 +194,11 @@ void writePairs(Database& db, const Account& account, const std::string& user,
         if (list.empty()) continue;
         // Usually in order already: ids grow with the dates the pairs follow.
         if (!std::is_sorted(list.begin(), list.end())) std::sort(list.begin(), list.end());
+        std::vector<std::string> binds{account.asCode};
+        for (const std::string& set : bookSetsOf(account)) binds.push_back(set);
         const std::int64_t marked = db.updateById(
             side == 0 ? "CaGlide" : "CaCollateGlide", "reconcile_group", list, "reconciled = 1",
-            "set_code = ?1 AND as_code = ?2 AND reconcile_group IS NULL",
-            {account.setCode, account.asCode});
+            "as_code = ?1 AND reconcile_group IS NULL AND " + inBookSets(account, 2), binds);
         if (marked != static_cast<std::int64_t>(list.size()))
             throw ReconcileError("记录已被其他人对账或删除，本次对账没有保存，请重新查询。");
     }
@@ -209,10 +211,12 @@ AutoResult Reconciler::autoMatch(const std::string& from, const std::string& unt
     if (windowDays < 0) throw ReconcileError("日期相差天数不能为负数。");
     if (!from.empty()) dayNumber(from);
     if (!until.empty()) dayNumber(until);
+    checkInYear(until);
     // Both sides' rows are read and then most of them rewritten: with the
     // store's usual cache the rewrite read every page again.
     const ledgerhost::LargerPageCache cache(db_, 64);
     Transaction t(db_);
+    checkUnlocked();
     const std::vector<Candidate> js = candidates(db_, account_, true, from, until);
     const std::vector<Candidate> ss = candidates(db_, account_, false, from, until);
 
@@ -321,6 +325,7 @@ std::int64_t Reconciler::match(const std::vector<RowRef>& journal,
             throw ReconcileError("同一条记录被选择了两次，请重新选择。");
     }
     Transaction t(db_);
+    checkUnlocked();
     std::int64_t totals[2] = {0, 0};
     for (int side = 0; side < 2; ++side) {
         const bool isJournal = side == 0;
@@ -340,11 +345,13 @@ std::int64_t Reconciler::match(const std::vector<RowRef>& journal,
                     row.group = s.isNull(2) ? 0 : 1;
                 }
             } else if ((ref.source == Source::Journal) == isJournal) {
-                Stmt s = db_.prepare(std::string("SELECT deb_cents, cre_cents, reconcile_group, "
-                                                 "reconciled FROM ") +
-                                     (isJournal ? "CaGlide" : "CaCollateGlide") +
-                                     " WHERE id = ? AND set_code = ? AND as_code = ?");
-                s.bind(1, ref.id).bind(2, account_.setCode).bind(3, account_.asCode);
+                Stmt s =
+                    db_.prepare(std::string("SELECT deb_cents, cre_cents, reconcile_group, "
+                                            "reconciled FROM ") +
+                                (isJournal ? "CaGlide" : "CaCollateGlide") +
+                                " WHERE id = ?1 AND as_code = ?2 AND " + inBookSets(account_, 3));
+                s.bind(1, ref.id).bind(2, account_.asCode);
+                bindBookSets(s, account_, 3);
                 if (s.step()) {
                     found = true;
                     row.inCents = isJournal ? s.i64(0) : s.i64(1);

@@ -33,20 +33,60 @@ std::string AutoResult::message() const {
 Account Reconciler::findAccount(Database& db, const std::string& setCode,
                                 const std::string& numberOrCode) {
     Stmt s = db.prepare(
-        "SELECT set_code, as_code, account_no, name, opening_cents FROM bank_accounts "
+        "SELECT set_code, as_code, account_no, name, opening_cents, "
+        "(SELECT year FROM book_sets b WHERE b.code = a.set_code) FROM bank_accounts a "
         "WHERE set_code = ? AND kind = 1 AND (account_no = ? OR as_code = ?) "
         "ORDER BY account_no = ?2 DESC LIMIT 1");
     s.bind(1, setCode).bind(2, numberOrCode).bind(3, numberOrCode);
     if (!s.step())
         throw ReconcileError("账套 " + setCode + " 没有账号或编码为“" + numberOrCode +
                              "”的银行账户。");
-    return Account{s.text(0), s.text(1), s.text(2), s.text(3), s.i64(4)};
+    Account a{s.text(0), s.text(1), s.text(2), s.text(3), s.i64(4), {}, s.i32(5)};
+    // Every row stored on the account belongs to its reconciliation, the rows
+    // of a managed book set that uses it too.
+    a.bookSets = ledgerhost::accountBookSets(db, a.setCode, a.asCode);
+    return a;
+}
+
+void Reconciler::checkUnlocked() {
+    Stmt s = db_.prepare("SELECT entry_locked FROM book_sets WHERE code = ?");
+    s.bind(1, account_.setCode);
+    if (s.step() && s.i32(0) != 0) throw ReconcileError("账套已锁定，不能对账。");
+}
+
+void Reconciler::checkInYear(const std::string& date) const {
+    if (account_.year <= 0 || date.empty()) return;
+    char start[16];
+    std::snprintf(start, sizeof start, "%04d-01-01", account_.year);
+    if (date < start)
+        throw ReconcileError("日期 " + date + " 早于账套的会计年度（" +
+                             std::to_string(account_.year) + " 年），请选择本年度的日期。");
 }
 
 Reconciler::Reconciler(Database& db, Account account, std::string user)
     : db_(db), account_(std::move(account)), user_(std::move(user)) {}
 
 namespace detail {
+
+const std::vector<std::string>& bookSetsOf(const Account& a) {
+    static thread_local std::vector<std::string> own;
+    if (!a.bookSets.empty()) return a.bookSets;
+    own.assign(1, a.setCode);
+    return own;
+}
+
+std::string inBookSets(const Account& a, int first, const char* column) {
+    std::string s = std::string(column) + " IN (";
+    const std::size_t n = bookSetsOf(a).size();
+    for (std::size_t i = 0; i < n; ++i)
+        s += (i ? ", ?" : "?") + std::to_string(first + static_cast<int>(i));
+    return s + ")";
+}
+
+void bindBookSets(Stmt& s, const Account& a, int first) {
+    const std::vector<std::string>& sets = bookSetsOf(a);
+    for (std::size_t i = 0; i < sets.size(); ++i) s.bind(first + static_cast<int>(i), sets[i]);
+}
 
 std::string lowerBound(const std::string& from) {
     return from.empty() ? "0000-00-00" : from;
@@ -146,32 +186,36 @@ std::vector<SideRow> Reconciler::rows(bool journal, const std::string& from,
     std::vector<SideRow> out;
     openingRows(db_, account_, journal, from, unreconciledOnly, out);
     const std::string table = journal ? "CaGlide" : "CaCollateGlide";
+    // The account's rows are those of its book set and of the book sets it
+    // manages that use it (?10 on).
+    const std::string sets = inBookSets(account_, 10) + " AND as_code = ?1";
     const std::string select =
         "SELECT id, create_date, date_or_no, pay_code, summary, deb_cents, cre_cents, "
         "reconcile_group FROM " +
-        table + " WHERE set_code = ?1 AND as_code = ?2 AND ";
+        table + " WHERE " + sets + " AND ";
     const std::string order = " ORDER BY create_date, date_or_no, id";
     // Rows of years carried forward before the range: the unreconciled ones,
     // and those matched with a row of the range.
-    Stmt carried = db_.prepare(
-        select +
-        "create_date < ?3 AND (reconcile_group IS NULL OR (?4 = 0 AND "
-        "reconcile_group IN (SELECT reconcile_group FROM CaGlide WHERE set_code = ?1 AND "
-        "as_code = ?2 AND create_date >= ?5 AND create_date <= ?6 UNION SELECT "
-        "reconcile_group FROM CaCollateGlide WHERE set_code = ?1 AND as_code = ?2 AND "
-        "create_date >= ?5 AND create_date <= ?6)))" +
-        order);
-    carried.bind(1, account_.setCode).bind(2, account_.asCode);
-    carried.bind(3, carriedBefore(db_, account_, from)).bind(4, unreconciledOnly ? 1 : 0);
-    carried.bind(5, lowerBound(from)).bind(6, upperBound(until));
+    Stmt carried = db_.prepare(select +
+                               "create_date < ?2 AND (reconcile_group IS NULL OR (?3 = 0 AND "
+                               "reconcile_group IN (SELECT reconcile_group FROM CaGlide WHERE " +
+                               sets +
+                               " AND create_date >= ?4 AND create_date <= ?5 UNION SELECT "
+                               "reconcile_group FROM CaCollateGlide WHERE " +
+                               sets + " AND create_date >= ?4 AND create_date <= ?5)))" + order);
+    carried.bind(1, account_.asCode);
+    carried.bind(2, carriedBefore(db_, account_, from)).bind(3, unreconciledOnly ? 1 : 0);
+    carried.bind(4, lowerBound(from)).bind(5, upperBound(until));
+    bindBookSets(carried, account_, 10);
     readRows(carried, journal, out);
     Stmt s = db_.prepare(select +
-                         "create_date >= ?3 AND create_date <= ?4 AND (?5 = 0 OR reconcile_group "
+                         "create_date >= ?2 AND create_date <= ?3 AND (?4 = 0 OR reconcile_group "
                          "IS NULL)" +
                          order);
-    s.bind(1, account_.setCode).bind(2, account_.asCode);
-    s.bind(3, lowerBound(from)).bind(4, upperBound(until));
-    s.bind(5, unreconciledOnly ? 1 : 0);
+    s.bind(1, account_.asCode);
+    s.bind(2, lowerBound(from)).bind(3, upperBound(until));
+    s.bind(4, unreconciledOnly ? 1 : 0);
+    bindBookSets(s, account_, 10);
     readRows(s, journal, out);
     return out;
 }

@@ -8,12 +8,14 @@
 // writes is one transaction.
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "BankBalances.h"
 #include "CashierInit.h"
 #include "Numbers.h"
 #include "Store.h"
@@ -66,6 +68,10 @@ struct Account {
     std::string number;
     std::string name;
     std::int64_t openingCents = 0;  // the journal's opening balance
+    // The book sets whose rows under asCode are the account's: its own and the
+    // book sets it manages that use it (empty: its own alone).
+    std::vector<std::string> bookSets;
+    int year = 0;  // the book set's year (0: not known)
 };
 
 struct AutoResult {
@@ -86,13 +92,35 @@ struct ReportItem {
     std::int64_t cents = 0;
 };
 
+// A figure of the bank's own: the balance the statement file reported after
+// its last line on or before a date, or a closing balance a person entered for
+// the statement as at a date.
+struct BankFigure {
+    std::string date;
+    std::int64_t cents = 0;
+    bool entered = false;
+    std::string by, at;  // who entered it and when
+};
+
 // The balance reconciliation statement as at `until`.
 struct Report {
     std::string bookCode, bookName;
     Account account;
     std::string until;
     std::int64_t journalBalance = 0;
+    // The stored statement's balance: the bank's opening (0 when it has not
+    // been entered) plus every statement row up to `until`.
     std::int64_t bankBalance = 0;
+    // The bank's own opening balance of the year; nothing when not entered.
+    std::optional<std::int64_t> bankOpening;
+    // The bank's own figure the statement is checked against, and the stored
+    // statement's balance as at its date; nothing when there is none.
+    std::optional<BankFigure> bankFigure;
+    std::int64_t statementAtFigure = 0;
+    // With no opening entered: the opening the bank's figure implies.
+    std::optional<std::int64_t> impliedOpening;
+    // Rows whose reported balance the stored rows before them do not give.
+    std::vector<ledgerhost::BalanceBreak> breaks;
     std::vector<ReportItem> bankInNotBooked;   // 银行已收、企业未收
     std::vector<ReportItem> bankOutNotBooked;  // 银行已付、企业未付
     std::vector<ReportItem> bookedInNotBank;   // 企业已收、银行未收
@@ -103,6 +131,19 @@ struct Report {
     std::vector<ReportItem> suspects;
     bool balanced() const { return adjustedJournal == adjustedBank; }
     std::int64_t difference() const { return adjustedJournal - adjustedBank; }
+    // The stored statement against the bank's figure (nothing to compare: true).
+    std::int64_t bankDifference() const {
+        return bankFigure ? statementAtFigure - bankFigure->cents : 0;
+    }
+    bool bankAgrees() const { return breaks.empty() && bankDifference() == 0; }
+    // The first date from which the stored statement and the bank's balances
+    // part; empty when they do not.
+    std::string partsFrom() const;
+    // The statement proves agreement: the bank's opening is entered, the two
+    // adjusted balances agree, and so do the statement and the bank's figures
+    // (an account without any bank figure is judged by the first two alone,
+    // and says so).
+    bool agrees() const { return bankOpening && balanced() && bankAgrees(); }
 };
 
 // Days since 1970-01-01 of a "YYYY-MM-DD" date; throws ReconcileError for a
@@ -143,16 +184,31 @@ class Reconciler {
     void undoGroup(std::int64_t group);
     int undoRange(const std::string& from, const std::string& until);
 
-    // The bank's opening balance (bank's side). It and the opening items are
-    // entered by the cashier's initialisation (host CashierInit.h), which
-    // keeps them fixed once confirmed.
-    std::int64_t bankOpening();
+    // The bank's opening balance (bank's side; nothing when it has not been
+    // entered). It and the opening items are entered by the cashier's
+    // initialisation (host CashierInit.h), which keeps them fixed once
+    // confirmed.
+    std::optional<std::int64_t> bankOpening();
 
+    // The statement's closing balance as the bank printed it, entered by the
+    // user for a date (one per account and date; entering it again replaces
+    // it), and taking it away again.
+    void setClosingBalance(const std::string& date, std::int64_t cents);
+    void removeClosingBalance(const std::string& date);
+    // The one entered for exactly this date.
+    std::optional<BankFigure> closingBalance(const std::string& date);
+
+    // The statement as at `until`, a date of the book set's year or later.
     Report report(const std::string& until);
 
   private:
     std::vector<SideRow> rows(bool journal, const std::string& from, const std::string& until,
                               bool unreconciledOnly);
+    // Throws ReconcileError when the account's book set is locked: nothing of
+    // the reconciliation may change then.
+    void checkUnlocked();
+    // Throws ReconcileError for a date before the book set's year.
+    void checkInYear(const std::string& date) const;
 
     ledgerhost::Database& db_;
     Account account_;
@@ -161,6 +217,10 @@ class Reconciler {
 
 // The statement as text for a terminal, and as CSV.
 std::string reportText(const Report& r);
+// What the statement says about the bank's own figures, one sentence a line:
+// an unset opening, no figure to check against, a difference from the bank's
+// figure and the rows where the balances part.
+std::vector<std::string> bankCheckLines(const Report& r);
 std::string reportCsv(const Report& r);
 
 }  // namespace reconcile

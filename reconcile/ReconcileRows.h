@@ -13,6 +13,12 @@
 
 namespace reconcile::detail {
 
+// The account's book sets as a condition, "set_code IN (?3, ?4)" with the
+// parameters numbered from `first`, and their binding.
+const std::vector<std::string>& bookSetsOf(const Account& a);
+std::string inBookSets(const Account& a, int first, const char* column = "set_code");
+void bindBookSets(ledgerhost::Stmt& s, const Account& a, int first);
+
 // The bounds of a date range for the queries: an empty end is open.
 std::string lowerBound(const std::string& from);
 std::string upperBound(const std::string& until);

@@ -39,8 +39,15 @@ class ReadSnapshot {
 
 }  // namespace
 
+std::string Report::partsFrom() const {
+    if (!breaks.empty()) return breaks.front().date;
+    if (bankFigure && bankDifference() != 0) return bankFigure->date;
+    return {};
+}
+
 Report Reconciler::report(const std::string& until) {
     dayNumber(until);
+    checkInYear(until);
     Report r;
     r.bookCode = account_.setCode;
     {
@@ -68,16 +75,44 @@ Report Reconciler::report(const std::string& until) {
     // Members dated after `until` were not read: a group with such a member
     // was not settled yet.
     {
-        Stmt s = db_.prepare(
-            "SELECT reconcile_group FROM CaGlide WHERE set_code = ?1 AND as_code = ?2 "
-            "AND create_date > ?3 AND reconcile_group IS NOT NULL UNION "
-            "SELECT reconcile_group FROM CaCollateGlide WHERE set_code = ?1 AND as_code = ?2 "
-            "AND create_date > ?3 AND reconcile_group IS NOT NULL");
-        s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, until);
+        const std::string sets = inBookSets(account_, 3);
+        Stmt s = db_.prepare("SELECT reconcile_group FROM CaGlide WHERE " + sets +
+                             " AND as_code = ?1 AND create_date > ?2 AND reconcile_group IS NOT "
+                             "NULL UNION SELECT reconcile_group FROM CaCollateGlide WHERE " +
+                             sets +
+                             " AND as_code = ?1 AND create_date > ?2 AND reconcile_group IS NOT "
+                             "NULL");
+        s.bind(1, account_.asCode).bind(2, until);
+        bindBookSets(s, account_, 3);
         while (s.step()) settled.erase(s.i64(0));
     }
     r.journalBalance = account_.openingCents;
-    r.bankBalance = bankOpening();
+    // The statement's side: its running balance from the bank's opening, and
+    // where the bank's own balances part from it.
+    const ledgerhost::StatementWalk walk =
+        ledgerhost::walkStatement(db_, account_.setCode, account_.asCode, until);
+    r.bankOpening = walk.opening;
+    r.bankBalance = walk.balance;
+    r.breaks = walk.breaks;
+    {
+        // The bank's figure: the latest reported or entered one on or before
+        // the date; one entered for the same date as a reported one wins.
+        if (walk.lastReported)
+            r.bankFigure =
+                BankFigure{walk.lastReported->date, walk.lastReported->cents, false, {}, {}};
+        Stmt c = db_.prepare(
+            "SELECT closing_date, cents, made_by, made_at FROM reconcile_closings WHERE "
+            "set_code = ? AND as_code = ? AND closing_date <= ? ORDER BY closing_date DESC "
+            "LIMIT 1");
+        c.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, until);
+        if (c.step() && (!r.bankFigure || c.text(0) >= r.bankFigure->date))
+            r.bankFigure = BankFigure{c.text(0), c.i64(1), true, c.text(2), c.text(3)};
+        if (r.bankFigure) {
+            const std::int64_t rows = walk.totalUntil(r.bankFigure->date);
+            r.statementAtFigure = walk.opening.value_or(0) + rows;
+            if (!walk.opening) r.impliedOpening = r.bankFigure->cents - rows;
+        }
+    }
     auto item = [](const SideRow& row, std::int64_t cents) {
         return ReportItem{row.ref, row.date, row.number, row.cheque, row.summary, cents};
     };
@@ -88,7 +123,6 @@ Report Reconciler::report(const std::string& until) {
         if (row.net() < 0) r.bookedOutNotBank.push_back(item(row, -row.net()));
     }
     for (const SideRow& row : ss) {
-        if (row.ref.source != Source::Opening) r.bankBalance += row.net();
         if (row.group && settled.count(row.group)) continue;
         if (row.net() > 0) r.bankInNotBooked.push_back(item(row, row.net()));
         if (row.net() < 0) r.bankOutNotBooked.push_back(item(row, -row.net()));
@@ -122,6 +156,46 @@ struct Section {
 
 }  // namespace
 
+std::vector<std::string> bankCheckLines(const Report& r) {
+    std::vector<std::string> out;
+    if (!r.bankOpening) {
+        std::string line =
+            "银行对账单年初余额未设置，调节表不能证明两边相符：请在“期初未达账项”中录入。";
+        if (r.impliedOpening)
+            line += "按银行所报余额推算，年初余额应为 " + formatCents(*r.impliedOpening) + "。";
+        out.push_back(line);
+    }
+    if (!r.bankFigure) {
+        if (!r.bankOpening) return out;
+        out.push_back(
+            "没有银行的余额可核对：对账单没有带银行所报余额，也没有录入对账单期末余额；"
+            "以上只说明两边的记录自相一致，没有与银行核对。");
+    } else {
+        const BankFigure& f = *r.bankFigure;
+        const std::string whose = f.entered
+                                      ? "录入的对账单期末余额（" + f.by + " 于 " + f.at + " 录入）"
+                                      : std::string("银行所报余额");
+        if (!r.bankOpening) {
+            // The opening line above says what is missing.
+        } else if (r.bankDifference() == 0 && r.breaks.empty())
+            out.push_back("对账单余额与" + whose + "相符（" + f.date + "：" + formatCents(f.cents) +
+                          "）。");
+        else if (r.bankDifference() != 0)
+            out.push_back("对账单余额与" + whose + "不符：" + f.date + " 对账单余额 " +
+                          formatCents(r.statementAtFigure) + "，银行 " + formatCents(f.cents) +
+                          "，相差 " + formatCents(r.bankDifference()) + "。");
+    }
+    if (!r.breaks.empty())
+        out.push_back("自 " + r.partsFrom() +
+                      " 起对账单与银行所报余额分开：对账单可能缺行、重行或被改动。");
+    for (const ledgerhost::BalanceBreak& b : r.breaks)
+        out.push_back("  余额不符：" + b.date + "  " + std::to_string(b.number) + "  银行所报 " +
+                      formatCents(b.reported) + "，按对账单应为 " + formatCents(b.expected) +
+                      "，相差 " + formatCents(b.difference()) +
+                      (b.since.empty() ? "（自年初起）" : "（" + b.since + " 之后）"));
+    return out;
+}
+
 std::string reportText(const Report& r) {
     std::string out = "银行存款余额调节表\n";
     out += "账套：" + r.bookCode + " " + r.bookName + "  账户：" + r.account.number + " " +
@@ -139,11 +213,15 @@ std::string reportText(const Report& r) {
     sectionText({"银行已收、企业未收", &r.bankInNotBooked, '+'});
     sectionText({"银行已付、企业未付", &r.bankOutNotBooked, '-'});
     out += "调节后余额  " + formatCents(r.adjustedJournal) + "\n\n";
-    out += "银行对账单余额  " + formatCents(r.bankBalance) + "\n";
+    out += "银行对账单余额  " +
+           (r.bankOpening ? formatCents(r.bankBalance) : std::string("（年初余额未设置）")) + "\n";
     sectionText({"企业已收、银行未收", &r.bookedInNotBank, '+'});
     sectionText({"企业已付、银行未付", &r.bookedOutNotBank, '-'});
-    out += "调节后余额  " + formatCents(r.adjustedBank) + "\n\n";
-    if (r.balanced()) {
+    out += "调节后余额  " +
+           (r.bankOpening ? formatCents(r.adjustedBank) : std::string("（无法计算）")) + "\n\n";
+    if (!r.bankOpening) {
+        // Nothing to compare: counting an unset opening as 0 would prove nothing.
+    } else if (r.balanced()) {
         out += "两边调节后余额相符。\n";
     } else {
         out += "两边调节后余额不符，相差 " + formatCents(r.difference()) + "。\n";
@@ -151,6 +229,7 @@ std::string reportText(const Report& r) {
             out += "  可能有关：" + i.date + "  " + std::to_string(i.number) + "  " + i.summary +
                    "  " + formatCents(i.cents) + "\n";
     }
+    for (const std::string& line : bankCheckLines(r)) out += line + "\n";
     return out;
 }
 
@@ -185,6 +264,7 @@ std::string reportCsv(const Report& r) {
         for (const ReportItem& i : list)
             line(title, i.date, std::to_string(i.number), i.cheque, i.summary, i.cents);
     };
+    if (!r.bankOpening) line("银行对账单年初余额", "", "", "", "未设置", 0);
     line("银行日记账余额", r.until, "", "", "", r.journalBalance);
     items("银行已收企业未收", r.bankInNotBooked);
     items("银行已付企业未付", r.bankOutNotBooked);
@@ -194,6 +274,20 @@ std::string reportCsv(const Report& r) {
     items("企业已付银行未付", r.bookedOutNotBank);
     line("银行对账单调节后余额", r.until, "", "", "", r.adjustedBank);
     line("差额", r.until, "", "", "", r.difference());
+    // What may explain a difference: items of its amount, and the rows where
+    // the statement and the bank's balances part.
+    items("可能有关", r.suspects);
+    if (r.bankFigure) {
+        line(r.bankFigure->entered ? "录入的对账单期末余额" : "银行所报余额", r.bankFigure->date,
+             "", "", "", r.bankFigure->cents);
+        line("对账单余额", r.bankFigure->date, "", "", "", r.statementAtFigure);
+        line("与银行相差", r.bankFigure->date, "", "", "", r.bankDifference());
+    }
+    for (const ledgerhost::BalanceBreak& b : r.breaks)
+        line("余额不符", b.date, std::to_string(b.number), "",
+             "银行所报 " + plain(b.reported) + "，按对账单应为 " + plain(b.expected) +
+                 (b.since.empty() ? "" : "，" + b.since + " 之后"),
+             b.difference());
     return out;
 }
 

@@ -387,6 +387,15 @@ TEST_F(ConvertFiles, UnreadableFilesSayWhyAndChangeNothing) {
         {write("open.csv", "a,b\n1,\"never closed\n2,3\n"), "第 2 行的引号没有结束"},
         {zip("nobook.xlsx", {{"hello.txt", "hi"}}), ".xlsx"},
         {dir.path().toStdString(), "文件夹"},
+        {write("nul.csv", std::string("日期,摘要\n2024-03-02,a") + '\0' + "b\n"),
+         "第 2 行含有空字符"},
+        {write("mixed.csv", "日期,摘要\n2024-03-02," + utf8ToGbk("收款") + "，" +
+                                utf8ToGbk("货款") + "\n2024-03-03,收款\n2024-03-04,付款\n"),
+         "第 2 行的编码与文件其余各行不同"},
+        {xlsx("formula.xlsx",
+              {R"(<row r="1"><c r="A1" t="inlineStr"><is><t>日期</t></is></c></row>)"
+               R"(<row r="2"><c r="A2"><v>45353</v></c><c r="B2"><f>1/0</f></c></row>)"}),
+         "单元格 B2 的公式没有计算结果"},
     };
     for (const auto& [file, reason] : cases) {
         SCOPED_TRACE(file);

@@ -15,6 +15,7 @@
 #include "Glide.h"
 #include "Handles.h"
 #include "HostString.h"
+#include "Numbers.h"
 #include "Regional.h"
 #include "StoreTest.h"
 
@@ -171,9 +172,77 @@ TEST(StoreCodec, GbkRoundTripAndDamagedInput) {
 }
 
 TEST(StoreCodec, DecodesFileTextAsUtf8OrGbk) {
-    EXPECT_EQ(decodeFileText("\xEF\xBB\xBF中文"), "中文");
-    EXPECT_EQ(decodeFileText("中文"), "中文");
-    EXPECT_EQ(decodeFileText("\xD6\xD0\xCE\xC4"), "中文");
+    const std::string gbk = utf8ToGbk("工商银行^收到货款");
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::string text;     // when read
+        const char* refused;  // else the start of the reason
+    };
+    const Case cases[] = {
+        {"UTF-8 with BOM", "\xEF\xBB\xBF中文", "中文", nullptr},
+        {"UTF-8", "中文", "中文", nullptr},
+        {"GBK", "\xD6\xD0\xCE\xC4", "中文", nullptr},
+        {"GBK lines around ASCII ones", "a\r\n" + gbk + "\n" + gbk + "\rb",
+         "a\r\n工商银行^收到货款\n工商银行^收到货款\rb", nullptr},
+        {"a short GBK word that is valid UTF-8, among GBK lines",
+         gbk + "\n" + utf8ToGbk("支取") + "\n", "工商银行^收到货款\n支取\n", nullptr},
+        {"a NUL byte cuts nothing short", "abc\r\nde" + std::string(1, '\0') + "f\r\n", "",
+         "第 2 行含有空字符"},
+        {"one UTF-8 line in a GBK file", gbk + "\r\n" + gbk + "\r\n工商银行\r\n" + gbk, "",
+         "第 3 行的编码与文件其余各行不同"},
+        {"one GBK line in a UTF-8 file", "工商银行\n收到货款\n" + gbk + "\n", "",
+         "第 3 行的编码与文件其余各行不同"},
+        {"a GBK word in a UTF-8 file", "工商银行\n收到货款\n" + utf8ToGbk("支取") + "\n", "",
+         "第 3 行的编码与文件其余各行不同"},
+        {"a GBK line after a BOM", "\xEF\xBB\xBF中文\n" + gbk, "", "第 2 行的编码"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        try {
+            const std::string text = decodeFileText(c.bytes);
+            EXPECT_EQ(c.refused, nullptr) << "read as " << text;
+            if (!c.refused) EXPECT_EQ(text, c.text);
+        } catch (const TextFileError& e) {
+            ASSERT_NE(c.refused, nullptr) << e.what();
+            EXPECT_EQ(std::string(e.what()).rfind(c.refused, 0), 0u) << e.what();
+        }
+    }
+}
+
+// Every amount read from a file goes through one parser: exact cents or a
+// refusal, never a silent 0 or a rounding.
+TEST(StoreAmounts, PlainDecimalsOrARefusal) {
+    struct Case {
+        const char* text;
+        std::optional<std::int64_t> cents;
+        const char* why;  // the start of the reason when refused
+    };
+    const Case cases[] = {
+        {"5,000.50", 500050, ""},
+        {" 1,234,567.89 ", 123456789, ""},
+        {"-0.05", -5, ""},
+        {"+12", 1200, ""},
+        {"007.1", 710, ""},
+        {"9999999999999.99", 999999999999999, ""},
+        {"12,3x4.00", std::nullopt, "不是金额"},
+        {"#DIV/0!", std::nullopt, "不是金额"},
+        {"12,34", std::nullopt, "不是金额"},
+        {".5", std::nullopt, "不是金额"},
+        {"5.", std::nullopt, "不是金额"},
+        {"1e3", std::nullopt, "不是金额"},
+        {"", std::nullopt, "不是金额"},
+        {"1.005", std::nullopt, "超过两位小数"},
+        {"10000000000000", std::nullopt, "超出范围"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string why;
+        EXPECT_EQ(parseAmountCents(c.text, &why), c.cents);
+        EXPECT_EQ(why.rfind(c.why, 0), 0u) << why;
+    }
+    for (const char* dash : {"-", " — ", "－", "--"}) EXPECT_TRUE(isDashOnly(dash)) << dash;
+    for (const char* other : {"", " ", "-1", "—0"}) EXPECT_FALSE(isDashOnly(other)) << other;
 }
 
 // ---- regional parsing ----

@@ -2,6 +2,7 @@
 // reconciled mark, opening items and the balance reconciliation statement.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 
 #include "CashierInit.h"
@@ -49,6 +50,15 @@ class ReconcileTest : public BookTest {
         EXPECT_TRUE(s.step());
         EXPECT_EQ(s.i64(0) != 0, s.i32(1) != 0) << "reconciled must follow the group";
         return s.i64(0);
+    }
+    // The bank's opening as the cashier's initialisation keeps it (these
+    // tests' book set is confirmed already, so it is written directly).
+    void setBankOpening(std::int64_t cents) {
+        Stmt s = db().prepare(
+            "INSERT INTO reconcile_openings (set_code, as_code, bank_opening_cents) VALUES "
+            "('001', '1001', ?1) ON CONFLICT (set_code, as_code) DO UPDATE SET "
+            "bank_opening_cents = excluded.bank_opening_cents");
+        s.bind(1, cents).run();
     }
     std::int64_t count(const std::string& sql) {
         Stmt s = db().prepare(sql);
@@ -259,7 +269,10 @@ TEST_F(ReconcileTest, GroupsOfAnOlderFileStayAndNewOnesFollowThem) {
         std::to_string(j1) +
         ";"
         "UPDATE CaCollateGlide SET reconciled = 1, reconcile_group = 7 WHERE id = " +
-        std::to_string(s1) + ";DROP TABLE reconcile_runs;");
+        std::to_string(s1) +
+        ";DROP TABLE reconcile_runs; DROP TABLE reconcile_closings;"
+        "ALTER TABLE CaGlide DROP COLUMN bank_balance_cents;"
+        "ALTER TABLE CaCollateGlide DROP COLUMN bank_balance_cents;");
     if (db().engine() == Database::Engine::SQLite)
         db().exec("PRAGMA user_version = 4");
     else
@@ -454,7 +467,7 @@ TEST_F(ReconcileTest, BalanceStatementWithOpeningItems) {
     BookOptions unconfirmed;
     unconfirmed.initConfirmed = false;
     open(unconfirmed);
-    setBankOpening(db(), "u1", "001", "1001", 125000);
+    ledgerhost::setBankOpening(db(), "u1", "001", "1001", 125000);
     const auto cheque = addOpeningItem(db(), "u1", "001", "1001",
                                        {0, kItemBookedOut, "2023-12-28", "Z7", "旧支票", 30000});
     addOpeningItem(db(), "u1", "001", "1001", {0, kItemBankOut, "2023-12-31", "", "手续费", 5000});
@@ -525,11 +538,171 @@ TEST_F(ReconcileTest, BadInputIsRefusedInWords) {
     EXPECT_THROW(Reconciler::findAccount(db(), "001", "nope"), ReconcileError);
     EXPECT_THROW(Reconciler::findAccount(db(), "001", "CASH"), ReconcileError) << "a cash account";
     auto r = rec();
-    for (const char* bad : {"2024-02-30", "2024-13-01", "20240301", "2023-02-29", "abcd-ef-gh"})
+    for (const char* bad :
+         {"2024-02-30", "2024-13-01", "20240301", "2023-02-29", "abcd-ef-gh", "2023-12-31"})
         EXPECT_THROW(r.report(bad), ReconcileError) << bad;
+    EXPECT_THROW(r.autoMatch("2023-01-01", "2023-12-31"), ReconcileError) << "before the year";
     EXPECT_THROW(r.autoMatch("2024-01-01", "2024-12-31", -1), ReconcileError);
     EXPECT_EQ(reconcile::formatCents(-123456789), "-1,234,567.89");
     EXPECT_EQ(reconcile::formatCents(5), "0.05");
+}
+
+TEST_F(ReconcileTest, LockedBookSetChangesNothing) {
+    const auto j = journal("2024-03-05", 100, 0);
+    const auto s = statement("2024-03-05", 100, 0);
+    const auto j2 = journal("2024-03-06", 50, 0);
+    const auto s2 = statement("2024-03-06", 50, 0);
+    const auto g = rec().match({{Source::Journal, j2}}, {{Source::Statement, s2}});
+    db().exec(
+        "INSERT INTO reconcile_opening_items (set_code, as_code, kind, item_date, cents) "
+        "VALUES ('001', '1001', 3, '2023-12-31', 100)");
+    db().exec("UPDATE book_sets SET entry_locked = 1 WHERE code = '001'");
+    auto r = rec();
+    const std::vector<std::pair<const char*, std::function<void()>>> commands = {
+        {"automatic", [&] { r.autoMatch("2024-03-01", "2024-03-31"); }},
+        {"manual",
+         [&] {
+             r.match({{Source::Journal, j}}, {{Source::Statement, s}});
+         }},
+        {"undo a group", [&] { r.undoGroup(g); }},
+        {"undo the range", [&] { r.undoRange("2024-03-01", "2024-03-31"); }},
+        {"a closing balance", [&] { r.setClosingBalance("2024-03-31", 100); }},
+    };
+    for (const auto& [what, command] : commands) {
+        SCOPED_TRACE(what);
+        try {
+            command();
+            ADD_FAILURE() << "done in a locked book set";
+        } catch (const ReconcileError& e) {
+            EXPECT_STREQ(e.what(), "账套已锁定，不能对账。");
+        }
+    }
+    EXPECT_EQ(groupOf("CaGlide", j), 0);
+    EXPECT_EQ(groupOf("CaGlide", j2), g);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_openings"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_opening_items"), 1);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM reconcile_closings"), 0);
+    EXPECT_NO_THROW(r.report("2024-03-31")) << "reading is allowed";
+}
+
+TEST_F(ReconcileTest, ManagedBookSetsRowsOnTheAccountTakePart) {
+    // Book set 002 has no account 1001 of its own: its rows use 001's.
+    const auto j = addRow(db(), "CaGlide", "002", "1001", "2024-03-05", 70, 0, "分公司收款");
+    const auto s = addRow(db(), "CaCollateGlide", "002", "1001", "2024-03-06", 0, 70, "s");
+    journal("2024-03-07", 0, 20);
+    auto r = rec();
+    setBankOpening(100000);
+    EXPECT_EQ(r.journalRows("2024-03-01", "2024-03-31").size(), 2u);
+    EXPECT_EQ(r.statementRows("2024-03-01", "2024-03-31").size(), 1u);
+    EXPECT_EQ(r.autoMatch("2024-03-01", "2024-03-31").pairs(), 1);
+    EXPECT_NE(groupOf("CaGlide", j), 0);
+    EXPECT_EQ(groupOf("CaGlide", j), groupOf("CaCollateGlide", s));
+    const auto rep = r.report("2024-03-31");
+    EXPECT_EQ(rep.journalBalance, 100000 + 7000 - 2000);
+    EXPECT_EQ(rep.bankBalance, 100000 + 7000);
+    EXPECT_TRUE(rep.agrees()) << reconcile::reportText(rep);
+    EXPECT_EQ(r.undoRange("2024-03-01", "2024-03-31"), 1);
+    EXPECT_EQ(groupOf("CaGlide", j), 0);
+}
+
+TEST_F(ReconcileTest, StatementIsCheckedAgainstTheBanksOwnFigures) {
+    auto withBalance = [&](const std::string& date, double in, double out,
+                           std::optional<std::int64_t> balance) {
+        const auto id = statement(date, in, out);
+        if (balance)
+            db().exec("UPDATE CaCollateGlide SET bank_balance_cents = " + std::to_string(*balance) +
+                      " WHERE id = " + std::to_string(id));
+    };
+    struct Case {
+        const char* what;
+        std::optional<std::int64_t> opening;
+        std::vector<std::optional<std::int64_t>> balances;  // of rows +100 (03-02), -30 (03-09)
+        std::optional<std::int64_t> closing;                // entered for 2024-03-31
+        bool agrees;
+        std::int64_t bankDifference;
+        const char* partsFrom;
+        const char* says;
+    };
+    const std::vector<Case> cases = {
+        {"no figure of the bank's",
+         100000,
+         {std::nullopt, std::nullopt},
+         std::nullopt,
+         true,
+         0,
+         "",
+         "没有银行的余额可核对"},
+        {"reported balances agree",
+         100000,
+         {110000, 107000},
+         std::nullopt,
+         true,
+         0,
+         "",
+         "对账单余额与银行所报余额相符（2024-03-09：1,070.00）"},
+        {"a line the bank has not got",
+         100000,
+         {110000, 106000},
+         std::nullopt,
+         false,
+         1000,
+         "2024-03-09",
+         "相差 10.00"},
+        {"an entered closing balance that differs",
+         100000,
+         {110000, std::nullopt},
+         106000,
+         false,
+         1000,
+         "2024-03-31",
+         "录入的对账单期末余额（u1 于"},
+        {"an entered closing balance that agrees",
+         100000,
+         {std::nullopt, std::nullopt},
+         107000,
+         true,
+         0,
+         "",
+         "对账单余额与录入的对账单期末余额"},
+        {"no opening: named, not counted as 0",
+         std::nullopt,
+         {110000, 107000},
+         std::nullopt,
+         false,
+         -100000,
+         "2024-03-09",
+         "按银行所报余额推算，年初余额应为 1,000.00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        db().exec(
+            "DELETE FROM CaCollateGlide; DELETE FROM reconcile_openings; DELETE FROM "
+            "reconcile_closings");
+        auto r = rec();
+        if (c.opening) setBankOpening(*c.opening);
+        withBalance("2024-03-02", 100, 0, c.balances[0]);
+        withBalance("2024-03-09", 0, 30, c.balances[1]);
+        if (c.closing) r.setClosingBalance("2024-03-31", *c.closing);
+        const reconcile::Report rep = r.report("2024-03-31");
+        const std::string text = reconcile::reportText(rep);
+        EXPECT_EQ(rep.agrees(), c.agrees) << text;
+        EXPECT_EQ(rep.bankDifference(), c.bankDifference) << text;
+        EXPECT_EQ(rep.partsFrom(), c.partsFrom) << text;
+        EXPECT_NE(text.find(c.says), std::string::npos) << text;
+        if (!c.agrees && rep.bankDifference() != 0)
+            EXPECT_NE(reconcile::reportCsv(rep).find("与银行相差,"), std::string::npos);
+    }
+    // A break the stored rows can explain: the row where the balances part.
+    db().exec("DELETE FROM CaCollateGlide; DELETE FROM reconcile_closings");
+    withBalance("2024-03-02", 100, 0, 110000);
+    withBalance("2024-03-09", 0, 30, 108000);  // the bank says 10.00 less went out
+    withBalance("2024-03-12", 5, 0, 108500);
+    const reconcile::Report rep = rec().report("2024-03-31");
+    ASSERT_EQ(rep.breaks.size(), 1u);
+    EXPECT_EQ(rep.breaks[0].date, "2024-03-09");
+    EXPECT_EQ(rep.breaks[0].since, "2024-03-02");
+    EXPECT_EQ(rep.breaks[0].difference(), 1000);
+    EXPECT_NE(reconcile::reportCsv(rep).find("余额不符,2024-03-09"), std::string::npos);
 }
 
 }  // namespace

@@ -6,8 +6,11 @@
 #include <QTemporaryDir>
 
 #include "DemoData.h"
+#include "Glide.h"
 #include "Reconcile.h"
+#include "Session.h"
 #include "Store.h"
+#include "untGlideImport.h"
 
 using namespace ledgerhost;
 using reconcile::Reconciler;
@@ -125,6 +128,7 @@ TEST_F(DemoReconcileTest, CommandLineStatusFollowsTheBalances) {
         {{"--account", "999"}, "没有账号或编码为“999”的银行账户"},
         {{"--account", "100201", "--until", "2025-02-30"}, "日期“2025-02-30”不对"},
         {{"--account", "100201", "--days", "x"}, "天数“x”不对"},
+        {{"--account", "100201", "--until", "2024-12-31"}, "早于账套的会计年度"},
         {{"--until", "2025-10-31"}, "用法"},
     };
     for (const Bad& b : bad) {
@@ -138,6 +142,51 @@ TEST_F(DemoReconcileTest, CommandLineStatusFollowsTheBalances) {
     ASSERT_TRUE(p.waitForFinished(60000));
     EXPECT_EQ(p.exitCode(), 2);
     EXPECT_FALSE(QFile::exists(dir.filePath("missing.db"))) << "never creates a database";
+}
+
+// The sample statements bring the bank's balances: after their import the
+// statement's running balance is the bank's on every row, and the statement
+// agrees with the bank.
+TEST_F(DemoReconcileTest, SampleStatementsKeepTheBanksBalances) {
+    const std::vector<std::string> files =
+        demo::writeDemoStatements(dir.filePath("statements").toStdString(), QDate(2025, 11, 20));
+    ASSERT_EQ(files.size(), 2u);
+    {
+        HostSession session(path(), "001", "admin");
+        TCaGlideMng mng(kStatementTable);
+        for (const std::string& file : files) {
+            SCOPED_TRACE(file);
+            const StatementImportResult r = importStatement(
+                file.find(".xls") != std::string::npos ? StatementKind::CCB : StatementKind::ICBC,
+                file, &mng);
+            EXPECT_TRUE(r.stored) << r.message;
+            EXPECT_TRUE(r.balanceWarnings.empty()) << r.message;
+        }
+        for (const char* account : {"100201", "100202"}) {
+            SCOPED_TRACE(account);
+            TCaGlideMng load(kStatementTable);
+            load.CaGlideQry()->SetCode = "001";
+            load.CaGlideQry()->SetASCode(account);
+            load.CaGlideQry()->BCreateDate = "2025-01-01";
+            load.CaGlideQry()->ECreateDate = "2025-11-30";
+            load.SubjectKind = 1;
+            load.Load();
+            int reported = 0;
+            for (int i = 0; i < load.GetCount(); ++i) {
+                const TCaGlide* row = load.GetDetails(i);
+                if (!row->BankBalanceCents) continue;
+                ++reported;
+                EXPECT_EQ(toCents(row->Balance), *row->BankBalanceCents)
+                    << row->CreateDate << " " << row->Summary;
+            }
+            EXPECT_GE(reported, 4);
+        }
+    }
+    for (const char* account : {"6222020200112345678", "4367420010203040506"}) {
+        const Run r = tool({"--account", account, "--until", "2025-11-30"});
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find("对账单余额与银行所报余额相符"), std::string::npos) << r.out;
+    }
 }
 
 }  // namespace

@@ -3,19 +3,26 @@
 // that preview, print and export share.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include "Cell.h"
 #include "DemoData.h"
 #include "Fixture.h"
+#include "Numbers.h"
 #include "ReconcileWindow.h"
 #include "ReportOutput.h"
 #include "Store.h"
@@ -134,6 +141,101 @@ TEST_F(ReconcileWindowTest, APlantedDifferenceStandsOutInRed) {
         EXPECT_EQ(sheet->data(sheet->index(r - 1, 4), Qt::ForegroundRole).value<QColor>(),
                   QColor(Qt::red));
     }
+}
+
+// The live box follows the ticks as a cashier works by keyboard: Space ticks,
+// Tab goes to the other list, F5 queries again, Alt+B enters the bank's
+// closing balance, whose difference then shows.
+TEST_F(ReconcileWindowTest, LiveBoxFollowsTheTicksAndTheKeys) {
+    Messages msgs;
+    w->show();
+    w->activateWindow();
+    QApplication::processEvents();
+    ASSERT_TRUE(w->liveBank().has_value());
+    const std::int64_t adjusted = w->liveAdjusted();
+    EXPECT_EQ(*w->liveBank(), adjusted) << "the demo's statement agrees with its journal";
+    EXPECT_EQ(w->LblDifference->text(), QStringLiteral("0.00"));
+
+    auto tick = [&](QTableView* v, int row) {
+        v->setFocus();
+        v->selectionModel()->setCurrentIndex(v->model()->index(row, 0),
+                                             QItemSelectionModel::NoUpdate);
+        QTest::keyClick(v, Qt::Key_Space);
+    };
+    tick(w->GrdJournal, 0);
+    ASSERT_EQ(w->GrdJournal->selectionModel()->selectedRows().size(), 1);
+    const std::int64_t afterJournal = w->liveAdjusted();
+    EXPECT_NE(afterJournal, adjusted);
+    EXPECT_EQ(w->LblAdjusted->text(), QString::fromStdString(formatCents(afterJournal)));
+    EXPECT_EQ(w->LblDifference->text(),
+              QString::fromStdString(formatCents(*w->liveBank() - afterJournal)));
+    QTest::keyClick(w->GrdJournal, Qt::Key_Tab);
+    EXPECT_EQ(w->focusWidget(), w->GrdStatement);
+    QTest::keyClick(w->GrdStatement, Qt::Key_Tab);
+    EXPECT_EQ(w->focusWidget(), w->GrdJournal);
+    tick(w->GrdJournal, 0);  // ticked off again
+    EXPECT_EQ(w->liveAdjusted(), adjusted);
+
+    // F5: a statement row stored meanwhile by another program shows.
+    const int rows = w->GrdStatement->model()->rowCount();
+    db->exec(
+        "INSERT INTO CaCollateGlide (set_code, as_code, create_date, date_or_no, summary, "
+        "deb_cents, cre_cents) VALUES ('001', '100201', '2025-10-30', 9999, '另一程序', 0, 500)");
+    QTest::keyClick(w->GrdStatement, Qt::Key_F5);
+    EXPECT_EQ(w->GrdStatement->model()->rowCount(), rows + 1);
+    EXPECT_EQ(w->liveAdjusted(), adjusted + 500);
+
+    for (auto* b : w->findChildren<QPushButton*>()) {
+        EXPECT_TRUE(b->text().contains('&')) << b->text().toStdString();
+        EXPECT_FALSE(b->toolTip().isEmpty()) << b->text().toStdString();
+    }
+
+    // Alt+B: the bank's closing balance as printed, here 1.00 more than ours.
+    const std::int64_t bank = *w->liveBank();
+    testutil::Modals modals([&](QDialog& d) {
+        auto* dlg = dynamic_cast<TFrmClosingBalance*>(&d);
+        EXPECT_NE(dlg, nullptr);
+        if (!dlg) return static_cast<int>(QDialog::Rejected);
+        dlg->EdtAmount->setText(QString::fromStdString(formatCents(bank + 100)));
+        dlg->Ok();
+        return dlg->result();
+    });
+    QTest::keyClick(w->GrdStatement, Qt::Key_B, Qt::AltModifier);
+    // The button shows itself pressed before it acts.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !modals.shown.empty(); }, 5000));
+    ASSERT_EQ(modals.shown.size(), 1u);
+    EXPECT_EQ(*w->liveBank(), bank + 100);
+    EXPECT_EQ(w->LblDifference->text(), QStringLiteral("1.00"));
+    const auto sheet = w->reportSheet();
+    EXPECT_TRUE(sheetHas(*sheet, QStringLiteral("录入的对账单期末余额（2025-10-31）")));
+    bool red = false;
+    for (int r = 1; r < sheet->sheetRows(); ++r)
+        if (sheet->displayText(1, r).contains(QStringLiteral("相差 -1.00")))
+            red = sheet->cellAt(1, r) && sheet->cellAt(1, r)->alert;
+    EXPECT_TRUE(red) << "the difference from the bank stands out";
+}
+
+// An exported PDF has the pages the preview and the print have.
+TEST_F(ReconcileWindowTest, PdfExportHasThePagesOfThePrint) {
+    w->DtpBegin->setDate(QDate(2025, 1, 1));
+    w->Query();
+    const auto sheet = w->reportSheet();
+    auto pages = [](const QString& file) {
+        QFile f(file);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        static const QRegularExpression page(QStringLiteral("/Type\\s*/Page(?!s)"));
+        return static_cast<int>(QString::fromLatin1(f.readAll()).count(page));
+    };
+    QPrinter& printer = w->printer();
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(dir.filePath("print.pdf"));
+    printSheet(*sheet, printer, QStringLiteral("银行存款余额调节表"));
+    QString error;
+    ASSERT_TRUE(exportSheet(*sheet, dir.filePath("export.pdf"), &error, printer.pageLayout()))
+        << error.toStdString();
+    const int printed = pages(dir.filePath("print.pdf"));
+    EXPECT_GT(printed, 1);
+    EXPECT_EQ(pages(dir.filePath("export.pdf")), printed);
 }
 
 // Pictures of the window before and after automatic matching and of the

@@ -7,6 +7,7 @@
 
 #include "Codec.h"
 #include "JournalHelpers.h"
+#include "Programs.h"
 #include "RunStatementImport.h"
 #include "Workbook.h"
 #include "untGlideImport.h"
@@ -92,7 +93,7 @@ TEST_F(StatementImportTest, IcbcLinesBecomeRowsOfTheNamedAccount) {
     auto lines = header();
     lines.push_back(icbcLine("2024-03-02", "1234-转账-工资", "5,000.50", ""));
     lines.push_back(icbcLine("2024-03-03", "-手续费", "", "12.30"));
-    lines.push_back(icbcLine("2024-03-04", "利息", "abc", "1,234,567.89"));
+    lines.push_back(icbcLine("2024-03-04", "利息", "", "1,234,567.89"));
     std::string path = writeText("0401.TXT", lines);
     UserManage->BankAccountManage()->SetCode = "stale";
     EXPECT_EQ(run(StatementKind::ICBC, path), kIcbcOk + "共导入 3 行，账号 6222001。");
@@ -302,11 +303,14 @@ TEST_F(StatementImportTest, CancelledDialogStillResetsTheAccountManager) {
 
 namespace {
 
-// One CCB row, columns A to M.
+// One CCB row, columns A to M; column G, the bank's balance, is blank unless
+// given (a blank cell still fills row 10's width).
 std::vector<std::string> ccbRow(const std::string& date, const std::string& credit,
                                 const std::string& debit, const std::string& payAndSummary,
-                                const std::string& number, const std::string& name) {
-    return {date, "b", "c", "d", credit, debit, "g", "h", "i", payAndSummary, "k", number, name};
+                                const std::string& number, const std::string& name,
+                                const std::string& balance = " ") {
+    return {date, "b", "c",           "d", credit, debit, balance,
+            "h",  "i", payAndSummary, "k", number, name};
 }
 
 }  // namespace
@@ -392,4 +396,206 @@ TEST_F(StatementImportTest, CcbOnlyTheFirstRowUsable) {
     EXPECT_TRUE(startsWith(run(StatementKind::CCB, path), kCcbOk));
     EXPECT_EQ(stored().size(), 1u);
     EXPECT_TRUE(exists("one[已导入].xls"));
+}
+
+// ---- amounts exactly as the bank wrote them ----
+
+TEST_F(StatementImportTest, AmountsAreTheBanksOrTheFileIsRefused) {
+    const std::string notAmount = "不是金额：只能有数字、一个小数点，千位分隔符“,”只能三位一组。";
+    struct Case {
+        const char* what;
+        std::vector<std::string> icbc;              // lines after the header, or
+        std::vector<std::vector<std::string>> ccb;  // CCB rows from row 10
+        std::string message;
+    };
+    const Case cases[] = {
+        {"a letter among the digits",
+         {icbcLine("2024-03-02", "x", "12,3x4.00", "")},
+         {},
+         kIcbcFail + "第 6 行的贷方发生额“12,3x4.00”" + notAmount},
+        {"three decimals",
+         {icbcLine("2024-03-02", "x", "1", ""), icbcLine("2024-03-03", "y", "", "1.005")},
+         {},
+         kIcbcFail + "第 7 行的借方发生额“1.005”超过两位小数。"},
+        {"a balance that is not an amount",
+         {icbcLine("2024-03-02", "x", "1", "") + "^1,00"},
+         {},
+         kIcbcFail + "第 6 行的余额“1,00”" + notAmount},
+        {"a formula's error in a workbook",
+         {},
+         {ccbRow("2024/03/01", "#DIV/0!", "0", "x", "6222001", "-")},
+         kCcbFail + "单元格 E10 的贷方发生额“#DIV/0!”" + notAmount},
+        {"a workbook balance with three decimals",
+         {},
+         {ccbRow("2024/03/01", "1", "0", "x", "6222001", "-"),
+          ccbRow("2024/03/02", "1", "", "x", "6222001", "-", "1.005")},
+         kCcbFail + "单元格 G11 的余额“1.005”超过两位小数。"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string path;
+        if (!c.icbc.empty()) {
+            auto lines = header();
+            lines.insert(lines.end(), c.icbc.begin(), c.icbc.end());
+            path = writeText("stmt.txt", lines);
+        } else {
+            path = dir.filePath("stmt.xls").toStdString();
+            writeWorkbook(path, c.ccb, 10);
+        }
+        EXPECT_EQ(run(c.icbc.empty() ? StatementKind::CCB : StatementKind::ICBC, path),
+                  c.message + kNothing);
+        EXPECT_TRUE(stored().empty());
+        EXPECT_EQ(mng.PendingCount(), 0u);
+    }
+}
+
+// ---- the bank's balances ----
+
+namespace {
+
+std::vector<std::optional<std::int64_t>> storedBalances(Database& db) {
+    std::vector<std::optional<std::int64_t>> out;
+    Stmt s = db.prepare("SELECT bank_balance_cents FROM CaCollateGlide ORDER BY id");
+    while (s.step()) out.push_back(s.isNull(0) ? std::nullopt : std::optional(s.i64(0)));
+    return out;
+}
+
+}  // namespace
+
+TEST_F(StatementImportTest, BankBalancesAreKeptAndCheckedWithoutStoppingTheImport) {
+    db().exec("INSERT INTO reconcile_openings VALUES ('001', '1001', 100000)");
+    const std::string breakInFile =
+        "注意：第 8 行的余额与上一行余额加本行发生额不符，相差 "
+        "5.00：对账单可能缺行、重行或被改动。";
+    const std::string breakFromStore =
+        "注意：第 6 行的余额与账上已有对账单推算的余额不符，相差 100.00：2024-03-03 与 "
+        "2024-03-05 之间的对账单可能缺行、重行或被改动。";
+    struct Case {
+        const char* what;
+        StatementKind kind;
+        std::vector<std::string> icbc;
+        std::vector<std::vector<std::string>> ccb;
+        std::vector<std::optional<std::int64_t>> kept;  // the file's rows' balances
+        std::vector<std::string> warnings;
+    };
+    const Case cases[] = {
+        {"a break within the file",
+         StatementKind::ICBC,
+         {icbcLine("2024-03-01", "a", "100.00", "") + "^1,100.00",
+          icbcLine("2024-03-02", "b", "", "30.00") + "^1,070.00",
+          icbcLine("2024-03-03", "c", "5.00", "") + "^1,080.00"},
+         {},
+         {110000, 107000, 108000},
+         {breakInFile}},
+        {"the next file does not carry on from the stored one",
+         StatementKind::ICBC,
+         {icbcLine("2024-03-05", "d", "20.00", "") + "^1,200.00",
+          icbcLine("2024-03-06", "e", "", "") + "^"},
+         {},
+         {120000, std::nullopt},
+         {breakFromStore}},
+        {"a workbook whose balances carry on",
+         StatementKind::CCB,
+         {},
+         {ccbRow("2024/03/07", "0.00", "50.00", "f", "6222001", "-", "1,150.00"),
+          ccbRow("2024/03/08", "", "", "g", "6222003", "农行专户", " "),
+          ccbRow("2024/03/09", "", "150.00", "h", "6222001", "-", "1,000.00")},
+         {115000, std::nullopt, 100000},
+         {}},
+        {"a file without balances is not checked; a dash is no balance",
+         StatementKind::ICBC,
+         {icbcLine("2024-03-10", "i", "7.00", ""), icbcLine("2024-03-11", "j", "", "") + "^—"},
+         {},
+         {std::nullopt, std::nullopt},
+         {}},
+    };
+    std::size_t before = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string path;
+        if (c.kind == StatementKind::ICBC) {
+            auto lines = header();
+            lines.insert(lines.end(), c.icbc.begin(), c.icbc.end());
+            path = writeText("b.txt", lines);
+        } else {
+            path = dir.filePath("b.xls").toStdString();
+            writeWorkbook(path, c.ccb, 10);
+        }
+        const StatementImportResult r = importStatement(c.kind, path, &mng);
+        EXPECT_TRUE(r.stored) << r.message;
+        EXPECT_EQ(r.balanceWarnings, c.warnings);
+        for (const std::string& w : c.warnings)
+            EXPECT_NE(r.message.find("\n" + w), std::string::npos) << r.message;
+        const auto kept = storedBalances(db());
+        ASSERT_EQ(kept.size(), before + c.kept.size());
+        EXPECT_EQ(std::vector(kept.begin() + static_cast<std::ptrdiff_t>(before), kept.end()),
+                  c.kept);
+        before = kept.size();
+    }
+}
+
+// A statement missing a line, imported twice, or with one amount changed makes
+// the reconciliation fail and say where the balances part; the bank's own
+// statement passes. Through the programs, as a cashier's script would run them.
+TEST_F(StatementImportTest, ReconcileToolCatchesWhatTheBanksBalancesProve) {
+    const std::vector<std::string> correct = {
+        icbcLine("2024-03-01", "收款", "15,000.00", "") + "^16,000.00",
+        icbcLine("2024-03-05", "1201-付款", "", "2,500.00") + "^13,500.00",
+        icbcLine("2024-03-10", "利息", "320.50", "") + "^13,820.50",
+        icbcLine("2024-03-20", "手续费", "", "1,000.00") + "^12,820.50"};
+    auto without = [&](std::size_t i) {
+        auto l = correct;
+        l.erase(l.begin() + static_cast<std::ptrdiff_t>(i));
+        return l;
+    };
+    auto changed = correct;
+    changed[2] = icbcLine("2024-03-10", "利息", "3,200.50", "") + "^13,820.50";
+    struct Case {
+        const char* what;
+        std::vector<std::string> lines;
+        int imports;
+        const char* importWarning;  // on the last import's standard error
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"the bank's statement", correct, 1, nullptr, 0, "对账单余额与银行所报余额相符"},
+        {"a line missing", without(1), 1, "第 7 行的余额与上一行余额加本行发生额不符", 1,
+         "自 2024-03-10 起对账单与银行所报余额分开"},
+        {"imported twice", correct, 2, nullptr, 1, "自 2024-03-01 起对账单与银行所报余额分开"},
+        {"one amount changed", changed, 1,
+         "第 8 行的余额与上一行余额加本行发生额不符，相差 -2,880.00", 1,
+         "自 2024-03-10 起对账单与银行所报余额分开"},
+    };
+    auto program = [&](const char* tool, const QStringList& args) {
+        QProcess p;
+        p.start(tool, args + QStringList{"--db", QString::fromStdString(path()), "--book", "001",
+                                         "--user", "u1"});
+        return finishProgram(p, 60000);
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        db().exec(
+            "DELETE FROM CaCollateGlide; DELETE FROM import_log; DELETE FROM reconcile_openings;"
+            "INSERT INTO reconcile_openings VALUES ('001', '1001', 100000)");
+        auto lines = header();
+        lines.insert(lines.end(), c.lines.begin(), c.lines.end());
+        Outcome imported;
+        for (int i = 0; i < c.imports; ++i) {
+            const std::string file = writeText("s" + std::to_string(i) + ".txt", lines);
+            imported =
+                program(LEDGER_IMPORT_TOOL, {"icbc", QString::fromStdString(file), "--again"});
+            EXPECT_EQ(imported.exitCode, 0) << imported.err.toStdString();
+        }
+        if (c.importWarning)
+            EXPECT_TRUE(imported.err.contains(QStringLiteral("ledger-import: 警告：") +
+                                              QString::fromUtf8(c.importWarning)))
+                << imported.err.toStdString();
+        else
+            EXPECT_TRUE(imported.err.isEmpty()) << imported.err.toStdString();
+        const Outcome r =
+            program(LEDGER_RECONCILE_TOOL, {"--account", "6222001", "--until", "2024-03-31"});
+        EXPECT_EQ(r.exitCode, c.status) << r.out.toStdString() << r.err.toStdString();
+        EXPECT_TRUE(r.out.contains(QString::fromUtf8(c.says))) << r.out.toStdString();
+    }
 }

@@ -7,9 +7,11 @@
 #include <cstring>
 #include <set>
 
+#include "BankBalances.h"
 #include "Codec.h"
 #include "ImportFiles.h"
 #include "ImportLog.h"
+#include "Numbers.h"
 #include "Records.h"
 #include "Regional.h"
 #include "Store.h"
@@ -375,6 +377,7 @@ const char* const kFCounterpart = "对方单位";
 const char* const kFDepartment = "部门";
 const char* const kFRemark = "备注";
 const char* const kFAccount = "账号";
+const char* const kFBalance = "余额";
 
 std::optional<QDate> dateOfText(std::string t) {
     // A time after the date is not part of it.
@@ -410,53 +413,6 @@ std::optional<QDate> dateOfCell(const TFileCell& cell, bool date1904) {
     return dateOfText(trimControls(cell.Text));
 }
 
-// A plain decimal: an optional sign, digits (grouped by "," in threes, or not
-// grouped at all), then optionally the workstation's decimal separator and one
-// or two decimals. More decimals set `tooPrecise`.
-std::optional<double> plainAmount(std::string_view t, bool& tooPrecise) {
-    const char dec = regional().decimalSeparator;
-    const bool grouping = dec != ',';
-    std::string plain;
-    std::size_t i = 0;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) {
-        if (t[i] == '-') plain += '-';
-        ++i;
-    }
-    std::size_t run = 0, digits = 0;
-    bool grouped = false;
-    auto digit = [](char c) { return c >= '0' && c <= '9'; };
-    for (; i < t.size() && t[i] != dec; ++i) {
-        if (digit(t[i])) {
-            plain += t[i];
-            ++run;
-            ++digits;
-        } else if (t[i] == ',' && grouping) {
-            if (run == 0 || (grouped ? run != 3 : run > 3)) return std::nullopt;
-            grouped = true;
-            run = 0;
-        } else {
-            return std::nullopt;
-        }
-    }
-    if (grouped && run != 3) return std::nullopt;
-    std::size_t decimals = 0;
-    if (i < t.size()) {
-        plain += '.';
-        for (++i; i < t.size(); ++i) {
-            if (!digit(t[i])) return std::nullopt;
-            plain += t[i];
-            ++decimals;
-        }
-        if (decimals == 0) return std::nullopt;
-    }
-    if (digits == 0) return std::nullopt;
-    if (decimals > 2) {
-        tooPrecise = true;
-        return std::nullopt;
-    }
-    return std::strtod(plain.c_str(), nullptr);
-}
-
 // Reads the fields of one file row, naming the row and the column in every
 // complaint.
 class RowReader {
@@ -483,26 +439,32 @@ class RowReader {
         return *d;
     }
 
-    double amount(int col) const {
+    double amount(int col, const char* label = "金额") const {
         if (col < 0) return 0;
         const TFileCell* c = row_.cell(col);
         if (!c) return 0;
         std::optional<double> v = c->Number;
         const std::string t = trimControls(c->Text);
+        const std::string what = std::string("的") + label + "“" + t + "”";
         if (!v) {
             if (t.empty()) return 0;
-            bool tooPrecise = false;
-            v = plainAmount(t, tooPrecise);
-            if (tooPrecise) failAt(col, "的金额“" + t + "”超过两位小数。");
-            if (!v)
-                failAt(col, "的金额“" + t +
-                                "”不是金额：只能有数字、一个小数点，千位分隔符“,”只能三位一组。");
+            std::string why;
+            const std::optional<std::int64_t> cents = parseAmountCents(t, &why);
+            if (!cents) failAt(col, what + why);
+            return fromCents(*cents);
         }
-        if (!std::isfinite(*v) || std::fabs(*v) >= 1e13) failAt(col, "的金额“" + t + "”超出范围。");
+        if (!std::isfinite(*v) || std::fabs(*v) >= 1e13) failAt(col, what + "超出范围。");
         // A workbook number with more than two decimals is not rounded silently.
-        if (std::fabs(*v * 100 - std::round(*v * 100)) > 1e-6)
-            failAt(col, "的金额“" + t + "”超过两位小数。");
+        if (std::fabs(*v * 100 - std::round(*v * 100)) > 1e-6) failAt(col, what + "超过两位小数。");
         return *v;
+    }
+
+    // The bank's balance after the row: nothing when the cell is empty or
+    // only a dash.
+    std::optional<std::int64_t> balance(int col) const {
+        const TFileCell* c = col >= 0 ? row_.cell(col) : nullptr;
+        if (!c || (!c->Number && (blank(c->Text) || isDashOnly(c->Text)))) return std::nullopt;
+        return toCents(amount(col, "余额"));
     }
 
     // A unified number: a whole number from 1 on written in digits, or nothing.
@@ -544,11 +506,22 @@ class RowReader {
 
 }  // namespace
 
+namespace {
+
+std::vector<std::string> glideFields(bool bankBalance) {
+    std::vector<std::string> f{kFDate,       kFNumber,  kFSummary, kFDebit,
+                               kFCredit,     kFPayCode, kFPayMode, kFCounterpart,
+                               kFDepartment, kFRemark,  kFAccount};
+    if (bankBalance) f.push_back(kFBalance);
+    return f;
+}
+
+}  // namespace
+
 TCaGlideConvert::TCaGlideConvert(const std::string& fileName, TConvertType type,
-                                 bool firstRowCaptions)
-    : TManageConvert({kFDate, kFNumber, kFSummary, kFDebit, kFCredit, kFPayCode, kFPayMode,
-                      kFCounterpart, kFDepartment, kFRemark, kFAccount},
-                     fileName, type, firstRowCaptions) {}
+                                 bool firstRowCaptions, bool bankBalance)
+    : TManageConvert(glideFields(bankBalance), fileName, type, firstRowCaptions),
+      bankBalance_(bankBalance) {}
 
 void TCaGlideConvert::ImportData() {
     if (ConvertType != ctCaGlide) throw ConvertError("这个转换器不能导入日记账记录。");
@@ -557,11 +530,13 @@ void TCaGlideConvert::ImportData() {
 
     struct {
         int date, number, summary, debit, credit, payCode, payMode, counterpart, department, remark,
-            account;
-    } col{mappedColumn(kFDate),    mappedColumn(kFNumber),      mappedColumn(kFSummary),
-          mappedColumn(kFDebit),   mappedColumn(kFCredit),      mappedColumn(kFPayCode),
-          mappedColumn(kFPayMode), mappedColumn(kFCounterpart), mappedColumn(kFDepartment),
-          mappedColumn(kFRemark),  mappedColumn(kFAccount)};
+            account, balance;
+    } col{mappedColumn(kFDate),       mappedColumn(kFNumber),
+          mappedColumn(kFSummary),    mappedColumn(kFDebit),
+          mappedColumn(kFCredit),     mappedColumn(kFPayCode),
+          mappedColumn(kFPayMode),    mappedColumn(kFCounterpart),
+          mappedColumn(kFDepartment), mappedColumn(kFRemark),
+          mappedColumn(kFAccount),    bankBalance_ ? mappedColumn(kFBalance) : -1};
     if (col.date < 0) throw ConvertError("没有为“日期”指定文件列，无法导入。");
     if (FileRows().empty()) throw ConvertError("文件中没有要导入的数据。");
 
@@ -598,6 +573,10 @@ void TCaGlideConvert::ImportData() {
     }
 
     PendingRollback guard(*GlideMng);
+    // The bank's balances of a statement are checked as the rows are read.
+    std::optional<BankBalanceCheck> balances;
+    if (col.balance >= 0 && GlideMng->TableName() == kStatementTable) balances.emplace(currentDb());
+    BalanceWarnings.clear();
     std::vector<std::int64_t> fileRowOf;  // pending row -> file row, for store errors
     fileRowOf.reserve(FileRows().size());
     std::vector<std::string> accountNos;  // in the order they first appear
@@ -640,6 +619,11 @@ void TCaGlideConvert::ImportData() {
             r.fail("：" + why);
         e->DebMoney = r.amount(col.debit);
         e->CreMoney = r.amount(col.credit);
+        if (balances) {
+            e->BankBalanceCents = r.balance(col.balance);
+            balances->line(account->SetCode, account->AsCode, fileRow.Number, e->CreateDate,
+                           toCents(e->CreMoney) - toCents(e->DebMoney), e->BankBalanceCents);
+        }
         e->PayCode = r.text(col.payCode);
         e->PM_Code = r.baseInfo(col.payMode, ledgerhost::kPayMode, "结算方式");
         e->SetCRCode(r.baseInfo(col.counterpart, kCurrents, "对方单位"));
@@ -678,6 +662,7 @@ void TCaGlideConvert::ImportData() {
     guard.done();
     ImportedRows = static_cast<std::int64_t>(fileRowOf.size());
     ImportedAccounts = accountsText;
+    if (balances) BalanceWarnings = balances->warnings();
     try {
         rememberMapping();
     } catch (const std::exception&) {

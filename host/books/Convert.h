@@ -165,13 +165,18 @@ class LH_API TManageConvert {
 // in groups of three, one decimal separator (the workstation's), at most two
 // decimals; an empty amount is 0. 统一号, when given, is a whole number
 // written in digits that the account does not use yet (nor another row of the
-// file). 结算方式, 对方单位 and 部门 are given by code or by name.
+// file). 结算方式, 对方单位 and 部门 are given by code or by name. 余额, offered
+// for a bank statement, is blank or an amount as above.
 // Every row is checked before anything is stored, and all rows are stored in
 // one transaction; on any error the rows this import added to GlideMng are
 // taken out again. Errors name the file row ("第 7 行").
 class LH_API TCaGlideConvert : public TManageConvert {
   public:
-    TCaGlideConvert(const std::string& fileName, TConvertType type, bool firstRowCaptions);
+    // With `bankBalance` (a bank statement) the fields end with 余额: the
+    // bank's balance after each row, kept with the row and checked as the
+    // statement importers check theirs (BankBalanceCheck).
+    TCaGlideConvert(const std::string& fileName, TConvertType type, bool firstRowCaptions,
+                    bool bankBalance = false);
 
     void ImportData() override;
 
@@ -186,6 +191,12 @@ class LH_API TCaGlideConvert : public TManageConvert {
     // numbers ("、" between them).
     std::int64_t ImportedRows = 0;
     std::string ImportedAccounts;
+    // And the breaks in the bank's balances, one sentence each (the rows are
+    // stored all the same).
+    std::vector<std::string> BalanceWarnings;
+
+  private:
+    bool bankBalance_;
 };
 
 }  // namespace ledgerhost

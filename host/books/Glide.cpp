@@ -110,8 +110,8 @@ class RowWriter {
               "INSERT INTO " + table_ +
               " (set_code, as_code, create_date, date_or_no, summary, deb_cents, cre_cents, "
               "pay_code, pm_code, cr_code, dp_code, remark, apply_user, voucher_id, "
-              "voucher_class, voucher_no, glide_flag, voucher_line_id) "
-              "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")) {}
+              "voucher_class, voucher_no, glide_flag, voucher_line_id, bank_balance_cents) "
+              "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")) {}
 
     // Throws StoreError with the reason when the row must not be stored.
     void check(const TCaGlide& row) {
@@ -161,6 +161,10 @@ class RowWriter {
             insert_.bind(18, row.VoucherLineId);
         else
             insert_.bindNull(18);
+        if (row.BankBalanceCents)
+            insert_.bind(19, *row.BankBalanceCents);
+        else
+            insert_.bindNull(19);
         row.Id = insert_.insert();
         row.DateOrNo = std::to_string(no);
     }
@@ -181,11 +185,12 @@ class RowWriter {
         if (!seq.step()) throw StoreError("数据库错误：无法取得记录编号。");
         const std::int64_t last = seq.i64(0);
         for (std::int64_t id = last - n + 1; id <= last; ++id) ids.push_back(id);
-        BulkInsert copy(
-            db_, table_,
-            {"id", "set_code", "as_code", "create_date", "date_or_no", "summary", "deb_cents",
-             "cre_cents", "pay_code", "pm_code", "cr_code", "dp_code", "remark", "apply_user",
-             "voucher_id", "voucher_class", "voucher_no", "glide_flag", "voucher_line_id"});
+        BulkInsert copy(db_, table_,
+                        {"id",         "set_code",   "as_code",         "create_date",
+                         "date_or_no", "summary",    "deb_cents",       "cre_cents",
+                         "pay_code",   "pm_code",    "cr_code",         "dp_code",
+                         "remark",     "apply_user", "voucher_id",      "voucher_class",
+                         "voucher_no", "glide_flag", "voucher_line_id", "bank_balance_cents"});
         for (std::size_t k = 0; k < queued_.size(); ++k) {
             const auto& [row, no] = queued_[k];
             copy.add(ids[k]).add(row->SetCode).add(row->AS_Code).add(row->CreateDate).add(no);
@@ -196,6 +201,10 @@ class RowWriter {
             copy.add(row->VoucherClass).add(row->VoucherNo).add(row->GlideFlag);
             if (row->VoucherLineId)
                 copy.add(row->VoucherLineId);
+            else
+                copy.addNull();
+            if (row->BankBalanceCents)
+                copy.add(*row->BankBalanceCents);
             else
                 copy.addNull();
             copy.endRow();

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,10 @@ class LH_API TCaGlide {
     std::int64_t VoucherLineId = 0;
     // Ticked off against the other side in the bank reconciliation (as loaded).
     bool Reconciled = false;
+    // A statement row's balance after it as the bank reported it (in cents),
+    // kept from the imported file; nothing for rows entered by hand. Stored
+    // when the row is inserted and never changed by an update.
+    std::optional<std::int64_t> BankBalanceCents;
 
     const std::string& TableName() const { return tableName_; }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "BankBalances.h"
 #include "GlideParts.h"
 #include "Regional.h"
 #include "SqlConditions.h"
@@ -30,9 +31,10 @@
 //    the pair dated before the range, so a date's balance does not depend on
 //    where the range starts (a range in a later year opens with the closing
 //    balance of the year before). The bank statement opens with the bank's own
-//    opening balance where the cashier's initialisation keeps one, else with
-//    the account's. Over several book sets the opening line names its book set
-//    in CR_Name;
+//    opening balance where the cashier's initialisation keeps one (the figure
+//    bankOpening reads for the reconciliation), else with the account's, so
+//    the window and the 余额调节表 agree on every date. Over several book sets
+//    the opening line names its book set in CR_Name;
 //  - each row's Balance is the running balance of its section in journal
 //    order. The cash and bank journals keep the enterprise's side (a debit
 //    raises the balance); the bank statement keeps the bank's side (a credit,
@@ -276,7 +278,8 @@ std::string rowsSql(const std::string& table, const std::string& match, const TC
         "SELECT t.id, t.set_code, t.as_code, t.create_date, t.date_or_no, t.summary, t.deb_cents, "
         "t.cre_cents, t.pay_code, t.pm_code, t.cr_code, t.dp_code, t.remark, t.apply_user, "
         "t.voucher_id, t.voucher_class, t.voucher_no, t.glide_flag, t.voucher_line_id, (" +
-        match + "), t.reconciled FROM " + table + " t WHERE t.set_code = :set";
+        match + "), t.reconciled, t.bank_balance_cents FROM " + table +
+        " t WHERE t.set_code = :set";
     if (!q.AS_Code.empty()) sql += " AND t.as_code = :as";
     if (!q.BCreateDate.empty()) sql += " AND t.create_date >= :from";
     if (!q.ECreateDate.empty()) sql += " AND t.create_date <= :to";
@@ -597,6 +600,8 @@ class JournalLoad {
         r.GlideFlag = s.textView(17);
         r.VoucherLineId = s.isNull(18) ? 0 : s.i64(18);
         r.Reconciled = s.i32(20) != 0;
+        r.BankBalanceCents.reset();
+        if (!s.isNull(21)) r.BankBalanceCents = s.i64(21);
         if (r.CR_Code.empty())
             r.CR_Name.clear();
         else if (f.shown)

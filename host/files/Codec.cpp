@@ -159,12 +159,104 @@ Utf8Reading readUtf8(std::string_view s) {
 
 }  // namespace
 
+namespace {
+
+// How a line of a file reads. Lines of ASCII and lines that read either way
+// follow the file; a line is taken for UTF-8 only when it is valid UTF-8 with
+// Chinese (or full-width) characters of three bytes and nothing else of three
+// or more, for the code page only when it is not valid UTF-8, or when it is
+// but reads only as odd two-byte letters the code page decodes.
+enum class LineKind { Either, Utf8, CodePage };
+
+bool cjkThreeBytes(unsigned cp) {
+    return (cp >= 0x2000 && cp <= 0x2BFF) || (cp >= 0x2E80 && cp <= 0x9FFF) ||
+           (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0xFE30 && cp <= 0xFE4F) ||
+           (cp >= 0xFF00 && cp <= 0xFFEF);
+}
+
+LineKind lineKind(std::string_view line) {
+    const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+    std::size_t i = 0;
+    while (i < line.size() && p[i] < 0x80) ++i;
+    if (i == line.size()) return LineKind::Either;
+    if (!isValidUtf8(line)) return LineKind::CodePage;
+    bool chinese = false, other = false;
+    std::size_t odd = 0, plausible = 0;
+    for (; i < line.size();) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+        } else if (c < 0xE0) {
+            const unsigned cp = (c & 0x1Fu) << 6 | (p[i + 1] & 0x3Fu);
+            ++(cp >= 0xA0 && cp <= 0xFF ? plausible : odd);
+            i += 2;
+        } else if (c < 0xF0) {
+            const unsigned cp = (c & 0x0Fu) << 12 | (p[i + 1] & 0x3Fu) << 6 | (p[i + 2] & 0x3Fu);
+            (cjkThreeBytes(cp) ? chinese : other) = true;
+            i += 3;
+        } else {
+            other = true;
+            i += 4;
+        }
+    }
+    if (chinese && !other) return LineKind::Utf8;
+    if (!chinese && !other && plausible == 0 && odd > 0 &&
+        toUtf8(line, regional().codePage.c_str()).find("\xEF\xBF\xBD") == std::string::npos)
+        return LineKind::CodePage;
+    return LineKind::Either;
+}
+
+[[noreturn]] void refuseLine(std::size_t line, const char* why) {
+    throw TextFileError("第 " + std::to_string(line) + " 行" + why);
+}
+
+constexpr const char* kMixed =
+    "的编码与文件其余各行不同（UTF-8 与 GBK 混用），请将文件另存为同一种编码后再导入";
+
+}  // namespace
+
 std::string decodeFileText(std::string_view bytes) {
-    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF")
-        return std::string(bytes.substr(3));
+    const bool bom = bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF";
+    if (bom) bytes.remove_prefix(3);
+    // Line by line, as the readers count lines (CR LF, CR or LF ends one).
+    std::size_t utf8 = 0, codePage = 0, firstUtf8 = 0, firstCodePage = 0, number = 0;
+    for (std::size_t at = 0; at < bytes.size();) {
+        std::size_t end = bytes.find_first_of(std::string_view("\r\n", 2), at);
+        if (end == std::string_view::npos) end = bytes.size();
+        const std::string_view line = bytes.substr(at, end - at);
+        ++number;
+        if (line.find('\0') != std::string_view::npos)
+            refuseLine(number, "含有空字符（NUL），不是文本文件的内容");
+        switch (lineKind(line)) {
+            case LineKind::Utf8:
+                if (utf8++ == 0) firstUtf8 = number;
+                break;
+            case LineKind::CodePage:
+                // With a BOM the file is UTF-8: only a line that is not is refused.
+                if (bom) {
+                    if (!isValidUtf8(line)) refuseLine(number, kMixed);
+                } else if (codePage++ == 0) {
+                    firstCodePage = number;
+                }
+                break;
+            case LineKind::Either:
+                break;
+        }
+        at = end;
+        if (at < bytes.size() && bytes[at] == '\r' && at + 1 < bytes.size() &&
+            bytes[at + 1] == '\n')
+            ++at;
+        if (at < bytes.size()) ++at;
+    }
+    if (utf8 > 0 && codePage > 0) {
+        // The line of the fewer kind is the odd one out; the later one on a tie.
+        const bool utf8Odd = utf8 < codePage || (utf8 == codePage && firstUtf8 > firstCodePage);
+        refuseLine(utf8Odd ? firstUtf8 : firstCodePage, kMixed);
+    }
+    if (bom) return std::string(bytes);
     if (!isValidUtf8(bytes)) return toUtf8(bytes, regional().codePage.c_str());
-    const Utf8Reading utf8 = readUtf8(bytes);
-    if (utf8.plausible > utf8.odd) return std::string(bytes);  // also pure ASCII
+    const Utf8Reading reading = readUtf8(bytes);
+    if (reading.plausible > reading.odd) return std::string(bytes);  // also pure ASCII
     // Mostly odd two-byte characters: the code page's reading wins when it
     // decodes every byte.
     const std::string ansi = toUtf8(bytes, regional().codePage.c_str());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,19 @@ LH_API std::string utf8ToGbk(std::string_view utf8);
 // as implausible text (mostly two-byte Greek, Hebrew, Cyrillic, ... letters
 // rather than Chinese or Latin-1) and the code page decodes every byte, as
 // happens with short GBK texts such as 支取 or 摘要.
+//
+// The whole file is read in one encoding. A NUL byte, or a line that can only
+// be UTF-8 in a file with lines that can only be the code page (or the other
+// way round; in a file with a BOM, a line that is not UTF-8), throws
+// TextFileError naming the line (counted from 1, lines ending at CR LF, CR or
+// LF): such a file would otherwise be stored cut short or garbled.
 LH_API std::string decodeFileText(std::string_view bytes);
+
+// A text file that is not text in one encoding; the message names the line
+// ("第 3 行含有空字符（NUL）…") and is meant to follow the file's name.
+class LH_API TextFileError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
 
 }  // namespace ledgerhost

@@ -1,5 +1,7 @@
 #include "Numbers.h"
 
+#include "Regional.h"
+
 namespace ledgerhost {
 
 std::optional<int> dayNumber(std::string_view date) {
@@ -35,6 +37,86 @@ std::string formatCents(std::int64_t cents) {
     const unsigned frac = v % 100;
     return (negative ? "-" : "") + whole + "." + static_cast<char>('0' + frac / 10) +
            static_cast<char>('0' + frac % 10);
+}
+
+bool isBlankText(std::string_view text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) > ' ') return false;
+    return true;
+}
+
+bool isDashOnly(std::string_view t) {
+    bool dash = false;
+    while (!t.empty()) {
+        if (static_cast<unsigned char>(t.front()) <= ' ') {
+            t.remove_prefix(1);
+            continue;
+        }
+        bool found = false;
+        for (std::string_view d : {"-", "\xE2\x80\x94", "\xEF\xBC\x8D", "\xE2\x80\x93"})
+            if (t.substr(0, d.size()) == d) {
+                t.remove_prefix(d.size());
+                found = dash = true;
+                break;
+            }
+        if (!found) return false;
+    }
+    return dash;
+}
+
+std::optional<std::int64_t> parseAmountCents(std::string_view t, std::string* why) {
+    auto refuse = [&](const char* reason) -> std::optional<std::int64_t> {
+        if (why) *why = reason;
+        return std::nullopt;
+    };
+    static const char* const kNotAmount =
+        "不是金额：只能有数字、一个小数点，千位分隔符“,”只能三位一组。";
+    while (!t.empty() && static_cast<unsigned char>(t.front()) <= ' ') t.remove_prefix(1);
+    while (!t.empty() && static_cast<unsigned char>(t.back()) <= ' ') t.remove_suffix(1);
+    const char dec = regional().decimalSeparator;
+    const bool grouping = dec != ',';
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
+    // The whole part, at most 13 digits (below 10,000,000,000,000).
+    std::int64_t whole = 0;
+    std::size_t run = 0, digits = 0;
+    bool grouped = false, tooLarge = false;
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    for (; i < t.size() && t[i] != dec; ++i) {
+        if (digit(t[i])) {
+            // Leading zeros are digits of the text, not of the value.
+            if (digits > 0 || t[i] != '0') {
+                if (++digits > 13) tooLarge = true;
+                if (!tooLarge) whole = whole * 10 + (t[i] - '0');
+            }
+            ++run;
+        } else if (t[i] == ',' && grouping) {
+            if (run == 0 || (grouped ? run != 3 : run > 3)) return refuse(kNotAmount);
+            grouped = true;
+            run = 0;
+        } else {
+            return refuse(kNotAmount);
+        }
+    }
+    const bool anyWhole = run > 0 || grouped;
+    if (grouped && run != 3) return refuse(kNotAmount);
+    std::int64_t fraction = 0;
+    std::size_t decimals = 0;
+    if (i < t.size()) {
+        for (++i; i < t.size(); ++i) {
+            if (!digit(t[i])) return refuse(kNotAmount);
+            if (decimals < 2) fraction = fraction * 10 + (t[i] - '0');
+            ++decimals;
+        }
+        if (decimals == 0) return refuse(kNotAmount);
+    }
+    if (!anyWhole) return refuse(kNotAmount);
+    if (decimals > 2) return refuse("超过两位小数。");
+    if (tooLarge) return refuse("超出范围。");
+    if (decimals == 1) fraction *= 10;
+    const std::int64_t cents = whole * 100 + fraction;
+    return negative ? -cents : cents;
 }
 
 }  // namespace ledgerhost

@@ -289,6 +289,14 @@ std::optional<double> readNumber(std::string_view s) {
     return v;
 }
 
+// "B3" for row 3 (from 1) and column 1 (from 0).
+std::string cellName(std::int64_t row, int col) {
+    std::string letters;
+    for (int n = col + 1; n > 0; n = (n - 1) / 26)
+        letters.insert(letters.begin(), char('A' + (n - 1) % 26));
+    return letters + std::to_string(row);
+}
+
 class SheetReader : public XmlHandler {
   public:
     SheetReader(const std::vector<std::string>& shared, const Styles& styles, bool date1904)
@@ -326,7 +334,10 @@ class SheetReader : public XmlHandler {
             style_ = s ? std::atoi(s) : 0;
             value_.clear();
             hasValue_ = false;
+            hasFormula_ = false;
             inCell_ = true;
+        } else if (inCell_ && name == "f") {
+            hasFormula_ = true;
         } else if (inCell_ && name == "v") {
             inValue_ = true;
             hasValue_ = true;
@@ -349,6 +360,12 @@ class SheetReader : public XmlHandler {
             inInline_ = false;
         } else if (name == "c" && inCell_) {
             inCell_ = false;
+            // A formula whose result the workbook does not hold would read as
+            // an empty cell, so an amount would become 0: refused, as the
+            // .xls reader refuses it.
+            if (hasFormula_ && !hasValue_)
+                failReason("单元格 " + cellName(row_.number, col_) +
+                           " 的公式没有计算结果，请在Excel中重新计算并保存后再导入");
             if (hasValue_) addCell();
         } else if (name == "row" && inRow_) {
             inRow_ = false;
@@ -408,7 +425,8 @@ class SheetReader : public XmlHandler {
     std::int64_t lastRow_ = 0;
     int lastCol_ = -1, col_ = 0, style_ = 0, phonetic_ = 0;
     std::string type_, value_;
-    bool inRow_ = false, inCell_ = false, inValue_ = false, inInline_ = false, hasValue_ = false;
+    bool inRow_ = false, inCell_ = false, inValue_ = false, inInline_ = false, hasValue_ = false,
+         hasFormula_ = false;
     std::size_t cells_ = 0;
 };
 

@@ -221,11 +221,9 @@ void TfrmBaseAssRpt::insertPanel(QWidget* panel) {
 QPrinter& TfrmBaseAssRpt::printer() {
     if (!printer_) {
         printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
-        // The page an exported PDF has, so that preview, print and PDF
-        // break their pages alike until the user sets up another page.
-        printer_->setPageSize(QPageSize(QPageSize::A4));
-        printer_->setPageOrientation(QPageLayout::Landscape);
-        printer_->setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
+        // An exported PDF gets this printer's page, so that preview, print
+        // and PDF break their pages alike, also after a page set-up.
+        printer_->setPageLayout(reportPageLayout());
     }
     return *printer_;
 }
@@ -340,7 +338,7 @@ void TfrmBaseAssRpt::tbtnExportClick() {
     QString file = *path;
     if (QFileInfo(file).suffix().isEmpty()) file += QStringLiteral(".xlsx");
     QString error;
-    if (exportSheet(*Cell->sheet(), file, &error))
+    if (exportSheet(*Cell->sheet(), file, &error, printer().pageLayout()))
         MessageBoxA(this, "已导出到 " + file.toStdString(), "提示", MB_OK | MB_ICONINFORMATION);
     else
         MessageBoxA(this, "导出失败：" + error.toStdString(), "提示", MB_OK | MB_ICONERROR);

@@ -633,17 +633,18 @@ class SheetPainter {
     std::unordered_map<int, double> rowTop_;
 };
 
-bool writePdf(const SheetModel& sheet, const QString& path, QString* error) {
+bool writePdf(const SheetModel& sheet, const QString& path, QString* error,
+              const QPageLayout& page) {
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly)) {
         *error = QStringLiteral("无法写入%1：%2").arg(quoted(path), f.errorString());
         return false;
     }
     {
+        // At the writer's 1200 dpi, the resolution of a high-resolution
+        // printer writing PDF, so that the page breaks are the preview's.
         QPdfWriter pdf(&f);
-        pdf.setPageSize(QPageSize(QPageSize::A4));
-        pdf.setPageOrientation(QPageLayout::Landscape);
-        pdf.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
+        pdf.setPageLayout(page);
         QPainter p;
         if (!p.begin(&pdf)) {
             *error = QStringLiteral("无法写入%1：不能生成 PDF。").arg(quoted(path));
@@ -666,7 +667,13 @@ bool writePdf(const SheetModel& sheet, const QString& path, QString* error) {
 
 }  // namespace
 
-bool exportSheet(const SheetModel& sheet, const QString& path, QString* error) {
+QPageLayout reportPageLayout() {
+    return QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(10, 10, 10, 10),
+                       QPageLayout::Millimeter);
+}
+
+bool exportSheet(const SheetModel& sheet, const QString& path, QString* error,
+                 const QPageLayout& page) {
     QString ignored;
     if (!error) error = &ignored;
     const QString ext = QFileInfo(path).suffix().toLower();
@@ -682,7 +689,7 @@ bool exportSheet(const SheetModel& sheet, const QString& path, QString* error) {
     }
     if (ext == QLatin1String("csv")) return writeCsv(sheet, path, error);
     if (ext == QLatin1String("xlsx")) return writeXlsx(sheet, path, error);
-    return writePdf(sheet, path, error);
+    return writePdf(sheet, path, error, page);
 }
 
 void printSheet(const SheetModel& sheet, QPrinter& printer, const QString& title) {

@@ -436,6 +436,23 @@ const char* const kOfficeColumns[][3] = {
     {"users", "is_admin", "INTEGER NOT NULL DEFAULT 0"},
 };
 
+// Version 7: the bank's own balances. A statement row keeps the balance the
+// bank reported after it (cents; NULL for rows entered by hand and for rows of
+// older files); the journal tables share one layout, so the bank journal has
+// the column too. A user may enter the statement's closing balance as at a
+// date, kept per book set, account and date with who entered it and when.
+const char* kBankBalances = R"(
+CREATE TABLE IF NOT EXISTS reconcile_closings (
+    set_code TEXT NOT NULL REFERENCES book_sets(code),
+    as_code TEXT NOT NULL,
+    closing_date TEXT NOT NULL,
+    cents INTEGER NOT NULL,
+    made_by TEXT NOT NULL,
+    made_at TEXT NOT NULL,
+    PRIMARY KEY (set_code, as_code, closing_date)
+);
+)";
+
 // The file's schema version; a file newer than this program is refused.
 int checkedVersion(Database& db) {
     int v = db.schemaVersion();
@@ -1026,13 +1043,23 @@ void Database::upgradeFrom(int version) {
         execSchema(kOfficeTables);
         setSchemaVersion(6);
     }
+    if (version < 7) {
+        // As in version 6, only where missing.
+        for (const char* table : {"CaGlide", "CaCollateGlide"})
+            if (!hasColumn(table, "bank_balance_cents"))
+                execSchema(std::string("ALTER TABLE ") + table +
+                           " ADD COLUMN bank_balance_cents INTEGER");
+        execSchema(kBankBalances);
+        setSchemaVersion(7);
+    }
 }
 
 bool Database::hasColumn(const std::string& table, const std::string& column) {
-    Stmt s = prepare(pg_ ? "SELECT 1 FROM information_schema.columns WHERE table_schema = "
-                           "current_schema() AND table_name = lower(?1) AND column_name = ?2"
+    Stmt s = prepare(pg_ ? "SELECT 1 FROM information_schema.columns WHERE table_schema = ?3 "
+                           "AND table_name = lower(?1) AND column_name = ?2"
                          : "SELECT 1 FROM pragma_table_info(?1) WHERE name = ?2");
     s.bind(1, table).bind(2, column);
+    if (pg_) s.bind(3, serverSchema_);
     return s.step();
 }
 

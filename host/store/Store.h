@@ -187,7 +187,7 @@ LH_API bool createDatabaseFile(const std::string& path, const std::function<void
 // exist yet or is empty (on the server: a database or schema without tables).
 class LH_API Database {
   public:
-    static constexpr int kSchemaVersion = 6;
+    static constexpr int kSchemaVersion = 7;
     // "LDGR": marks a file as a ledger database.
     static constexpr std::int32_t kApplicationId = 0x4C444752;
     static constexpr int kDefaultBusyTimeoutMs = 60000;

@@ -10,12 +10,14 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStandardItemModel>
@@ -27,6 +29,7 @@
 
 #include "Cell.h"
 #include "Guard.h"
+#include "Numbers.h"
 #include "ReportOutput.h"
 #include "Seams.h"
 #include "Store.h"
@@ -101,27 +104,33 @@ TFrmBankReconcile::TFrmBankReconcile(QWidget* owner, Database& db, std::string b
     filter->addWidget(SpnDays);
     top->addLayout(filter);
 
+    // Every command has its key: the underlined letter with Alt, F5 for 查询;
+    // each button's tool tip names it.
     auto* commands = new QHBoxLayout;
-    connect(button(this, commands, "查询(&Q)"), &QPushButton::clicked, this,
-            guardedSlot(this, "查询", &TFrmBankReconcile::Query));
-    connect(button(this, commands, "自动对账(&A)"), &QPushButton::clicked, this,
-            guardedSlot(this, "自动对账", &TFrmBankReconcile::AutoMatch));
-    connect(button(this, commands, "手工对账(&M)"), &QPushButton::clicked, this,
-            guardedSlot(this, "手工对账", &TFrmBankReconcile::ManualMatch));
-    connect(button(this, commands, "取消对账(&U)"), &QPushButton::clicked, this,
-            guardedSlot(this, "取消对账", &TFrmBankReconcile::Undo));
-    connect(button(this, commands, "取消本期全部对账"), &QPushButton::clicked, this,
-            guardedSlot(this, "取消本期全部对账", &TFrmBankReconcile::UndoRange));
-    connect(button(this, commands, "期初未达账项(&O)"), &QPushButton::clicked, this,
-            guardedSlot(this, "期初未达账项", &TFrmBankReconcile::Openings));
+    auto command = [&](const char* text, const char* keys, const char* what, auto slot) {
+        QPushButton* b = button(this, commands, text);
+        b->setToolTip(QString::fromUtf8(keys));
+        connect(b, &QPushButton::clicked, this, guardedSlot(this, what, slot));
+        return b;
+    };
+    command("查询(&Q)", "F5 或 Alt+Q：按所选账户和日期重新查询", "查询", &TFrmBankReconcile::Query);
+    command("自动对账(&A)", "Alt+A", "自动对账", &TFrmBankReconcile::AutoMatch);
+    command("手工对账(&M)", "Alt+M：把两边勾选的记录对成一组", "手工对账",
+            &TFrmBankReconcile::ManualMatch);
+    command("取消对账(&U)", "Alt+U：取消所选记录所在的组", "取消对账", &TFrmBankReconcile::Undo);
+    command("取消本期全部对账(&L)", "Alt+L：取消所选日期范围内的全部对账", "取消本期全部对账",
+            &TFrmBankReconcile::UndoRange);
+    command("期初未达账项(&O)", "Alt+O", "期初未达账项", &TFrmBankReconcile::Openings);
+    command("银行余额(&B)", "Alt+B：录入银行对账单上截止日期的余额", "银行余额",
+            &TFrmBankReconcile::ClosingBalance);
     commands->addStretch(1);
-    connect(button(this, commands, "余额调节表(&R)"), &QPushButton::clicked, this,
-            guardedSlot(this, "余额调节表", &TFrmBankReconcile::Preview));
-    connect(button(this, commands, "打印(&P)"), &QPushButton::clicked, this,
-            guardedSlot(this, "打印", &TFrmBankReconcile::Print));
-    connect(button(this, commands, "导出(&E)"), &QPushButton::clicked, this,
-            guardedSlot(this, "导出", &TFrmBankReconcile::Export));
+    command("余额调节表(&R)", "Alt+R：预览余额调节表", "余额调节表", &TFrmBankReconcile::Preview);
+    command("打印(&P)", "Alt+P", "打印", &TFrmBankReconcile::Print);
+    command("导出(&E)", "Alt+E：导出为 xlsx、csv 或 pdf", "导出", &TFrmBankReconcile::Export);
     top->addLayout(commands);
+    auto* refresh = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    connect(refresh, &QShortcut::activated, this,
+            guardedSlot(this, "查询", &TFrmBankReconcile::Query));
 
     auto* split = new QSplitter(Qt::Horizontal, this);
     auto side = [&](const char* caption, QStandardItemModel* model) {
@@ -134,6 +143,10 @@ TFrmBankReconcile::TFrmBankReconcile(QWidget* owner, Database& db, std::string b
         view->setEditTriggers(QAbstractItemView::NoEditTriggers);
         view->verticalHeader()->setDefaultSectionSize(22);
         view->verticalHeader()->hide();
+        // Tab goes to the other list, Space ticks the current row.
+        view->setTabKeyNavigation(false);
+        view->installEventFilter(this);
+        view->setToolTip(QStringLiteral("空格勾选或取消勾选当前行；Tab 转到另一边"));
         l->addWidget(view);
         split->addWidget(box);
         connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -145,6 +158,34 @@ TFrmBankReconcile::TFrmBankReconcile(QWidget* owner, Database& db, std::string b
     GrdJournal = side("银行日记账（企业）", journal_);
     GrdStatement = side("银行对账单（银行）", statement_);
     top->addWidget(split, 1);
+    {
+        auto* box = new QGroupBox(QStringLiteral("对账情况"), this);
+        auto* grid = new QHBoxLayout(box);
+        auto figure = [&](const QString& caption, const QString& tip) {
+            auto* name = new QLabel(caption, box);
+            auto* value = new QLabel(box);
+            value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            QFont f = value->font();
+            f.setBold(true);
+            value->setFont(f);
+            name->setToolTip(tip);
+            value->setToolTip(tip);
+            grid->addWidget(name);
+            grid->addWidget(value);
+            grid->addSpacing(24);
+            return value;
+        };
+        LblBank = figure(QStringLiteral("银行余额"),
+                         QStringLiteral("截止日期的银行余额：银行对账单所报（或录入）的余额，"
+                                        "加上其后对账单上的记录"));
+        LblAdjusted = figure(QStringLiteral("调节后日记账余额"),
+                             QStringLiteral("银行日记账余额，减去银行尚未记的、加上企业尚未记的；"
+                                            "勾选的记录按已对上计算"));
+        LblDifference = figure(QStringLiteral("差额"),
+                               QStringLiteral("银行余额减调节后日记账余额；对完时应为 0"));
+        grid->addStretch(1);
+        top->addWidget(box);
+    }
     LblStatus = new QLabel(this);
     LblStatus->setWordWrap(true);
     top->addWidget(LblStatus);
@@ -218,7 +259,89 @@ void TFrmBankReconcile::Query() {
         v->resizeColumnsToContents();
         v->horizontalHeader()->setStretchLastSection(true);
     }
+    refreshLiveBox();
     SelectionChanged();
+}
+
+std::string TFrmBankReconcile::until() const {
+    return DtpEnd->date().toString("yyyy-MM-dd").toStdString();
+}
+
+// The figures of the live box as at the range's end, from the statement: the
+// bank's balance (its own figure carried to the date by the statement rows
+// after it, else the stored statement's), and the journal's balance with every
+// unmatched row up to the date taken into account.
+void TFrmBankReconcile::refreshLiveBox() {
+    liveBank_.reset();
+    liveBase_ = 0;
+    liveBankSource_.clear();
+    liveProblem_.clear();
+    Report r;
+    try {
+        r = reconciler().report(until());
+    } catch (const ReconcileError& e) {
+        liveProblem_ = q(e.what());
+        return;
+    }
+    auto total = [](const std::vector<ReportItem>& items) {
+        std::int64_t t = 0;
+        for (const ReportItem& i : items) t += i.cents;
+        return t;
+    };
+    liveBase_ = r.journalBalance - total(r.bookedInNotBank) + total(r.bookedOutNotBank) +
+                total(r.bankInNotBooked) - total(r.bankOutNotBooked);
+    if (r.bankFigure) {
+        liveBank_ = r.bankFigure->cents + (r.bankBalance - r.statementAtFigure);
+        liveBankSource_ =
+            QStringLiteral("（%1 %2）")
+                .arg(r.bankFigure->entered ? QStringLiteral("录入") : QStringLiteral("银行所报"),
+                     q(r.bankFigure->date));
+    } else if (r.bankOpening) {
+        liveBank_ = r.bankBalance;
+        liveBankSource_ = QStringLiteral("（按对账单，没有银行所报余额）");
+    } else {
+        liveProblem_ = QStringLiteral("银行对账单年初余额未设置");
+    }
+}
+
+std::int64_t TFrmBankReconcile::liveAdjusted() const {
+    // A ticked row counts as matched: a journal row is no longer waiting for
+    // the bank, a statement row no longer waiting for the journal.
+    std::int64_t adjusted = liveBase_;
+    for (int side = 0; side < 2; ++side) {
+        QTableView* v = side == 0 ? GrdJournal : GrdStatement;
+        for (const QModelIndex& i : v->selectionModel()->selectedRows(0)) {
+            if (i.data(kGroupRole).toLongLong() != 0) continue;
+            const std::int64_t net = i.data(kNetRole).toLongLong();
+            adjusted += side == 0 ? net : -net;
+        }
+    }
+    return adjusted;
+}
+
+bool TFrmBankReconcile::eventFilter(QObject* watched, QEvent* event) {
+    bool handled = false;
+    guarded(this, "键盘", [&] {
+        if (event->type() != QEvent::KeyPress) return;
+        auto* view = qobject_cast<QTableView*>(watched);
+        if (view != GrdJournal && view != GrdStatement) return;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+            QTableView* other = view == GrdJournal ? GrdStatement : GrdJournal;
+            other->setFocus(Qt::TabFocusReason);
+            if (!other->currentIndex().isValid() && other->model()->rowCount() > 0)
+                other->selectionModel()->setCurrentIndex(other->model()->index(0, 0),
+                                                         QItemSelectionModel::NoUpdate);
+            handled = true;
+        } else if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
+            const QModelIndex current = view->currentIndex();
+            if (current.isValid())
+                view->selectionModel()->select(
+                    current, QItemSelectionModel::Toggle | QItemSelectionModel::Rows);
+            handled = true;
+        }
+    });
+    return handled || QWidget::eventFilter(watched, event);
 }
 
 std::vector<RowRef> TFrmBankReconcile::selected(QTableView* view) const {
@@ -258,6 +381,20 @@ void TFrmBankReconcile::SelectionChanged() {
                 .arg(q(formatCents(s)))
                 .arg(q(formatCents(j - s)));
     LblStatus->setText(text);
+    if (!liveProblem_.isEmpty()) {
+        LblBank->setText(liveProblem_);
+        LblBank->setStyleSheet(QStringLiteral("color: #c62828"));
+        LblAdjusted->setText(q(formatCents(liveAdjusted())));
+        LblDifference->clear();
+        return;
+    }
+    LblBank->setStyleSheet(QString());
+    LblBank->setText(q(formatCents(*liveBank_)) + liveBankSource_);
+    LblAdjusted->setText(q(formatCents(liveAdjusted())));
+    const std::int64_t difference = *liveBank_ - liveAdjusted();
+    LblDifference->setText(q(formatCents(difference)));
+    LblDifference->setStyleSheet(difference == 0 ? QStringLiteral("color: #1e6b2e")
+                                                 : QStringLiteral("color: #c62828"));
 }
 
 void TFrmBankReconcile::AutoMatch() {
@@ -275,7 +412,8 @@ void TFrmBankReconcile::ManualMatch() {
         rec.match(selected(GrdJournal), selected(GrdStatement));
     } catch (const ReconcileError& e) {
         MessageBoxA(this, e.what(), "银行对账", MB_OK | MB_ICONWARNING);
-        return;
+        // Another program may have matched or removed rows meanwhile: the
+        // lists show what is stored now.
     }
     Query();
 }
@@ -369,18 +507,40 @@ std::unique_ptr<SheetModel> TFrmBankReconcile::reportSheet() {
     items(QStringLiteral("加：银行已收、企业未收"), r.bankInNotBooked);
     items(QStringLiteral("减：银行已付、企业未付"), r.bankOutNotBooked);
     heading(QStringLiteral("调节后余额（银行日记账）"), r.adjustedJournal);
-    heading(QStringLiteral("银行对账单余额"), r.bankBalance);
+    // An opening the bank's side lacks is named, not counted as 0.
+    auto alert = [&] {
+        for (int col = 1; col <= 5; ++col) sheet->cell(col, row).alert = true;
+    };
+    if (r.bankOpening) {
+        heading(QStringLiteral("银行对账单余额"), r.bankBalance);
+    } else {
+        ++row;
+        text(1, QStringLiteral("银行对账单余额"));
+        text(4, QStringLiteral("（年初余额未设置）"));
+        alert();
+    }
     items(QStringLiteral("加：企业已收、银行未收"), r.bookedInNotBank);
     items(QStringLiteral("减：企业已付、银行未付"), r.bookedOutNotBank);
-    heading(QStringLiteral("调节后余额（银行对账单）"), r.adjustedBank);
+    if (r.bankOpening) heading(QStringLiteral("调节后余额（银行对账单）"), r.adjustedBank);
+    if (r.bankFigure) {
+        heading(r.bankFigure->entered
+                    ? QStringLiteral("录入的对账单期末余额（%1）").arg(q(r.bankFigure->date))
+                    : QStringLiteral("银行所报余额（%1）").arg(q(r.bankFigure->date)),
+                r.bankFigure->cents);
+        if (r.bankOpening && r.bankDifference() != 0) {
+            heading(QStringLiteral("对账单余额（%1）").arg(q(r.bankFigure->date)),
+                    r.statementAtFigure);
+            alert();
+        }
+    }
     ++row;
-    if (r.balanced()) {
+    if (!r.bankOpening) {
+        // The line below names what is missing.
+        --row;
+    } else if (r.balanced()) {
         text(1, QStringLiteral("两边调节后余额相符。"));
     } else {
         // The difference and the rows that may explain it stand out in red.
-        auto alert = [&] {
-            for (int col = 1; col <= 5; ++col) sheet->cell(col, row).alert = true;
-        };
         text(1, QStringLiteral("两边调节后余额不符，相差"));
         number(5, r.difference());
         alert();
@@ -394,13 +554,30 @@ std::unique_ptr<SheetModel> TFrmBankReconcile::reportSheet() {
             number(5, i.cents);
         }
     }
+    // The bank's own figures: agreement, a difference with the date from which
+    // the statement and the bank part (in red), or that there is nothing to
+    // compare with.
+    const bool problem = !r.bankOpening || !r.bankAgrees();
+    for (const std::string& line : bankCheckLines(r)) {
+        ++row;
+        text(1, q(line));
+        sheet->spans.push_back({1, row, 5, 1});
+        if (problem && line.find("没有银行的余额") == std::string::npos) alert();
+    }
     return sheet;
+}
+
+QPrinter& TFrmBankReconcile::printer() {
+    if (!printer_) {
+        printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer_->setPageLayout(reportPageLayout());
+    }
+    return *printer_;
 }
 
 void TFrmBankReconcile::Preview() {
     std::unique_ptr<SheetModel> sheet = reportSheet();
-    QPrinter printer;
-    QPrintPreviewDialog dlg(&printer, this);
+    QPrintPreviewDialog dlg(&printer(), this);
     dlg.setWindowTitle(QStringLiteral("余额调节表预览"));
     connect(&dlg, &QPrintPreviewDialog::paintRequested, this,
             [&](QPrinter* p) { guarded(this, "预览", [&] { printSheet(*sheet, *p, title()); }); });
@@ -409,9 +586,8 @@ void TFrmBankReconcile::Preview() {
 
 void TFrmBankReconcile::Print() {
     std::unique_ptr<SheetModel> sheet = reportSheet();
-    QPrinter printer;
-    QPrintDialog dlg(&printer, this);
-    if (ShowModal(dlg) == QDialog::Accepted) printSheet(*sheet, printer, title());
+    QPrintDialog dlg(&printer(), this);
+    if (ShowModal(dlg) == QDialog::Accepted) printSheet(*sheet, printer(), title());
 }
 
 void TFrmBankReconcile::Export() {
@@ -438,10 +614,71 @@ void TFrmBankReconcile::Export() {
     QString file = *path;
     if (QFileInfo(file).suffix().isEmpty()) file += QStringLiteral(".xlsx");
     QString error;
-    if (exportSheet(*sheet, file, &error))
+    // A PDF gets the pages the preview shows.
+    if (exportSheet(*sheet, file, &error, printer().pageLayout()))
         MessageBoxA(this, "已导出到 " + file.toStdString(), "提示", MB_OK | MB_ICONINFORMATION);
     else
         MessageBoxA(this, "导出失败：" + error.toStdString(), "提示", MB_OK | MB_ICONERROR);
+}
+
+void TFrmBankReconcile::ClosingBalance() {
+    Reconciler rec = reconciler();
+    const std::string date = until();
+    const std::optional<BankFigure> current = rec.closingBalance(date);
+    TFrmClosingBalance dlg(this, q(date), current ? q(formatCents(current->cents)) : QString());
+    if (ShowModal(dlg) != QDialog::Accepted) return;
+    try {
+        if (dlg.cleared())
+            rec.removeClosingBalance(date);
+        else if (dlg.amount())
+            rec.setClosingBalance(date, *dlg.amount());
+    } catch (const ReconcileError& e) {
+        MessageBoxA(this, e.what(), "银行对账", MB_OK | MB_ICONWARNING);
+    }
+    Query();
+}
+
+TFrmClosingBalance::TFrmClosingBalance(QWidget* owner, const QString& date, const QString& current)
+    : QDialog(owner) {
+    setWindowTitle(QStringLiteral("银行余额"));
+    auto* top = new QVBoxLayout(this);
+    top->addWidget(
+        new QLabel(QStringLiteral("银行对账单上 %1 的余额（照对账单填写）：").arg(date), this));
+    EdtAmount = new QLineEdit(current, this);
+    top->addWidget(EdtAmount);
+    auto* buttons = new QHBoxLayout;
+    auto* ok = new QPushButton(QStringLiteral("确定(&O)"), this);
+    auto* clear = new QPushButton(QStringLiteral("清除(&D)"), this);
+    auto* cancel = new QPushButton(QStringLiteral("取消(&C)"), this);
+    ok->setDefault(true);
+    clear->setToolTip(QStringLiteral("不再使用录入的余额"));
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(clear);
+    buttons->addWidget(cancel);
+    top->addLayout(buttons);
+    connect(ok, &QPushButton::clicked, this, guardedSlot(this, "确定", &TFrmClosingBalance::Ok));
+    connect(clear, &QPushButton::clicked, this,
+            guardedSlot(this, "清除", &TFrmClosingBalance::Clear));
+    connect(cancel, &QPushButton::clicked, this, [this] { done(QDialog::Rejected); });
+}
+
+void TFrmClosingBalance::Ok() {
+    std::string why;
+    const std::string text = EdtAmount->text().toStdString();
+    amount_ = parseAmountCents(text, &why);
+    if (!amount_) {
+        MessageBoxA(this, "“" + text + "”" + why, "银行余额", MB_OK | MB_ICONWARNING);
+        EdtAmount->setFocus();
+        return;
+    }
+    done(QDialog::Accepted);
+}
+
+void TFrmClosingBalance::Clear() {
+    cleared_ = true;
+    amount_.reset();
+    done(QDialog::Accepted);
 }
 
 // ---- opening balance and items ----
@@ -469,8 +706,9 @@ TFrmReconcileOpenings::TFrmReconcileOpenings(QWidget* owner, Reconciler& rec)
 }
 
 void TFrmReconcileOpenings::reload() {
-    opening_->setText(
-        QStringLiteral("银行对账单期初余额：%1").arg(q(formatCents(rec_.bankOpening()))));
+    const std::optional<std::int64_t> opening = rec_.bankOpening();
+    opening_->setText(QStringLiteral("银行对账单期初余额：%1")
+                          .arg(opening ? q(formatCents(*opening)) : QStringLiteral("未录入")));
     std::vector<SideRow> rows = rec_.journalRows("0000-01-01", "0000-01-01");
     for (SideRow& r : rec_.statementRows("0000-01-01", "0000-01-01")) rows.push_back(std::move(r));
     items_->clear();
