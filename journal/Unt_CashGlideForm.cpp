@@ -372,6 +372,23 @@ void TFrmCashGlide::CBAsCodeCloseUp() {
 
 // ---- grid ----
 
+namespace {
+
+// The year over the 月 and 日 columns: the book set's, unless the rows asked
+// for lie in another year (last year's, once the book set has been carried
+// forward) or span two, which it then names.
+QString headingYear(int bookYear, const std::string& from, const std::string& to) {
+    auto yearOf = [&](const std::string& date) {
+        return date.size() >= 4 ? std::atoi(date.substr(0, 4).c_str()) : bookYear;
+    };
+    const int first = from.empty() ? bookYear : yearOf(from);
+    const int last = to.empty() ? std::max(first, bookYear) : yearOf(to);
+    if (first == last) return QString::number(first) + QStringLiteral("年");
+    return QStringLiteral("%1—%2年").arg(first).arg(last);
+}
+
+}  // namespace
+
 void TFrmCashGlide::RebuildGrid() {
     TCell& g = *Cell;
     const CursorTarget cursor = cursorTarget_ ? *cursorTarget_ : cursorNow();
@@ -402,7 +419,7 @@ void TFrmCashGlide::RebuildGrid() {
         g.S(col, 3, QString::fromUtf8(kColumnTitles[col - 1]));
         g.MergeCells(col, 3, col, 4);
     }
-    g.S(1, 3, QString::number(currentBookSet().Year) + QStringLiteral("年"));
+    g.S(1, 3, headingYear(currentBookSet().Year, c->BCreateDate, c->ECreateDate));
     g.MergeCells(1, 3, 2, 3);
     g.S(11, 3, QStringLiteral("余额"));
     g.MergeCells(11, 3, 12, 3);

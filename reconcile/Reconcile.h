@@ -221,6 +221,10 @@ std::string reportText(const Report& r);
 // an unset opening, no figure to check against, a difference from the bank's
 // figure and the rows where the balances part.
 std::vector<std::string> bankCheckLines(const Report& r);
+// The verdict when the two adjusted balances agree: that alone proves only
+// that the rows agree with each other, so it says whether the bank's own
+// figures agree too, or that there were none to compare with.
+std::string balancedVerdict(const Report& r);
 std::string reportCsv(const Report& r);
 
 }  // namespace reconcile

@@ -196,6 +196,12 @@ std::vector<std::string> bankCheckLines(const Report& r) {
     return out;
 }
 
+std::string balancedVerdict(const Report& r) {
+    if (!r.bankFigure) return "两边调节后余额相符（没有与银行的余额核对）。";
+    if (!r.bankAgrees()) return "两边调节后余额相符，但对账单与银行的余额不符（见下）。";
+    return "两边调节后余额相符。";
+}
+
 std::string reportText(const Report& r) {
     std::string out = "银行存款余额调节表\n";
     out += "账套：" + r.bookCode + " " + r.bookName + "  账户：" + r.account.number + " " +
@@ -222,7 +228,7 @@ std::string reportText(const Report& r) {
     if (!r.bankOpening) {
         // Nothing to compare: counting an unset opening as 0 would prove nothing.
     } else if (r.balanced()) {
-        out += "两边调节后余额相符。\n";
+        out += balancedVerdict(r) + "\n";
     } else {
         out += "两边调节后余额不符，相差 " + formatCents(r.difference()) + "。\n";
         for (const ReportItem& i : r.suspects)

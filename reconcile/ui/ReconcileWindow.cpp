@@ -538,7 +538,8 @@ std::unique_ptr<SheetModel> TFrmBankReconcile::reportSheet() {
         // The line below names what is missing.
         --row;
     } else if (r.balanced()) {
-        text(1, QStringLiteral("两边调节后余额相符。"));
+        text(1, q(balancedVerdict(r)));
+        if (!r.bankAgrees()) alert();
     } else {
         // The difference and the rows that may explain it stand out in red.
         text(1, QStringLiteral("两边调节后余额不符，相差"));
