@@ -7,11 +7,6 @@
 #include "CashierInit.h"
 #include "ReconcileRows.h"
 
-using ledgerhost::BulkInsert;
-using ledgerhost::Database;
-using ledgerhost::Stmt;
-using ledgerhost::Transaction;
-
 namespace reconcile {
 
 const char* openingKindName(int kind) {

@@ -11,6 +11,16 @@
 
 #include "Reconcile.h"
 
+namespace reconcile {
+
+// The store's names, as the core's own files use them.
+using ledgerhost::BulkInsert;
+using ledgerhost::Database;
+using ledgerhost::Stmt;
+using ledgerhost::Transaction;
+
+}  // namespace reconcile
+
 namespace reconcile::detail {
 
 // The account's book sets as a condition, "set_code IN (?3, ?4)" with the

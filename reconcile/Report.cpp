@@ -5,11 +5,6 @@
 #include "Reconcile.h"
 #include "ReconcileRows.h"
 
-using ledgerhost::BulkInsert;
-using ledgerhost::Database;
-using ledgerhost::Stmt;
-using ledgerhost::Transaction;
-
 namespace reconcile {
 
 using namespace detail;
