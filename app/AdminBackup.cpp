@@ -1,4 +1,4 @@
-// ledger-admin backup / restore: a consistent, checked copy of a live
+// chuna-admin backup / restore: a consistent, checked copy of a live
 // book-set database, and its way back (host/store/Backup.h; a database on a
 // server through host/store/Copy.h).
 #include <iostream>
@@ -26,7 +26,7 @@ int backup(const Args& args) {
     std::vector<std::string> v;
     if (!parseOptions("backup", args, {"--db", "--to"}, v)) return 2;
     if (v[0].empty() || v[1].empty()) {
-        std::cerr << "ledger-admin backup: 需要 --db 账套数据库 和 --to 备份文件。\n";
+        std::cerr << "chuna-admin backup: 需要 --db 账套数据库 和 --to 备份文件。\n";
         return 2;
     }
     try {
@@ -38,7 +38,7 @@ int backup(const Args& args) {
                   << " 字节），完整性检查通过。\n";
         return 0;
     } catch (const std::exception& e) {
-        std::cerr << "ledger-admin backup: " << e.what() << "\n";
+        std::cerr << "chuna-admin backup: " << e.what() << "\n";
         return 1;
     }
 }
@@ -47,7 +47,7 @@ int restore(const Args& args) {
     std::vector<std::string> v;
     if (!parseOptions("restore", args, {"--from", "--db"}, v)) return 2;
     if (v[0].empty() || v[1].empty()) {
-        std::cerr << "ledger-admin restore: 需要 --from 备份文件 和 --db 账套数据库。\n";
+        std::cerr << "chuna-admin restore: 需要 --from 备份文件 和 --db 账套数据库。\n";
         return 2;
     }
     try {
@@ -59,7 +59,7 @@ int restore(const Args& args) {
             std::cout << "原数据保留在模式 " << r.replacedSchema << " 中。\n";
         return 0;
     } catch (const std::exception& e) {
-        std::cerr << "ledger-admin restore: " << e.what() << "\n";
+        std::cerr << "chuna-admin restore: " << e.what() << "\n";
         return 1;
     }
 }

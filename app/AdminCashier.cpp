@@ -1,4 +1,4 @@
-// ledger-admin opening, init and carry-forward: the cashier's openings of a
+// chuna-admin opening, init and carry-forward: the cashier's openings of a
 // book set, confirming them, and carrying the book set into the next year,
 // through the host's rules (CashierInit.h, CarryForward.h) as 出纳初始化 and
 // 结转下年 do.

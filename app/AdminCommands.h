@@ -1,6 +1,6 @@
 #pragma once
 
-// The subcommands of `ledger-admin`. Each is one function over the arguments
+// The subcommands of `chuna-admin`. Each is one function over the arguments
 // after its name, printing what it did on standard output and a Chinese
 // message on standard error; it answers the exit status (0 done, 1 failed,
 // 2 wrong arguments). ledger_admin.cpp lists them in one table.
@@ -48,7 +48,7 @@ int upgrade(const Args& args);
 int create(const Args& args);
 
 // A subcommand of verbs over an existing database, done by an administrator:
-// "ledger-admin NAME VERB --db LOCATION --user CODE [options]". Each verb
+// "chuna-admin NAME VERB --db LOCATION --user CODE [options]". Each verb
 // names the options it needs and takes; a refusal of the host's rules is
 // printed on standard error (exit status 1), a wrong argument with the
 // verbs' usage (2).

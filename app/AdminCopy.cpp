@@ -1,4 +1,4 @@
-// ledger-admin copy: copies a whole SQLite book-set database into an empty
+// chuna-admin copy: copies a whole SQLite book-set database into an empty
 // database (on a server, or a new SQLite file) in one transaction, then prints
 // both sides' figures table by table (host/store/Copy.h does the work).
 #include <iostream>
@@ -12,7 +12,7 @@ using namespace ledgerhost;
 namespace {
 
 int usage() {
-    std::cerr << "用法：ledger-admin copy --from 数据库文件 --to 目标数据库\n"
+    std::cerr << "用法：chuna-admin copy --from 数据库文件 --to 目标数据库\n"
                  "  把 SQLite 账套数据库整个复制到一个空的数据库（postgresql://…、service=名称，"
                  "或一个新的 SQLite 文件），并核对每张表的行数和金额合计\n";
     return 2;
@@ -41,14 +41,14 @@ int admin::copy(const Args& args) {
             }
         }
         if (!same) {
-            std::cerr << "ledger-admin: 复制到 " << shown << " 后核对不符。\n";
+            std::cerr << "chuna-admin: 复制到 " << shown << " 后核对不符。\n";
             return 1;
         }
         std::cout << "已复制 " << tables.size() << " 张数据表、" << total << " 行到 " << shown
                   << "，行数和金额合计与来源一致。" << std::endl;
         return 0;
     } catch (const std::exception& e) {
-        std::cerr << "ledger-admin: " << e.what() << "\n";
+        std::cerr << "chuna-admin: " << e.what() << "\n";
         return 1;
     }
 }

@@ -1,4 +1,4 @@
-// ledger-admin create: an empty store for a real office (a new SQLite file or
+// chuna-admin create: an empty store for a real office (a new SQLite file or
 // a server database without tables), whole or not at all: its first
 // administrator and, when named, its first book set.
 #include <iostream>
@@ -14,7 +14,7 @@ namespace {
 
 int usage() {
     std::cerr
-        << "用法：ledger-admin create --db 数据库 [--book 账套编码 --name 账套名称 --year 年度 "
+        << "用法：chuna-admin create --db 数据库 [--book 账套编码 --name 账套名称 --year 年度 "
            "[--start-month 月]] [--admin 管理员编码] [--admin-name 管理员名称]\n"
            "  在一个新的 SQLite 文件或空的服务器数据库中建立账套数据库；"
            "管理员默认为 admin 系统管理员\n";
@@ -62,7 +62,7 @@ int admin::create(const Args& args) {
         std::cout << "。" << std::endl;
         return 0;
     } catch (const std::exception& e) {
-        std::cerr << "ledger-admin: " << withoutPassword(e.what(), db) << "\n";
+        std::cerr << "chuna-admin: " << withoutPassword(e.what(), db) << "\n";
         return 1;
     }
 }

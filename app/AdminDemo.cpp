@@ -1,6 +1,6 @@
-// ledger-admin create-demo: makes the demo book sets in an empty database (on
-// a server, or a new SQLite file as `ledger` makes it on first start) and
-// writes the demo's sample statements where `ledger` writes them.
+// chuna-admin create-demo: makes the demo book sets in an empty database (on
+// a server, or a new SQLite file as `chuna` makes it on first start) and
+// writes the demo's sample statements where `chuna` writes them.
 #include <QDate>
 #include <QDir>
 #include <QStandardPaths>
@@ -16,7 +16,7 @@ using namespace ledgerhost;
 namespace {
 
 int usage() {
-    std::cerr << "用法：ledger-admin create-demo --db 数据库\n"
+    std::cerr << "用法：chuna-admin create-demo --db 数据库\n"
                  "  在一个空的数据库（postgresql://…、service=名称，或一个新的 SQLite 文件）"
                  "中建立演示账套\n";
     return 2;
@@ -39,7 +39,7 @@ int admin::createDemo(const Args& args) {
                                  ? "数据库 " + shown + " 不是空的（已有数据表），没有建立演示账套。"
                                  : "文件 " + db + " 已经存在，没有建立演示账套。");
         std::cout << "已在 " << shown << " 建立演示账套。" << std::endl;
-        // The sample statements go to the user's documents, as `ledger`
+        // The sample statements go to the user's documents, as `chuna`
         // writes them on first start.
         QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
         if (docs.isEmpty()) docs = QDir::homePath();
@@ -48,12 +48,12 @@ int admin::createDemo(const Args& args) {
             for (const auto& f : demo::writeDemoStatements(folder.toStdString(), today))
                 std::cout << "示例对账单 " << f << std::endl;
         } catch (const std::exception& e) {
-            std::cerr << "ledger-admin: 演示账套已建立，但示例对账单没有写入：" << e.what() << "\n";
+            std::cerr << "chuna-admin: 演示账套已建立，但示例对账单没有写入：" << e.what() << "\n";
             return 1;
         }
         return 0;
     } catch (const std::exception& e) {
-        std::cerr << "ledger-admin: " << withoutPassword(e.what(), db) << "\n";
+        std::cerr << "chuna-admin: " << withoutPassword(e.what(), db) << "\n";
         return 1;
     }
 }

@@ -1,4 +1,4 @@
-// ledger-admin book-set, account, base, user and import-list: the lists of a
+// chuna-admin book-set, account, base, user and import-list: the lists of a
 // real office, kept by an administrator through the host's rules (BookSets.h,
 // Accounts.h, BaseData.h, Users.h, ListImport.h), as 系统管理 keeps them.
 #include <iostream>

@@ -1,4 +1,4 @@
-// ledger-admin grant / upgrade: the rights of a role on a ledger kept on a
+// chuna-admin grant / upgrade: the rights of a role on a ledger kept on a
 // database server (host/store/ServerRoles.h), and bringing an older ledger up
 // to this program's version (which its owner does).
 #include <iostream>
@@ -14,7 +14,7 @@ int admin::grant(const Args& args) {
     if (!parseOptions("grant", args, {"--db", "--role", "--as"}, v)) return 2;
     ServerRole kind{};
     if (v[0].empty() || v[1].empty() || !serverRoleFromName(v[2], kind)) {
-        std::cerr << "ledger-admin grant: 需要 --db 数据库服务器上的账套、--role 角色名 和 "
+        std::cerr << "chuna-admin grant: 需要 --db 数据库服务器上的账套、--role 角色名 和 "
                      "--as cashier|reader|admin。\n";
         return 2;
     }
@@ -25,7 +25,7 @@ int admin::grant(const Args& args) {
         for (const std::string& line : done) std::cout << "  " << line << "\n";
         return 0;
     } catch (const std::exception& e) {
-        std::cerr << "ledger-admin grant: " << withoutPassword(e.what(), v[0]) << "\n";
+        std::cerr << "chuna-admin grant: " << withoutPassword(e.what(), v[0]) << "\n";
         return 1;
     }
 }
@@ -34,7 +34,7 @@ int admin::upgrade(const Args& args) {
     std::vector<std::string> v;
     if (!parseOptions("upgrade", args, {"--db"}, v)) return 2;
     if (v[0].empty()) {
-        std::cerr << "ledger-admin upgrade: 需要 --db 账套数据库。\n";
+        std::cerr << "chuna-admin upgrade: 需要 --db 账套数据库。\n";
         return 2;
     }
     try {
@@ -45,7 +45,7 @@ int admin::upgrade(const Args& args) {
                   << "（本程序的版本）。\n";
         return 0;
     } catch (const std::exception& e) {
-        std::cerr << "ledger-admin upgrade: " << withoutPassword(e.what(), v[0]) << "\n";
+        std::cerr << "chuna-admin upgrade: " << withoutPassword(e.what(), v[0]) << "\n";
         return 1;
     }
 }

@@ -1,4 +1,4 @@
-// ledger-admin: the administrative commands over a book-set database, one
+// chuna-admin: the administrative commands over a book-set database, one
 // subcommand each (AdminCommands.h); the table below lists them.
 #include <QCoreApplication>
 #include <cstring>
@@ -7,6 +7,7 @@
 #include "AdminCommands.h"
 #include "CommandLine.h"
 #include "Copy.h"
+#include "ProgramName.h"
 #include "Store.h"
 
 namespace admin {
@@ -15,7 +16,7 @@ bool parseOptions(const char* command, const Args& args, const std::vector<const
                   std::vector<std::string>& values) {
     std::vector<cli::Option> options;
     for (const char* name : names) options.push_back({name, true});
-    cli::CommandLine line(std::string("ledger-admin ") + command, options);
+    cli::CommandLine line(std::string("chuna-admin ") + command, options);
     if (!line.parse(args)) return false;
     values.clear();
     for (const char* name : names) values.push_back(line.value(name));
@@ -23,11 +24,11 @@ bool parseOptions(const char* command, const Args& args, const std::vector<const
 }
 
 int runVerbs(const char* command, const Args& args, const std::vector<Verb>& verbs) {
-    const std::string program = std::string("ledger-admin ") + command;
+    const std::string program = std::string("chuna-admin ") + command;
     auto usage = [&](std::ostream& out = std::cerr) {
         out << "用法：\n";
         for (const Verb& v : verbs)
-            out << "  ledger-admin " << command << (*v.name ? " " : "") << v.name
+            out << "  chuna-admin " << command << (*v.name ? " " : "") << v.name
                 << " --db 数据库 --user 管理员编码 " << v.usage << "\n";
         return 2;
     };
@@ -65,7 +66,7 @@ int runVerbs(const char* command, const Args& args, const std::vector<Verb>& ver
         verb->run(store, line.value("--user"), line);
         return 0;
     } catch (const std::exception& e) {
-        std::cerr << "ledger-admin: " << ledgerhost::withoutPassword(e.what(), db) << "\n";
+        std::cerr << "chuna-admin: " << ledgerhost::withoutPassword(e.what(), db) << "\n";
         return 1;
     }
 }
@@ -115,7 +116,7 @@ const admin::Command kCommands[] = {
 };
 
 void usage(std::ostream& out) {
-    out << "用法：ledger-admin 命令 [参数]\n\n命令：\n";
+    out << "用法：chuna-admin 命令 [参数]\n\n命令：\n";
     for (const auto& c : kCommands)
         out << "  " << c.name << " " << c.usage << "\n      " << c.summary << "\n";
 }
@@ -124,10 +125,9 @@ void usage(std::ostream& out) {
 
 int main(int argc, char** argv) {
     // The documents folder (create-demo's sample statements) and the
-    // settings are the ledger program's own.
+    // settings are the main program's own.
     QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("ledger"));
-    QCoreApplication::setApplicationName(QStringLiteral("ledger"));
+    cli::setProgramName();
     if (argc < 2) {
         usage(std::cerr);
         return 2;
@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
             cli::printWaits();
             return c.run(args);
         }
-    std::cerr << "ledger-admin: 没有命令 " << name << "。\n";
+    std::cerr << "chuna-admin: 没有命令 " << name << "。\n";
     usage(std::cerr);
     return 2;
 }

@@ -219,7 +219,7 @@ BENCHMARK(icbc_import)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(raw_insert_ccb)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(ccb_import)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// bench_import --make-book DB: a book-set database for ledger-import;
+// bench_import --make-book DB: a book-set database for chuna-import;
 // bench_import --make-icbc LINES FILE: an ICBC statement of that many lines.
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

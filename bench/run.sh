@@ -87,14 +87,14 @@ echo
 for lines in 100000 1000000; do
     build/bench/bin/bench_import --make-book "$work/book$lines.db"
     build/bench/bin/bench_import --make-icbc "$lines" "$work/icbc$lines.txt"
-    /usr/bin/time -v build/bench/bin/ledger-import icbc "$work/icbc$lines.txt" \
+    /usr/bin/time -v build/bench/bin/chuna-import icbc "$work/icbc$lines.txt" \
         --db "$work/book$lines.db" --book 001 --user u1 >/dev/null 2>"$work/time$lines.txt"
     kb=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time$lines.txt")
     wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$work/time$lines.txt")
     limit=$([ "$lines" = 100000 ] && echo 80 || echo 500)
     mb=$((kb / 1024))
     verdict=$([ "$mb" -le "$limit" ] && echo ok || echo OVER)
-    printf 'ledger-import %7d lines: peak RSS %4d MB (target <= %d MB: %s), wall %s\n' \
+    printf 'chuna-import %7d lines: peak RSS %4d MB (target <= %d MB: %s), wall %s\n' \
         "$lines" "$mb" "$limit" "$verdict" "$wall"
 done
 

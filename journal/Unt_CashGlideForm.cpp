@@ -23,8 +23,8 @@ QString q(const std::string& s) {
 }
 
 // Where the cursor is after each command, for scripts that drive the window
-// (QT_LOGGING_RULES="ledger.journal.cursor.debug=true").
-Q_LOGGING_CATEGORY(lcCursor, "ledger.journal.cursor", QtInfoMsg)
+// (QT_LOGGING_RULES="chuna.journal.cursor.debug=true").
+Q_LOGGING_CATEGORY(lcCursor, "chuna.journal.cursor", QtInfoMsg)
 
 // Texts of the twelve columns, in order.
 const char* const kColumnTitles[12] = {"月",       "日",       "统一号",   "单位名称",

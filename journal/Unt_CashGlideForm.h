@@ -70,7 +70,7 @@ class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
     void keepCursorOn(std::int64_t id, std::int64_t otherwise = 0);
     // Puts the focus in the grid, on the first journal row when the cursor is
     // on no row below the headings, and tells the cursor trace (logging
-    // category "ledger.journal.cursor") where it is after the command.
+    // category "chuna.journal.cursor") where it is after the command.
     void focusGrid(const char* after);
 
     // The account, book set and user records behind the list items.
@@ -157,7 +157,7 @@ class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
     };
     CursorTarget cursorNow() const;
     void placeCursor(const CursorTarget& target);
-    // Says which row the cursor is on (ledger.journal.cursor, debug level).
+    // Says which row the cursor is on (chuna.journal.cursor, debug level).
     void traceCursor(const char* after) const;
     // False, after a message naming the field, when a number in the filter
     // panel lies beyond what a row can hold.

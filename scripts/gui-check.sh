@@ -6,7 +6,7 @@
 #
 #   bash scripts/gui-check.sh [BUILD_DIR]
 #
-# It starts `ledger` on a fresh demo database (in a temporary home folder),
+# It starts `chuna` on a fresh demo database (in a temporary home folder),
 # opens the bank statement and, by keys: queries the year (F5), adds a row
 # (picker by F4, a summary completed as it is typed), modifies it (Enter on
 # the grid), deletes it (Delete, 是), queries again, filters by part of a
@@ -16,27 +16,27 @@
 # and narrows the window.
 #
 # After each journal command it checks where the grid's cursor is: the window
-# says so on standard error (logging category ledger.journal.cursor) and the
+# says so on standard error (logging category chuna.journal.cursor) and the
 # check compares that with the row the command worked on. It prints "ok" or
 # "FAIL" per check and exits 1 when one failed. The screenshots go to a folder
 # it prints; look at them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${1:-build/debug}
-LEDGER="$BUILD/bin/ledger"
+LEDGER="$BUILD/bin/chuna"
 [[ -x "$LEDGER" ]] || { echo "gui-check: $LEDGER not found; build first" >&2; exit 2; }
 for tool in Xvfb openbox xdotool import; do
     command -v "$tool" >/dev/null || { echo "gui-check: $tool is missing (scripts/packages.txt)" >&2; exit 2; }
 done
 
-OUT=$(mktemp -d /tmp/ledger-gui.XXXXXX)
+OUT=$(mktemp -d /tmp/chuna-gui.XXXXXX)
 export HOME="$OUT/home" XDG_CONFIG_HOME="$OUT/home/.config" XDG_DATA_HOME="$OUT/home/.local/share"
 export XDG_RUNTIME_DIR="$OUT/run"
 mkdir -p "$HOME/Documents" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 unset QT_QPA_PLATFORM
 # The journal window says where its cursor is after every command.
-export QT_LOGGING_RULES="ledger.journal.cursor.debug=true"
-LOG="$OUT/ledger.log"
+export QT_LOGGING_RULES="chuna.journal.cursor.debug=true"
+LOG="$OUT/chuna.log"
 
 # A free display number.
 N=90
@@ -91,10 +91,10 @@ answer_messages() {
     done
 }
 
-# The cursor trace: "ledger.journal.cursor: <command> row=<grid row> date=…
+# The cursor trace: "chuna.journal.cursor: <command> row=<grid row> date=…
 # summary=… debit=… credit=… focus=<widget>".
 FAILS=0
-traced() { grep -a -c "ledger.journal.cursor: $1 " "$LOG" || true; }
+traced() { grep -a -c "chuna.journal.cursor: $1 " "$LOG" || true; }
 # after COMMAND BEFORE: waits for a trace line of the command beyond the
 # BEFORE lines there were, and prints the newest.
 after() {
@@ -103,7 +103,7 @@ after() {
         [[ $(traced "$1") -gt $2 ]] && break
         sleep 0.1
     done
-    grep -a "ledger.journal.cursor: $1 " "$LOG" | tail -1 | sed 's/^ledger.journal.cursor: //'
+    grep -a "chuna.journal.cursor: $1 " "$LOG" | tail -1 | sed 's/^chuna.journal.cursor: //'
 }
 check() { # check WHAT LINE REGEX
     if [[ "$2" =~ $3 ]]; then

@@ -8,4 +8,4 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)"
-exec build/release/bin/ledger --demo "$@"
+exec build/release/bin/chuna --demo "$@"

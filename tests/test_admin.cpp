@@ -1,4 +1,4 @@
-// ledger-admin copy and create-demo, run as the built program: a whole store
+// chuna-admin copy and create-demo, run as the built program: a whole store
 // copied into an empty database of either engine (a new SQLite file, and a
 // PostgreSQL database when LEDGER_TEST_PG names a server) with its rows,
 // amounts and id counters; targets and sources that must be refused; and no
@@ -28,7 +28,7 @@ struct Outcome {
 
 Outcome admin(const QStringList& args, const QString& home = {}) {
     QProcess p;
-    p.setProgram(QStringLiteral(LEDGER_BIN_DIR) + "/ledger-admin");
+    p.setProgram(QStringLiteral(LEDGER_BIN_DIR) + "/chuna-admin");
     p.setArguments(args);
     if (!home.isEmpty()) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -163,16 +163,16 @@ TEST(AdminCopyRefusals, RefusedWithAMessageAndNoPasswordShown) {
          {"copy", "--from", good, "--to",
           "postgresql://ledger:hunter2@/nodb?host=/nonexistent-folder&password=hunter2"},
          1,
-         "ledger-admin"},
+         "chuna-admin"},
         {"password in the user information",
          {"copy", "--from", good, "--to",
           "postgres://ledger:hunter2@/nodb?host=/nonexistent-folder"},
          1,
-         "ledger-admin"},
+         "chuna-admin"},
         {"password as a parameter",
          {"create-demo", "--db", "postgresql:///nodb?password=hunter2&host=/nonexistent-folder"},
          1,
-         "ledger-admin"},
+         "chuna-admin"},
         {"no target", {"copy", "--from", good}, 2, "用法"},
         {"unknown option",
          {"copy", "--from", good, "--to", dir.filePath("d.db"), "--fast"},

@@ -1,5 +1,5 @@
 // Backing up a live book-set database and restoring it (host/Backup.h and
-// `ledger-admin`): a backup taken while another process imports holds whole
+// `chuna-admin`): a backup taken while another process imports holds whole
 // transactions and passes its checks, a restore gives back every table byte
 // for byte and keeps the database it replaced, and every refusal leaves every
 // file as it was.
@@ -176,7 +176,7 @@ TEST(Backup, WhileAnotherProcessImportsHoldsWholeTransactionsAndRestoresByteForB
     // The last backup holds every row: taken through the program, restored
     // over a database that has changed since.
     const QString full = dir.filePath("full.ledger-backup.db");
-    Outcome b = runTool("ledger-admin", {"backup", "--db", db, "--to", full});
+    Outcome b = runTool("chuna-admin", {"backup", "--db", db, "--to", full});
     ASSERT_EQ(b.exitCode, 0) << b.err.toStdString();
     EXPECT_TRUE(b.out.contains(QStringLiteral("完整性检查通过"))) << b.out.toStdString();
     const auto backupDigests = tableDigests(full);
@@ -189,7 +189,7 @@ TEST(Backup, WhileAnotherProcessImportsHoldsWholeTransactionsAndRestoresByteForB
     const auto changedDigests = tableDigests(db);
     ASSERT_NE(changedDigests, backupDigests);
 
-    Outcome r = runTool("ledger-admin", {"restore", "--from", full, "--db", db});
+    Outcome r = runTool("chuna-admin", {"restore", "--from", full, "--db", db});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(tableDigests(db), backupDigests);
     const QStringList kept = QDir(dir.path()).entryList({"book.db.*.replaced"}, QDir::Files);
@@ -203,7 +203,7 @@ TEST(Backup, WhileAnotherProcessImportsHoldsWholeTransactionsAndRestoresByteForB
     EXPECT_EQ(tableDigests(full), backupDigests);
     // Restoring to a new path makes the file there.
     const QString fresh = dir.filePath("fresh.db");
-    Outcome n = runTool("ledger-admin", {"restore", "--from", full, "--db", fresh});
+    Outcome n = runTool("chuna-admin", {"restore", "--from", full, "--db", fresh});
     ASSERT_EQ(n.exitCode, 0) << n.err.toStdString();
     EXPECT_EQ(tableDigests(fresh), backupDigests);
 }
@@ -214,7 +214,7 @@ TEST(Backup, RefusalsChangeNothing) {
     QTemporaryDir dir;
     const QString db = makeBook(dir, "book.db");
     const QString good = dir.filePath("good.ledger-backup.db");
-    ASSERT_EQ(runTool("ledger-admin", {"backup", "--db", db, "--to", good}).exitCode, 0);
+    ASSERT_EQ(runTool("chuna-admin", {"backup", "--db", db, "--to", good}).exitCode, 0);
 
     const QString existing = dir.filePath("existing.db");
     {
@@ -336,7 +336,7 @@ TEST(Backup, RefusalsChangeNothing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const auto before = folderBytes(dir.path());
-        const Outcome r = runTool("ledger-admin", c.args);
+        const Outcome r = runTool("chuna-admin", c.args);
         EXPECT_NE(r.exitCode, 0);
         EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.message))) << r.err.toStdString();
         EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
@@ -359,7 +359,7 @@ TEST(Backup, RefusalsChangeNothing) {
         f.seek(3 * 4096);
         f.write(QByteArray(8192, '\x5a'));
     }
-    const Outcome r = runTool("ledger-admin", {"restore", "--from", good, "--db", db});
+    const Outcome r = runTool("chuna-admin", {"restore", "--from", good, "--db", db});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(tableDigests(db), tableDigests(good));
 }
@@ -453,7 +453,7 @@ TEST(Backup, RestoreKeepsTheCommitsOfALeftOverWal) {
     ASSERT_GE(committed, 6000);
     ASSERT_EQ(committed % 2000, 0);
 
-    const Outcome r = runTool("ledger-admin", {"restore", "--from", copy, "--db", db});
+    const Outcome r = runTool("chuna-admin", {"restore", "--from", copy, "--db", db});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(copy + "-wal"));
     EXPECT_FALSE(QFileInfo::exists(copy + "-shm"));
@@ -474,7 +474,7 @@ TEST(Backup, RestoreMends) {
     QTemporaryDir dir;
     const QString db = makeBook(dir, "book.db");
     const QString good = dir.filePath("good.ledger-backup.db");
-    ASSERT_EQ(runTool("ledger-admin", {"backup", "--db", db, "--to", good}).exitCode, 0);
+    ASSERT_EQ(runTool("chuna-admin", {"backup", "--db", db, "--to", good}).exitCode, 0);
     auto leave = [&](const QString& name) {
         QFile f(dir.filePath(name));
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
@@ -486,12 +486,12 @@ TEST(Backup, RestoreMends) {
 
     const QString link = dir.filePath("link.db");
     ASSERT_TRUE(QFile::link(db, link));
-    Outcome r = runTool("ledger-admin", {"restore", "--from", good, "--db", link});
+    Outcome r = runTool("chuna-admin", {"restore", "--from", good, "--db", link});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(QFileInfo(link).symLinkTarget(), QFileInfo(db).absoluteFilePath());
     EXPECT_EQ(QDir(dir.path()).entryList({"book.db.*.replaced"}, QDir::Files).size(), 1);
     EXPECT_FALSE(QFileInfo::exists(dir.filePath(".book.db.ledger-restore-AbC123")));
-    r = runTool("ledger-admin", {"backup", "--db", db, "--to", dir.filePath("b2.db")});
+    r = runTool("chuna-admin", {"backup", "--db", db, "--to", dir.filePath("b2.db")});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(dir.filePath(".old.db.ledger-backup-XyZ789")));
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(running.name())));
@@ -499,7 +499,7 @@ TEST(Backup, RestoreMends) {
     const QString incomplete = dir.filePath("incomplete.db");
     ASSERT_TRUE(QFile::copy(good, incomplete));
     sqliteFile(incomplete, "DROP TABLE import_mappings");
-    r = runTool("ledger-admin", {"restore", "--from", incomplete, "--db", db});
+    r = runTool("chuna-admin", {"restore", "--from", incomplete, "--db", db});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains("备份文件 " + incomplete + " 不完整")) << r.err.toStdString();
     EXPECT_FALSE(r.err.contains("ledger-restore")) << r.err.toStdString();

@@ -48,7 +48,7 @@ class ImportLogTest : public BookTest {
         return s.i64(0);
     }
     bool exists(const std::string& p) { return QFileInfo::exists(QString::fromStdString(p)); }
-    // Runs ledger-import on the test book; answers its exit code and output.
+    // Runs chuna-import on the test book; answers its exit code and output.
     QProcess* tool(const QStringList& extra, const std::string& file) {
         auto* p = new QProcess;
         p->setProcessChannelMode(QProcess::MergedChannels);

@@ -32,12 +32,12 @@ class OfficePath : public ::testing::TestWithParam<const char*> {
         p.start();
         return testutil::finishProgram(p, 120000);
     }
-    // ledger-admin as the administrator "boss"; must succeed.
+    // chuna-admin as the administrator "boss"; must succeed.
     void admin(QStringList args) {
         const QString what = args.join(' ');
         args << "--db" << db << "--user"
              << "boss";
-        const testutil::Outcome r = run("ledger-admin", args);
+        const testutil::Outcome r = run("chuna-admin", args);
         EXPECT_EQ(r.exitCode, 0) << what.toStdString() << "\n" << r.err.toStdString();
     }
     QString write(const QString& name, const std::string& bytes) {
@@ -94,8 +94,8 @@ TEST_P(OfficePath, ANewOfficeKeepsItsBooksIntoTheNextYear) {
 
     // The store, the company and its administrator, whole.
     testutil::Outcome made =
-        run("ledger-admin", {"create", "--db", db, "--book", "101", "--name", "华南贸易有限公司",
-                             "--year", y, "--admin", "boss", "--admin-name", "王经理"});
+        run("chuna-admin", {"create", "--db", db, "--book", "101", "--name", "华南贸易有限公司",
+                            "--year", y, "--admin", "boss", "--admin-name", "王经理"});
     ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
     admin({"book-set", "add", "--book", "102", "--name", "华南贸易分公司", "--year", y});
     admin({"account", "add", "--book", "101", "--code", "100201", "--name", "工行基本户", "--kind",
@@ -121,13 +121,12 @@ TEST_P(OfficePath, ANewOfficeKeepsItsBooksIntoTheNextYear) {
                                               ys + "-12-10^Z001-支付货款^^8,000.00^63,000.00",
                                               ys + "-12-20^-银行手续费^^50.00^62,950.00"});
     testutil::Outcome imported =
-        run("ledger-import", {"icbc", december, "--db", db, "--book", "101", "--user", "li"});
+        run("chuna-import", {"icbc", december, "--db", db, "--book", "101", "--user", "li"});
     ASSERT_EQ(imported.exitCode, 0) << imported.out.toStdString() << imported.err.toStdString();
     // zhao works in 102 only.
-    EXPECT_EQ(
-        run("ledger-import", {"icbc", december, "--db", db, "--book", "101", "--user", "zhao"})
-            .exitCode,
-        1);
+    EXPECT_EQ(run("chuna-import", {"icbc", december, "--db", db, "--book", "101", "--user", "zhao"})
+                  .exitCode,
+              1);
     // The bank journal from a wizard file: 50,000.00 + 1,000.00 (the interest
     // the bank had credited before the books began) + 20,000.00 - 8,000.00 -
     // 3,000.00 (cheque Z002, not yet at the bank).
@@ -135,9 +134,9 @@ TEST_P(OfficePath, ANewOfficeKeepsItsBooksIntoTheNextYear) {
         "bank.csv", "日期,摘要,收入,支出,支票号\n" + ys + "-01-05,利息收入,1000.00,,\n" + ys +
                         "-12-02,收到货款,20000.00,,\n" + ys + "-12-08,支付货款,,8000.00,Z001\n" +
                         ys + "-12-28,支付材料款,,3000.00,Z002\n");
-    imported = run("ledger-import", {"table", book, "--db", db, "--book", "101", "--user", "li",
-                                     "--journal", "bank", "--account", "6222000011112222", "--map",
-                                     "借方金额=收入", "--map", "贷方金额=支出"});
+    imported = run("chuna-import", {"table", book, "--db", db, "--book", "101", "--user", "li",
+                                    "--journal", "bank", "--account", "6222000011112222", "--map",
+                                    "借方金额=收入", "--map", "贷方金额=支出"});
     ASSERT_EQ(imported.exitCode, 0) << imported.err.toStdString();
     EXPECT_TRUE(imported.out.contains("共导入 4 行")) << imported.out.toStdString();
 
@@ -145,8 +144,8 @@ TEST_P(OfficePath, ANewOfficeKeepsItsBooksIntoTheNextYear) {
     // receipt by date, Z001 by number; outstanding the fee (bank only) and
     // Z002 (journal only).
     testutil::Outcome rec =
-        run("ledger-reconcile", {"--db", db, "--book", "101", "--user", "li", "--account",
-                                 "6222000011112222", "--until", y + "-12-31", "--auto"});
+        run("chuna-reconcile", {"--db", db, "--book", "101", "--user", "li", "--account",
+                                "6222000011112222", "--until", y + "-12-31", "--auto"});
     EXPECT_EQ(rec.exitCode, 0) << rec.out.toStdString() << rec.err.toStdString();
     EXPECT_TRUE(rec.err.contains("配对 3 对（按票据号 1 对，按日期 2 对）"))
         << rec.err.toStdString();
@@ -156,7 +155,7 @@ TEST_P(OfficePath, ANewOfficeKeepsItsBooksIntoTheNextYear) {
 
     // Carried forward: the closing balances on both sides.
     testutil::Outcome carried =
-        run("ledger-admin", {"carry-forward", "--book", "101", "--db", db, "--user", "boss"});
+        run("chuna-admin", {"carry-forward", "--book", "101", "--db", db, "--user", "boss"});
     ASSERT_EQ(carried.exitCode, 0) << carried.err.toStdString();
     EXPECT_TRUE(carried.out.contains(QStringLiteral("1001\t库存现金\t日记账 2,000.00\n")))
         << carried.out.toStdString();
@@ -177,10 +176,10 @@ TEST_P(OfficePath, ANewOfficeKeepsItsBooksIntoTheNextYear) {
     // The bank pays the December cheque and credits the receipt in January.
     const QString january = icbc("jan.txt", {ns + "-01-04^Z002-支付材料款^^3,000.00^59,950.00",
                                              ns + "-01-08^收到货款^5,000.00^^64,950.00"});
-    imported = run("ledger-import", {"icbc", january, "--db", db, "--book", "101", "--user", "li"});
+    imported = run("chuna-import", {"icbc", january, "--db", db, "--book", "101", "--user", "li"});
     ASSERT_EQ(imported.exitCode, 0) << imported.out.toStdString() << imported.err.toStdString();
-    rec = run("ledger-reconcile", {"--db", db, "--book", "101", "--user", "li", "--account",
-                                   "6222000011112222", "--until", n + "-01-31", "--auto"});
+    rec = run("chuna-reconcile", {"--db", db, "--book", "101", "--user", "li", "--account",
+                                  "6222000011112222", "--until", n + "-01-31", "--auto"});
     EXPECT_EQ(rec.exitCode, 0) << rec.out.toStdString() << rec.err.toStdString();
     EXPECT_TRUE(rec.err.contains("配对 2 对（按票据号 1 对，按日期 1 对）"))
         << rec.err.toStdString();

@@ -1,7 +1,7 @@
 // What the programs do around a real office's store: an older file keeps
 // someone who can manage it; the demo's statements are never written over or
-// through a link; `ledger` asks before it makes anything (or makes the demo
-// with --demo); ledger-admin's refusals exit with their status and message.
+// through a link; `chuna` asks before it makes anything (or makes the demo
+// with --demo); chuna-admin's refusals exit with their status and message.
 
 #include <gtest/gtest.h>
 
@@ -117,17 +117,17 @@ testutil::Outcome run(const QString& program, const QStringList& args, const QSt
     return testutil::finishProgram(p, 120000);
 }
 
-// `ledger` on a database that is not there: without a person to ask it makes
+// `chuna` on a database that is not there: without a person to ask it makes
 // nothing and says how; with --demo it makes the demo.
 TEST(OfficePrograms, LedgerAsksBeforeItMakesAStore) {
     QTemporaryDir dir;
     const QString db = dir.filePath("new.db"), shot = dir.filePath("shot.png");
-    testutil::Outcome r = run("ledger", {"--db", db, "--screenshot", shot});
+    testutil::Outcome r = run("chuna", {"--db", db, "--screenshot", shot});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains(QStringLiteral("还不存在。加 --demo 建立演示账套")))
         << r.err.toStdString();
     EXPECT_FALSE(QFile::exists(db));
-    r = run("ledger", {"--db", db, "--demo", "--screenshot", shot}, dir.path());
+    r = run("chuna", {"--db", db, "--demo", "--screenshot", shot}, dir.path());
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("已创建演示账套"))) << r.err.toStdString();
     EXPECT_TRUE(QFile::exists(shot));
@@ -174,7 +174,7 @@ TEST(OfficePrograms, LedgerAdminRefusalsExitWithTheirStatus) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const testutil::Outcome r = run("ledger-admin", c.args);
+        const testutil::Outcome r = run("chuna-admin", c.args);
         EXPECT_EQ(r.exitCode, c.exitCode);
         EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.message))) << r.err.toStdString();
     }

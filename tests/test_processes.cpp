@@ -1,4 +1,4 @@
-// Several programs on one book-set database: the built `ledger-import`, the
+// Several programs on one book-set database: the built `chuna-import`, the
 // `store_helper` test program and this process at once. Locks that must stay
 // held, imports and writes that must each be stored exactly once, killed
 // imports that must leave nothing, first starts racing on one new path, and
@@ -284,8 +284,8 @@ TEST_F(StoreProcesses, TwoImportersAndAWriterStoreEveryRowOnce) {
     const QString a = writeIcbc(dir, "a.txt", "甲", 5000);
     const QString b = writeIcbc(dir, "b.txt", "乙", 5000);
     QProcess* writer = start("store_helper", {"write", db, "丙", "200"});
-    QProcess* first = start("ledger-import", importArgs(a, db));
-    QProcess* second = start("ledger-import", importArgs(b, db));
+    QProcess* first = start("chuna-import", importArgs(a, db));
+    QProcess* second = start("chuna-import", importArgs(b, db));
     for (QProcess* p : {first, second, writer}) {
         Outcome r = finish(p);
         EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
@@ -309,14 +309,14 @@ TEST_F(StoreProcesses, KilledImporterLeavesNoPartOfItsFile) {
     // One import in full tells how long the work takes on this machine.
     QElapsedTimer t;
     t.start();
-    Outcome full = run("ledger-import", importArgs(writeIcbc(dir, "full.txt", "全", lines), db));
+    Outcome full = run("chuna-import", importArgs(writeIcbc(dir, "full.txt", "全", lines), db));
     ASSERT_EQ(full.exitCode, 0) << full.err.toStdString();
     const int duration = static_cast<int>(t.elapsed());
     int killedBeforeCommit = 0;
     for (int round = 0; round < 4; ++round) {
         const std::string tag = "K" + std::to_string(round);
         const QString file = writeIcbc(dir, QString::fromStdString(tag) + ".txt", tag, lines);
-        QProcess* p = start("ledger-import", importArgs(file, db));
+        QProcess* p = start("chuna-import", importArgs(file, db));
         ASSERT_TRUE(p->waitForStarted());
         const int at = QRandomGenerator::global()->bounded(duration / 4 + 1, duration + 1);
         QElapsedTimer wait;
@@ -330,7 +330,7 @@ TEST_F(StoreProcesses, KilledImporterLeavesNoPartOfItsFile) {
         if (stored == 0) {
             ++killedBeforeCommit;
             ASSERT_TRUE(QFileInfo::exists(file));
-            Outcome again = run("ledger-import", importArgs(file, db));
+            Outcome again = run("chuna-import", importArgs(file, db));
             ASSERT_EQ(again.exitCode, 0) << again.err.toStdString();
             EXPECT_EQ(check.count("summary LIKE '" + tag + "货款%'"), lines);
         } else {
@@ -422,13 +422,13 @@ TEST(StoreBadFiles, RefusedWithAMessageAndLeftAsTheyWere) {
         SCOPED_TRACE(c.what);
         const std::string before = fileBytes(c.path);
         const QStringList sideFiles = QDir(dir.path()).entryList(QDir::Files);
-        Outcome imp = run("ledger-import", importArgs(statement, c.path));
+        Outcome imp = run("chuna-import", importArgs(statement, c.path));
         EXPECT_EQ(imp.exitCode, 1);
         EXPECT_TRUE(imp.err.contains(QString::fromUtf8(c.message))) << imp.err.toStdString();
         if (QByteArray(c.what) != "missing file") {
-            // `ledger` creates a database only where no file is.
+            // `chuna` creates a database only where no file is.
             Outcome window =
-                run("ledger", {"--db", c.path, "--screenshot", dir.filePath("shot.png")});
+                run("chuna", {"--db", c.path, "--screenshot", dir.filePath("shot.png")});
             EXPECT_EQ(window.exitCode, 1);
             EXPECT_TRUE(window.err.contains(QString::fromUtf8(c.message)))
                 << window.err.toStdString();
@@ -495,7 +495,7 @@ TEST_F(StoreProcesses, SignInNeedsTheUsersRightToTheBookSet) {
         EXPECT_STREQ(e.what(), "用户 u2（李四）没有使用账套 002（分公司）的权限。");
     }
     const QString db = QString::fromStdString(path());
-    Outcome r = run("ledger-import", importArgs(writeIcbc(dir, "s.txt", "权", 3), db, "002", "u2"));
+    Outcome r = run("chuna-import", importArgs(writeIcbc(dir, "s.txt", "权", 3), db, "002", "u2"));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains(QStringLiteral("没有使用账套 002"))) << r.err.toStdString();
     EXPECT_EQ(RawDb(path()).count("1"), 0);

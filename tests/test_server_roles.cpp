@@ -1,5 +1,5 @@
 // Roles on a database server: an owner, a cashier and a reader given their
-// rights with `ledger-admin grant` work every path of theirs through the
+// rights with `chuna-admin grant` work every path of theirs through the
 // programs, a missing right is named as one, a restore by the owner keeps
 // every role working, and a role whose own schema comes first in its search
 // path finds the ledger behind it.
@@ -86,10 +86,10 @@ TEST(ServerRoles, EachRoleWorksItsPathsAndARestoreKeepsThem) {
     QDir().mkpath(home + "/Documents");
     auto db = [&](const std::string& role) { return QString::fromStdString(as(store.db(), role)); };
 
-    Outcome r = run("ledger-admin", {"create-demo", "--db", db(owner)}, home);
+    Outcome r = run("chuna-admin", {"create-demo", "--db", db(owner)}, home);
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     for (const auto& [role, kind] : {std::pair{cashier, "cashier"}, {reader, "reader"}}) {
-        r = run("ledger-admin",
+        r = run("chuna-admin",
                 {"grant", "--db", db(owner), "--role", QString::fromStdString(role), "--as", kind},
                 home);
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
@@ -99,7 +99,7 @@ TEST(ServerRoles, EachRoleWorksItsPathsAndARestoreKeepsThem) {
                                   .front()
                                   .filePath();
     auto import = [&](const std::string& role, const QString& file) {
-        return run("ledger-import",
+        return run("chuna-import",
                    {"icbc", file, "--db", db(role), "--book", "001", "--user", "admin", "--again"},
                    home);
     };
@@ -107,7 +107,7 @@ TEST(ServerRoles, EachRoleWorksItsPathsAndARestoreKeepsThem) {
         QStringList args = {"--db",   db(role), "--book",    "001",
                             "--user", "admin",  "--account", "100201"};
         if (automatic) args << "--auto";
-        return run("ledger-reconcile", args, home);
+        return run("chuna-reconcile", args, home);
     };
     // The cashier imports, reconciles and backs up.
     r = import(cashier, statement);
@@ -116,7 +116,7 @@ TEST(ServerRoles, EachRoleWorksItsPathsAndARestoreKeepsThem) {
         QDir(home + "/Documents/出纳示例对账单").entryInfoList({"*已导入*.txt"}).front().filePath();
     EXPECT_LE(reconcile(cashier, true).exitCode, 1);
     const QString backup = home + "/server.ledger-backup.db";
-    r = run("ledger-admin", {"backup", "--db", db(cashier), "--to", backup}, home);
+    r = run("chuna-admin", {"backup", "--db", db(cashier), "--to", backup}, home);
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     // The reader queries and is refused an import, with the right named.
     EXPECT_LE(reconcile(reader, false).exitCode, 1);
@@ -125,7 +125,7 @@ TEST(ServerRoles, EachRoleWorksItsPathsAndARestoreKeepsThem) {
     EXPECT_TRUE(r.err.contains("没有写入数据表") || r.out.contains("没有写入数据表"))
         << r.out.toStdString() << r.err.toStdString();
     // A restore by the owner keeps both roles working.
-    r = run("ledger-admin", {"restore", "--from", backup, "--db", db(owner)}, home);
+    r = run("chuna-admin", {"restore", "--from", backup, "--db", db(owner)}, home);
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(import(cashier, imported).exitCode, 0);
     EXPECT_LE(reconcile(reader, false).exitCode, 1);
@@ -139,7 +139,7 @@ TEST(ServerRoles, EachRoleWorksItsPathsAndARestoreKeepsThem) {
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains("只有它的所有者 " + QString::fromStdString(owner) + " 能升级"))
         << r.err.toStdString();
-    ASSERT_EQ(run("ledger-admin", {"upgrade", "--db", db(owner)}, home).exitCode, 0);
+    ASSERT_EQ(run("chuna-admin", {"upgrade", "--db", db(owner)}, home).exitCode, 0);
     EXPECT_LE(reconcile(cashier, true).exitCode, 1);
 
     // A role with a schema of its own first in its path opens the ledger
@@ -148,13 +148,13 @@ TEST(ServerRoles, EachRoleWorksItsPathsAndARestoreKeepsThem) {
     roles.exec(server, "ALTER ROLE " + own + " IN DATABASE " + database +
                            " SET search_path = \"$user\", books");
     ASSERT_EQ(
-        run("ledger-admin",
+        run("chuna-admin",
             {"grant", "--db", db(owner), "--role", QString::fromStdString(own), "--as", "reader"},
             home)
             .exitCode,
         0);
     EXPECT_LE(reconcile(own, false).exitCode, 1);
-    r = run("ledger-admin", {"create-demo", "--db", db(own)}, home);
+    r = run("chuna-admin", {"create-demo", "--db", db(own)}, home);
     EXPECT_EQ(r.exitCode, 1) << r.out.toStdString();
 }
 

@@ -588,7 +588,7 @@ TEST_F(StatementImportTest, ReconcileToolCatchesWhatTheBanksBalancesProve) {
             EXPECT_EQ(imported.exitCode, 0) << imported.err.toStdString();
         }
         if (c.importWarning)
-            EXPECT_TRUE(imported.err.contains(QStringLiteral("ledger-import: 警告：") +
+            EXPECT_TRUE(imported.err.contains(QStringLiteral("chuna-import: 警告：") +
                                               QString::fromUtf8(c.importWarning)))
                 << imported.err.toStdString();
         else

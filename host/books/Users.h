@@ -5,7 +5,7 @@
 // and in BookSets.h, Accounts.h, BaseData.h, CashierInit.h and
 // CarryForward.h — is made by an administrator (`actor`), checked first, and
 // runs in one write transaction; a refusal throws StoreError with the reason
-// in Chinese and changes nothing. The windows and `ledger-admin` call the
+// in Chinese and changes nothing. The windows and `chuna-admin` call the
 // same functions.
 
 #include <optional>

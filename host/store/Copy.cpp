@@ -269,7 +269,7 @@ std::string quotedName(const std::string& name) {
 // The name the restore's own connections give the server, so that the check
 // for other programs passes over them (one that has just closed may still be
 // listed for a moment).
-const char* const kRestoreApp = "ledger-admin-restore";
+const char* const kRestoreApp = "chuna-admin-restore";
 
 // `location` with its search path set to `schema` (libpq's options), acting
 // as `role` when one is named (so what it makes belongs to that role), named

@@ -214,7 +214,7 @@ std::string missingRight(const std::string& detail, std::string_view sql) {
     else
         what = "这项操作所需的权限";
     return "当前数据库角色没有" + what +
-           "，本次操作没有完成，未作任何改动。请让数据库的所有者用 ledger-admin grant "
+           "，本次操作没有完成，未作任何改动。请让数据库的所有者用 chuna-admin grant "
            "授予本角色相应的权限。（详细信息：" +
            detail + "）";
 }

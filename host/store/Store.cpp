@@ -783,7 +783,7 @@ void Database::findServerSchema() {
         throw StoreError("无法打开数据库 " + path_ + "：当前数据库角色没有使用模式 " +
                          hidden.text(0) +
                          " 的权限（USAGE），没有打开，未作任何改动。请让数据库的所有者用 "
-                         "ledger-admin grant 授予本角色权限。");
+                         "chuna-admin grant 授予本角色权限。");
     Stmt current = prepare("SELECT current_schema()");
     if (!current.step() || current.isNull(0))
         throw StoreError("无法打开数据库 " + path_ +
@@ -911,7 +911,7 @@ void Database::validateServer(bool creating) {
             throw StoreError("账套数据库 " + path_ + " 是旧版本（" + std::to_string(v) +
                              "），需要升级到版本 " + std::to_string(kSchemaVersion) +
                              " 才能使用；只有它的所有者 " + owner.text(0) +
-                             " 能升级。请让所有者运行一次 ledger-admin upgrade --db 本数据库。"
+                             " 能升级。请让所有者运行一次 chuna-admin upgrade --db 本数据库。"
                              "没有打开，未作任何改动。");
         upgradeAsOwner_ = true;
     }

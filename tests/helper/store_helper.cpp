@@ -1,6 +1,6 @@
 // A second program for the tests that need several processes on one database:
 //   store_helper create-demo PATH        creates the demo database the way
-//                                        `ledger` does on first start, then opens it;
+//                                        `chuna` does on first start, then opens it;
 //                                        prints "created" or "opened"
 //   store_helper write PATH TAG COUNT    signs in as u1 to book set 001 and stores
 //                                        COUNT statement rows of account 1001, one
@@ -18,7 +18,7 @@
 //                                        before each ICBC statement FILE and after
 //                                        the last, stores ROWS statement rows one
 //                                        store operation each (see workstationRow),
-//                                        then imports the file as ledger-import
+//                                        then imports the file as chuna-import
 //                                        does; prints "half <n>" when the n-th
 //                                        file's import (from 0) is half done and
 //                                        "stored <n> <rows>" once it is stored
