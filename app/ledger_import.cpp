@@ -1,8 +1,8 @@
-// ledger-import: runs a bank-statement import on a book-set database without a
+// chuna-import: runs a bank-statement import on a book-set database without a
 // window, with the same checks and messages as the journal window's import menu.
-//   ledger-import icbc FILE --db PATH --book CODE --user CODE [--again]
-//   ledger-import ccb  FILE --db PATH --book CODE --user CODE [--again]
-//   ledger-import table FILE --db PATH --book CODE --user CODE
+//   chuna-import icbc FILE --db PATH --book CODE --user CODE [--again]
+//   chuna-import ccb  FILE --db PATH --book CODE --user CODE [--again]
+//   chuna-import table FILE --db PATH --book CODE --user CODE
 //                 --journal statement|bank|cash [--account NUMBER] [--map 字段=文件列 …]
 // "table" is the import wizard's: a workbook or comma-separated file whose
 // columns are mapped onto the journal's fields (those not mapped with --map
@@ -27,18 +27,20 @@ using namespace ledgerhost;
 
 namespace {
 
-int usage() {
-    std::cerr
-        << "用法：ledger-import icbc|ccb 文件 --db 数据库 --book 账套编码 --user 用户编码 "
+// The usage, on standard output with status 0 when asked for (--help), else
+// on standard error with status 2.
+int usage(bool asked = false) {
+    (asked ? std::cout : std::cerr)
+        << "用法：chuna-import icbc|ccb 文件 --db 数据库 --book 账套编码 --user 用户编码 "
            "[--again]\n"
-           "      ledger-import table 文件 --db 数据库 --book 账套编码 --user 用户编码 "
+           "      chuna-import table 文件 --db 数据库 --book 账套编码 --user 用户编码 "
            "--journal statement|bank|cash [--account 账号] [--map 字段=文件列 …] [--again]\n"
            "  --again    文件的内容已经导入过时仍然再次导入\n"
            "  --journal  导入到银行对账单（statement）、银行日记账（bank）或现金日记账（cash）\n"
            "  --account  文件没有“账号”列时，导入到这个账号（或账户编码）\n"
            "  --map      字段（日期、统一号、摘要、借方金额、贷方金额、支票号、结算方式、"
            "对方单位、部门、备注、账号）对应的文件列\n";
-    return 2;
+    return asked ? 0 : 2;
 }
 
 // The wizard's import from the command line: the converter on the journal
@@ -77,7 +79,7 @@ int importTable(const std::string& file, const cli::CommandLine& line, bool agai
         }
         convert.ImportData();
     } catch (const std::exception& e) {
-        std::cerr << "ledger-import: 导入数据出错。错误信息：" << e.what() << "\n";
+        std::cerr << "chuna-import: 导入数据出错。错误信息：" << e.what() << "\n";
         return 1;
     }
     std::cout << "导入完成，共导入 " << convert.ImportedRows << " 行"
@@ -91,7 +93,7 @@ int importTable(const std::string& file, const cli::CommandLine& line, bool agai
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    cli::CommandLine line("ledger-import",
+    cli::CommandLine line("chuna-import",
                           {{"--db", true},
                            {"--book", true},
                            {"--user", true},
@@ -105,7 +107,8 @@ int main(int argc, char** argv) {
     const bool parsed = line.parse(cli::arguments(argc, argv));
     // A server password given in --db leaves the process list once read.
     ledgerhost::hidePasswordsInArguments(argc, argv);
-    if (!parsed || line.given("--help") || line.given("-h")) return usage();
+    if (parsed && (line.given("--help") || line.given("-h"))) return usage(true);
+    if (!parsed) return usage();
     const std::vector<std::string>& words = line.positional();
     const std::string kind = words.empty() ? std::string() : words[0];
     const std::string file = words.size() < 2 ? std::string() : words[1];
@@ -123,15 +126,15 @@ int main(int argc, char** argv) {
     try {
         session = std::make_unique<HostSession>(db, book, user);
     } catch (const std::exception& e) {
-        std::cerr << "ledger-import: " << e.what() << "\n";
+        std::cerr << "chuna-import: " << e.what() << "\n";
         return 1;
     }
     if (!session->bookSet().InitConfirmed) {
-        std::cerr << "ledger-import: 没有初始化确认，不能进行对账单录入！\n";
+        std::cerr << "chuna-import: 没有初始化确认，不能进行对账单录入！\n";
         return 1;
     }
     if (session->bookSet().EntryLocked) {
-        std::cerr << "ledger-import: 账套已锁定，不能导入。\n";
+        std::cerr << "chuna-import: 账套已锁定，不能导入。\n";
         return 1;
     }
     if (kind == "table") return importTable(file, line, again);
@@ -143,7 +146,7 @@ int main(int argc, char** argv) {
     // The file is stored, but its balances and the bank's part somewhere.
     for (const std::string& w : result.balanceWarnings) {
         const std::string head = "注意：";
-        std::cerr << "ledger-import: 警告：" << (w.rfind(head, 0) == 0 ? w.substr(head.size()) : w)
+        std::cerr << "chuna-import: 警告：" << (w.rfind(head, 0) == 0 ? w.substr(head.size()) : w)
                   << "\n";
     }
     return result.stored ? 0 : 1;

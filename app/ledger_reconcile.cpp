@@ -1,5 +1,5 @@
-// ledger-reconcile: bank reconciliation of one bank account without a window.
-//   ledger-reconcile --db PATH --book CODE --user CODE --account NUMBER
+// chuna-reconcile: bank reconciliation of one bank account without a window.
+//   chuna-reconcile --db PATH --book CODE --user CODE --account NUMBER
 //                    [--until DATE] [--auto] [--days N] [--csv]
 // With --auto it first matches the unreconciled rows of the year up to the
 // date, then prints the balance reconciliation statement as at the date
@@ -22,31 +22,37 @@ using namespace ledgerhost;
 
 namespace {
 
-int usage() {
-    std::cerr << "用法：ledger-reconcile --db 数据库 --book 账套编码 --user 用户编码 "
-                 "--account 银行账号 [--until 日期] [--auto] [--days 天数] [--csv]\n"
-                 "  --until  调节表的截止日期（YYYY-MM-DD，默认今天）\n"
-                 "  --auto   先自动对账（本年初至截止日期）\n"
-                 "  --days   自动对账时日期最多相差的天数（默认 7）\n"
-                 "  --csv    以 CSV 格式输出\n";
-    return 2;
+// The usage, on standard output with status 0 when asked for (--help), else
+// on standard error with status 2.
+int usage(bool asked = false) {
+    (asked ? std::cout : std::cerr)
+        << "用法：chuna-reconcile --db 数据库 --book 账套编码 --user 用户编码 "
+           "--account 银行账号 [--until 日期] [--auto] [--days 天数] [--csv]\n"
+           "  --until  调节表的截止日期（YYYY-MM-DD，默认今天）\n"
+           "  --auto   先自动对账（本年初至截止日期）\n"
+           "  --days   自动对账时日期最多相差的天数（默认 7）\n"
+           "  --csv    以 CSV 格式输出\n";
+    return asked ? 0 : 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    cli::CommandLine line("ledger-reconcile", {{"--db", true},
-                                               {"--book", true},
-                                               {"--user", true},
-                                               {"--account", true},
-                                               {"--until", true},
-                                               {"--days", true},
-                                               {"--auto", false},
-                                               {"--csv", false}});
+    cli::CommandLine line("chuna-reconcile", {{"--db", true},
+                                              {"--book", true},
+                                              {"--user", true},
+                                              {"--account", true},
+                                              {"--until", true},
+                                              {"--days", true},
+                                              {"--auto", false},
+                                              {"--csv", false},
+                                              {"--help", false},
+                                              {"-h", false}});
     const bool parsed = line.parse(cli::arguments(argc, argv));
     // A server password given in --db leaves the process list once read.
     ledgerhost::hidePasswordsInArguments(argc, argv);
+    if (parsed && (line.given("--help") || line.given("-h"))) return usage(true);
     if (!parsed) return usage();
     const std::string db = line.value("--db"), book = line.value("--book"),
                       user = line.value("--user"), account = line.value("--account"),
@@ -58,7 +64,7 @@ int main(int argc, char** argv) {
         bool ok = false;
         days = daysText.toInt(&ok);
         if (!ok || days < 0) {
-            std::cerr << "ledger-reconcile: 天数“" << daysText.toStdString()
+            std::cerr << "chuna-reconcile: 天数“" << daysText.toStdString()
                       << "”不对，应为不小于 0 的整数。\n";
             return 2;
         }
@@ -84,7 +90,7 @@ int main(int argc, char** argv) {
         std::cout << (csv ? reconcile::reportCsv(report) : reconcile::reportText(report));
         return report.agrees() ? 0 : 1;
     } catch (const std::exception& e) {
-        std::cerr << "ledger-reconcile: " << e.what() << "\n";
+        std::cerr << "chuna-reconcile: " << e.what() << "\n";
         return 2;
     }
 }

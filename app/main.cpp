@@ -21,6 +21,7 @@
 #include "Guard.h"
 #include "MainWindow.h"
 #include "PluginLoader.h"
+#include "ProgramName.h"
 #include "Seams.h"
 #include "Session.h"
 #include "Store.h"
@@ -62,7 +63,7 @@ bool wantsScreenshot(int argc, char** argv) {
 }
 
 // The plug-ins beside the program: the installed folder
-// (../lib/<multiarch>/ledger/plugins from bin/) when it is there, else the
+// (../lib/<multiarch>/chuna/plugins from bin/) when it is there, else the
 // build tree's "plugins" folder next to the program.
 QString defaultPluginDir() {
     const QString here = QCoreApplication::applicationDirPath();
@@ -86,11 +87,20 @@ std::string defaultBookSet(Database& db, const std::string& user) {
     const auto u = findUser(db, user);
     if (u && u->BookSets.empty())
         throw StoreError("用户 " + user +
-                         " 还没有可用的账套。请用 ledger-admin book-set add 建立账套，或用 "
-                         "ledger-admin user grant 给用户分配账套。");
+                         " 还没有可用的账套。请用 chuna-admin book-set add 建立账套，或用 "
+                         "chuna-admin user grant 给用户分配账套。");
     if (!u || std::find(u->BookSets.begin(), u->BookSets.end(), "001") != u->BookSets.end())
         return "001";
     return u->BookSets.front();
+}
+
+// A failed start, reported with what failed first ("无法登录：…"), unless the
+// message already says so itself.
+int failedStart(const char* stage, const std::exception& e) {
+    const std::string what = e.what();
+    std::cerr << "chuna: " << (what.rfind(stage, 0) == 0 ? what : stage + std::string("：") + what)
+              << "\n";
+    return 1;
 }
 
 }  // namespace
@@ -100,15 +110,14 @@ int main(int argc, char** argv) {
     if (!hasDisplay()) {
         if (!screenshot) {
             std::fprintf(stderr,
-                         "ledger: 没有图形显示（DISPLAY 未设置）。请在桌面环境中运行，"
+                         "chuna: 没有图形显示（DISPLAY 未设置）。请在桌面环境中运行，"
                          "或加 --screenshot 文件名 在无显示环境下截图。\n");
             return 2;
         }
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     LedgerApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("ledger"));
-    QApplication::setApplicationName(QStringLiteral("ledger"));
+    cli::setProgramName();
     // The forms are laid out for a 9-point CJK face, as on the host's desktop.
     QFont face(QStringLiteral("Noto Sans CJK SC"), 9);
     face.setStyleHint(QFont::SansSerif);
@@ -131,11 +140,14 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("账务处理主程序（出纳插件的宿主）"));
     parser.addHelpOption();
-    const QString dataDir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    const QString mainBooks =
+        cli::defaultDatabase(QStringLiteral("chuna.db"), QStringLiteral("ledger.db"));
+    const QString demoBooks =
+        cli::defaultDatabase(QStringLiteral("demo.db"), QStringLiteral("demo.db"));
     QCommandLineOption dbOpt(
         "db",
-        "账套数据库：文件路径（默认 " + dataDir +
-            "/ledger.db，加 --demo 时为 demo.db），或 "
+        "账套数据库：文件路径（默认 " + mainBooks + "，加 --demo 时为 " + demoBooks +
+            "），或 "
             "PostgreSQL 连接串 postgresql://用户@主机/库名 或 service=名称（密码请放在 ~/.pgpass "
             "或 PGPASSWORD 中）。数据库还不存在时先询问：新建账套，或打开演示账套",
         "PATH");
@@ -151,15 +163,16 @@ int main(int argc, char** argv) {
     parser.process(app);
 
     const bool wantDemo = parser.isSet(demoOpt);
-    QString dbPath = parser.isSet(dbOpt) ? parser.value(dbOpt)
-                                         : dataDir + (wantDemo ? QStringLiteral("/demo.db")
-                                                               : QStringLiteral("/ledger.db"));
+    QString dbPath = parser.isSet(dbOpt) ? parser.value(dbOpt) : wantDemo ? demoBooks : mainBooks;
     // A server password given in --db leaves the process list once read.
     hidePasswordsInArguments(argc, argv);
     const std::string location = dbPath.toStdString();
     const bool onServer = Database::isServerLocation(location);
     std::string user = parser.value(userOpt).toStdString();
     std::string book = parser.value(bookOpt).toStdString();
+    // What the start was doing when it failed, said first: opening the
+    // database, making it, or signing in.
+    const char* stage = "无法打开账套数据库";
     try {
         if (Database::isMissing(location)) {
             // The default folder is made on first start; a folder named with
@@ -172,24 +185,26 @@ int main(int argc, char** argv) {
             bool makeDemo = wantDemo;
             if (!wantDemo) {
                 if (screenshot) {
-                    std::cerr << "ledger: 数据库 " << Database::displayLocation(location)
+                    std::cerr << "chuna: 数据库 " << Database::displayLocation(location)
                               << " 还不存在。加 --demo 建立演示账套，在图形界面中启动以新建账套，"
-                                 "或用 ledger-admin create 建立。\n";
+                                 "或用 chuna-admin create 建立。\n";
                     return 2;
                 }
+                stage = "无法新建账套";
                 office::TFrmFirstStart first(nullptr, location, QDate::currentDate().year());
                 if (ShowModal(first) != mrOk) return 0;
                 makeDemo = first.demo;
                 if (!makeDemo) {
-                    std::cerr << "ledger: 已建立账套数据库 " << Database::displayLocation(location)
+                    std::cerr << "chuna: 已建立账套数据库 " << Database::displayLocation(location)
                               << "\n";
                     if (book.empty()) book = first.book.Code;
                     if (user.empty()) user = first.adminCode;
                 }
             }
             // When another program created the database first, this one opens it.
+            if (makeDemo) stage = "无法创建演示账套";
             if (makeDemo && demo::createDemoDatabase(location, QDate::currentDate())) {
-                std::cerr << "ledger: 已创建演示账套 " << Database::displayLocation(location)
+                std::cerr << "chuna: 已创建演示账套 " << Database::displayLocation(location)
                           << "\n";
                 // The sample statements go to the user's documents, not beside
                 // the database: the import dialogs then have no reason to
@@ -200,45 +215,45 @@ int main(int argc, char** argv) {
                 try {
                     for (const auto& f :
                          demo::writeDemoStatements(statements.toStdString(), QDate::currentDate()))
-                        std::cerr << "ledger: 示例对账单 " << f << "\n";
+                        std::cerr << "chuna: 示例对账单 " << f << "\n";
                 } catch (const std::exception& e) {
-                    std::cerr << "ledger: " << e.what() << "\n";
+                    std::cerr << "chuna: " << e.what() << "\n";
                 }
             }
         }
         // Without --user and --book: "admin" (else the first administrator)
         // in book set "001" (else the user's first).
+        stage = "无法打开账套数据库";
         if (user.empty() || book.empty()) {
             Database db(location);
+            stage = "无法登录";
             if (user.empty()) user = defaultUser(db);
             if (book.empty()) book = defaultBookSet(db, user);
         }
     } catch (const std::exception& e) {
-        std::cerr << "ledger: " << e.what() << "\n";
-        return 1;
+        return failedStart(stage, e);
     }
 
     std::unique_ptr<HostSession> session;
     try {
         session = std::make_unique<HostSession>(location, book, user);
     } catch (const std::exception& e) {
-        std::cerr << "ledger: " << e.what() << "\n";
-        return 1;
+        return failedStart("无法登录", e);
     }
 
     if (screenshot) {
         // Nobody is there to answer a message box: print it instead.
         seams::messageHook() = [](QWidget*, const seams::Message& m) {
-            std::cerr << "ledger: [" << m.caption << "] " << m.text << "\n";
+            std::cerr << "chuna: [" << m.caption << "] " << m.text << "\n";
             return (m.flags & 0xF) == MB_YESNO ? IDNO : IDOK;
         };
     }
 
     QStringList problems;
     std::vector<LoadedPlugin> plugins = loadPlugins(parser.value(dirOpt), &problems);
-    for (const QString& p : problems) std::cerr << "ledger: " << p.toStdString() << "\n";
+    for (const QString& p : problems) std::cerr << "chuna: " << p.toStdString() << "\n";
     if (plugins.empty())
-        std::cerr << "ledger: 插件目录 " << parser.value(dirOpt).toStdString() << " 中没有插件。\n";
+        std::cerr << "chuna: 插件目录 " << parser.value(dirOpt).toStdString() << " 中没有插件。\n";
 
     int rc = 0;
     {
@@ -254,7 +269,7 @@ int main(int argc, char** argv) {
         if (!runName.isEmpty()) {
             const LoadedPlugin* p = main.findPlugin(runName);
             if (!p) {
-                std::cerr << "ledger: 没有名为 " << runName.toStdString() << " 的插件。\n";
+                std::cerr << "chuna: 没有名为 " << runName.toStdString() << " 的插件。\n";
                 rc = 1;
             } else {
                 window = main.runPlugin(*p);
@@ -268,10 +283,10 @@ int main(int argc, char** argv) {
                 guarded(nullptr, "截图", [&] {
                     QApplication::processEvents();
                     if (isStoreFile(path.toStdString())) {
-                        std::cerr << "ledger: " << kStoreFileRefused << "\n";
+                        std::cerr << "chuna: " << kStoreFileRefused << "\n";
                         rc = 1;
                     } else if (!target->grab().save(path)) {
-                        std::cerr << "ledger: 无法保存截图 " << path.toStdString() << "\n";
+                        std::cerr << "chuna: 无法保存截图 " << path.toStdString() << "\n";
                         rc = 1;
                     }
                 });
