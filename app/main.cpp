@@ -23,7 +23,10 @@
 #include "PluginLoader.h"
 #include "Seams.h"
 #include "Session.h"
+#include "SignIn.h"
+#include "SignInForm.h"
 #include "Store.h"
+#include "TerminalSignIn.h"
 #include "Users.h"
 
 using namespace ledgerhost;
@@ -140,14 +143,17 @@ int main(int argc, char** argv) {
             "或 PGPASSWORD 中）。数据库还不存在时先询问：新建账套，或打开演示账套",
         "PATH");
     QCommandLineOption demoOpt("demo", "数据库还不存在时直接建立演示账套，不询问");
-    QCommandLineOption userOpt("user", "登录用户编码（默认 admin，没有时为第一个系统管理员）",
+    QCommandLineOption userOpt("user", "登录用户编码（不给时在登录窗口中选择；密码总要输入）",
                                "CODE");
+    QCommandLineOption passwordFileOpt(
+        "password-file",
+        "从文件（只让自己读取）读登录密码，不显示登录窗口（不给时在登录窗口中输入）", "FILE");
     QCommandLineOption bookOpt("book", "账套编码（默认 001，用户不能使用时为其第一个账套）",
                                "CODE");
     QCommandLineOption dirOpt("plugin-dir", "插件目录", "DIR", defaultPluginDir());
     QCommandLineOption runOpt("run-plugin", "直接打开该插件的窗口", "NAME");
     QCommandLineOption shotOpt("screenshot", "显示插件窗口后截图保存为 PNG 并退出", "PATH");
-    parser.addOptions({dbOpt, demoOpt, userOpt, bookOpt, dirOpt, runOpt, shotOpt});
+    parser.addOptions({dbOpt, demoOpt, userOpt, bookOpt, passwordFileOpt, dirOpt, runOpt, shotOpt});
     parser.process(app);
 
     const bool wantDemo = parser.isSet(demoOpt);
@@ -206,15 +212,34 @@ int main(int argc, char** argv) {
                 }
             }
         }
-        // Without --user and --book: "admin" (else the first administrator)
-        // in book set "001" (else the user's first).
-        if (user.empty() || book.empty()) {
-            Database db(location);
+        // Nothing is opened for a user who has not given the right password:
+        // read from --password-file, else typed into the sign-in window.
+        Database db(location);
+        if (parser.isSet(passwordFileOpt) || screenshot) {
+            if (!parser.isSet(passwordFileOpt))
+                throw StoreError(
+                    "没有人能在登录窗口中输入密码：请用 --password-file 文件 "
+                    "指定密码文件（只让自己读取）。");
             if (user.empty()) user = defaultUser(db);
+            const SignedIn who = signIn(
+                db, user, cli::readPasswordFile(parser.value(passwordFileOpt).toStdString()));
+            if (who.Needs != SignInNeeds::Nothing) throw SignInError(needsMessage(who));
             if (book.empty()) book = defaultBookSet(db, user);
+        } else {
+            // Offered first: --user and --book, else the last sign-in's, else
+            // "admin" (or the first administrator) in book set "001".
+            if (user.empty()) {
+                user = office::TFrmSignIn::lastUser();
+                if (user.empty() || !findUser(db, user)) user = defaultUser(db);
+            }
+            if (book.empty()) book = office::TFrmSignIn::lastBook();
+            office::TFrmSignIn form(nullptr, db, user, book);
+            if (ShowModal(form) != mrOk) return 0;
+            user = form.signedIn.UserCode;
+            book = form.book;
         }
     } catch (const std::exception& e) {
-        std::cerr << "ledger: " << e.what() << "\n";
+        std::cerr << "ledger: " << withoutPassword(e.what(), location) << "\n";
         return 1;
     }
 
