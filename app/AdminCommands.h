@@ -6,6 +6,7 @@
 // 2 wrong arguments). ledger_admin.cpp lists them in one table.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,20 @@ struct Command {
 bool parseOptions(const char* command, const Args& args, const std::vector<const char*>& names,
                   std::vector<std::string>& values);
 
+// Every subcommand signs its user in (TerminalSignIn.h): the options named
+// plus --user and --password-file, parsed; nothing after a wrong argument
+// (reported).
+std::optional<cli::CommandLine> signingOptions(const char* command, const Args& args,
+                                               const std::vector<const char*>& names);
+// Signs --user in on the database and requires the administrator right;
+// prints the refusal and answers false. `needsAllowed`: an initial password
+// still to change, or a first one to choose, does not refuse.
+bool signedInAdministrator(const char* command, ledgerhost::Database& db,
+                           const cli::CommandLine& line, bool needsAllowed = false);
+// The same on the database at `location`, opened for the sign-in only.
+bool signedInAdministrator(const char* command, const std::string& location,
+                           const cli::CommandLine& line);
+
 int backup(const Args& args);   // AdminBackup.cpp
 int restore(const Args& args);  // AdminBackup.cpp
 
@@ -46,9 +61,16 @@ int grant(const Args& args);
 int upgrade(const Args& args);
 // create --db LOCATION [--book … --admin …]: an empty store (AdminCreate.cpp).
 int create(const Args& args);
+// password: a user changes their own password (AdminHistory.cpp).
+int password(const Args& args);
+// history show|deleted|restore: a row's history, the rows deleted from a
+// book set, and one of them restored (AdminHistory.cpp).
+int history(const Args& args);
 
-// A subcommand of verbs over an existing database, done by an administrator:
-// "chuna-admin NAME VERB --db LOCATION --user CODE [options]". Each verb
+// A subcommand of verbs over an existing database, done by a signed-in user
+// (the host's rules check the administrator right where they need it):
+// "chuna-admin NAME VERB --db LOCATION --user CODE [--password-file F]
+// [options]". Each verb
 // names the options it needs and takes; a refusal of the host's rules is
 // printed on standard error (exit status 1), a wrong argument with the
 // verbs' usage (2).

@@ -12,19 +12,24 @@ using namespace ledgerhost;
 namespace {
 
 int usage() {
-    std::cerr << "用法：chuna-admin copy --from 数据库文件 --to 目标数据库\n"
+    std::cerr << "用法：chuna-admin copy --from 数据库文件 --to 目标数据库 --user 管理员编码 "
+                 "[--password-file 密码文件]\n"
                  "  把 SQLite 账套数据库整个复制到一个空的数据库（postgresql://…、service=名称，"
-                 "或一个新的 SQLite 文件），并核对每张表的行数和金额合计\n";
+                 "或一个新的 SQLite 文件），并核对每张表的行数和金额合计；"
+                 "在来源数据库上以系统管理员登录\n";
     return 2;
 }
 
 }  // namespace
 
 int admin::copy(const Args& args) {
-    std::vector<std::string> v;
-    if (!parseOptions("copy", args, {"--from", "--to"}, v)) return usage();
-    const std::string from = v[0], to = v[1];
+    const auto line = signingOptions("copy", args, {"--from", "--to"});
+    if (!line) return usage();
+    const std::string from = line->value("--from"), to = line->value("--to");
     if (from.empty() || to.empty()) return usage();
+    // The target is empty: whoever may take the source's books signs in there.
+    // A source on a server is refused by the copy itself, without connecting.
+    if (!Database::isServerLocation(from) && !signedInAdministrator("copy", from, *line)) return 1;
     const std::string shown = Database::displayLocation(to);
     try {
         const std::vector<CopiedTable> tables = copyDatabase(from, to);

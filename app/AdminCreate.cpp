@@ -7,17 +7,19 @@
 #include "BookSets.h"
 #include "Copy.h"
 #include "Store.h"
+#include "TerminalSignIn.h"
 
 using namespace ledgerhost;
 
 namespace {
 
 int usage() {
-    std::cerr
-        << "用法：chuna-admin create --db 数据库 [--book 账套编码 --name 账套名称 --year 年度 "
-           "[--start-month 月]] [--admin 管理员编码] [--admin-name 管理员名称]\n"
-           "  在一个新的 SQLite 文件或空的服务器数据库中建立账套数据库；"
-           "管理员默认为 admin 系统管理员\n";
+    std::cerr << "用法：chuna-admin create --db 数据库 [--password-file 管理员密码文件] "
+                 "[--book 账套编码 --name 账套名称 --year 年度 [--start-month 月]] "
+                 "[--admin 管理员编码] [--admin-name 管理员名称]\n"
+                 "  在一个新的 SQLite 文件或空的服务器数据库中建立账套数据库；"
+                 "管理员默认为 admin 系统管理员，其密码从 --password-file（只让自己读取）读，"
+                 "不给时在终端输入两次\n";
     return 2;
 }
 
@@ -25,9 +27,10 @@ int usage() {
 
 int admin::create(const Args& args) {
     std::vector<std::string> v;
-    if (!parseOptions(
-            "create", args,
-            {"--db", "--book", "--name", "--year", "--start-month", "--admin", "--admin-name"}, v))
+    if (!parseOptions("create", args,
+                      {"--db", "--book", "--name", "--year", "--start-month", "--admin",
+                       "--admin-name", "--password-file"},
+                      v))
         return usage();
     const std::string db = v[0];
     if (db.empty()) return usage();
@@ -47,9 +50,19 @@ int admin::create(const Args& args) {
             book.Year = whole(v[3], "会计年度");
             book.StartMonth = v[4].empty() ? 1 : whole(v[4], "启用月份");
         }
+        // The store has no users yet: the first administrator's password is
+        // chosen here, from the file or typed twice.
+        std::string password;
+        if (!v[7].empty()) {
+            password = cli::readPasswordFile(v[7]);
+        } else {
+            password = cli::readTerminalPassword("系统管理员 " + adminCode + " 的密码：");
+            if (cli::readTerminalPassword("再输一次密码：") != password)
+                throw StoreError("两次输入的密码不一致，没有建立账套数据库。");
+        }
         const std::string shown = Database::displayLocation(db);
-        if (!createDatabaseFile(db,
-                                [&](Database& d) { fillNewStore(d, adminCode, adminName, book); }))
+        if (!createDatabaseFile(
+                db, [&](Database& d) { fillNewStore(d, adminCode, adminName, password, book); }))
             throw StoreError(Database::isServerLocation(db)
                                  ? "数据库 " + shown +
                                        " 不是空的（已有数据表），没有建立账套数据库。"

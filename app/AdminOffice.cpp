@@ -9,7 +9,9 @@
 #include "BaseData.h"
 #include "BookSets.h"
 #include "ListImport.h"
+#include "SignIn.h"
 #include "Store.h"
+#include "TerminalSignIn.h"
 #include "Users.h"
 
 using namespace ledgerhost;
@@ -293,6 +295,17 @@ int user(const Args& args) {
               grantBookSets(db, actor, line.value("--code"), sets);
               std::cout << "用户 " << line.value("--code") << " 可用的账套："
                         << (sets.empty() ? "（无）" : joined(sets)) << "。\n";
+          }},
+         {"reset-password",
+          "--code 编码 [--new-password-file 初始密码文件]",
+          {"--code"},
+          {"--new-password-file"},
+          [](Database& db, const std::string& actor, const cli::CommandLine& line) {
+              // Refused before a password is asked when the actor may not.
+              requireAdministrator(db, actor);
+              resetPassword(db, actor, line.value("--code"), cli::newPasswordOf(line));
+              std::cout << "已为用户 " << line.value("--code")
+                        << " 设置初始密码；该用户下次登录时必须修改密码。\n";
           }},
          {"list", "", {}, {}, [](Database& db, const std::string& actor, const cli::CommandLine&) {
               requireAdministrator(db, actor);

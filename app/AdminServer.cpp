@@ -10,14 +10,17 @@
 using namespace ledgerhost;
 
 int admin::grant(const Args& args) {
-    std::vector<std::string> v;
-    if (!parseOptions("grant", args, {"--db", "--role", "--as"}, v)) return 2;
+    const auto line = signingOptions("grant", args, {"--db", "--role", "--as"});
+    if (!line) return 2;
+    const std::vector<std::string> v{line->value("--db"), line->value("--role"),
+                                     line->value("--as")};
     ServerRole kind{};
     if (v[0].empty() || v[1].empty() || !serverRoleFromName(v[2], kind)) {
         std::cerr << "chuna-admin grant: 需要 --db 数据库服务器上的账套、--role 角色名 和 "
                      "--as cashier|reader|admin。\n";
         return 2;
     }
+    if (Database::isServerLocation(v[0]) && !signedInAdministrator("grant", v[0], *line)) return 1;
     try {
         const std::vector<std::string> done = grantServerRole(v[0], v[1], kind);
         std::cout << "已授予角色 " << v[1] << "（" << v[2] << "）在 "
@@ -31,16 +34,19 @@ int admin::grant(const Args& args) {
 }
 
 int admin::upgrade(const Args& args) {
-    std::vector<std::string> v;
-    if (!parseOptions("upgrade", args, {"--db"}, v)) return 2;
+    const auto line = signingOptions("upgrade", args, {"--db"});
+    if (!line) return 2;
+    const std::vector<std::string> v{line->value("--db")};
     if (v[0].empty()) {
         std::cerr << "chuna-admin upgrade: 需要 --db 账套数据库。\n";
         return 2;
     }
     try {
         // Opening brings an older ledger up to this program's version, in one
-        // transaction.
+        // transaction; an administrator of an older file without a password
+        // yet may do it before choosing one.
         Database db(v[0]);
+        if (!signedInAdministrator("upgrade", db, *line, true)) return 1;
         std::cout << "账套数据库 " << db.path() << " 的版本为 " << db.schemaVersion()
                   << "（本程序的版本）。\n";
         return 0;

@@ -20,6 +20,7 @@
 #include "Handles.h"
 #include "PluginBinding.h"
 #include "Seams.h"
+#include "SignInForm.h"
 #include "Store.h"
 #include "SystemAdmin.h"
 #include "Users.h"
@@ -47,6 +48,15 @@ MainWindow::MainWindow(HostSession& session, std::vector<LoadedPlugin>& plugins,
         }
         sys->addSeparator();
     }
+    QAction* password = sys->addAction(QStringLiteral("修改密码(&P)…"));
+    password->setObjectName(QStringLiteral("changePassword"));
+    connect(password, &QAction::triggered, this, [this] {
+        guarded(this, "修改密码", [&] {
+            office::TFrmChangePassword form(this, session_.dbManage().Db(), session_.user().Code,
+                                            false);
+            ShowModal(form);
+        });
+    });
     QAction* backup = sys->addAction(QStringLiteral("备份账套…"));
     backup->setObjectName(QStringLiteral("backupBook"));
     connect(backup, &QAction::triggered, this,

@@ -1,9 +1,11 @@
 // chuna-import: runs a bank-statement import on a book-set database without a
 // window, with the same checks and messages as the journal window's import menu.
-//   chuna-import icbc FILE --db PATH --book CODE --user CODE [--again]
-//   chuna-import ccb  FILE --db PATH --book CODE --user CODE [--again]
-//   chuna-import table FILE --db PATH --book CODE --user CODE
+//   chuna-import icbc FILE --db PATH --book CODE --user CODE [--password-file F] [--again]
+//   chuna-import ccb  FILE --db PATH --book CODE --user CODE [--password-file F] [--again]
+//   chuna-import table FILE --db PATH --book CODE --user CODE [--password-file F]
 //                 --journal statement|bank|cash [--account NUMBER] [--map 字段=文件列 …]
+// The user signs in first: the password from the terminal, or the file
+// --password-file names (TerminalSignIn.h).
 // "table" is the import wizard's: a workbook or comma-separated file whose
 // columns are mapped onto the journal's fields (those not mapped with --map
 // keep the wizard's mapping: the one last used for the file's captions, else
@@ -21,6 +23,7 @@
 #include "Glide.h"
 #include "Session.h"
 #include "Store.h"
+#include "TerminalSignIn.h"
 #include "untGlideImport.h"
 
 using namespace ledgerhost;
@@ -32,9 +35,11 @@ namespace {
 int usage(bool asked = false) {
     (asked ? std::cout : std::cerr)
         << "用法：chuna-import icbc|ccb 文件 --db 数据库 --book 账套编码 --user 用户编码 "
-           "[--again]\n"
+           "[--password-file 密码文件] [--again]\n"
            "      chuna-import table 文件 --db 数据库 --book 账套编码 --user 用户编码 "
-           "--journal statement|bank|cash [--account 账号] [--map 字段=文件列 …] [--again]\n"
+           "[--password-file 密码文件] --journal statement|bank|cash [--account 账号] "
+           "[--map 字段=文件列 …] [--again]\n"
+           "  --password-file  从文件（只让自己读取）读密码；不给时从终端输入\n"
            "  --again    文件的内容已经导入过时仍然再次导入\n"
            "  --journal  导入到银行对账单（statement）、银行日记账（bank）或现金日记账（cash）\n"
            "  --account  文件没有“账号”列时，导入到这个账号（或账户编码）\n"
@@ -97,6 +102,7 @@ int main(int argc, char** argv) {
                           {{"--db", true},
                            {"--book", true},
                            {"--user", true},
+                           cli::kPasswordFileOption,
                            {"--again", false},
                            {"--journal", true},
                            {"--account", true},
@@ -124,9 +130,14 @@ int main(int argc, char** argv) {
     cli::printWaits();
     std::unique_ptr<HostSession> session;
     try {
+        // Nothing happens for a user who has not given the right password.
+        {
+            Database store(db);
+            if (!cli::signIn(store, line, "chuna-import")) return 1;
+        }
         session = std::make_unique<HostSession>(db, book, user);
     } catch (const std::exception& e) {
-        std::cerr << "chuna-import: " << e.what() << "\n";
+        std::cerr << "chuna-import: " << withoutPassword(e.what(), db) << "\n";
         return 1;
     }
     if (!session->bookSet().InitConfirmed) {

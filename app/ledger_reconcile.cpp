@@ -1,6 +1,7 @@
 // chuna-reconcile: bank reconciliation of one bank account without a window.
-//   chuna-reconcile --db PATH --book CODE --user CODE --account NUMBER
-//                    [--until DATE] [--auto] [--days N] [--csv]
+//   chuna-reconcile --db PATH --book CODE --user CODE [--password-file F]
+//                    --account NUMBER [--until DATE] [--auto] [--days N] [--csv]
+// The user signs in first (TerminalSignIn.h).
 // With --auto it first matches the unreconciled rows of the year up to the
 // date, then prints the balance reconciliation statement as at the date
 // (default today) as text or CSV. Exit status: 0 when the statement agrees
@@ -17,6 +18,7 @@
 #include "Reconcile.h"
 #include "Session.h"
 #include "Store.h"
+#include "TerminalSignIn.h"
 
 using namespace ledgerhost;
 
@@ -27,7 +29,9 @@ namespace {
 int usage(bool asked = false) {
     (asked ? std::cout : std::cerr)
         << "用法：chuna-reconcile --db 数据库 --book 账套编码 --user 用户编码 "
-           "--account 银行账号 [--until 日期] [--auto] [--days 天数] [--csv]\n"
+           "[--password-file 密码文件] --account 银行账号 [--until 日期] [--auto] "
+           "[--days 天数] [--csv]\n"
+           "  --password-file  从文件（只让自己读取）读密码；不给时从终端输入\n"
            "  --until  调节表的截止日期（YYYY-MM-DD，默认今天）\n"
            "  --auto   先自动对账（本年初至截止日期）\n"
            "  --days   自动对账时日期最多相差的天数（默认 7）\n"
@@ -42,6 +46,7 @@ int main(int argc, char** argv) {
     cli::CommandLine line("chuna-reconcile", {{"--db", true},
                                               {"--book", true},
                                               {"--user", true},
+                                              cli::kPasswordFileOption,
                                               {"--account", true},
                                               {"--until", true},
                                               {"--days", true},
@@ -72,6 +77,11 @@ int main(int argc, char** argv) {
     if (db.empty() || book.empty() || user.empty() || account.empty()) return usage();
     cli::printWaits();
     try {
+        // Nothing happens for a user who has not given the right password.
+        {
+            Database signing(db);
+            if (!cli::signIn(signing, line, "chuna-reconcile")) return 2;
+        }
         HostSession session(db, book, user);
         if (!session.bookSet().InitConfirmed)
             throw std::runtime_error("没有初始化确认，不能进行银行对账！");
@@ -90,7 +100,7 @@ int main(int argc, char** argv) {
         std::cout << (csv ? reconcile::reportCsv(report) : reconcile::reportText(report));
         return report.agrees() ? 0 : 1;
     } catch (const std::exception& e) {
-        std::cerr << "chuna-reconcile: " << e.what() << "\n";
+        std::cerr << "chuna-reconcile: " << withoutPassword(e.what(), db) << "\n";
         return 2;
     }
 }

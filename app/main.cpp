@@ -24,7 +24,10 @@
 #include "ProgramName.h"
 #include "Seams.h"
 #include "Session.h"
+#include "SignIn.h"
+#include "SignInForm.h"
 #include "Store.h"
+#include "TerminalSignIn.h"
 #include "Users.h"
 
 using namespace ledgerhost;
@@ -96,8 +99,8 @@ std::string defaultBookSet(Database& db, const std::string& user) {
 
 // A failed start, reported with what failed first ("无法登录：…"), unless the
 // message already says so itself.
-int failedStart(const char* stage, const std::exception& e) {
-    const std::string what = e.what();
+int failedStart(const char* stage, const std::exception& e, const std::string& location) {
+    const std::string what = withoutPassword(e.what(), location);
     std::cerr << "chuna: " << (what.rfind(stage, 0) == 0 ? what : stage + std::string("：") + what)
               << "\n";
     return 1;
@@ -152,14 +155,17 @@ int main(int argc, char** argv) {
             "或 PGPASSWORD 中）。数据库还不存在时先询问：新建账套，或打开演示账套",
         "PATH");
     QCommandLineOption demoOpt("demo", "数据库还不存在时直接建立演示账套，不询问");
-    QCommandLineOption userOpt("user", "登录用户编码（默认 admin，没有时为第一个系统管理员）",
+    QCommandLineOption userOpt("user", "登录用户编码（不给时在登录窗口中选择；密码总要输入）",
                                "CODE");
+    QCommandLineOption passwordFileOpt(
+        "password-file",
+        "从文件（只让自己读取）读登录密码，不显示登录窗口（不给时在登录窗口中输入）", "FILE");
     QCommandLineOption bookOpt("book", "账套编码（默认 001，用户不能使用时为其第一个账套）",
                                "CODE");
     QCommandLineOption dirOpt("plugin-dir", "插件目录", "DIR", defaultPluginDir());
     QCommandLineOption runOpt("run-plugin", "直接打开该插件的窗口", "NAME");
     QCommandLineOption shotOpt("screenshot", "显示插件窗口后截图保存为 PNG 并退出", "PATH");
-    parser.addOptions({dbOpt, demoOpt, userOpt, bookOpt, dirOpt, runOpt, shotOpt});
+    parser.addOptions({dbOpt, demoOpt, userOpt, bookOpt, passwordFileOpt, dirOpt, runOpt, shotOpt});
     parser.process(app);
 
     const bool wantDemo = parser.isSet(demoOpt);
@@ -221,24 +227,43 @@ int main(int argc, char** argv) {
                 }
             }
         }
-        // Without --user and --book: "admin" (else the first administrator)
-        // in book set "001" (else the user's first).
+        // Nothing is opened for a user who has not given the right password:
+        // read from --password-file, else typed into the sign-in window.
         stage = "无法打开账套数据库";
-        if (user.empty() || book.empty()) {
-            Database db(location);
-            stage = "无法登录";
+        Database db(location);
+        stage = "无法登录";
+        if (parser.isSet(passwordFileOpt) || screenshot) {
+            if (!parser.isSet(passwordFileOpt))
+                throw StoreError(
+                    "没有人能在登录窗口中输入密码：请用 --password-file 文件 "
+                    "指定密码文件（只让自己读取）。");
             if (user.empty()) user = defaultUser(db);
+            const SignedIn who = signIn(
+                db, user, cli::readPasswordFile(parser.value(passwordFileOpt).toStdString()));
+            if (who.Needs != SignInNeeds::Nothing) throw SignInError(needsMessage(who));
             if (book.empty()) book = defaultBookSet(db, user);
+        } else {
+            // Offered first: --user and --book, else the last sign-in's, else
+            // "admin" (or the first administrator) in book set "001".
+            if (user.empty()) {
+                user = office::TFrmSignIn::lastUser();
+                if (user.empty() || !findUser(db, user)) user = defaultUser(db);
+            }
+            if (book.empty()) book = office::TFrmSignIn::lastBook();
+            office::TFrmSignIn form(nullptr, db, user, book);
+            if (ShowModal(form) != mrOk) return 0;
+            user = form.signedIn.UserCode;
+            book = form.book;
         }
     } catch (const std::exception& e) {
-        return failedStart(stage, e);
+        return failedStart(stage, e, location);
     }
 
     std::unique_ptr<HostSession> session;
     try {
         session = std::make_unique<HostSession>(location, book, user);
     } catch (const std::exception& e) {
-        return failedStart("无法登录", e);
+        return failedStart("无法登录", e, location);
     }
 
     if (screenshot) {

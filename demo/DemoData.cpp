@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "Codec.h"
+#include "Passwords.h"
 #include "Records.h"
 #include "Store.h"
 #include "XlsWriter.h"
@@ -355,6 +356,12 @@ void fillDemoDatabase(Database& db, const QDate& today) {
     db.exec(
         "INSERT INTO users (code, name, is_admin) VALUES ('admin', '系统管理员', 1), "
         "('zhang', '张会计', 0), ('li', '李出纳', 0)");
+    {
+        // Every demo user signs in with the demo password.
+        Stmt s = db.prepare("UPDATE users SET password_hash = ?");
+        s.bind(1, ledgerhost::hashPassword(kDemoPassword));
+        s.run();
+    }
     for (const char* u : {"admin", "zhang", "li"})
         for (int i = 1; i <= 4; ++i)
             db.exec(std::string("INSERT INTO user_book_sets VALUES ('") + u + "', '00" +

@@ -10,6 +10,9 @@ class Database;
 
 namespace demo {
 
+// The password of every demo user (admin, zhang, li); the README states it.
+inline constexpr const char* kDemoPassword = "demo123";
+
 // Creates a book-set database at `path`, filled with a demo company that a
 // newcomer can try every command on, if no file is there: the file appears
 // whole or not at all. Answers false when another program created it first

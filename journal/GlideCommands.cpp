@@ -2,6 +2,7 @@
 // the sort-order command.
 #include "CommonObj.h"
 #include "EntryLink.h"
+#include "GlideHistoryView.h"
 #include "GridLayout.h"
 #include "Pickers.h"
 #include "Regional.h"
@@ -143,6 +144,14 @@ void TFrmCashGlide::TBtnDeleteClick() {
     } else {
         CmmObj->MsgError(row->ErrorText, "", "", "");
     }
+}
+
+void TFrmCashGlide::tbtnHistoryClick() {
+    TCaGlide* row = entryUnderCursor(*this);
+    if (!row) return;
+    TFrmGlideHistory view(this, DBManage->Db(), tableName(), row->Id,
+                          QStringLiteral("统一号 %1").arg(QString::fromStdString(row->DateOrNo)));
+    ShowModal(view);
 }
 
 void TFrmCashGlide::tbtn_viewVoucherClick() {

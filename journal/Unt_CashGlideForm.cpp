@@ -136,6 +136,15 @@ TFrmCashGlide::TFrmCashGlide(QWidget* owner, std::int32_t subjectKind, std::int3
             guardedSlot(this, "查凭证", &TFrmCashGlide::tbtn_viewVoucherClick));
     connect(Tlbn_Oderset, &QToolButton::clicked, this,
             guardedSlot(this, "排序设置", &TFrmCashGlide::Tlbn_OdersetClick));
+    // 查看修改记录 on the grid's context menu (Ctrl+H): the tool bar is full.
+    actHistory = new QAction(QStringLiteral("查看修改记录(&H)"), Cell);
+    actHistory->setObjectName(QStringLiteral("actHistory"));
+    actHistory->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    actHistory->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    Cell->addAction(actHistory);
+    Cell->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(actHistory, &QAction::triggered, this,
+            guardedSlot(this, "查看修改记录", &TFrmCashGlide::tbtnHistoryClick));
     connect(Mitm_Fileinput, &QAction::triggered, this,
             guardedSlot(this, "从文件中导入", &TFrmCashGlide::Mitm_FileinputClick));
     connect(Mitm_Vouinput, &QAction::triggered, this,

@@ -102,6 +102,7 @@ class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
     QWidget* ToolButton1;
     QToolButton* tbtn_viewVoucher;
     QToolButton* Tlbn_Oderset;
+    QAction* actHistory;
     QMenu* PMenu_input;
     QAction* Mitm_Fileinput;
     QAction* Mitm_Vouinput;
@@ -117,6 +118,8 @@ class TFrmCashGlide : public ledgerhost::TfrmBaseAssRpt {
     void TBtnNewClick();
     void TBtnEditClick();
     void TBtnDeleteClick();
+    // 查看修改记录: the history of the row under the cursor.
+    void tbtnHistoryClick();
     void tbtn_viewVoucherClick();
     void Tlbn_OdersetClick();
     void Mitm_FileinputClick();

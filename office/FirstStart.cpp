@@ -40,10 +40,18 @@ void TFrmFirstStart::accept() {
         book.StartMonth = ui->spnStartMonth->value();
         adminCode = ui->edtAdminCode->text().trimmed().toStdString();
         adminName = ui->edtAdminName->text().trimmed().toStdString();
+        const std::string password = ui->edtAdminPassword->text().toStdString();
+        if (ui->edtAdminPassword2->text() != ui->edtAdminPassword->text()) {
+            MessageBoxA(this, "两次输入的管理员密码不一致，请重新输入。", "新建账套",
+                        MB_OK | MB_ICONWARNING);
+            ui->edtAdminPassword2->setFocus(Qt::OtherFocusReason);
+            return;
+        }
         try {
             // Whole or not at all; a refused entry leaves no file behind.
-            if (!createDatabaseFile(
-                    location_, [&](Database& db) { fillNewStore(db, adminCode, adminName, book); }))
+            if (!createDatabaseFile(location_, [&](Database& db) {
+                    fillNewStore(db, adminCode, adminName, password, book);
+                }))
                 throw StoreError("数据库 " + Database::displayLocation(location_) +
                                  " 已由其他程序建立，没有新建账套。");
         } catch (const UserError& e) {

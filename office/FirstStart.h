@@ -2,7 +2,8 @@
 
 // The first start on a database that is not there yet: 新建账套 makes an
 // empty store with the office's first book set and its administrator (who may
-// use it), 打开演示账套 the demo, as before.
+// use it, signing in with the password chosen here), 打开演示账套 the demo,
+// as before.
 
 #include <QDialog>
 #include <memory>

@@ -1,17 +1,30 @@
 #include "SystemAdmin.h"
 
+#include <QComboBox>
 #include <QDate>
+#include <QHBoxLayout>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QPushButton>
 #include <QSignalBlocker>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <algorithm>
 
 #include "Accounts.h"
 #include "BaseData.h"
 #include "BookSets.h"
+#include "Glide.h"
 #include "Guard.h"
+#include "History.h"
 #include "ItemForms.h"
 #include "ListImport.h"
 #include "ListImportForm.h"
 #include "ListPage.h"
+#include "Numbers.h"
 #include "Seams.h"
+#include "SignInForm.h"
 #include "Users.h"
 #include "ui_FrmAccountEdit.h"
 #include "ui_FrmBaseItemEdit.h"
@@ -105,6 +118,46 @@ TFrmSystemAdmin::TFrmSystemAdmin(QWidget* owner, Database& db, std::string actor
             if (page >= 0 && page < 4) search[page]->setFocus(Qt::OtherFocusReason);
         });
     });
+    // 重设密码 beside the users' buttons.
+    btnResetPassword =
+        new QPushButton(QStringLiteral("重设密码(&P)…"), ui->btnDeleteUsers->parentWidget());
+    btnResetPassword->setObjectName(QStringLiteral("btnResetPassword"));
+    if (QLayout* row = ui->btnDeleteUsers->parentWidget()->layout())
+        row->addWidget(btnResetPassword);
+    connect(btnResetPassword, &QPushButton::clicked, this,
+            guardedSlot(this, "重设密码", &TFrmSystemAdmin::ResetPassword));
+    // 已删除记录: a book set's deleted journal rows, one restored at a time.
+    auto* page = new QWidget(ui->tabs);
+    auto* layout = new QVBoxLayout(page);
+    auto* top = new QHBoxLayout;
+    top->addWidget(new QLabel(QStringLiteral("账套"), page));
+    cmbDeletedBook = new QComboBox(page);
+    cmbDeletedBook->setObjectName(QStringLiteral("cmbDeletedBook"));
+    for (int i = 0; i < ui->cmbAccountBook->count(); ++i)
+        cmbDeletedBook->addItem(ui->cmbAccountBook->itemText(i), ui->cmbAccountBook->itemData(i));
+    cmbDeletedBook->setCurrentIndex(std::max(0, cmbDeletedBook->findData(q(book_))));
+    top->addWidget(cmbDeletedBook, 1);
+    btnRestore = new QPushButton(QStringLiteral("恢复(&R)"), page);
+    btnRestore->setObjectName(QStringLiteral("btnRestore"));
+    top->addWidget(btnRestore);
+    layout->addLayout(top);
+    auto* table = new QTableWidget(page);
+    table->setObjectName(QStringLiteral("tblDeleted"));
+    layout->addWidget(table);
+    deleted =
+        new ListPage(table, nullptr,
+                     {QStringLiteral("日记账"), QStringLiteral("日期"), QStringLiteral("统一号"),
+                      QStringLiteral("账户"), QStringLiteral("摘要"), QStringLiteral("借方金额"),
+                      QStringLiteral("贷方金额"), QStringLiteral("删除人"),
+                      QStringLiteral("删除时间"), QStringLiteral("程序")});
+    ui->tabs->addTab(page, QStringLiteral("已删除记录"));
+    connect(cmbDeletedBook, &QComboBox::currentIndexChanged, this,
+            [this] { guarded(this, "已删除记录", [&] { reloadDeleted(); }); });
+    connect(btnRestore, &QPushButton::clicked, this,
+            guardedSlot(this, "恢复", &TFrmSystemAdmin::RestoreRow));
+    connect(deleted, &ListPage::editRequested, this,
+            guardedSlot(this, "恢复", &TFrmSystemAdmin::RestoreRow));
+    reloadDeleted();
     reloadBooks(q(book_));
     reloadAccounts();
     reloadBase();
@@ -359,6 +412,54 @@ void TFrmSystemAdmin::EditUser() {
 void TFrmSystemAdmin::DeleteUser() {
     MessageBoxA(this, "用户不能删除：其录入的记录仍要显示录入人。不再使用的用户可以去掉全部账套。",
                 kCaption, MB_OK | MB_ICONINFORMATION);
+}
+
+void TFrmSystemAdmin::ResetPassword() {
+    const std::string code = users->currentKey().toStdString();
+    if (code.empty()) return;
+    TFrmChangePassword form(
+        this, db_, code, true,
+        QStringLiteral("为操作员 %1 设置初始密码：该操作员下次登录时必须修改。").arg(q(code)),
+        actor_);
+    ShowModal(form);
+}
+
+// The deleted rows' keys: "table:id".
+void TFrmSystemAdmin::reloadDeleted() {
+    std::vector<QStringList> rows;
+    QStringList keys;
+    for (const DeletedRow& r :
+         deletedRows(db_, cmbDeletedBook->currentData().toString().toStdString())) {
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(r.Values)).object();
+        auto text = [&](const char* key) {
+            const QJsonValue v = o.value(QLatin1String(key));
+            return v.isString() ? v.toString() : QString::number(v.toInteger());
+        };
+        auto cents = [&](const char* key) {
+            return q(formatCents(o.value(QLatin1String(key)).toInteger()));
+        };
+        rows.push_back(
+            {r.Table == kStatementTable ? QStringLiteral("银行对账单") : QStringLiteral("日记账"),
+             text("create_date"), text("date_or_no"), text("as_code"), text("summary"),
+             cents("deb_cents"), cents("cre_cents"), q(r.DeletedByName), q(r.DeletedAt),
+             q(r.Program)});
+        keys << q(r.Table + ":" + std::to_string(r.Id));
+    }
+    deleted->setRows(rows, keys);
+    btnRestore->setEnabled(!keys.isEmpty());
+}
+
+void TFrmSystemAdmin::RestoreRow() {
+    const QString key = deleted->currentKey();
+    const auto colon = key.indexOf(QLatin1Char(':'));
+    if (colon < 0) return;
+    if (!ask("恢复这条已删除的记录吗？")) return;
+    if (change([&] {
+            restoreDeletedRow(db_, actor_, key.left(colon).toStdString(),
+                              key.mid(colon + 1).toLongLong());
+        }))
+        MessageBoxA(this, "记录已恢复。", kCaption, MB_OK | MB_ICONINFORMATION);
+    reloadDeleted();
 }
 
 }  // namespace office

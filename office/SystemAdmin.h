@@ -3,13 +3,18 @@
 // 系统管理: the lists of a real office, one page each — 账套, 账户 (of one book
 // set), 基础资料 (of one kind) and 用户 — kept by an administrator through the
 // host's rules. Each page is a ListPage (search box, Enter, Insert/Ctrl+N,
-// Delete); 账户 and 基础资料 can be filled from a file.
+// Delete); 账户 and 基础资料 can be filled from a file. A user can be given an
+// initial password (重设密码). 已删除记录 lists the journal rows deleted from a
+// book set; one can be restored as it was.
 
 #include <QDialog>
 #include <memory>
 #include <string>
 
 #include "Store.h"
+
+class QComboBox;
+class QPushButton;
 
 namespace Ui {
 class FrmSystemAdmin;
@@ -31,6 +36,10 @@ class TFrmSystemAdmin final : public QDialog {
     ListPage* accounts;
     ListPage* base;
     ListPage* users;
+    ListPage* deleted;
+    QComboBox* cmbDeletedBook = nullptr;
+    QPushButton* btnResetPassword = nullptr;
+    QPushButton* btnRestore = nullptr;
 
   public slots:
     void AddBook();
@@ -47,12 +56,15 @@ class TFrmSystemAdmin final : public QDialog {
     void AddUser();
     void EditUser();
     void DeleteUser();
+    void ResetPassword();
+    void RestoreRow();
 
   private:
     void reloadBooks(const QString& current = {});
     void reloadAccounts(const QString& current = {});
     void reloadBase(const QString& current = {});
     void reloadUsers(const QString& current = {});
+    void reloadDeleted();
     void fillBookChoices();
     std::string accountBook() const;
     std::string baseKind() const;

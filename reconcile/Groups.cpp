@@ -11,9 +11,21 @@ using namespace detail;
 namespace {
 
 // Undoes the groups listed in reconcile_undo, set by set: the rows of the
-// account leave them, and the groups are marked undone.
+// account leave them, and the groups are marked undone. Each row taken out
+// of a group gets an entry in its history naming the group (the row itself
+// keeps no trace of it), all by one statement per table.
 void undoListed(Database& db, const Account& account, const std::string& user) {
+    const std::string now = nowText(db);
     for (const char* table : {"CaGlide", "CaCollateGlide"}) {
+        Stmt h = db.prepare(
+            std::string("INSERT INTO row_history (table_name, row_id, set_code, operation, "
+                        "user_code, changed_at, program, ref_id) SELECT '") +
+            table + "', id, set_code, 'unreconcile', ?2, ?3, ?4, reconcile_group FROM " + table +
+            " WHERE as_code = ?1 AND " + inBookSets(account, 5) +
+            " AND reconcile_group IN (SELECT id FROM reconcile_undo) ORDER BY id");
+        h.bind(1, account.asCode).bind(2, user).bind(3, now).bind(4, ledgerhost::programName());
+        bindBookSets(h, account, 5);
+        h.run();
         Stmt s = db.prepare(std::string("UPDATE ") + table +
                             " SET reconciled = 0, reconcile_group = NULL WHERE as_code = ?1 AND " +
                             inBookSets(account, 2) +
@@ -29,7 +41,6 @@ void undoListed(Database& db, const Account& account, const std::string& user) {
     o.run();
     // A group of its own is marked undone; a run's group gets a row of its own
     // that says who made it (the run) and who undid it.
-    const std::string now = nowText();
     Stmt g = db.prepare(
         "UPDATE reconcile_groups SET undone_by = ?, undone_at = ? "
         "WHERE id IN (SELECT id FROM reconcile_undo)");
@@ -37,7 +48,8 @@ void undoListed(Database& db, const Account& account, const std::string& user) {
     g.run();
     Stmt r = db.prepare(
         "INSERT INTO reconcile_groups (id, set_code, as_code, made_by, made_at, automatic, "
-        "undone_by, undone_at) SELECT u.id, r.set_code, r.as_code, r.made_by, r.made_at, 1, ?, ? "
+        "undone_by, undone_at, program) SELECT u.id, r.set_code, r.as_code, r.made_by, r.made_at, "
+        "1, ?, ?, r.program "
         "FROM reconcile_undo u JOIN reconcile_runs r ON u.id >= r.first_group AND "
         "u.id <= r.last_group WHERE NOT EXISTS (SELECT 1 FROM reconcile_groups k WHERE k.id = "
         "u.id)");
@@ -113,7 +125,7 @@ void Reconciler::setClosingBalance(const std::string& date, std::int64_t cents) 
         "made_at) VALUES (?,?,?,?,?,?) ON CONFLICT (set_code, as_code, closing_date) DO UPDATE "
         "SET cents = excluded.cents, made_by = excluded.made_by, made_at = excluded.made_at");
     s.bind(1, account_.setCode).bind(2, account_.asCode).bind(3, date).bind(4, cents);
-    s.bind(5, user_).bind(6, nowText());
+    s.bind(5, user_).bind(6, nowText(db_));
     s.run();
     t.commit();
 }

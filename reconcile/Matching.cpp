@@ -167,10 +167,10 @@ void writePairs(Database& db, const Account& account, const std::string& user,
         id.step();
         Stmt run = db.prepare(
             "INSERT INTO reconcile_runs (id, set_code, as_code, made_by, made_at, first_group, "
-            "last_group, by_cheque, by_date) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            "last_group, by_cheque, by_date, program) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
         run.bind(1, id.i64(0)).bind(2, account.setCode).bind(3, account.asCode).bind(4, user);
-        run.bind(5, nowText()).bind(6, first).bind(7, first + count - 1);
-        run.bind(8, byCheque).bind(9, count - byCheque);
+        run.bind(5, nowText(db)).bind(6, first).bind(7, first + count - 1);
+        run.bind(8, byCheque).bind(9, count - byCheque).bind(10, ledgerhost::programName());
         run.run();
     }
     std::vector<std::pair<std::int64_t, std::int64_t>> byId[2];  // journal, statement

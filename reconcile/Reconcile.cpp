@@ -1,6 +1,5 @@
 #include "Reconcile.h"
 
-#include <QDateTime>
 #include <algorithm>
 #include <cstdio>
 
@@ -127,8 +126,8 @@ std::string carriedBefore(Database& db, const Account& account, const std::strin
     return std::min(from, std::string(open));
 }
 
-std::string nowText() {
-    return QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss").toStdString();
+std::string nowText(Database& db) {
+    return db.serverTime();
 }
 
 std::int64_t nextGroupId(Database& db) {
@@ -142,9 +141,10 @@ std::int64_t nextGroupId(Database& db) {
 std::int64_t makeManualGroup(Database& db, const Account& a, const std::string& user) {
     const std::int64_t id = nextGroupId(db);
     Stmt s = db.prepare(
-        "INSERT INTO reconcile_groups (id, set_code, as_code, made_by, made_at, automatic) "
-        "VALUES (?, ?, ?, ?, ?, 0)");
-    s.bind(1, id).bind(2, a.setCode).bind(3, a.asCode).bind(4, user).bind(5, nowText());
+        "INSERT INTO reconcile_groups (id, set_code, as_code, made_by, made_at, automatic, "
+        "program) VALUES (?, ?, ?, ?, ?, 0, ?)");
+    s.bind(1, id).bind(2, a.setCode).bind(3, a.asCode).bind(4, user).bind(5, nowText(db));
+    s.bind(6, ledgerhost::programName());
     s.run();
     return id;
 }

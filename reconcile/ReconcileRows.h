@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Reconcile.h"
+#include "SignIn.h"
 
 namespace reconcile {
 
@@ -47,8 +48,9 @@ void openingRows(ledgerhost::Database& db, const Account& account, bool journal,
 std::string carriedBefore(ledgerhost::Database& db, const Account& account,
                           const std::string& from);
 
-// Now, as the groups record it: "YYYY-MM-DD HH:MM:SS".
-std::string nowText();
+// Now by the database's clock, as the groups record it (and the rows'
+// history, which lists them among its steps): "YYYY-MM-DD HH:MM:SS".
+std::string nowText(ledgerhost::Database& db);
 
 // The next free group id: above every manual group and every run's groups.
 std::int64_t nextGroupId(ledgerhost::Database& db);

@@ -83,8 +83,12 @@ as_user() {
 }
 "${as_root[@]}" install -d -m 700 -o "$tester" "$work/runtime"
 out=$work/home
+# The demo users' password, in a file only the user may read.
+pw=$out/demo-password
+as_user sh -c "umask 077 && printf 'demo123\\n' >'$pw'"
+sign=(--user admin --password-file "$pw")
 
-as_user chuna --demo --run-plugin 银行对账单 --screenshot "$out/shot.png" 2>"$work/chuna.err" ||
+as_user chuna --demo "${sign[@]}" --run-plugin 银行对账单 --screenshot "$out/shot.png" 2>"$work/chuna.err" ||
     fail "chuna --screenshot failed: $(cat "$work/chuna.err")"
 grep -q '已创建演示账套' "$work/chuna.err" || fail "no demo database: $(cat "$work/chuna.err")"
 [ "$(head -c 8 "$out/shot.png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] ||
@@ -94,26 +98,26 @@ db="$out/.local/share/chuna/chuna/demo.db"
 [ "$(stat -c %U "$db")" = "$tester" ] || fail "the demo database does not belong to the user"
 statement=$(ls "$out/Documents/出纳示例对账单/"工行对账单-*.txt)
 
-as_user chuna-import icbc "$statement" --db "$db" --book 001 --user admin >"$work/import.out" ||
+as_user chuna-import icbc "$statement" --db "$db" --book 001 "${sign[@]}" >"$work/import.out" ||
     fail "chuna-import failed: $(cat "$work/import.out")"
 ls "$out/Documents/出纳示例对账单/" | grep -q '已导入' || fail "the imported statement was not renamed"
 # A second import of the same file is refused.
 if as_user chuna-import icbc "$(ls "$out/Documents/出纳示例对账单/"*已导入*.txt)" --db "$db" \
-    --book 001 --user admin >/dev/null 2>&1; then
+    --book 001 "${sign[@]}" >/dev/null 2>&1; then
     fail "a re-import was stored"
 fi
 set +e
-as_user chuna-reconcile --db "$db" --book 001 --user admin --account 100201 >"$work/rec.out"
+as_user chuna-reconcile --db "$db" --book 001 "${sign[@]}" --account 100201 >"$work/rec.out"
 rc=$?
 set -e
 [ "$rc" -le 1 ] && grep -q . "$work/rec.out" || fail "chuna-reconcile failed ($rc)"
 
-as_user chuna-admin backup --db "$db" --to "$out/book.ledger-backup.db" >/dev/null ||
+as_user chuna-admin backup --db "$db" --to "$out/book.ledger-backup.db" "${sign[@]}" >/dev/null ||
     fail "chuna-admin backup failed"
-as_user chuna-admin restore --from "$out/book.ledger-backup.db" --db "$db" >/dev/null ||
+as_user chuna-admin restore --from "$out/book.ledger-backup.db" --db "$db" "${sign[@]}" >/dev/null ||
     fail "chuna-admin restore failed"
 ls "$(dirname "$db")" | grep -q '\.replaced$' || fail "the replaced database was not kept"
-as_user chuna --demo --run-plugin 银行对账单 --screenshot "$out/shot2.png" 2>"$work/chuna2.err" ||
+as_user chuna --demo "${sign[@]}" --run-plugin 银行对账单 --screenshot "$out/shot2.png" 2>"$work/chuna2.err" ||
     fail "chuna on the restored database failed: $(cat "$work/chuna2.err")"
 # Each manual page is readable and names the options of its program.
 zcat /usr/share/man/man1/chuna-import.1.gz | grep -q -- '--again' ||

@@ -7,6 +7,9 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "Passwords.h"
+#include "Programs.h"
+
 using namespace ledgerhost;
 
 namespace testutil {
@@ -86,6 +89,12 @@ void createTestBook(const std::string& path, const BookOptions& o) {
         "manage_flag, manage_set_code) VALUES ('002', 'B002', 2024, '分公司', 0, 1, 0, '001')");
     exec("INSERT INTO book_set_options VALUES ('001', 'GLIDE_INPUT_MODE', '" + o.inputMode + "')");
     exec("INSERT INTO users (code, name, is_admin) VALUES ('u1', '张三', 1), ('u2', '李四', 0)");
+    {
+        // Both users sign in with the tests' password.
+        Stmt pw = db.prepare("UPDATE users SET password_hash = ?");
+        pw.bind(1, hashPassword(testutil::kTestPassword));
+        pw.run();
+    }
     exec("INSERT INTO user_book_sets VALUES ('u1', '001', 1), ('u1', '002', 2), ('u2', '001', 1)");
     exec(
         "INSERT INTO bank_accounts (set_code, as_code, account_no, name, kind, state, "

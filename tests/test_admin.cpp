@@ -14,6 +14,7 @@
 
 #include "Fixture.h"
 #include "Glide.h"
+#include "Programs.h"
 #include "Store.h"
 #include "TestStores.h"
 
@@ -29,7 +30,7 @@ struct Outcome {
 Outcome admin(const QStringList& args, const QString& home = {}) {
     QProcess p;
     p.setProgram(QStringLiteral(LEDGER_BIN_DIR) + "/chuna-admin");
-    p.setArguments(args);
+    p.setArguments(testutil::withPassword(args));
     if (!home.isEmpty()) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", home);
@@ -247,11 +248,11 @@ TEST(AdminServerBackup, BacksUpAndRestoresKeepingTheReplacedTables) {
         Database server(store.db());
         for (const char* sql : checks) before.push_back(number(server, sql));
         // Another program's connection does not hold up a backup.
-        Outcome r = admin({"backup", "--db", db, "--to", file});
+        Outcome r = admin({"backup", "--db", db, "--to", file, "--user", "admin"});
         ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
         EXPECT_NE(r.out.find("完整性检查通过"), std::string::npos) << r.out;
         // ... but a restore is refused while it is connected.
-        Outcome refused = admin({"restore", "--from", file, "--db", db});
+        Outcome refused = admin({"restore", "--from", file, "--db", db, "--user", "admin"});
         EXPECT_EQ(refused.exitCode, 1);
         EXPECT_NE(refused.err.find("正被其他程序连接"), std::string::npos) << refused.err;
         EXPECT_EQ(number(server,
@@ -266,7 +267,7 @@ TEST(AdminServerBackup, BacksUpAndRestoresKeepingTheReplacedTables) {
             EXPECT_EQ(number(copy, checks[i]), before[i]) << checks[i];
     }
     // Over an existing file: refused.
-    EXPECT_EQ(admin({"backup", "--db", db, "--to", file}).exitCode, 1);
+    EXPECT_EQ(admin({"backup", "--db", db, "--to", file, "--user", "admin"}).exitCode, 1);
     // A damaged backup: its pages fail the integrity check, the only guard a
     // server restore has before it fills a new schema; nothing changes.
     {
@@ -279,7 +280,7 @@ TEST(AdminServerBackup, BacksUpAndRestoresKeepingTheReplacedTables) {
             f.write(QByteArray(4096, '\x5a'));
         }
         f.close();
-        Outcome refused = admin({"restore", "--from", damaged, "--db", db});
+        Outcome refused = admin({"restore", "--from", damaged, "--db", db, "--user", "admin"});
         EXPECT_EQ(refused.exitCode, 1);
         EXPECT_NE(refused.err.find("已损坏"), std::string::npos) << refused.err;
         Database server(store.db());
@@ -290,7 +291,7 @@ TEST(AdminServerBackup, BacksUpAndRestoresKeepingTheReplacedTables) {
         EXPECT_EQ(number(server, "SELECT COUNT(*) FROM CaCollateGlide WHERE id > 3"), 0);
     }
 
-    Outcome r = admin({"restore", "--from", file, "--db", db});
+    Outcome r = admin({"restore", "--from", file, "--db", db, "--user", "admin"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     Database server(store.db());
     for (std::size_t i = 0; i < std::size(checks); ++i)

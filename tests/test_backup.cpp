@@ -39,7 +39,7 @@ using testutil::programPath;
 
 Outcome runTool(const QString& program, const QStringList& args) {
     QProcess p;
-    p.start(programPath(program), args);
+    p.start(programPath(program), testutil::withPassword(args));
     return testutil::finishProgram(p, 120000);
 }
 

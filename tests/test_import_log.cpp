@@ -10,7 +10,9 @@
 #include <QProcess>
 
 #include "Codec.h"
+#include "History.h"
 #include "JournalHelpers.h"
+#include "Programs.h"
 #include "RunStatementImport.h"
 #include "untGlideImport.h"
 
@@ -55,7 +57,7 @@ class ImportLogTest : public BookTest {
         p->start(LEDGER_IMPORT_TOOL,
                  QStringList{"icbc", QString::fromStdString(file), "--db",
                              QString::fromStdString(path()), "--book", "001", "--user", "u1"} +
-                     extra);
+                     testutil::signedIn() + extra);
         return p;
     }
     int runTool(const QStringList& extra, const std::string& file, std::string* out = nullptr) {
@@ -225,3 +227,27 @@ TEST_F(ImportLogTest, FailedRenameIsReportedAndTheContentStaysLogged) {
 }
 
 }  // namespace
+
+// An import is one entry of the history for all its rows: each row's history
+// starts with it, naming the file and its row count.
+TEST_F(ImportLogTest, AnImportIsOneHistoryEntryForAllItsRows) {
+    testutil::Messages messages;
+    EXPECT_TRUE(runStatementImport(StatementKind::ICBC, statement("h.txt", 3), &mng, nullptr));
+    {
+        Stmt s = db().prepare("SELECT COUNT(*) FROM row_history");
+        s.step();
+        EXPECT_EQ(s.i64(0), 1);
+    }
+    Stmt ids = db().prepare("SELECT id FROM CaCollateGlide ORDER BY id");
+    int rows = 0;
+    while (ids.step()) {
+        ++rows;
+        const auto history = rowHistory(db(), "CaCollateGlide", ids.i64(0));
+        ASSERT_EQ(history.size(), 1u);
+        EXPECT_EQ(history[0].Operation, "import");
+        EXPECT_EQ(history[0].User, "u1");
+        EXPECT_NE(history[0].Description.find("h.txt（共 3 行）"), std::string::npos)
+            << history[0].Description;
+    }
+    EXPECT_EQ(rows, 3);
+}

@@ -28,7 +28,7 @@ class OfficePath : public ::testing::TestWithParam<const char*> {
     testutil::Outcome run(const QString& program, const QStringList& args) {
         QProcess p;
         p.setProgram(testutil::programPath(program));
-        p.setArguments(args);
+        p.setArguments(testutil::withPassword(args));
         p.start();
         return testutil::finishProgram(p, 120000);
     }
@@ -104,6 +104,17 @@ TEST_P(OfficePath, ANewOfficeKeepsItsBooksIntoTheNextYear) {
            "cash"});
     admin({"user", "add", "--code", "li", "--name", "李出纳", "--books", "101"});
     admin({"user", "add", "--code", "zhao", "--name", "赵会计", "--books", "102"});
+    // li's initial password only serves to choose li's own.
+    const QString initial = testutil::passwordFile("chuna-first");
+    admin({"user", "reset-password", "--code", "li", "--new-password-file", initial});
+    EXPECT_EQ(run("chuna-import", {"icbc", "none.txt", "--db", db, "--book", "101", "--user", "li",
+                                   "--password-file", initial})
+                  .exitCode,
+              1);
+    testutil::Outcome changed =
+        run("chuna-admin", {"password", "--db", db, "--user", "li", "--password-file", initial,
+                            "--new-password-file", testutil::passwordFile()});
+    ASSERT_EQ(changed.exitCode, 0) << changed.err.toStdString();
     admin({"base", "add", "--kind", "PAY_MODE", "--code", "01", "--name", "现金"});
     admin({"base", "add", "--kind", "PAY_MODE", "--code", "02", "--name", "转账支票"});
     // Openings: the journal 50,000.00; the bank 51,000.00, having credited

@@ -105,7 +105,7 @@ TEST(DemoStatements, NeverWrittenOverOrThroughALink) {
 testutil::Outcome run(const QString& program, const QStringList& args, const QString& home = {}) {
     QProcess p;
     p.setProgram(testutil::programPath(program));
-    p.setArguments(args);
+    p.setArguments(testutil::withPassword(args));
     if (!home.isEmpty()) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", home);

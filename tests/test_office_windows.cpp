@@ -201,6 +201,11 @@ TEST_F(OfficeWindows, FirstStartMakesTheOfficesStoreWholeOrNotAtAll) {
     EXPECT_EQ(msgs.texts(), Strings{"用户编码“a b”不能含空格。"});
     EXPECT_FALSE(QFile::exists(QString::fromStdString(file)));
     f.ui->edtAdminCode->setText("boss");
+    f.ui->edtAdminPassword->setText("mima-123");
+    f.ui->edtAdminPassword2->setText("mima-124");
+    f.accept();
+    EXPECT_EQ(msgs.texts().back(), "两次输入的管理员密码不一致，请重新输入。");
+    f.ui->edtAdminPassword2->setText("mima-123");
     f.accept();
     EXPECT_EQ(f.result(), QDialog::Accepted);
     Database made(file);

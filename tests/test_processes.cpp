@@ -45,7 +45,7 @@ using testutil::Outcome;
 QProcess* start(const QString& program, const QStringList& args) {
     auto* p = new QProcess;
     p->setProgram(testutil::programPath(program));
-    p->setArguments(args);
+    p->setArguments(program == "store_helper" ? args : testutil::withPassword(args));
     p->start();
     return p;
 }

@@ -7,6 +7,7 @@
 
 #include "DemoData.h"
 #include "Glide.h"
+#include "Programs.h"
 #include "Reconcile.h"
 #include "Session.h"
 #include "Store.h"
@@ -32,7 +33,7 @@ class DemoReconcileTest : public ::testing::Test {
         QProcess p;
         p.start(LEDGER_RECONCILE_TOOL, QStringList{"--db", QString::fromStdString(path()), "--book",
                                                    "001", "--user", "admin"} +
-                                           extra);
+                                           testutil::signedIn() + extra);
         EXPECT_TRUE(p.waitForFinished(60000));
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
                 p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString()};
@@ -137,8 +138,9 @@ TEST_F(DemoReconcileTest, CommandLineStatusFollowsTheBalances) {
         EXPECT_NE(r.err.find(b.message), std::string::npos) << r.err;
     }
     QProcess p;
-    p.start(LEDGER_RECONCILE_TOOL, {"--db", dir.filePath("missing.db"), "--book", "001", "--user",
-                                    "admin", "--account", "100201"});
+    p.start(LEDGER_RECONCILE_TOOL,
+            {"--db", dir.filePath("missing.db"), "--book", "001", "--user", "admin", "--account",
+             "100201", "--password-file", testutil::passwordFile()});
     ASSERT_TRUE(p.waitForFinished(60000));
     EXPECT_EQ(p.exitCode(), 2);
     EXPECT_FALSE(QFile::exists(dir.filePath("missing.db"))) << "never creates a database";

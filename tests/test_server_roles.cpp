@@ -51,7 +51,7 @@ std::string as(const std::string& uri, const std::string& role) {
 Outcome run(const QString& program, const QStringList& args, const QString& home) {
     QProcess p;
     p.setProgram(testutil::programPath(program));
-    p.setArguments(args);
+    p.setArguments(testutil::withPassword(args, QStringLiteral("admin")));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home);
     env.insert("XDG_DOCUMENTS_DIR", home + "/Documents");

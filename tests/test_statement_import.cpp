@@ -569,8 +569,10 @@ TEST_F(StatementImportTest, ReconcileToolCatchesWhatTheBanksBalancesProve) {
     };
     auto program = [&](const char* tool, const QStringList& args) {
         QProcess p;
-        p.start(tool, args + QStringList{"--db", QString::fromStdString(path()), "--book", "001",
-                                         "--user", "u1"});
+        p.start(tool, args +
+                          QStringList{"--db", QString::fromStdString(path()), "--book", "001",
+                                      "--user", "u1"} +
+                          testutil::signedIn());
         return finishProgram(p, 60000);
     };
     for (const Case& c : cases) {

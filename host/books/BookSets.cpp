@@ -1,6 +1,7 @@
 #include "BookSets.h"
 
 #include "OfficeRules.h"
+#include "Passwords.h"
 #include "Users.h"
 
 namespace ledgerhost {
@@ -151,12 +152,15 @@ void deleteBookSet(Database& db, const std::string& actor, const std::string& co
 }
 
 void fillNewStore(Database& db, const std::string& adminCode, const std::string& adminName,
-                  const BookSetInfo& book) {
-    Transaction t(db);
+                  const std::string& adminPassword, const BookSetInfo& book) {
     checkCode("用户", adminCode);
     checkName("用户", adminName);
-    Stmt s = db.prepare("INSERT INTO users (code, name, is_admin) VALUES (?, ?, 1)");
-    s.bind(1, adminCode).bind(2, adminName);
+    if (std::string why = newPasswordProblem(adminPassword); !why.empty()) throw StoreError(why);
+    const std::string hash = hashPassword(adminPassword);
+    Transaction t(db);
+    Stmt s =
+        db.prepare("INSERT INTO users (code, name, is_admin, password_hash) VALUES (?, ?, 1, ?)");
+    s.bind(1, adminCode).bind(2, adminName).bind(3, hash);
     s.run();
     if (!book.Code.empty()) addBookSet(db, adminCode, book);
     t.commit();

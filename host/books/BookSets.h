@@ -41,10 +41,12 @@ LH_API void setBookSetClosed(Database& db, const std::string& actor, const std::
 // carried forward, no book set managed by it. One with rows is closed instead.
 LH_API void deleteBookSet(Database& db, const std::string& actor, const std::string& code);
 
-// Fills a new, empty store: its first administrator, and the book set
-// `book` when one is given (Code not empty), which the administrator may use.
-// In one transaction; a refusal (a bad code, year or month) stores nothing.
+// Fills a new, empty store: its first administrator with the password
+// chosen (kept as its hash; Passwords.h), and the book set `book` when one is
+// given (Code not empty), which the administrator may use. In one
+// transaction; a refusal (a bad code, year, month or password) stores
+// nothing.
 LH_API void fillNewStore(Database& db, const std::string& adminCode, const std::string& adminName,
-                         const BookSetInfo& book);
+                         const std::string& adminPassword, const BookSetInfo& book);
 
 }  // namespace ledgerhost

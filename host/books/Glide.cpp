@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "GlideParts.h"
+#include "History.h"
 #include "JournalLoad.h"
 #include "Regional.h"
 #include "VoucherLinks.h"
@@ -291,21 +292,35 @@ struct StoredState {
     bool reconciled = false;
     std::string setCode;
     std::string date;
+    std::int64_t version = 0;
 };
 
 StoredState storedState(Database& db, const std::string& table, std::int64_t id) {
     StoredState st;
     if (id == 0) return st;
-    Stmt s = db.prepare("SELECT reconciled, set_code, create_date FROM " + checkedTable(table) +
-                        " WHERE id = ?");
+    Stmt s = db.prepare("SELECT reconciled, set_code, create_date, row_version FROM " +
+                        checkedTable(table) + " WHERE id = ?");
     s.bind(1, id);
     if (s.step()) {
         st.exists = true;
         st.reconciled = s.i32(0) != 0;
         st.setCode = s.text(1);
         st.date = s.text(2);
+        st.version = s.i64(3);
     }
     return st;
+}
+
+// The signed-in user, whom the history names.
+std::string actingUser() {
+    return User ? User->Code : std::string();
+}
+
+// A row that is gone, or was changed by someone else after it was loaded,
+// is refused with who did it and when.
+void checkUnchanged(Database& db, const TCaGlide& row, const StoredState& st) {
+    if (!st.exists || st.version != row.RowVersion)
+        throw StoreError(rowChangedProblem(db, row.TableName(), row.Id, row.RowVersion));
 }
 
 // Why the stored row may no longer change: its date lies in a year of its
@@ -326,7 +341,7 @@ std::optional<TBookSet> lockedBook(Database& db, const StoredState& st) {
 
 void updateRow(Database& db, RowWriter& w, TCaGlide& row) {
     StoredState st = storedState(db, row.TableName(), row.Id);
-    if (!st.exists) throw StoreError("该记录已不存在，可能已被删除。");
+    checkUnchanged(db, row, st);
     if (st.reconciled) throw StoreError("该记录已对账，不能修改。");
     if (auto book = lockedBook(db, st))
         throw StoreError("账套 " + book->DispCode + " 已锁定，不能录入或修改记录。");
@@ -336,42 +351,59 @@ void updateRow(Database& db, RowWriter& w, TCaGlide& row) {
     if (auto v = parseDecimal(row.DateOrNo); v && *v >= 1 && *v < 1e15)
         no = static_cast<std::int64_t>(*v);
     if (no == 0) no = w.nextNumber(row.SetCode, row.AS_Code);
+    const std::string before = rowValues(db, row.TableName(), row.Id);
+    // The version is compared in the statement itself, so that of two saves
+    // of one loaded row only the first can match, on either engine.
     Stmt s = db.prepare("UPDATE " + row.TableName() +
                         " SET set_code=?, as_code=?, create_date=?, date_or_no=?, summary=?, "
                         "deb_cents=?, cre_cents=?, pay_code=?, pm_code=?, cr_code=?, dp_code=?, "
                         "remark=?, apply_user=?, voucher_id=?, voucher_class=?, voucher_no=?, "
-                        "glide_flag=? WHERE id=?");
+                        "glide_flag=?, row_version = row_version + 1 WHERE id=? AND "
+                        "row_version=?");
     s.bind(1, row.SetCode).bind(2, row.AS_Code).bind(3, row.CreateDate).bind(4, no);
     s.bind(5, row.Summary).bind(6, toCents(row.DebMoney)).bind(7, toCents(row.CreMoney));
     s.bind(8, row.PayCode).bind(9, row.PM_Code).bind(10, row.CR_Code).bind(11, row.DP_Code);
     s.bind(12, row.Remark).bind(13, row.ApplyUser);
     s.bind(14, row.Voucher_ID.empty() ? std::string("0") : row.Voucher_ID);
     s.bind(15, row.VoucherClass).bind(16, row.VoucherNo).bind(17, row.GlideFlag).bind(18, row.Id);
+    s.bind(19, row.RowVersion);
     s.run();
+    if (db.changes() != 1)
+        throw StoreError(rowChangedProblem(db, row.TableName(), row.Id, row.RowVersion));
+    recordRowChange(db, row.TableName(), row.Id, st.setCode, "update", actingUser(), before,
+                    rowValues(db, row.TableName(), row.Id));
     row.DateOrNo = std::to_string(no);
+    ++row.RowVersion;
 }
 
 void deleteRow(Database& db, TCaGlide& row) {
     StoredState st = storedState(db, row.TableName(), row.Id);
-    if (!st.exists) throw StoreError("该记录已不存在，可能已被删除。");
+    checkUnchanged(db, row, st);
     if (st.reconciled) throw StoreError("该记录已对账，不能删除。");
     if (auto book = lockedBook(db, st))
         throw StoreError("账套 " + book->DispCode + " 已锁定，不能删除记录。");
     if (std::string why = storedYearProblem(db, st); !why.empty()) throw StoreError(why);
-    Stmt s = db.prepare("DELETE FROM " + row.TableName() + " WHERE id = ?");
-    s.bind(1, row.Id).run();
+    const std::string before = rowValues(db, row.TableName(), row.Id);
+    Stmt s = db.prepare("DELETE FROM " + row.TableName() + " WHERE id = ? AND row_version = ?");
+    s.bind(1, row.Id).bind(2, row.RowVersion).run();
+    if (db.changes() != 1)
+        throw StoreError(rowChangedProblem(db, row.TableName(), row.Id, row.RowVersion));
+    recordRowChange(db, row.TableName(), row.Id, st.setCode, "delete", actingUser(), before, {});
 }
 
 // What a store operation writes into the row it stores; put back when the
 // operation fails, so that a failed save leaves the row as it was.
 struct RowNumbers {
-    explicit RowNumbers(const TCaGlide& r) : id(r.Id), dateOrNo(r.DateOrNo) {}
+    explicit RowNumbers(const TCaGlide& r)
+        : id(r.Id), dateOrNo(r.DateOrNo), version(r.RowVersion) {}
     void restore(TCaGlide& r) const {
         r.Id = id;
         r.DateOrNo = dateOrNo;
+        r.RowVersion = version;
     }
     std::int64_t id;
     std::string dateOrNo;
+    std::int64_t version;
 };
 
 // Runs one store operation in its own transaction, turning a failure into
@@ -448,6 +480,9 @@ bool TCaGlide::Insert(bool) {
     return guarded(*this, [&](Database& db) {
         RowWriter w(db, tableName_);
         w.insert(*this);
+        RowVersion = 0;
+        recordRowChange(db, tableName_, Id, SetCode, "insert", actingUser(), {},
+                        rowValues(db, tableName_, Id));
     });
 }
 
@@ -467,8 +502,8 @@ bool TCaGlide::CanDelete() {
     try {
         Database& db = currentDb();
         StoredState st = storedState(db, tableName_, Id);
-        if (!st.exists)
-            ErrorText = "该记录已不存在，可能已被删除。";
+        if (!st.exists || st.version != RowVersion)
+            ErrorText = rowChangedProblem(db, tableName_, Id, RowVersion);
         else if (st.reconciled)
             ErrorText = "该记录已对账，不能修改或删除。";
         else if (auto book = lockedBook(db, st))

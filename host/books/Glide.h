@@ -79,6 +79,10 @@ class LH_API TCaGlide {
     std::int64_t VoucherLineId = 0;
     // Ticked off against the other side in the bank reconciliation (as loaded).
     bool Reconciled = false;
+    // The stored row's version as loaded: every update raises it, and Update
+    // and Delete refuse a row whose stored version is another (someone else
+    // changed it since), naming who and when.
+    std::int64_t RowVersion = 0;
     // A statement row's balance after it as the bank reported it (in cents),
     // kept from the imported file; nothing for rows entered by hand. Stored
     // when the row is inserted and never changed by an update.
@@ -99,7 +103,8 @@ class LH_API TCaGlide {
     std::string getEncode() const;
 
     // Store operations, each one transaction. On failure they answer false and
-    // leave the reason in ErrorText.
+    // leave the reason in ErrorText. Each records itself in the row's history
+    // (History.h), with the signed-in user, in the same transaction.
     bool Insert(bool inTransaction);
     bool Update(bool inTransaction);
     bool Delete(bool inTransaction);

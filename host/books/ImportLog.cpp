@@ -26,7 +26,7 @@ std::string describeImport(const ImportLogEntry& e) {
            e.Accounts + "（" + std::to_string(e.RowCount) + " 行）";
 }
 
-LoggedImport::LoggedImport(ImportLogEntry entry, bool again)
+LoggedImport::LoggedImport(ImportLogEntry entry, bool again, const std::string& table)
     : db_(currentDb()), transaction_(db_), entry_(std::move(entry)) {
     // The file's absolute path: a relative one would name another file, or
     // none, when a later import from another folder reports this one.
@@ -59,6 +59,7 @@ LoggedImport::LoggedImport(ImportLogEntry entry, bool again)
         std::optional<ImportLogEntry> earlier = findImport(db_, entry_.SetCode, entry_.Digest);
         throw AlreadyImportedError(earlier ? *earlier : entry_);
     }
+    history_.emplace(db_, table);
 }
 
 void LoggedImport::commit(const std::string& accounts, std::int64_t rows) {
@@ -66,13 +67,16 @@ void LoggedImport::commit(const std::string& accounts, std::int64_t rows) {
         "UPDATE import_log SET accounts = ?, row_count = ? WHERE set_code = ? AND digest = ?");
     update.bind(1, accounts).bind(2, rows).bind(3, entry_.SetCode).bind(4, entry_.Digest);
     update.run();
+    Stmt id = db_.prepare("SELECT id FROM import_log WHERE set_code = ? AND digest = ?");
+    id.bind(1, entry_.SetCode).bind(2, entry_.Digest);
+    history_->record(entry_.SetCode, entry_.UserCode, id.step() ? id.i64(0) : 0);
     transaction_.commit();
 }
 
 void saveWithImportLog(TCaGlideMng& mng, ImportLogEntry entry, bool again) {
     const std::string accounts = entry.Accounts;
     const std::int64_t rows = entry.RowCount;
-    LoggedImport import(std::move(entry), again);
+    LoggedImport import(std::move(entry), again, mng.TableName());
     mng.Save();
     import.commit(accounts, rows);
 }

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "Digest.h"
+#include "History.h"
 #include "LhApi.h"
 #include "Store.h"
 
@@ -50,18 +51,20 @@ LH_API std::string describeImport(const ImportLogEntry& e);
 // AlreadyImportedError unless `again` (then the entry is replaced). Rows are
 // then saved through a journal manager as they are built (each Save becomes a
 // savepoint of this transaction, so pending rows stay few), and commit
-// completes the entry with the accounts and the row count. Destroyed without
-// commit, it rolls everything back. The entry's time and user are filled in
-// when empty.
+// completes the entry with the accounts and the row count and writes the
+// rows' one history entry (History.h: the ids the import gave in `table`, who,
+// when and which program). Destroyed without commit, it rolls everything
+// back. The entry's time and user are filled in when empty.
 class LH_API LoggedImport {
   public:
-    LoggedImport(ImportLogEntry entry, bool again);
+    LoggedImport(ImportLogEntry entry, bool again, const std::string& table = "CaCollateGlide");
     void commit(const std::string& accounts, std::int64_t rows);
 
   private:
     Database& db_;
     Transaction transaction_;
     ImportLogEntry entry_;
+    std::optional<BatchHistory> history_;
 };
 
 // Stores the manager's pending rows and the log entry in one transaction (the

@@ -278,7 +278,7 @@ std::string rowsSql(const std::string& table, const std::string& match, const TC
         "SELECT t.id, t.set_code, t.as_code, t.create_date, t.date_or_no, t.summary, t.deb_cents, "
         "t.cre_cents, t.pay_code, t.pm_code, t.cr_code, t.dp_code, t.remark, t.apply_user, "
         "t.voucher_id, t.voucher_class, t.voucher_no, t.glide_flag, t.voucher_line_id, (" +
-        match + "), t.reconciled, t.bank_balance_cents FROM " + table +
+        match + "), t.reconciled, t.bank_balance_cents, t.row_version FROM " + table +
         " t WHERE t.set_code = :set";
     if (!q.AS_Code.empty()) sql += " AND t.as_code = :as";
     if (!q.BCreateDate.empty()) sql += " AND t.create_date >= :from";
@@ -602,6 +602,7 @@ class JournalLoad {
         r.Reconciled = s.i32(20) != 0;
         r.BankBalanceCents.reset();
         if (!s.isNull(21)) r.BankBalanceCents = s.i64(21);
+        r.RowVersion = s.i64(22);
         if (r.CR_Code.empty())
             r.CR_Name.clear();
         else if (f.shown)

@@ -1,6 +1,7 @@
 #include "VoucherImport.h"
 
 #include "GlideParts.h"
+#include "History.h"
 #include "SqlConditions.h"
 
 namespace ledgerhost {
@@ -81,8 +82,15 @@ int TCaInputVoucherMng::Loaddata(Database& db, TCaGlideMng& mng) {
     return added;
 }
 
+// The rows drawn from vouchers get one history entry, as an import does.
 void TCaInputVoucherMng::SaveData(TCaGlideMng& mng) {
+    Database& db = currentDb();
+    Transaction t(db);
+    BatchHistory history(db, mng.TableName());
     mng.Save();
+    history.record(BookManage && BookManage->BookSet ? BookManage->BookSet->Code : std::string(),
+                   User ? User->Code : std::string(), 0);
+    t.commit();
 }
 
 }  // namespace ledgerhost

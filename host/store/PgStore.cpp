@@ -588,4 +588,16 @@ bool Statement::isNull(int col) const {
     return !res_ || row_ < 0 || row_ >= rows_ || PQgetisnull(res_, row_, col);
 }
 
+int Statement::columnCount() const {
+    return res_ ? PQnfields(res_) : 0;
+}
+
+const char* Statement::columnName(int col) const {
+    return res_ ? PQfname(res_, col) : "";
+}
+
+unsigned Statement::columnType(int col) const {
+    return res_ ? PQftype(res_, col) : 0;
+}
+
 }  // namespace ledgerhost::pg

@@ -119,6 +119,11 @@ class Statement {
     const char* value(int col) const;
     int length(int col) const;
     bool isNull(int col) const;
+    // The result's columns: how many, their names and their types (pg_type
+    // oids); nothing before the statement has run.
+    int columnCount() const;
+    const char* columnName(int col) const;
+    unsigned columnType(int col) const;
 
   private:
     void execute();

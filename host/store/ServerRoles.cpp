@@ -73,8 +73,17 @@ std::vector<std::string> grantServerRole(const std::string& location, const std:
             "; ALTER DEFAULT PRIVILEGES FOR ROLE " + o + " IN SCHEMA " + schema + " GRANT " +
             tables + " ON TABLES TO " + r + "; ALTER DEFAULT PRIVILEGES FOR ROLE " + o +
             " IN SCHEMA " + schema + " GRANT " + sequences + " ON SEQUENCES TO " + r);
+    // The history of rows and sign-ins is only ever added to. Every role
+    // signs in, so a reader too records its attempts and the count of wrong
+    // passwords, and may change its own password.
+    db.exec("REVOKE UPDATE, DELETE, TRUNCATE ON row_history, sign_in_log FROM " + r +
+            "; GRANT INSERT ON sign_in_log TO " + r +
+            "; GRANT UPDATE (password_hash, password_must_change, failed_sign_ins, "
+            "locked_until) ON users TO " +
+            r);
     std::vector<std::string> done = {"连接数据库、建立临时表", "使用模式 " + db.serverSchema(),
-                                     "数据表：" + tables, "序列：" + sequences};
+                                     "数据表：" + tables, "序列：" + sequences,
+                                     "修改记录和登录记录：只能增加"};
     if (kind == ServerRole::Admin) {
         db.exec("GRANT " + o + " TO " + r + "; GRANT CREATE ON DATABASE " + database + " TO " + r);
         done.push_back("以所有者 " + owner + " 的身份恢复、升级和管理（所有者角色的成员）");

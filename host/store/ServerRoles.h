@@ -8,7 +8,10 @@
 //   admin   — also acts as the ledger's owner (a member of the owning role,
 //             and may create schemas in the database): restores, upgrades and
 //             manages.
-// Every kind may connect and make temporary tables. The grants reach the
+// Every kind may connect and make temporary tables, and signs in: it may add
+// to the record of sign-ins and keep its users' passwords and their count of
+// wrong ones. The history of rows and sign-ins is insert-only for every kind
+// (the owner's trigger refuses changes too). The grants reach the
 // tables a later upgrade adds through the owner's default privileges, and a
 // restore carries them over to the restored tables.
 

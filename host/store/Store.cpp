@@ -453,6 +453,62 @@ CREATE TABLE IF NOT EXISTS reconcile_closings (
 );
 )";
 
+// Version 8: who did what. A user signs in with a password kept only as an
+// Argon2id hash (NULL until one is set: a file of an older version asks its
+// administrator for one at the first sign-in); an initial password an
+// administrator gives must be changed at the first sign-in; wrong passwords
+// in a row are counted and make the user wait until locked_until. Each
+// journal row carries a version that every update raises, so a save based on
+// an older load is refused instead of overwriting another's change. The runs
+// and groups of the reconciliation name the program that made them.
+const char* const kWhoColumns[][3] = {
+    {"users", "password_hash", "TEXT"},
+    {"users", "password_must_change", "INTEGER NOT NULL DEFAULT 0"},
+    {"users", "failed_sign_ins", "INTEGER NOT NULL DEFAULT 0"},
+    {"users", "locked_until", "TEXT"},
+    {"CaGlide", "row_version", "INTEGER NOT NULL DEFAULT 0"},
+    {"CaCollateGlide", "row_version", "INTEGER NOT NULL DEFAULT 0"},
+    {"reconcile_groups", "program", "TEXT"},
+    {"reconcile_runs", "program", "TEXT"},
+};
+
+// The history of the journal rows: one entry per insert, update, delete and
+// restore of a row (who, when by the database's clock, which program, the
+// row's columns before and after as compact JSON), one per import for all
+// its rows (row_id … last_row_id) and one per row a reconciliation undo
+// takes out of its group (ref_id). The sign-ins: each attempt, right or
+// wrong, and each change of a password, never the password itself. Both are
+// only ever added to.
+const char* kHistory = R"(
+CREATE TABLE IF NOT EXISTS row_history (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    table_name TEXT NOT NULL,
+    row_id INTEGER NOT NULL,
+    last_row_id INTEGER,
+    set_code TEXT NOT NULL,
+    operation TEXT NOT NULL,
+    user_code TEXT NOT NULL,
+    changed_at TEXT NOT NULL,
+    program TEXT NOT NULL,
+    ref_id INTEGER,
+    before_values TEXT,
+    after_values TEXT
+);
+CREATE INDEX IF NOT EXISTS row_history_row ON row_history(table_name, row_id);
+CREATE INDEX IF NOT EXISTS row_history_book ON row_history(set_code, operation);
+CREATE TABLE IF NOT EXISTS sign_in_log (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    user_code TEXT NOT NULL,
+    signed_at TEXT NOT NULL,
+    program TEXT NOT NULL,
+    event TEXT NOT NULL,
+    by_user TEXT NOT NULL DEFAULT ''
+);
+)";
+
+const char* const kHistoryTables[] = {"row_history", "sign_in_log"};
+const char* const kHistoryKept = "修改记录和登录记录只能增加，不能修改或删除。";
+
 // The file's schema version; a file newer than this program is refused.
 int checkedVersion(Database& db) {
     int v = db.schemaVersion();
@@ -689,6 +745,46 @@ double Stmt::pgDbl(int col) const {
 
 bool Stmt::pgIsNull(int col) const {
     return pg_->isNull(col);
+}
+
+int Stmt::columnCount() const {
+    return st_ ? sqlite3_column_count(st_) : pg_ ? pg_->columnCount() : 0;
+}
+
+std::string Stmt::columnName(int col) const {
+    if (st_) {
+        const char* name = sqlite3_column_name(st_, col);
+        return name ? name : "";
+    }
+    return pg_ ? pg_->columnName(col) : "";
+}
+
+Stmt::Kind Stmt::columnKind(int col) const {
+    if (isNull(col)) return Kind::Null;
+    if (st_) {
+        switch (sqlite3_column_type(st_, col)) {
+            case SQLITE_INTEGER:
+                return Kind::Integer;
+            case SQLITE_FLOAT:
+                return Kind::Real;
+            default:
+                return Kind::Text;
+        }
+    }
+    // The server's types by their pg_type oids: int2, int4, int8; float4,
+    // float8, numeric; anything else is read as text.
+    switch (pg_->columnType(col)) {
+        case 20:
+        case 21:
+        case 23:
+            return Kind::Integer;
+        case 700:
+        case 701:
+        case 1700:
+            return Kind::Real;
+        default:
+            return Kind::Text;
+    }
 }
 
 Database::Database(const std::string& path, OpenMode mode)
@@ -1052,6 +1148,36 @@ void Database::upgradeFrom(int version) {
         execSchema(kBankBalances);
         setSchemaVersion(7);
     }
+    if (version < 8) {
+        // As in version 6, only where missing.
+        for (const auto& [table, column, definition] : kWhoColumns)
+            if (!hasColumn(table, column))
+                execSchema(std::string("ALTER TABLE ") + table + " ADD COLUMN " + column + " " +
+                           definition);
+        execSchema(kHistory);
+        keepHistoryTables();
+        setSchemaVersion(8);
+    }
+}
+
+// The history tables refuse UPDATE and DELETE whatever runs them: a trigger
+// on each (on the server one function for both, also refusing TRUNCATE).
+void Database::keepHistoryTables() {
+    if (!pg_) {
+        for (const char* table : kHistoryTables)
+            for (const char* what : {"UPDATE", "DELETE"})
+                exec(std::string("CREATE TRIGGER IF NOT EXISTS ") + table + "_kept_" + what +
+                     " BEFORE " + what + " ON " + table + " BEGIN SELECT RAISE(ABORT, '" +
+                     kHistoryKept + "'); END");
+        return;
+    }
+    exec(std::string("CREATE OR REPLACE FUNCTION ledger_history_kept() RETURNS trigger "
+                     "LANGUAGE plpgsql AS $kept$ BEGIN RAISE EXCEPTION '") +
+         kHistoryKept + "'; END $kept$");
+    for (const char* table : kHistoryTables)
+        exec(std::string("DROP TRIGGER IF EXISTS ") + table + "_kept ON " + table +
+             "; CREATE TRIGGER " + table + "_kept BEFORE UPDATE OR DELETE OR TRUNCATE ON " + table +
+             " FOR EACH STATEMENT EXECUTE FUNCTION ledger_history_kept()");
 }
 
 bool Database::hasColumn(const std::string& table, const std::string& column) {

@@ -93,6 +93,13 @@ class LH_API Stmt {
     bool isNull(int col) const {
         return st_ ? sqlite3_column_type(st_, col) == SQLITE_NULL : pgIsNull(col);
     }
+    // What a row read holds, column by column, for code that copies whole
+    // rows (the history of a journal row): the number of columns, each
+    // one's name, and the kind of the value in the current row.
+    enum class Kind { Null, Integer, Real, Text };
+    int columnCount() const;
+    std::string columnName(int col) const;
+    Kind columnKind(int col) const;
     // The number of the parameter written ":name" in the text; 0 when the text
     // has none of that name.
     int paramIndex(const char* name) const;
@@ -187,7 +194,7 @@ LH_API bool createDatabaseFile(const std::string& path, const std::function<void
 // exist yet or is empty (on the server: a database or schema without tables).
 class LH_API Database {
   public:
-    static constexpr int kSchemaVersion = 7;
+    static constexpr int kSchemaVersion = 8;
     // "LDGR": marks a file as a ledger database.
     static constexpr std::int32_t kApplicationId = 0x4C444752;
     static constexpr int kDefaultBusyTimeoutMs = 60000;
@@ -278,6 +285,7 @@ class LH_API Database {
     void migrate(bool creating);
     void upgradeFrom(int version);
     bool hasColumn(const std::string& table, const std::string& column);
+    void keepHistoryTables();
     void execSchema(const std::string& sqliteDdl);
     void setSchemaVersion(int version);
     void checkComplete();
