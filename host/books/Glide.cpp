@@ -10,6 +10,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "DayTotals.h"
 #include "GlideParts.h"
 #include "JournalLoad.h"
 #include "Regional.h"
@@ -133,6 +134,8 @@ class RowWriter {
     void insert(TCaGlide& row) {
         check(row);
         std::int64_t no = number(row);
+        kept_.add(row.SetCode, row.AS_Code, row.CreateDate, toCents(row.DebMoney),
+                  toCents(row.CreMoney));
         if (batch_) {
             row.DateOrNo = std::to_string(no);
             queued_.emplace_back(&row, no);
@@ -169,8 +172,19 @@ class RowWriter {
         row.DateOrNo = std::to_string(no);
     }
 
-    // Writes the queued rows of a batch and gives them their ids.
+    // Writes the queued rows of a batch and gives them their ids, and what
+    // the rows written since the last flush change in the kept day totals
+    // (once per block, not per row).
     void flush() {
+        writeQueued();
+        kept_.apply(db_, table_);
+    }
+
+    // The kept day totals' changes of the rows written through this writer.
+    DayTotalsChange& kept() { return kept_; }
+
+  private:
+    void writeQueued() {
         if (queued_.empty()) return;
         std::vector<std::int64_t> ids;
         ids.reserve(queued_.size());
@@ -214,6 +228,7 @@ class RowWriter {
         queued_.clear();
     }
 
+  public:
     // The next free number of the row's book set and account.
     std::int64_t nextNumber(const std::string& setCode, const std::string& asCode) {
         auto key = setCode + '\x1f' + asCode;
@@ -282,6 +297,7 @@ class RowWriter {
     std::unordered_map<std::string, TBookSet> books_;
     std::unordered_map<std::string, BankAccountPtr> accounts_;
     std::unordered_map<std::string, std::int64_t> next_;
+    DayTotalsChange kept_;
 
     friend class ::ledgerhost::TCaGlide;
 };
@@ -291,19 +307,26 @@ struct StoredState {
     bool reconciled = false;
     std::string setCode;
     std::string date;
+    std::string asCode;
+    std::int64_t deb = 0, cre = 0;
 };
 
 StoredState storedState(Database& db, const std::string& table, std::int64_t id) {
     StoredState st;
     if (id == 0) return st;
-    Stmt s = db.prepare("SELECT reconciled, set_code, create_date FROM " + checkedTable(table) +
-                        " WHERE id = ?");
+    Stmt s = db.prepare(
+        "SELECT reconciled, set_code, create_date, as_code, deb_cents, "
+        "cre_cents FROM " +
+        checkedTable(table) + " WHERE id = ?");
     s.bind(1, id);
     if (s.step()) {
         st.exists = true;
         st.reconciled = s.i32(0) != 0;
         st.setCode = s.text(1);
         st.date = s.text(2);
+        st.asCode = s.text(3);
+        st.deb = s.i64(4);
+        st.cre = s.i64(5);
     }
     return st;
 }
@@ -349,9 +372,12 @@ void updateRow(Database& db, RowWriter& w, TCaGlide& row) {
     s.bind(15, row.VoucherClass).bind(16, row.VoucherNo).bind(17, row.GlideFlag).bind(18, row.Id);
     s.run();
     row.DateOrNo = std::to_string(no);
+    w.kept().add(st.setCode, st.asCode, st.date, st.deb, st.cre, -1);
+    w.kept().add(row.SetCode, row.AS_Code, row.CreateDate, toCents(row.DebMoney),
+                 toCents(row.CreMoney));
 }
 
-void deleteRow(Database& db, TCaGlide& row) {
+void deleteRow(Database& db, TCaGlide& row, DayTotalsChange& kept) {
     StoredState st = storedState(db, row.TableName(), row.Id);
     if (!st.exists) throw StoreError("该记录已不存在，可能已被删除。");
     if (st.reconciled) throw StoreError("该记录已对账，不能删除。");
@@ -360,6 +386,7 @@ void deleteRow(Database& db, TCaGlide& row) {
     if (std::string why = storedYearProblem(db, st); !why.empty()) throw StoreError(why);
     Stmt s = db.prepare("DELETE FROM " + row.TableName() + " WHERE id = ?");
     s.bind(1, row.Id).run();
+    kept.add(st.setCode, st.asCode, st.date, st.deb, st.cre, -1);
 }
 
 // What a store operation writes into the row it stores; put back when the
@@ -448,6 +475,7 @@ bool TCaGlide::Insert(bool) {
     return guarded(*this, [&](Database& db) {
         RowWriter w(db, tableName_);
         w.insert(*this);
+        w.flush();
     });
 }
 
@@ -455,11 +483,16 @@ bool TCaGlide::Update(bool) {
     return guarded(*this, [&](Database& db) {
         RowWriter w(db, tableName_);
         updateRow(db, w, *this);
+        w.flush();
     });
 }
 
 bool TCaGlide::Delete(bool) {
-    return guarded(*this, [&](Database& db) { deleteRow(db, *this); });
+    return guarded(*this, [&](Database& db) {
+        DayTotalsChange kept;
+        deleteRow(db, *this, kept);
+        kept.apply(db, tableName_);
+    });
 }
 
 bool TCaGlide::CanDelete() {
@@ -628,7 +661,7 @@ void TCaGlideMng::Save() {
                     updateRow(db, w, row);
                 } else if (row.OperFlag == "2") {
                     w.flush();
-                    deleteRow(db, row);
+                    deleteRow(db, row, w.kept());
                 } else {
                     w.insert(row);
                 }
