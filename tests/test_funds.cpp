@@ -232,6 +232,11 @@ TEST_F(FundsTest, WindowShowsTheReportAndItsChartAndExportsBoth) {
     EXPECT_TRUE(w->Chart->tipAt(lines, QPoint(2, 2)).isEmpty());
     ASSERT_EQ(sheet.pictures.size(), 1u);
     EXPECT_FALSE(sheet.pictures[0].isNull());
+    // The window's chart showed today's report before June's; the picture
+    // that goes with the report is that of a chart that showed June's only.
+    TFundsChart fresh;
+    fresh.setReport(r);
+    EXPECT_TRUE(fresh.picture() == sheet.pictures[0]);
 
     for (const char* name : {"funds.xlsx", "funds.pdf"}) {
         const QString file = dir.filePath(name);

@@ -8,6 +8,7 @@
 #include <QCursor>
 #include <QDateTime>
 #include <QDateTimeAxis>
+#include <QGraphicsScene>
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QPainter>
@@ -39,15 +40,28 @@ double yuan(std::int64_t cents) {
     return static_cast<double>(cents) / 100.0;
 }
 
-QChartView* chartView(QWidget* parent, const QString& title) {
+QChart* newChart(const QString& title) {
     auto* chart = new QChart;
     chart->setTitle(title);
     chart->legend()->setAlignment(Qt::AlignRight);
     chart->setAnimationOptions(QChart::NoAnimation);
-    auto* view = new QChartView(chart, parent);
+    return chart;
+}
+
+QChartView* chartView(QWidget* parent, const QString& title) {
+    auto* view = new QChartView(newChart(title), parent);
     view->setRenderHint(QPainter::Antialiasing);
     view->setMinimumHeight(180);
     return view;
+}
+
+// Takes the chart's axes away and deletes them (an axis taken away is the
+// caller's to delete).
+void dropAxes(QChart* chart) {
+    for (QAbstractAxis* a : chart->axes()) {
+        chart->removeAxis(a);
+        delete a;
+    }
 }
 
 // Axis bounds a little beyond the figures, never an empty span.
@@ -161,10 +175,25 @@ void TFundsChart::setReport(const funds::Report& report) {
     lines_.clear();
     for (const auto* group : {&report_.cash, &report_.bank})
         for (const funds::Line& l : *group) lines_.push_back(&l);
+    // Receipts and payments over every account, by day or by month.
+    flowsData_.clear();
+    const std::vector<funds::Day> days = report_.totalDays();
+    byMonth_ = days.size() > static_cast<std::size_t>(kLongestDailyBars);
+    for (const funds::Day& d : days) {
+        const QString label = byMonth_ ? q(d.date.substr(0, 7)) : q(d.date.substr(5));
+        if (flowsData_.empty() || flowsData_.back().label != label) flowsData_.push_back({label});
+        flowsData_.back().in += d.in;
+        flowsData_.back().out += d.out;
+    }
+    for (QChart* chart : {balances_->chart(), flows_->chart()}) {
+        chart->removeAllSeries();
+        dropAxes(chart);
+    }
+    drawBalances(balances_->chart());
+    drawFlows(flows_->chart());
+}
 
-    QChart* chart = balances_->chart();
-    chart->removeAllSeries();
-    for (QAbstractAxis* a : chart->axes()) chart->removeAxis(a);
+void TFundsChart::drawBalances(QChart* chart) const {
     auto* x = new QDateTimeAxis;
     x->setFormat(QStringLiteral("MM-dd"));
     auto* y = new QValueAxis;
@@ -173,11 +202,10 @@ void TFundsChart::setReport(const funds::Report& report) {
     chart->addAxis(y, Qt::AlignLeft);
     double lo = 0, hi = 0;
     bool any = false;
-    for (int i = 0; i < static_cast<int>(lines_.size()); ++i) {
-        const funds::Line& l = *lines_[static_cast<std::size_t>(i)];
+    for (const funds::Line* l : lines_) {
         auto* series = new QLineSeries;
-        series->setName(q(l.name));
-        for (const funds::Day& d : l.days) {
+        series->setName(q(l->name));
+        for (const funds::Day& d : l->days) {
             const double v = yuan(d.closing);
             series->append(static_cast<qreal>(dayTime(d.date).toMSecsSinceEpoch()), v);
             lo = any ? std::min(lo, v) : v;
@@ -185,7 +213,7 @@ void TFundsChart::setReport(const funds::Report& report) {
             any = true;
         }
         // A one-day range still shows its balance as a point.
-        series->setPointsVisible(l.days.size() < 40);
+        series->setPointsVisible(l->days.size() < 40);
         chart->addSeries(series);
         series->attachAxis(x);
         series->attachAxis(y);
@@ -198,21 +226,10 @@ void TFundsChart::setReport(const funds::Report& report) {
     const auto [ylo, yhi] = span(lo, hi);
     y->setRange(ylo, yhi);
     y->applyNiceNumbers();  // round figures on the axis, not 273348 and 203526
+}
 
-    // Receipts and payments over every account, by day or by month.
-    flowsData_.clear();
-    const std::vector<funds::Day> days = report_.totalDays();
-    const bool byMonth = days.size() > static_cast<std::size_t>(kLongestDailyBars);
-    for (const funds::Day& d : days) {
-        const QString label = byMonth ? q(d.date.substr(0, 7)) : q(d.date.substr(5));
-        if (flowsData_.empty() || flowsData_.back().label != label) flowsData_.push_back({label});
-        flowsData_.back().in += d.in;
-        flowsData_.back().out += d.out;
-    }
-    QChart* bars = flows_->chart();
-    bars->setTitle(byMonth ? QStringLiteral("每月收支") : QStringLiteral("每日收支"));
-    bars->removeAllSeries();
-    for (QAbstractAxis* a : bars->axes()) bars->removeAxis(a);
+void TFundsChart::drawFlows(QChart* bars) const {
+    bars->setTitle(byMonth_ ? QStringLiteral("每月收支") : QStringLiteral("每日收支"));
     auto* in = new QBarSet(QStringLiteral("收入"));
     auto* out = new QBarSet(QStringLiteral("支出"));
     in->setColor(QColor(0x2e, 0x7d, 0x32));
@@ -251,16 +268,21 @@ QImage TFundsChart::picture(const QSize& size) const {
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     const int top = size.height() * 3 / 5;
-    // The scenes are drawn at the picture's size, so text and lines stay sharp.
-    for (QChartView* view : {balances_, flows_}) {
-        QChart* chart = view->chart();
-        const QRectF target = view == balances_ ? QRectF(0, 0, size.width(), top)
-                                                : QRectF(0, top, size.width(), size.height() - top);
-        const QSizeF before = chart->size();
-        chart->resize(target.size() / 2);
-        QGraphicsScene* scene = chart->scene();
-        scene->render(&p, target, chart->sceneBoundingRect());
-        chart->resize(before);
+    // Drawn afresh in a scene of its own at the picture's size (so text and
+    // lines stay sharp): a chart on screen that showed another report before
+    // can keep that report's axis labels in its scene until it is next laid
+    // out, and a picture taken from it would show them.
+    QGraphicsScene scene;
+    const QRectF targets[] = {QRectF(0, 0, size.width(), top),
+                              QRectF(0, top, size.width(), size.height() - top)};
+    for (int i = 0; i < 2; ++i) {
+        auto* chart = newChart(i == 0 ? balances_->chart()->title() : QString());
+        scene.addItem(chart);
+        i == 0 ? drawBalances(chart) : drawFlows(chart);
+        chart->resize(targets[i].size() / 2);
+        scene.render(&p, targets[i], chart->sceneBoundingRect());
+        scene.removeItem(chart);
+        delete chart;
     }
     return image;
 }

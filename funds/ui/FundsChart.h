@@ -44,6 +44,9 @@ class TFundsChart final : public QWidget {
 
   private:
     void tip(const QString& text);
+    // The series and axes of the report, into an empty chart.
+    void drawBalances(QChart* chart) const;
+    void drawFlows(QChart* chart) const;
 
     QChartView* balances_;
     QChartView* flows_;
@@ -56,4 +59,5 @@ class TFundsChart final : public QWidget {
         std::int64_t in = 0, out = 0;
     };
     std::vector<Flow> flowsData_;
+    bool byMonth_ = false;
 };
