@@ -90,10 +90,11 @@ struct Fixture {
         std::ofstream(ccbFile, std::ios::binary) << ccbWorkbook(kCcbRows);
     }
 
-    // Back to an empty statement table and import log, so that the next
-    // repetition stores the same file afresh.
+    // Back to an empty statement table, import log and kept day totals, so
+    // that the next repetition stores the same file afresh.
     void clearRows() {
-        session->dbManage().Db().exec("DELETE FROM CaCollateGlide; DELETE FROM import_log");
+        session->dbManage().Db().exec(
+            "DELETE FROM CaCollateGlide; DELETE FROM import_log; DELETE FROM journal_days");
     }
 };
 

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "Cell.h"
+#include "DayTotals.h"
 #include "Glide.h"
 #include "Session.h"
 #include "Store.h"
@@ -85,6 +86,8 @@ INSERT INTO summaries VALUES ('01', '提现'), ('02', '收货款');
         s.run();
         s.reset();
     }
+    // Written with plain inserts: the kept day totals are made from the rows.
+    rebuildDayTotals(db);
     t.commit();
 }
 

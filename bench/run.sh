@@ -98,5 +98,10 @@ for lines in 100000 1000000; do
         "$lines" "$mb" "$limit" "$verdict" "$wall"
 done
 
+# The daily funds report of one day (20 accounts, 200,000 rows in the year)
+# against the raw select of the day's rows plus one balance lookup per account.
+echo
+build/bench/bin/bench_funds 15
+
 # Automatic bank reconciliation against a raw select of both sides' rows.
 bash bench/run_reconcile.sh

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "Codec.h"
+#include "DayTotals.h"
 #include "Passwords.h"
 #include "Records.h"
 #include "Store.h"
@@ -523,6 +524,9 @@ void fillDemoDatabase(Database& db, const QDate& today) {
         });
     }
     addIcbcJournal(db, icbcRows, today);
+    // The rows above were written with plain inserts: the journals' day
+    // totals are made from them.
+    rebuildDayTotals(db);
     t.commit();
 }
 

@@ -17,7 +17,7 @@ help=$(sed -n '/^用法/,$p' <<<"$help")
 # roff: a backslash is written \e, and a line may not start with . or '.
 body=$(sed -e 's/\\/\\e/g' -e "s/^\\([.']\\)/\\\\\\&\\1/" <<<"$help")
 upper=$(tr '[:lower:]' '[:upper:]' <<<"$name")
-others=$(for p in chuna chuna-import chuna-reconcile chuna-admin; do
+others=$(for p in chuna chuna-import chuna-reconcile chuna-admin chuna-funds; do
     [ "$p" = "$name" ] || printf '.BR %s (1)\n' "$p"; done | sed '$!s/$/ ,/')
 mkdir -p "$(dirname "$out")"
 {

@@ -14,12 +14,14 @@
 #   import/ui     -> import, host
 #   reconcile     -> core                 (the matching core)
 #   reconcile/ui  -> reconcile, host
+#   funds         -> core                 (the daily funds report)
+#   funds/ui      -> funds, host
 #   entry         -> host
 #   journal       -> entry, import, import/ui, host
 #   plugin        -> journal, host
 #   office        -> host                 (the host application's own windows)
 #   app           -> host, demo            (the command-line programs: core, demo,
-#                                           and import or reconcile, below; main.cpp
+#                                           and import, reconcile or funds, below; main.cpp
 #                                           and MainWindow.cpp also office)
 #   fuzz          -> import, core
 #   tests, bench  -> anything
@@ -36,7 +38,7 @@ cd "$root"
 core="host/store host/files host/books"
 host="$core host/forms host/boundary"
 folders=(host/store host/files host/books host/forms host/boundary demo import import/ui
-    reconcile reconcile/ui entry journal plugin office app fuzz tests bench)
+    reconcile reconcile/ui funds funds/ui entry journal plugin office app fuzz tests bench)
 declare -A allowed=(
     [host/store]=""
     [host/files]="host/store"
@@ -48,6 +50,8 @@ declare -A allowed=(
     [import/ui]="import $host"
     [reconcile]="$core"
     [reconcile/ui]="reconcile $host"
+    [funds]="$core"
+    [funds/ui]="funds $host"
     [entry]="$host"
     [journal]="entry import import/ui $host"
     [plugin]="journal $host"
@@ -66,6 +70,7 @@ declare -A allowedFile=(
     [app/MainWindow.h]="office $host"
     [app/ledger_import.cpp]="import $cli"
     [app/ledger_reconcile.cpp]="reconcile $cli"
+    [app/ledger_funds.cpp]="funds $cli"
     [app/ledger_admin.cpp]="$cli"
     [app/CommandLine.cpp]="$cli"
     [app/CommandLine.h]="$cli"

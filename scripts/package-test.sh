@@ -44,6 +44,7 @@ multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 lib=/usr/lib/$multiarch/chuna
 dpkg -L chuna >"$work/files"
 for f in /usr/bin/chuna /usr/bin/chuna-import /usr/bin/chuna-reconcile /usr/bin/chuna-admin \
+    /usr/bin/chuna-funds "$lib/plugins/libfundsdaily.so" /usr/share/man/man1/chuna-funds.1.gz \
     "$lib/libledgerhost.so" "$lib/libledgercore.so" "$lib/plugins/libcashglide.so" \
     "$lib/plugins/libcashjournal.so" "$lib/plugins/libbankjournal.so" \
     "$lib/plugins/libbankreconcile.so" /usr/share/applications/chuna.desktop \

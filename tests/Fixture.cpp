@@ -1,4 +1,5 @@
 #include "Fixture.h"
+#include "DayTotals.h"
 
 #include <libpq-fe.h>
 #include <unistd.h>
@@ -129,7 +130,13 @@ std::int64_t addRow(Database& db, const std::string& table, const std::string& s
         " VALUES (?,?,?,?,?,?,?, 'u1') RETURNING id");
     s.bind(1, setCode).bind(2, asCode).bind(3, date).bind(4, number).bind(5, summary);
     s.bind(6, toCents(debit)).bind(7, toCents(credit));
-    return s.returning();
+    const std::int64_t id = s.returning();
+    // Written with plain SQL: the kept day totals are told as the store's
+    // writers tell them.
+    DayTotalsChange kept;
+    kept.add(setCode, asCode, date, toCents(debit), toCents(credit));
+    kept.apply(db, table);
+    return id;
 }
 
 void BookTest::open(const BookOptions& o, const std::string& book, const std::string& user) {

@@ -11,6 +11,7 @@
 
 #include "Codec.h"
 #include "Convert.h"
+#include "DayTotals.h"
 #include "Fixture.h"
 #include "Workbook.h"
 #include "Xlsx.h"
@@ -484,6 +485,7 @@ TEST_F(ConvertFiles, WorkbookDateNumbersAndAmounts) {
     for (const std::string& file : {xls, xlsx("n.xlsx", p)}) {
         SCOPED_TRACE(file);
         db().exec("DELETE FROM CaCollateGlide");
+        rebuildDayTotals(db());
         converter(file)->ImportData();
         auto rows = stored();
         ASSERT_EQ(rows.size(), 2u);
@@ -624,6 +626,7 @@ TEST_F(ConvertFiles, AmountsArePlainDecimalsAndRecordsKeepTheirWidth) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.amount);
         db().exec("DELETE FROM CaCollateGlide; DELETE FROM import_log");
+        rebuildDayTotals(db());
         const std::string file = csv("a.csv", {head, std::string("2024-03-02,") + c.amount + ",x"});
         std::string error;
         try {

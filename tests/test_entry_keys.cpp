@@ -14,6 +14,7 @@
 #include <functional>
 #include <stdexcept>
 
+#include "DayTotals.h"
 #include "Fixture.h"
 #include "Glide.h"
 #include "Guard.h"
@@ -258,6 +259,7 @@ TEST_F(EntryKeysTest, ManyLinkedRowsAllShowTheirOwnVoucher) {
         r.run();
     }
     db().exec("COMMIT");
+    rebuildDayTotals(db());
     TCaGlideMng mng(kStatementTable);
     mng.CaGlideQry()->SetCode = "001";
     mng.CaGlideQry()->AS_Code = "1001";

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 
+#include "DayTotals.h"
 #include "Fixture.h"
 #include "Glide.h"
 #include "Sections.h"
@@ -45,7 +46,11 @@ std::int64_t put(Database& db, const std::string& table, const Spec& r) {
     s.bind(9, r.pm).bind(10, r.cr).bind(11, r.dp).bind(12, r.user).bind(13, r.voucherId);
     s.bind(14, r.voucherClass).bind(15, std::string("备注") + r.key).bind(16, "G");
     s.bind(17, 8.0);
-    return s.returning();
+    const std::int64_t id = s.returning();
+    DayTotalsChange kept;
+    kept.add(r.set, r.account, r.date, toCents(r.deb), toCents(r.cre));
+    kept.apply(db, table);
+    return id;
 }
 
 // The stored rows among the loaded ones (summary rows have no id).
@@ -433,6 +438,7 @@ TEST_F(GlideTieTest, TiedRowsFollowEveryKeyAsSqliteOrdersThem) {
         ins.bind(5, summaries[next(5)]).bind(6, payCodes[next(4)]);
         ins.run();
     }
+    rebuildDayTotals(db());
     // Each line swaps two keys of the order before it; the default comes first.
     const std::pair<int, int> swaps[] = {{0, 0}, {2, 4}, {1, 2}, {0, 4}, {0, 1}, {3, 5}};
     TOrder_itemMng order(kCashJournalTable);

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "Codec.h"
+#include "DayTotals.h"
 #include "Fixture.h"
 #include "Glide.h"
 #include "Handles.h"
@@ -218,6 +219,7 @@ TEST_F(StoreTest, UpdateRefusesAndLeavesTheStoredRow) {
         EXPECT_EQ(s.i64(0), 1000) << c.what;
     }
     db().exec("DELETE FROM CaGlide");
+    rebuildDayTotals(db());
     EXPECT_FALSE(r.Update(true));
     EXPECT_NE(r.ErrorText.find("不存在"), std::string::npos) << r.ErrorText;
     EXPECT_EQ(count(), 0);

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QTableWidget>
 
+#include "DayTotals.h"
 #include "Fixture.h"
 #include "GlideHistoryView.h"
 #include "History.h"
@@ -170,6 +171,7 @@ TEST_F(GlideHistoryTest, EveryStepIsListedAndARestoreBringsTheRowBack) {
     ASSERT_EQ(deletedRows(db(), "001").size(), 1u);
     restoreDeletedRow(db(), "u1", kCashJournalTable, row.Id);
     EXPECT_EQ(rowValues(db(), kCashJournalTable, row.Id), before);
+    EXPECT_EQ(keptDayTotals(db()), rowDayTotals(db()));  // the balances count it again
     EXPECT_TRUE(deletedRows(db(), "001").empty());
     EXPECT_THROW(restoreDeletedRow(db(), "u1", kCashJournalTable, row.Id), StoreError);
 

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include "Codec.h"
+#include "DayTotals.h"
 #include "JournalHelpers.h"
 #include "Programs.h"
 #include "RunStatementImport.h"
@@ -580,6 +581,7 @@ TEST_F(StatementImportTest, ReconcileToolCatchesWhatTheBanksBalancesProve) {
         db().exec(
             "DELETE FROM CaCollateGlide; DELETE FROM import_log; DELETE FROM reconcile_openings;"
             "INSERT INTO reconcile_openings VALUES ('001', '1001', 100000)");
+        rebuildDayTotals(db());
         auto lines = header();
         lines.insert(lines.end(), c.lines.begin(), c.lines.end());
         Outcome imported;

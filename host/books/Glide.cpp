@@ -10,6 +10,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "DayTotals.h"
 #include "GlideParts.h"
 #include "History.h"
 #include "JournalLoad.h"
@@ -134,6 +135,8 @@ class RowWriter {
     void insert(TCaGlide& row) {
         check(row);
         std::int64_t no = number(row);
+        kept_.add(row.SetCode, row.AS_Code, row.CreateDate, toCents(row.DebMoney),
+                  toCents(row.CreMoney));
         if (batch_) {
             row.DateOrNo = std::to_string(no);
             queued_.emplace_back(&row, no);
@@ -170,8 +173,19 @@ class RowWriter {
         row.DateOrNo = std::to_string(no);
     }
 
-    // Writes the queued rows of a batch and gives them their ids.
+    // Writes the queued rows of a batch and gives them their ids, and what
+    // the rows written since the last flush change in the kept day totals
+    // (once per block, not per row).
     void flush() {
+        writeQueued();
+        kept_.apply(db_, table_);
+    }
+
+    // The kept day totals' changes of the rows written through this writer.
+    DayTotalsChange& kept() { return kept_; }
+
+  private:
+    void writeQueued() {
         if (queued_.empty()) return;
         std::vector<std::int64_t> ids;
         ids.reserve(queued_.size());
@@ -215,6 +229,7 @@ class RowWriter {
         queued_.clear();
     }
 
+  public:
     // The next free number of the row's book set and account.
     std::int64_t nextNumber(const std::string& setCode, const std::string& asCode) {
         auto key = setCode + '\x1f' + asCode;
@@ -283,6 +298,7 @@ class RowWriter {
     std::unordered_map<std::string, TBookSet> books_;
     std::unordered_map<std::string, BankAccountPtr> accounts_;
     std::unordered_map<std::string, std::int64_t> next_;
+    DayTotalsChange kept_;
 
     friend class ::ledgerhost::TCaGlide;
 };
@@ -293,13 +309,17 @@ struct StoredState {
     std::string setCode;
     std::string date;
     std::int64_t version = 0;
+    std::string asCode;
+    std::int64_t deb = 0, cre = 0;
 };
 
 StoredState storedState(Database& db, const std::string& table, std::int64_t id) {
     StoredState st;
     if (id == 0) return st;
-    Stmt s = db.prepare("SELECT reconciled, set_code, create_date, row_version FROM " +
-                        checkedTable(table) + " WHERE id = ?");
+    Stmt s = db.prepare(
+        "SELECT reconciled, set_code, create_date, row_version, as_code, deb_cents, cre_cents "
+        "FROM " +
+        checkedTable(table) + " WHERE id = ?");
     s.bind(1, id);
     if (s.step()) {
         st.exists = true;
@@ -307,6 +327,9 @@ StoredState storedState(Database& db, const std::string& table, std::int64_t id)
         st.setCode = s.text(1);
         st.date = s.text(2);
         st.version = s.i64(3);
+        st.asCode = s.text(4);
+        st.deb = s.i64(5);
+        st.cre = s.i64(6);
     }
     return st;
 }
@@ -374,9 +397,12 @@ void updateRow(Database& db, RowWriter& w, TCaGlide& row) {
                     rowValues(db, row.TableName(), row.Id));
     row.DateOrNo = std::to_string(no);
     ++row.RowVersion;
+    w.kept().add(st.setCode, st.asCode, st.date, st.deb, st.cre, -1);
+    w.kept().add(row.SetCode, row.AS_Code, row.CreateDate, toCents(row.DebMoney),
+                 toCents(row.CreMoney));
 }
 
-void deleteRow(Database& db, TCaGlide& row) {
+void deleteRow(Database& db, TCaGlide& row, DayTotalsChange& kept) {
     StoredState st = storedState(db, row.TableName(), row.Id);
     checkUnchanged(db, row, st);
     if (st.reconciled) throw StoreError("该记录已对账，不能删除。");
@@ -389,6 +415,7 @@ void deleteRow(Database& db, TCaGlide& row) {
     if (db.changes() != 1)
         throw StoreError(rowChangedProblem(db, row.TableName(), row.Id, row.RowVersion));
     recordRowChange(db, row.TableName(), row.Id, st.setCode, "delete", actingUser(), before, {});
+    kept.add(st.setCode, st.asCode, st.date, st.deb, st.cre, -1);
 }
 
 // What a store operation writes into the row it stores; put back when the
@@ -483,6 +510,7 @@ bool TCaGlide::Insert(bool) {
         RowVersion = 0;
         recordRowChange(db, tableName_, Id, SetCode, "insert", actingUser(), {},
                         rowValues(db, tableName_, Id));
+        w.flush();
     });
 }
 
@@ -490,11 +518,16 @@ bool TCaGlide::Update(bool) {
     return guarded(*this, [&](Database& db) {
         RowWriter w(db, tableName_);
         updateRow(db, w, *this);
+        w.flush();
     });
 }
 
 bool TCaGlide::Delete(bool) {
-    return guarded(*this, [&](Database& db) { deleteRow(db, *this); });
+    return guarded(*this, [&](Database& db) {
+        DayTotalsChange kept;
+        deleteRow(db, *this, kept);
+        kept.apply(db, tableName_);
+    });
 }
 
 bool TCaGlide::CanDelete() {
@@ -663,7 +696,7 @@ void TCaGlideMng::Save() {
                     updateRow(db, w, row);
                 } else if (row.OperFlag == "2") {
                     w.flush();
-                    deleteRow(db, row);
+                    deleteRow(db, row, w.kept());
                 } else {
                     w.insert(row);
                 }

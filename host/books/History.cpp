@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "DayTotals.h"
 #include "Glide.h"
 #include "GlideParts.h"
 #include "Numbers.h"
@@ -369,6 +370,10 @@ void restoreDeletedRow(Database& db, const std::string& actor, const std::string
             ins.bind(at, v.toDouble());
     }
     ins.run();
+    // The kept day totals take the row back as every other writer does.
+    DayTotalsChange kept;
+    kept.add(set, as, date, integer(row, "deb_cents"), integer(row, "cre_cents"));
+    kept.apply(db, table);
     recordRowChange(db, table, id, set, "restore", actor, {}, rowValues(db, table, id));
     t.commit();
 }

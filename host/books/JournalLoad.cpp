@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "BankBalances.h"
+#include "DayTotals.h"
 #include "GlideParts.h"
 #include "Regional.h"
 #include "SqlConditions.h"
@@ -30,11 +31,14 @@
 //    "期初余额". Its balance is the account's opening balance plus every row of
 //    the pair dated before the range, so a date's balance does not depend on
 //    where the range starts (a range in a later year opens with the closing
-//    balance of the year before). The bank statement opens with the bank's own
-//    opening balance where the cashier's initialisation keeps one (the figure
-//    bankOpening reads for the reconciliation), else with the account's, so
-//    the window and the 余额调节表 agree on every date. Over several book sets
-//    the opening line names its book set in CR_Name;
+//    balance of the year before). It is JournalBalances::before (DayTotals.h):
+//    one indexed lookup of the totals the store keeps by day, the same
+//    function the daily funds report takes its balances from. The bank
+//    statement opens with the bank's own opening balance where the cashier's
+//    initialisation keeps one (the figure bankOpening reads for the
+//    reconciliation), else with the account's, so the window and the
+//    余额调节表 agree on every date. Over several book sets the opening line
+//    names its book set in CR_Name;
 //  - each row's Balance is the running balance of its section in journal
 //    order. The cash and bank journals keep the enterprise's side (a debit
 //    raises the balance); the bank statement keeps the bank's side (a credit,
@@ -84,60 +88,30 @@ std::string yearStartOf(const TCaGlideQry& q) {
     return buf;
 }
 
-struct AccountInfo {
-    std::string owner;  // the book set the account belongs to
-    std::int32_t kind;
-    std::int64_t opening;      // the journal's (the enterprise's side)
-    std::int64_t bankOpening;  // the statement's: the bank's own, where one is kept
-};
-
-// The accounts and who manages which book set, read once per load so that a
-// row's account is found in memory rather than by a join per row.
+// The accounts in scope of a load: those of the manager's subject kind (and
+// of the book set AccountSetCode names), found through the journal's balances,
+// which read the accounts and who manages which book set once per load.
 class AccountBook {
   public:
-    AccountBook(Database& db, const TCaGlideQry& q, std::int32_t subjectKind)
-        : q_(q), subjectKind_(subjectKind) {
-        Stmt a = db.prepare(
-            "SELECT a.as_code, a.set_code, a.kind, a.opening_cents, o.bank_opening_cents FROM "
-            "bank_accounts a LEFT JOIN reconcile_openings o ON o.set_code = a.set_code AND "
-            "o.as_code = a.as_code");
-        while (a.step())
-            accounts_.emplace(
-                a.text(1) + '\x1f' + a.text(0),
-                AccountInfo{a.text(1), a.i32(2), a.i64(3), a.isNull(4) ? a.i64(3) : a.i64(4)});
-        Stmt b = db.prepare("SELECT code, manage_set_code, name FROM book_sets");
-        while (b.step()) {
-            managingSet_.emplace(b.text(0), b.text(1));
-            title_.emplace(b.text(0), b.text(2) + "[" + b.text(0) + "]");
-        }
-    }
+    AccountBook(JournalBalances& balances, const TCaGlideQry& q, std::int32_t subjectKind)
+        : balances_(balances), q_(q), subjectKind_(subjectKind) {}
 
     // The account rows of a book set with this code use (its own, else its
     // managing book set's), if it is in scope; nothing otherwise.
-    const AccountInfo* accountOf(const std::string& set, const std::string& as) const {
-        auto k = accounts_.find(set + '\x1f' + as);
-        if (k == accounts_.end()) {
-            auto ms = managingSet_.find(set);
-            if (ms == managingSet_.end() || ms->second.empty()) return nullptr;
-            k = accounts_.find(ms->second + '\x1f' + as);
-            if (k == accounts_.end()) return nullptr;
-        }
-        if (subjectKind_ != 0 && k->second.kind != subjectKind_) return nullptr;
-        if (!q_.AccountSetCode.empty() && k->second.owner != q_.AccountSetCode) return nullptr;
-        return &k->second;
+    const JournalAccount* accountOf(const std::string& set, const std::string& as) const {
+        const JournalAccount* a = balances_.account(set, as);
+        if (!a) return nullptr;
+        if (subjectKind_ != 0 && a->kind != subjectKind_) return nullptr;
+        if (!q_.AccountSetCode.empty() && a->owner != q_.AccountSetCode) return nullptr;
+        return a;
     }
 
-    // "name[code]" of a book set; empty for one not stored.
-    std::string title(const std::string& set) const {
-        auto t = title_.find(set);
-        return t == title_.end() ? std::string() : t->second;
-    }
+    std::string title(const std::string& set) const { return balances_.title(set); }
 
   private:
+    JournalBalances& balances_;
     const TCaGlideQry& q_;
     std::int32_t subjectKind_;
-    std::unordered_map<std::string, AccountInfo> accounts_;
-    std::unordered_map<std::string, std::string> managingSet_, title_;
 };
 
 // ---- Conditions and SQL ----
@@ -256,18 +230,16 @@ class RowOrder {
 };
 using Fetched = RowOrder::Fetched;
 
-// Rows before the range, per account of one book set (:set, :as): what they
-// move the balance by, and the debits and credits of those of the year
-// (from :year_start) that meet the conditions.
-std::string beforeSql(const std::string& table, bool bankSide, const std::string& match,
-                      bool oneAccount) {
-    const std::string delta = bankSide ? "t.cre_cents - t.deb_cents" : "t.deb_cents - t.cre_cents";
-    return "SELECT t.as_code, SUM(" + delta + "), SUM(CASE WHEN t.create_date >= :year_start AND " +
-           match +
-           " THEN t.deb_cents ELSE 0 END), SUM(CASE WHEN t.create_date >= :year_start AND " +
-           match + " THEN t.cre_cents ELSE 0 END) FROM " + table + " t WHERE t.set_code = :set" +
+// The debits and credits of the rows of the year before the range (from
+// :year_start) that meet the conditions, per account of one book set (:set,
+// :as). Only read when there are conditions: without any, the kept day
+// totals give them.
+std::string beforeSql(const std::string& table, const std::string& match, bool oneAccount) {
+    return "SELECT t.as_code, SUM(CASE WHEN " + match +
+           " THEN t.deb_cents ELSE 0 END), SUM(CASE WHEN " + match +
+           " THEN t.cre_cents ELSE 0 END) FROM " + table + " t WHERE t.set_code = :set" +
            (oneAccount ? " AND t.as_code = :as" : "") +
-           " AND t.create_date < :from GROUP BY t.as_code";
+           " AND t.create_date >= :year_start AND t.create_date < :from GROUP BY t.as_code";
 }
 
 // The rows of one book set in the range, each account's after the other's;
@@ -295,26 +267,40 @@ struct Section {
 };
 
 // The sections of a load, made the first time a row names them.
+// A section opens with its balance before the range (JournalBalances::before)
+// and, when the load has no conditions, the year's rows before the range from
+// the kept totals as well; with conditions those are read from the rows.
 class Sections {
   public:
-    Sections(const AccountBook& accounts, bool bankSide)
-        : accounts_(accounts), bankSide_(bankSide) {}
+    Sections(const AccountBook& accounts, JournalBalances& balances, std::string from,
+             std::string yearStart, bool keptYearTotals)
+        : accounts_(accounts),
+          balances_(balances),
+          from_(std::move(from)),
+          yearStart_(std::move(yearStart)),
+          keptYearTotals_(keptYearTotals) {}
 
     // The section of a book set's account; nothing when out of scope.
     Section* of(const std::string& set, const std::string& as) {
         const std::string key = set + '\x1f' + as;
         auto it = sections_.find(key);
         if (it != sections_.end()) return &it->second;
-        const AccountInfo* a = accounts_.accountOf(set, as);
-        if (!a) return nullptr;
-        return &sections_
-                    .emplace(key, Section{set, as, bankSide_ ? a->bankOpening : a->opening, 0, 0})
-                    .first->second;
+        if (!accounts_.accountOf(set, as)) return nullptr;
+        Section sec{set, as, balances_.before(set, as, from_), 0, 0};
+        if (keptYearTotals_ && !from_.empty() && from_ > yearStart_) {
+            const RowTotals year = balances_.totalsBefore(set, as, from_) -
+                                   balances_.totalsBefore(set, as, yearStart_);
+            sec.ytdDeb = year.deb;
+            sec.ytdCre = year.cre;
+        }
+        return &sections_.emplace(key, std::move(sec)).first->second;
     }
 
   private:
     const AccountBook& accounts_;
-    const bool bankSide_;
+    JournalBalances& balances_;
+    const std::string from_, yearStart_;
+    const bool keptYearTotals_;
     std::unordered_map<std::string, Section> sections_;
 };
 
@@ -408,7 +394,7 @@ class SectionWriter {
         const std::string_view m = std::string_view(f.row->CreateDate).substr(0, 7);
         if (m != month_) startMonth(m);
         std::int64_t& bal = cur_->balance;
-        bal += bankSide_ ? f.cre - f.deb : f.deb - f.cre;
+        bal += movement(bankSide_, f.deb, f.cre);
         if (!f.shown) {  // read for the balance only
             pool_.give(std::move(f.row));
             return;
@@ -480,10 +466,11 @@ class JournalLoad {
           table_(checkedTable(src.table)),
           bankSide_(table_ == kStatementTable),
           sets_(bookSetsInScope(q_)),
-          accounts_(src.db, q_, src.subjectKind),
-          sections_(accounts_, bankSide_),
-          order_(src.order),
+          balances_(src.db, table_),
+          accounts_(balances_, q_, src.subjectKind),
           conditions_(shownConditions(q_)),
+          sections_(accounts_, balances_, q_.BCreateDate, yearStartOf(q_), conditions_.empty()),
+          order_(src.order),
           pool_(std::move(rows), table_),
           writer_(rows, pool_, order_, table_, bankSide_, yearStartOf(q_),
                   q_.BCreateDate.empty() ? yearStartOf(q_) : q_.BCreateDate),
@@ -496,8 +483,9 @@ class JournalLoad {
         if (!q_.AS_Code.empty()) p.set("as", q_.AS_Code);
         if (!q_.BCreateDate.empty()) {
             p.set("from", q_.BCreateDate);
-            before_.emplace(src.db.prepare(
-                beforeSql(table_, bankSide_, conditions_.sql(), !q_.AS_Code.empty())));
+            if (!conditions_.empty())
+                before_.emplace(
+                    src.db.prepare(beforeSql(table_, conditions_.sql(), !q_.AS_Code.empty())));
         }
         if (!q_.ECreateDate.empty()) p.set("to", q_.ECreateDate);
     }
@@ -518,22 +506,21 @@ class JournalLoad {
     // the account's own book set, or the one book set asked for.
     Section* expectedSection(const std::string& set) {
         if (q_.AS_Code.empty()) return nullptr;
-        const AccountInfo* a = accounts_.accountOf(set, q_.AS_Code);
+        const JournalAccount* a = accounts_.accountOf(set, q_.AS_Code);
         if (a && (a->owner == set || set == q_.SetCode)) return sections_.of(set, q_.AS_Code);
         return nullptr;
     }
 
-    // Opens each section's balance and year-to-date totals with the rows
-    // before the range.
+    // Under conditions, the year-to-date totals of each section take the
+    // rows of the year before the range that meet them.
     void addRowsBefore(const std::string& set) {
         if (!before_) return;
         before_->reset();
         conditions_.params().bindTo(*before_);
         while (before_->step())
             if (Section* sec = sections_.of(set, before_->text(0))) {
-                sec->balance += before_->i64(1);
-                sec->ytdDeb += before_->i64(2);
-                sec->ytdCre += before_->i64(3);
+                sec->ytdDeb += before_->i64(1);
+                sec->ytdCre += before_->i64(2);
             }
     }
 
@@ -615,10 +602,11 @@ class JournalLoad {
     const std::string table_;
     const bool bankSide_;
     const std::vector<std::string> sets_;
+    JournalBalances balances_;
     AccountBook accounts_;
+    SqlConditions conditions_;
     Sections sections_;
     RowOrder order_;
-    SqlConditions conditions_;
     RowPool pool_;
     SectionWriter writer_;
     VoucherLinks links_;

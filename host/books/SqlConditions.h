@@ -50,6 +50,7 @@ class LH_API SqlConditions {
 
     // The conditions joined by AND; "1=1" when there are none.
     std::string sql() const;
+    bool empty() const { return sql_.empty(); }
     const SqlParams& params() const { return params_; }
     SqlParams& params() { return params_; }
 

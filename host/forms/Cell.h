@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QFont>
+#include <QImage>
 #include <QString>
 #include <QTableView>
 #include <cstdint>
@@ -62,6 +63,10 @@ class LH_API SheetModel final : public QAbstractTableModel {
     // The last of the heading rows that print and export repeat on each page;
     // -1: row 4, as the report grids lay out their title and headings.
     int headingEnd = -1;
+    // Pictures that go with the sheet (a chart): printed and written to PDF
+    // after its rows, each on a page of its own; in a workbook each on a
+    // worksheet of its own ("图表"); not in CSV, which holds text only.
+    std::vector<QImage> pictures;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -2,6 +2,7 @@
 
 #include <xlsxwriter.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -259,6 +260,7 @@ class XlsxWriter {
         if (!ws_) return lxwMessage(LXW_ERROR_MEMORY_MALLOC_FAILED);
         QString problem = writeCells();
         if (problem.isEmpty()) problem = writeLayout();
+        if (problem.isEmpty()) problem = writePictures();
         if (!problem.isEmpty()) return problem;
         lxw_workbook* book = std::exchange(book_, nullptr);
         lxw_error e = workbook_close(book);
@@ -390,8 +392,35 @@ class XlsxWriter {
         return {};
     }
 
+    // Each picture as a PNG on a worksheet of its own, "图表", "图表2", ….
+    // libxlsxwriter reads the buffers when the workbook is closed, so they
+    // are kept until then.
+    QString writePictures() {
+        for (std::size_t i = 0; i < sheet_.pictures.size(); ++i) {
+            const QImage& image = sheet_.pictures[i];
+            if (image.isNull()) continue;
+            QByteArray name =
+                (i == 0 ? QStringLiteral("图表") : QStringLiteral("图表%1").arg(i + 1)).toUtf8();
+            lxw_worksheet* ws = workbook_add_worksheet(book_, name.constData());
+            if (!ws) return lxwMessage(LXW_ERROR_MEMORY_MALLOC_FAILED);
+            QByteArray& png = pngs_.emplace_back();
+            QBuffer buffer(&png);
+            buffer.open(QIODevice::WriteOnly);
+            if (!image.save(&buffer, "PNG")) return QStringLiteral("无法保存图表图片。");
+            lxw_error e = worksheet_insert_image_buffer(
+                ws, 0, 0, reinterpret_cast<const unsigned char*>(png.constData()),
+                static_cast<size_t>(png.size()));
+            if (e != LXW_NO_ERROR) return lxwMessage(e);
+            worksheet_set_landscape(ws);
+            worksheet_set_paper(ws, 9);  // A4
+            worksheet_fit_to_pages(ws, 1, 1);
+        }
+        return {};
+    }
+
     const SheetModel& sheet_;
     const SheetLayout& layout_;
+    std::vector<QByteArray> pngs_;
     lxw_workbook* book_ = nullptr;
     lxw_worksheet* ws_ = nullptr;
     std::map<std::pair<int, std::string>, lxw_format*> formats_;
@@ -470,10 +499,18 @@ class SheetPainter {
     }
 
     void paint() {
-        const int pages = static_cast<int>(pages_.size());
-        for (int i = 0; i < pages; ++i) {
+        const int rowPages = static_cast<int>(pages_.size());
+        int pages = rowPages;
+        for (const QImage& image : sheet_.pictures) pages += image.isNull() ? 0 : 1;
+        for (int i = 0; i < rowPages; ++i) {
             if (i > 0) newPage_();
             paintPage(i, pages);
+        }
+        int page = rowPages;
+        for (const QImage& image : sheet_.pictures) {
+            if (image.isNull()) continue;
+            newPage_();
+            paintPicture(image, page++, pages);
         }
     }
 
@@ -577,6 +614,21 @@ class SheetPainter {
         for (int r : heading_) paintRow(r);
         for (std::size_t i = from; i < to; ++i) paintRow(body_[i]);
 
+        p_.setFont(bodyFont_);
+        p_.setPen(Qt::black);
+        p_.drawText(QRectF(0, pageH_ - footerH_, pageW_, footerH_), Qt::AlignCenter,
+                    QStringLiteral("第 %1 页 共 %2 页").arg(index + 1).arg(pages));
+    }
+
+    // A picture on a page of its own, as large as the page allows above the
+    // page number, its proportions kept.
+    void paintPicture(const QImage& image, int index, int pages) {
+        const QRectF room(0, 0, pageW_, pageH_ - footerH_);
+        QSizeF size = QSizeF(image.size()).scaled(room.size(), Qt::KeepAspectRatio);
+        const QRectF target(room.left() + (room.width() - size.width()) / 2, room.top(),
+                            size.width(), size.height());
+        p_.setRenderHint(QPainter::SmoothPixmapTransform);
+        p_.drawImage(target, image);
         p_.setFont(bodyFont_);
         p_.setPen(Qt::black);
         p_.drawText(QRectF(0, pageH_ - footerH_, pageW_, footerH_), Qt::AlignCenter,

@@ -194,7 +194,7 @@ LH_API bool createDatabaseFile(const std::string& path, const std::function<void
 // exist yet or is empty (on the server: a database or schema without tables).
 class LH_API Database {
   public:
-    static constexpr int kSchemaVersion = 8;
+    static constexpr int kSchemaVersion = 10;
     // "LDGR": marks a file as a ledger database.
     static constexpr std::int32_t kApplicationId = 0x4C444752;
     static constexpr int kDefaultBusyTimeoutMs = 60000;
@@ -330,6 +330,10 @@ class LH_API Transaction {
     bool done_ = false;
     bool savepoint_ = false;
 };
+
+// Makes the journals' kept day totals (journal_days) again from the journal
+// tables' rows, in one transaction (a savepoint inside the caller's).
+LH_API void fillJournalDays(Database& db);
 
 // For the length of one bulk operation that reads much of a table and then
 // rewrites it: SQLite keeps up to `megabytes` of the file's pages in memory,

@@ -29,6 +29,7 @@
 #include <iostream>
 #include <string>
 
+#include "DayTotals.h"
 #include "DemoData.h"
 #include "Glide.h"
 #include "Session.h"
@@ -124,6 +125,7 @@ int main(int argc, char** argv) {
             Stmt insert = db.prepare(
                 "INSERT INTO CaCollateGlide (set_code, as_code, create_date, date_or_no, "
                 "summary, deb_cents, cre_cents) VALUES ('001', '1001', ?1, ?2, ?3, ?4, 0)");
+            DayTotalsChange kept;
             for (int b = 0; b < batches; ++b) {
                 Transaction t(db);
                 for (int i = 0; i < size; ++i) {
@@ -134,7 +136,10 @@ int main(int argc, char** argv) {
                         3, std::string(argv[3]) + "-" + std::to_string(n));
                     insert.bind(4, static_cast<std::int64_t>(n % 9973));
                     insert.run();
+                    kept.add("001", "1001", date, n % 9973, 0);
                 }
+                // Once per block, as the store's batch save does.
+                kept.apply(db, kStatementTable);
                 t.commit();
                 std::cout << "committed " << b + 1 << std::endl;
             }
