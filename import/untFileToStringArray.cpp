@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "Codec.h"
+#include "Digest.h"
 #include "ImportFiles.h"
 #include "ImportLog.h"
 #include "Records.h"
@@ -90,6 +91,89 @@ void TTextToArray::LoadLines() {
     }
     Lines = splitLines(text);
     loaded_ = true;
+}
+
+void TTextToArray::forEachBlock(const std::function<bool(std::string_view)>& block) {
+    std::string carry;
+    bool more = true;
+    ledgerhost::readFileBlocks(FileName, [&](std::string_view bytes) {
+        carry.append(bytes);
+        // Up to the last line break; a CR at the very end may be the first
+        // half of a CR LF, so the block ends at the break before it.
+        std::size_t cut = carry.find_last_of("\r\n");
+        if (cut != std::string::npos && carry[cut] == '\r' && cut + 1 == carry.size())
+            cut = cut == 0 ? std::string::npos : carry.find_last_of("\r\n", cut - 1);
+        if (cut == std::string::npos) return true;
+        more = block(std::string_view(carry).substr(0, cut + 1));
+        carry.erase(0, cut + 1);
+        return more;
+    });
+    if (more && !carry.empty()) block(carry);
+}
+
+void TTextToArray::ScanFile(std::size_t maxLine) {
+    loaded_ = false;
+    Lines.clear();
+    decoding_ = std::make_unique<ledgerhost::TextDecoding>(maxLine);
+    try {
+        ledgerhost::ContentDigest digest;
+        ledgerhost::readFileBlocks(FileName, [&](std::string_view bytes) {
+            digest.add(bytes);
+            decoding_->scan(bytes);
+            return true;
+        });
+        if (decoding_->finishScan())
+            forEachBlock([&](std::string_view lines) {
+                decoding_->checkCodePage(lines);
+                return true;
+            });
+        Digest = digest.hex();
+    } catch (const ledgerhost::FileReadError& e) {
+        rethrowRead(e);
+    } catch (const std::exception& e) {
+        // Not text in one encoding, or a code page this system cannot convert.
+        fail(FileName, e.what());
+    }
+    LineCount = decoding_->lines();
+}
+
+void TTextToArray::ForEachLine(const std::function<bool(std::size_t, std::string&)>& each) {
+    if (!decoding_) ScanFile(0);
+    bool first = true, more = true;
+    std::size_t index = 0;
+    std::string line;
+    try {
+        forEachBlock([&](std::string_view lines) {
+            std::string text;
+            try {
+                text = decoding_->decode(lines, first);
+            } catch (const std::exception& e) {
+                fail(FileName, e.what());
+            }
+            first = false;
+            // The lines as LoadLines splits them.
+            std::size_t start = 0, i = 0;
+            const std::size_t n = text.size();
+            while (i < n && more) {
+                const char c = text[i];
+                if (c == '\r' || c == '\n') {
+                    line.assign(text, start, i - start);
+                    more = each(index++, line);
+                    i += (c == '\r' && i + 1 < n && text[i + 1] == '\n') ? 2 : 1;
+                    start = i;
+                } else {
+                    ++i;
+                }
+            }
+            if (more && start < n) {
+                line.assign(text, start);
+                more = each(index++, line);
+            }
+            return more;
+        });
+    } catch (const ledgerhost::FileReadError& e) {
+        rethrowRead(e);
+    }
 }
 
 void TTextToArray::LoadArray() {

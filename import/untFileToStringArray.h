@@ -7,10 +7,13 @@
 // Errors are thrown as ImportError with a Chinese message naming the file.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "Codec.h"
 #include "ImportError.h"
 
 using TTwoStringDynArray = std::vector<std::vector<std::string>>;
@@ -66,8 +69,23 @@ class TTextToArray : public TFileToArray {
     std::vector<std::string> Lines;
     std::string Delimiter = "^";
 
+    // Reads the file through once in blocks, never whole: its digest (Digest),
+    // its encoding and its number of lines (LineCount), refusing what
+    // LoadLines refuses and, with `maxLine` (bytes, 0 for none), a longer line.
+    void ScanFile(std::size_t maxLine);
+    // After ScanFile: the file's lines in order, decoded as LoadLines decodes
+    // them, one at a time with its index from 0, until `each` answers false.
+    // The file is read again in blocks.
+    void ForEachLine(const std::function<bool(std::size_t index, std::string& line)>& each);
+    std::size_t LineCount = 0;
+
   private:
+    // Whole lines of the file in blocks (each ends just after a line break,
+    // or at the file's end), until `block` answers false.
+    void forEachBlock(const std::function<bool(std::string_view lines)>& block);
+
     bool loaded_ = false;  // Lines holds the whole file (LoadLines)
+    std::unique_ptr<ledgerhost::TextDecoding> decoding_;
 };
 
 class XlsBook;

@@ -113,6 +113,10 @@ namespace {
 
 using namespace glideimport;
 
+// The file was read through before its lines were stored; a file that changed
+// in between is not stored at all.
+constexpr const char* kChangedWhileRead = "导入过程中文件被修改，没有保存任何记录。";
+
 std::string lineError(long long n) {
     return "第 " + std::to_string(n) + " 行数据错误，时间输入错误";
 }
@@ -193,21 +197,22 @@ TICBCGlideImport::TICBCGlideImport(const std::string& fileName) {
 TICBCGlideImport::~TICBCGlideImport() = default;
 
 // The account number is on the first line that is not blank, after its first
-// ":"; the transaction lines start on the fifth line after it. The file is read
-// once: the reader keeps its lines for Import.
+// ":"; the transaction lines start on the fifth line after it. The file is
+// never held whole: it is read through once for its digest and encoding, its
+// first lines again for the account, and all of it again by Import.
 void TICBCGlideImport::ReadAccountNo(const std::string& fileName) {
     AccountNo.clear();
     auto& reader = static_cast<TTextToArray&>(*Reader);
     if (reader.FileName != fileName) reader.FileName = fileName;
-    reader.LoadLines();
-    for (std::size_t i = 0; i < reader.Lines.size(); ++i) {
-        std::string line = trimControls(reader.Lines[i]);
-        if (line.empty()) continue;
+    reader.ScanFile(kMaxLineBytes);
+    reader.ForEachLine([&](std::size_t i, std::string& text) {
+        std::string line = trimControls(text);
+        if (line.empty()) return true;
         auto colon = line.find(':');
         AccountNo = trimControls(colon == std::string::npos ? line : line.substr(colon + 1));
         Reader->StartRow = static_cast<std::int32_t>(i) + 6;
-        return;
-    }
+        return false;
+    });
 }
 
 void TICBCGlideImport::Import() {
@@ -221,23 +226,22 @@ void TICBCGlideImport::Import() {
         throw ImportError("账号不存在或者已经被停用");
     auto& reader = static_cast<TTextToArray&>(*Reader);
     checkNotImported(reader.Digest, Again, ConfirmAgain);
-    // The lines are split one at a time rather than all at once into Data:
-    // a statement of a million lines would otherwise be held three times.
-    std::vector<std::string> lines = std::move(reader.Lines);
-    reader.Lines.clear();
     const std::size_t first =
         Reader->StartRow > 0 ? static_cast<std::size_t>(Reader->StartRow - 1) : 0;
     auto logged = beginLogged(Reader->FileName, reader.Digest, Again);
     PendingRollback guard(*GlideMng);
     BankBalanceCheck balances(currentDb());
-    const int total = lines.size() > first ? static_cast<int>(lines.size() - first) : 0;
+    const int total = reader.LineCount > first ? static_cast<int>(reader.LineCount - first) : 0;
+    // The lines are read, checked and stored a block at a time inside the one
+    // transaction, so that memory does not grow with the file.
     std::vector<std::string> f;
-    for (int q = 0; q < total; ++q) {
+    int q = 0;
+    reader.ForEachLine([&](std::size_t index, std::string& line) {
+        if (index < first) return true;
+        if (q == total) throw ImportError(kChangedWhileRead);
         saveBatch(*GlideMng, guard);
         step(Progress, q, total);
-        std::string& line = lines[first + q];
         f = splitKeepingEmpty(line, reader.Delimiter);
-        std::string().swap(line);
         if (f.size() < 10) throw ImportError("导入文件格式错误");
         auto e = newEntry(*GlideMng, *account);
         const long long lineNo = static_cast<long long>(Reader->StartRow) + q;
@@ -251,8 +255,10 @@ void TICBCGlideImport::Import() {
         balances.line(account->SetCode, account->AsCode, lineNo, e->CreateDate,
                       toCents(e->CreMoney) - toCents(e->DebMoney), e->BankBalanceCents);
         GlideMng->Add(std::move(e));
-    }
-    std::vector<std::string>().swap(lines);
+        ++q;
+        return true;
+    });
+    if (q != total) throw ImportError(kChangedWhileRead);
     GlideMng->Save();
     logged->commit(AccountNo, total);
     guard.done();

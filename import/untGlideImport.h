@@ -85,6 +85,10 @@ class TICBCGlideImport {
     // sentence each; none when the file has no balances or they all agree.
     std::vector<std::string> BalanceWarnings;
 
+    // The longest line a statement may have: a file with a longer one (or
+    // none at all) is not a statement, and is refused without being held.
+    static constexpr std::size_t kMaxLineBytes = 65536;
+
     void ReadAccountNo(const std::string& fileName);
     // Adds one entry per statement line to GlideMng and saves them all; throws
     // ImportError (or the host's error) with the message. A failed import

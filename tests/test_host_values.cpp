@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <QCryptographicHash>
 #include <QTemporaryDir>
 #include <cmath>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <optional>
 
 #include "Codec.h"
+#include "Digest.h"
 #include "Fixture.h"
 #include "Glide.h"
 #include "Handles.h"
@@ -197,16 +199,59 @@ TEST(StoreCodec, DecodesFileTextAsUtf8OrGbk) {
          "第 3 行的编码与文件其余各行不同"},
         {"a GBK line after a BOM", "\xEF\xBB\xBF中文\n" + gbk, "", "第 2 行的编码"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        try {
-            const std::string text = decodeFileText(c.bytes);
-            EXPECT_EQ(c.refused, nullptr) << "read as " << text;
-            if (!c.refused) EXPECT_EQ(text, c.text);
-        } catch (const TextFileError& e) {
-            ASSERT_NE(c.refused, nullptr) << e.what();
-            EXPECT_EQ(std::string(e.what()).rfind(c.refused, 0), 0u) << e.what();
+    // A file read in pieces (split anywhere for the scan, after line breaks
+    // for the decoding) reads as the whole does.
+    auto inPieces = [](const std::string& bytes, std::size_t size) {
+        TextDecoding d;
+        for (std::size_t at = 0; at < bytes.size(); at += size) d.scan(bytes.substr(at, size));
+        const bool check = d.finishScan();
+        std::vector<std::string> lines;
+        for (std::size_t at = 0; at < bytes.size();) {
+            std::size_t end = bytes.find_first_of("\r\n", at + size);
+            if (end != std::string::npos && bytes[end] == '\r' && end + 1 < bytes.size() &&
+                bytes[end + 1] == '\n')
+                ++end;
+            end = end == std::string::npos ? bytes.size() : end + 1;
+            lines.push_back(bytes.substr(at, end - at));
+            at = end;
         }
+        if (check)
+            for (const std::string& l : lines) d.checkCodePage(l);
+        std::string text;
+        for (std::size_t i = 0; i < lines.size(); ++i) text += d.decode(lines[i], i == 0);
+        return text;
+    };
+    for (const Case& c : cases) {
+        for (std::size_t piece : {std::size_t{0}, std::size_t{1}, std::size_t{5}}) {
+            SCOPED_TRACE(std::string(c.what) + " in pieces of " + std::to_string(piece));
+            try {
+                const std::string text = piece ? inPieces(c.bytes, piece) : decodeFileText(c.bytes);
+                EXPECT_EQ(c.refused, nullptr) << "read as " << text;
+                if (!c.refused) EXPECT_EQ(text, c.text);
+            } catch (const TextFileError& e) {
+                ASSERT_NE(c.refused, nullptr) << e.what();
+                EXPECT_EQ(std::string(e.what()).rfind(c.refused, 0), 0u) << e.what();
+            }
+        }
+    }
+}
+
+// The import log's digest: SHA-256 as it always was, whole or in pieces.
+TEST(StoreDigest, Sha256WholeOrInPieces) {
+    const std::string big(3 * 1024 * 1024 + 17, 'x');
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {big, QCryptographicHash::hash(QByteArray::fromStdString(big), QCryptographicHash::Sha256)
+                  .toHex()
+                  .toStdString()},
+    };
+    for (const auto& [bytes, hex] : cases) {
+        EXPECT_EQ(contentDigest(bytes), hex);
+        ContentDigest pieces;
+        for (std::size_t at = 0; at < bytes.size(); at += 65521)
+            pieces.add(bytes.substr(at, 65521));
+        EXPECT_EQ(pieces.hex(), hex);
     }
 }
 
@@ -289,6 +334,9 @@ TEST(StoreRegional, ParsesShortDatesInEachForm) {
         regional().shortDateFormat = c.format;
         regional().dateSeparator = c.sep;
         EXPECT_EQ(parseShortDate(c.text), c.date) << c.format << " " << c.text;
+        // The store's quick check of its own dates agrees with the reader.
+        if (std::string(c.format) == "yyyy-MM-dd")
+            EXPECT_EQ(isIsoDate(c.text), c.date.has_value()) << c.text;
     }
 }
 

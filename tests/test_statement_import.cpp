@@ -7,6 +7,7 @@
 
 #include "Codec.h"
 #include "DayTotals.h"
+#include "ImportFiles.h"
 #include "JournalHelpers.h"
 #include "Programs.h"
 #include "RunStatementImport.h"
@@ -159,6 +160,43 @@ TEST_F(StatementImportTest, IcbcFailuresStoreNothingAndKeepTheName) {
         EXPECT_TRUE(exists("stmt.txt"));
         EXPECT_EQ(UserManage->BankAccountManage()->SetCode, "");
     }
+}
+
+// A statement is read in blocks of kFileBlock bytes: a CR LF split between two
+// blocks ends one line, and a line longer than the limit is refused unread.
+TEST_F(StatementImportTest, IcbcReadsInBlocksAndRefusesEndlessLines) {
+    auto lines = header();
+    std::size_t bytes = 0;
+    for (const std::string& l : lines) bytes += utf8ToGbk(l).size() + 2;
+    const std::string pad(400, 'p');
+    int body = 0;
+    // Lines up to just short of the first block's end, then one whose CR is
+    // the block's last byte and whose LF begins the next block.
+    while (bytes + 2 * 440 < kFileBlock) {
+        lines.push_back(icbcLine("2024-03-02", "x" + pad, "1", ""));
+        bytes += lines.back().size() + 2;
+        ++body;
+    }
+    const std::string shortest = icbcLine("2024-03-02", "y", "1", "");
+    const std::string fill(kFileBlock - 1 - bytes - shortest.size(), 'y');
+    lines.push_back(icbcLine("2024-03-02", "y" + fill, "1", ""));
+    for (int i = 0; i < 3; ++i, ++body) lines.push_back(icbcLine("2024-03-03", "z", "1", ""));
+    ++body;
+    EXPECT_EQ(run(StatementKind::ICBC, writeText("big.txt", lines)),
+              kIcbcOk + "共导入 " + std::to_string(body) + " 行，账号 6222001。");
+    auto rows = stored();
+    ASSERT_EQ(rows.size(), static_cast<std::size_t>(body));
+    EXPECT_EQ(rows[body - 4].summary, "y" + fill);
+    EXPECT_EQ(rows[body - 3].summary, "z");
+
+    db().exec("DELETE FROM CaCollateGlide; DELETE FROM import_log");
+    auto endless = header();
+    endless.push_back(std::string(TICBCGlideImport::kMaxLineBytes + 1, 'e'));
+    const std::string path = writeText("endless.txt", endless);
+    EXPECT_EQ(run(StatementKind::ICBC, path),
+              kIcbcFail + "无法读取文件 " + path +
+                  "：第 6 行超过每行 65536 字节的上限，不是可以导入的文本" + kNothing);
+    EXPECT_TRUE(stored().empty());
 }
 
 TEST_F(StatementImportTest, IcbcFileChecks) {

@@ -124,7 +124,7 @@ class RowWriter {
         if (!acc) throw StoreError("账号 " + row.AS_Code + " 不存在。");
         if (acc->State != kAccountInUse)
             throw StoreError("账号 " + acc->AccountNo + " 已停用，不能录入。");
-        if (row.CreateDate.size() != 10 || !parseDate(row.CreateDate, "yyyy-MM-dd", '-'))
+        if (row.CreateDate.size() != 10 || !isIsoDate(row.CreateDate))
             throw StoreError("日期格式错误：" + row.CreateDate);
         if (std::string why = journalRowProblem(book, row.CreateDate, row.Summary); !why.empty())
             throw StoreError(why);
@@ -143,24 +143,27 @@ class RowWriter {
             if (queued_.size() >= kBatchRows) flush();
             return;
         }
-        insert_.reset();
-        insert_.bind(1, row.SetCode)
-            .bind(2, row.AS_Code)
-            .bind(3, row.CreateDate)
+        // Every parameter is bound again, and the row's texts outlive the
+        // insert: they are bound without copies.
+        static const std::string kNoVoucher = "0";
+        insert_.resetKeepingBindings();
+        insert_.bindStatic(1, row.SetCode)
+            .bindStatic(2, row.AS_Code)
+            .bindStatic(3, row.CreateDate)
             .bind(4, no)
-            .bind(5, row.Summary)
+            .bindStatic(5, row.Summary)
             .bind(6, toCents(row.DebMoney))
             .bind(7, toCents(row.CreMoney))
-            .bind(8, row.PayCode)
-            .bind(9, row.PM_Code)
-            .bind(10, row.CR_Code)
-            .bind(11, row.DP_Code)
-            .bind(12, row.Remark)
-            .bind(13, row.ApplyUser)
-            .bind(14, row.Voucher_ID.empty() ? std::string("0") : row.Voucher_ID)
+            .bindStatic(8, row.PayCode)
+            .bindStatic(9, row.PM_Code)
+            .bindStatic(10, row.CR_Code)
+            .bindStatic(11, row.DP_Code)
+            .bindStatic(12, row.Remark)
+            .bindStatic(13, row.ApplyUser)
+            .bindStatic(14, row.Voucher_ID.empty() ? kNoVoucher : row.Voucher_ID)
             .bind(15, row.VoucherClass)
             .bind(16, row.VoucherNo)
-            .bind(17, row.GlideFlag);
+            .bindStatic(17, row.GlideFlag);
         if (row.VoucherLineId)
             insert_.bind(18, row.VoucherLineId);
         else

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 
@@ -215,53 +216,109 @@ constexpr const char* kMixed =
 
 }  // namespace
 
-std::string decodeFileText(std::string_view bytes) {
-    const bool bom = bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF";
-    if (bom) bytes.remove_prefix(3);
-    // Line by line, as the readers count lines (CR LF, CR or LF ends one).
-    std::size_t utf8 = 0, codePage = 0, firstUtf8 = 0, firstCodePage = 0, number = 0;
-    for (std::size_t at = 0; at < bytes.size();) {
-        std::size_t end = bytes.find_first_of(std::string_view("\r\n", 2), at);
-        if (end == std::string_view::npos) end = bytes.size();
-        const std::string_view line = bytes.substr(at, end - at);
-        ++number;
-        if (line.find('\0') != std::string_view::npos)
-            refuseLine(number, "含有空字符（NUL），不是文本文件的内容");
-        switch (lineKind(line)) {
-            case LineKind::Utf8:
-                if (utf8++ == 0) firstUtf8 = number;
-                break;
-            case LineKind::CodePage:
-                // With a BOM the file is UTF-8: only a line that is not is refused.
-                if (bom) {
-                    if (!isValidUtf8(line)) refuseLine(number, kMixed);
-                } else if (codePage++ == 0) {
-                    firstCodePage = number;
-                }
-                break;
-            case LineKind::Either:
-                break;
-        }
-        at = end;
-        if (at < bytes.size() && bytes[at] == '\r' && at + 1 < bytes.size() &&
-            bytes[at + 1] == '\n')
-            ++at;
-        if (at < bytes.size()) ++at;
+void TextDecoding::line(std::string_view text) {
+    ++number_;
+    if (maxLine_ && text.size() > maxLine_) tooLong(number_);
+    if (text.find('\0') != std::string_view::npos)
+        refuseLine(number_, "含有空字符（NUL），不是文本文件的内容");
+    const LineKind kind = lineKind(text);
+    switch (kind) {
+        case LineKind::Utf8:
+            if (utf8_++ == 0) firstUtf8_ = number_;
+            break;
+        case LineKind::CodePage:
+            // With a BOM the file is UTF-8: only a line that is not is refused.
+            if (bom_) {
+                if (!isValidUtf8(text)) refuseLine(number_, kMixed);
+            } else if (codePage_++ == 0) {
+                firstCodePage_ = number_;
+            }
+            break;
+        case LineKind::Either:
+            break;
     }
-    if (utf8 > 0 && codePage > 0) {
+    if (!valid_) return;
+    if (kind == LineKind::CodePage && !isValidUtf8(text)) {
+        valid_ = false;
+        return;
+    }
+    const Utf8Reading r = readUtf8(text);
+    plausible_ += r.plausible;
+    odd_ += r.odd;
+}
+
+void TextDecoding::tooLong(std::size_t line) const {
+    throw TextFileError("第 " + std::to_string(line) + " 行超过每行 " + std::to_string(maxLine_) +
+                        " 字节的上限，不是可以导入的文本");
+}
+
+// Takes the ended lines out of pending_; with `last`, also the unended rest.
+// A CR at the very end waits for the next piece, which may begin with its LF.
+void TextDecoding::takeLines(bool last) {
+    std::size_t at = 0;
+    const std::size_t n = pending_.size();
+    while (at < n) {
+        std::size_t end = pending_.find_first_of(std::string_view("\r\n", 2), at);
+        if (end == std::string::npos || (!last && pending_[end] == '\r' && end + 1 == n)) break;
+        line(std::string_view(pending_).substr(at, end - at));
+        at = end + (pending_[end] == '\r' && end + 1 < n && pending_[end + 1] == '\n' ? 2 : 1);
+    }
+    if (last && at < n) {
+        line(std::string_view(pending_).substr(at));
+        at = n;
+    }
+    pending_.erase(0, at);
+    if (maxLine_ && pending_.size() > maxLine_) tooLong(number_ + 1);
+}
+
+void TextDecoding::scan(std::string_view bytes) {
+    pending_.append(bytes);
+    if (!started_) {
+        if (pending_.size() < 3) return;
+        started_ = true;
+        bom_ = pending_.compare(0, 3, "\xEF\xBB\xBF") == 0;
+        if (bom_) pending_.erase(0, 3);
+    }
+    takeLines(false);
+}
+
+bool TextDecoding::finishScan() {
+    started_ = true;  // fewer than three bytes hold no BOM
+    takeLines(true);
+    if (utf8_ > 0 && codePage_ > 0) {
         // The line of the fewer kind is the odd one out; the later one on a tie.
-        const bool utf8Odd = utf8 < codePage || (utf8 == codePage && firstUtf8 > firstCodePage);
-        refuseLine(utf8Odd ? firstUtf8 : firstCodePage, kMixed);
+        const bool utf8Odd =
+            utf8_ < codePage_ || (utf8_ == codePage_ && firstUtf8_ > firstCodePage_);
+        refuseLine(utf8Odd ? firstUtf8_ : firstCodePage_, kMixed);
     }
-    if (bom) return std::string(bytes);
-    if (!isValidUtf8(bytes)) return toUtf8(bytes, regional().codePage.c_str());
-    const Utf8Reading reading = readUtf8(bytes);
-    if (reading.plausible > reading.odd) return std::string(bytes);  // also pure ASCII
-    // Mostly odd two-byte characters: the code page's reading wins when it
-    // decodes every byte.
-    const std::string ansi = toUtf8(bytes, regional().codePage.c_str());
-    if (ansi.find("\xEF\xBF\xBD") != std::string::npos) return std::string(bytes);
-    return ansi;
+    if (bom_)
+        choice_ = Choice::Raw;
+    else if (!valid_)
+        choice_ = Choice::CodePage;
+    else if (plausible_ > odd_)
+        choice_ = Choice::Raw;  // also pure ASCII
+    else
+        choice_ = Choice::Check;  // the code page's reading wins if it decodes every byte
+    return choice_ == Choice::Check;
+}
+
+void TextDecoding::checkCodePage(std::string_view lines) {
+    if (choice_ != Choice::Check || replaced_) return;
+    replaced_ =
+        toUtf8(lines, regional().codePage.c_str()).find("\xEF\xBF\xBD") != std::string::npos;
+}
+
+std::string TextDecoding::decode(std::string_view lines, bool first) const {
+    if (first && bom_) lines.remove_prefix(std::min<std::size_t>(3, lines.size()));
+    const bool codePage = choice_ == Choice::CodePage || (choice_ == Choice::Check && !replaced_);
+    return codePage ? toUtf8(lines, regional().codePage.c_str()) : std::string(lines);
+}
+
+std::string decodeFileText(std::string_view bytes) {
+    TextDecoding d;
+    d.scan(bytes);
+    if (d.finishScan()) d.checkCodePage(bytes);
+    return d.decode(bytes, true);
 }
 
 }  // namespace ledgerhost

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -35,6 +36,40 @@ LH_API std::string utf8ToGbk(std::string_view utf8);
 // TextFileError naming the line (counted from 1, lines ending at CR LF, CR or
 // LF): such a file would otherwise be stored cut short or garbled.
 LH_API std::string decodeFileText(std::string_view bytes);
+
+// A text file's decoding, as decodeFileText does it, for a file read in
+// pieces so that it is never held whole. scan() is given every byte of the
+// file in order and finishScan() refuses what decodeFileText refuses; when
+// finishScan() answers true the choice needs the file once more through
+// checkCodePage(). decode() then converts the file in pieces that each end
+// just after a line break (or at the file's end), the first from its start.
+class LH_API TextDecoding {
+  public:
+    // `maxLine` (bytes, 0 for none): a longer line throws TextFileError
+    // naming the line and the limit, so that a file without line breaks is
+    // not held whole.
+    explicit TextDecoding(std::size_t maxLine = 0) : maxLine_(maxLine) {}
+
+    void scan(std::string_view bytes);
+    bool finishScan();
+    void checkCodePage(std::string_view lines);
+    std::string decode(std::string_view lines, bool first) const;
+    // The file's lines (as the readers count them), once scanned.
+    std::size_t lines() const { return number_; }
+
+  private:
+    void line(std::string_view text);
+    void takeLines(bool last);
+    [[noreturn]] void tooLong(std::size_t line) const;
+
+    enum class Choice { Undecided, Raw, CodePage, Check };
+    std::size_t maxLine_;
+    std::string pending_;  // bytes of the line not yet ended
+    bool started_ = false, bom_ = false, valid_ = true, replaced_ = false;
+    Choice choice_ = Choice::Undecided;
+    std::size_t number_ = 0, utf8_ = 0, codePage_ = 0, firstUtf8_ = 0, firstCodePage_ = 0;
+    std::size_t plausible_ = 0, odd_ = 0;
+};
 
 // A text file that is not text in one encoding; the message names the line
 // ("第 3 行含有空字符（NUL）…") and is meant to follow the file's name.

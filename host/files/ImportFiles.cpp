@@ -147,6 +147,19 @@ std::string readFileBytes(const std::string& fileName) {
     return bytes;
 }
 
+void readFileBlocks(const std::string& fileName,
+                    const std::function<bool(std::string_view)>& block) {
+    if (fileName.empty()) throw FileReadError("没有指定要读取的文件");
+    if (isStoreFile(fileName)) throw FileReadError(kStoreFileRefused);
+    File f(std::fopen(fileName.c_str(), "rb"), &std::fclose);
+    if (!f) fail(fileName, errnoReason(errno));
+    std::string buf(kFileBlock, '\0');
+    std::size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), f.get())) > 0)
+        if (!block(std::string_view(buf.data(), n))) return;
+    if (std::ferror(f.get())) fail(fileName, errnoReason(errno));
+}
+
 std::string numberText(double v) {
     if (v == 0) return "0";  // also for -0
     if (std::isnan(v)) return "nan";

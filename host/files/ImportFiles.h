@@ -5,9 +5,11 @@
 // Excel 97-2003 workbook (.xls) and the text forms of workbook cells.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "LhApi.h"
 #include "UserError.h"
@@ -30,6 +32,12 @@ class LH_API FileReadError : public UserError {
 // A plain reason for a failed open or read, from errno ("文件不存在", ...).
 std::string errnoReason(int err);
 LH_API std::string readFileBytes(const std::string& fileName);
+// Reads the file as readFileBytes does (the same refusals and messages) but in
+// blocks of at most kFileBlock bytes, each given to `block` in order, so that
+// the file is never held whole; stops early when `block` answers false.
+inline constexpr std::size_t kFileBlock = 1 << 20;
+LH_API void readFileBlocks(const std::string& fileName,
+                           const std::function<bool(std::string_view)>& block);
 
 // A number as the readers show it: whole numbers without a decimal point
 // ("12", "100000000000000000000"), others in the shortest decimal form that

@@ -93,13 +93,41 @@ std::optional<QDate> parseShortDate(std::string_view text) {
 
 std::string isoDate(const QDate& d) {
     // Written directly for the years a journal holds: formatting through
-    // QString cost more than the rest of a statement line's parsing.
+    // QString (or snprintf) cost more than the rest of a statement line's
+    // parsing.
     if (d.isValid() && d.year() >= 1 && d.year() <= 9999) {
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.year(), d.month(), d.day());
-        return buf;
+        int year = 0, month = 0, day = 0;
+        d.getDate(&year, &month, &day);
+        std::string out = "0000-00-00";
+        for (int i = 3; i >= 0; --i, year /= 10) out[i] = static_cast<char>('0' + year % 10);
+        out[5] = static_cast<char>('0' + month / 10);
+        out[6] = static_cast<char>('0' + month % 10);
+        out[8] = static_cast<char>('0' + day / 10);
+        out[9] = static_cast<char>('0' + day % 10);
+        return out;
     }
     return d.toString(QStringLiteral("yyyy-MM-dd")).toStdString();
+}
+
+bool isIsoDate(std::string_view text) {
+    auto digits = [&](std::size_t from, std::size_t n) {
+        int v = 0;
+        for (std::size_t i = from; i < from + n; ++i) {
+            if (text[i] < '0' || text[i] > '9') return -1;
+            v = v * 10 + (text[i] - '0');
+        }
+        return v;
+    };
+    if (text.size() == 10 && text[4] == '-' && text[7] == '-') {
+        const int y = digits(0, 4), m = digits(5, 2), d = digits(8, 2);
+        if (y >= 1 && m >= 1 && m <= 12 && d >= 1) {
+            static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+            const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+            if (d <= kDays[m - 1] + (m == 2 && leap ? 1 : 0)) return true;
+        }
+    }
+    // Anything else as the general reader takes it.
+    return parseDate(text, "yyyy-MM-dd", '-').has_value();
 }
 
 std::optional<double> parseDecimal(std::string_view text) {

@@ -34,6 +34,9 @@ LH_API std::optional<QDate> parseDate(std::string_view text, std::string_view fo
 LH_API std::optional<QDate> parseShortDate(std::string_view text);
 // "YYYY-MM-DD".
 LH_API std::string isoDate(const QDate& d);
+// True when the text reads as a date "yyyy-MM-dd" (parseDate with that
+// format); the canonical form isoDate writes is checked without a QDate.
+LH_API bool isIsoDate(std::string_view text);
 
 // Reads a decimal number written with the workstation's decimal separator:
 // optional blanks and sign, digits, one separator, digits, an optional

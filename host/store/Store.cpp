@@ -674,6 +674,13 @@ Stmt& Stmt::bind(int i, std::string_view v) {
         pg_->bind(i, std::string(v), 0);
     return *this;
 }
+Stmt& Stmt::bindStatic(int i, std::string_view v) {
+    if (st_)
+        sqlite3_bind_text(st_, i, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+    else if (pg_)
+        pg_->bind(i, std::string(v), 0);
+    return *this;
+}
 Stmt& Stmt::bindNull(int i) {
     if (st_)
         sqlite3_bind_null(st_, i);
@@ -707,6 +714,11 @@ void Stmt::reset() {
     if (pg_) return pg_->reset();
     sqlite3_reset(st_);
     sqlite3_clear_bindings(st_);
+}
+
+void Stmt::resetKeepingBindings() {
+    if (pg_) return pg_->reset();
+    sqlite3_reset(st_);
 }
 
 std::int64_t Stmt::returning() {

@@ -61,6 +61,9 @@ class LH_API Stmt {
     Stmt& bind(int i, std::string_view v);
     Stmt& bind(int i, const char* v) { return bind(i, std::string_view(v)); }
     Stmt& bind(int i, const std::string& v) { return bind(i, std::string_view(v)); }
+    // Binds text without copying it: it must stay as it is until the
+    // statement is bound again, reset or destroyed.
+    Stmt& bindStatic(int i, std::string_view v);
     Stmt& bindNull(int i);
 
     // Steps once; true while a row is available.
@@ -70,6 +73,9 @@ class LH_API Stmt {
     void run();
     // Ends the statement and clears its bindings.
     void reset();
+    // Ends the statement and keeps its bindings, for a caller that binds
+    // every parameter again before the next step.
+    void resetKeepingBindings();
     // Runs a statement ending in "RETURNING <one column>" (an INSERT's new
     // id): answers the first row's value, 0 without a row, and ends the
     // statement keeping its bindings.
