@@ -110,6 +110,7 @@ TEST_F(DayTotalsTest, EveryWriterKeepsTheDayTotals) {
              }
              auto* gone = new TCaGlide(row(kCashJournalTable, "1001", "2024-02-10", 0, 45));
              gone->Id = b;
+             gone->RowVersion = 1;  // as loaded after the update above
              gone->OperFlag = "2";
              mng.Add(gone);
              mng.Save();

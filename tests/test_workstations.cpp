@@ -204,6 +204,51 @@ TEST_P(Workstations, EightAtOnceStoreEveryRowOnceAndAKilledImportAllOrNothing) {
     }
 }
 
+// Two cashiers at two workstations load one row and both save: the second is
+// refused with who changed it and when, and the row keeps the first's values.
+TEST_P(Workstations, TheSecondOfTwoCashiersSavingOneLoadedRowIsRefused) {
+    testutil::TestStore store(GetParam());
+    if (!store.skip().empty()) GTEST_SKIP() << store.skip();
+    ASSERT_EQ(store.error(), "");
+    const std::string& db = store.db();
+    testutil::createTestBook(db);
+    std::int64_t id = 0;
+    {
+        Database d(db);
+        id = testutil::addRow(d, kCashJournalTable, "001", "1001", "2024-03-01", 100, 0, "原来");
+    }
+    std::unique_ptr<QProcess> cashiers[2];
+    const char* summaries[2] = {"甲改", "乙改"};
+    for (int c = 0; c < 2; ++c) {
+        cashiers[c] = std::make_unique<QProcess>();
+        cashiers[c]->setProgram(testutil::programPath("store_helper"));
+        cashiers[c]->setArguments({"edit", QString::fromStdString(db), QString::number(id),
+                                   QString::fromUtf8(summaries[c])});
+        cashiers[c]->start();
+    }
+    for (auto& c : cashiers) {
+        while (!c->canReadLine() && c->waitForReadyRead(60000)) {
+        }
+        ASSERT_EQ(c->readLine().trimmed(), "loaded") << c->readAllStandardError().toStdString();
+    }
+    QString said[2];
+    for (int c = 0; c < 2; ++c) {
+        cashiers[c]->write("\n");
+        cashiers[c]->closeWriteChannel();
+        ASSERT_TRUE(cashiers[c]->waitForFinished(60000));
+        said[c] = QString::fromUtf8(cashiers[c]->readAllStandardOutput()).trimmed();
+    }
+    EXPECT_EQ(said[0], "saved");
+    EXPECT_TRUE(said[1].startsWith(QStringLiteral("refused 这条记录已被 张三 于 ")) &&
+                said[1].endsWith(QStringLiteral(" 修改，请刷新后再操作。")))
+        << said[1].toStdString();
+    Database d(db);
+    Stmt s = d.prepare("SELECT summary FROM CaGlide WHERE id = ?");
+    s.bind(1, id);
+    ASSERT_TRUE(s.step());
+    EXPECT_EQ(s.text(0), "甲改");
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, Workstations, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& info) { return std::string(info.param); });
 

@@ -49,6 +49,24 @@ void removeWithSideFiles(const std::string& path) {
     for (const char* side : kStoreSideFiles) ::unlink((path + side).c_str());
 }
 
+// Removes a temporary that no program holds, keeping its lock while it does:
+// a program that has just made the file and is about to lock it then finds
+// its name gone once it has the lock, and makes another (see HeldTemporary).
+void removeIfUnheld(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) removeWithSideFiles(path);
+    ::close(fd);
+}
+
+// The descriptor is still the file under `name`.
+bool stillNamed(int fd, const std::string& name) {
+    struct stat mine {
+    }, named{};
+    return ::fstat(fd, &mine) == 0 && ::lstat(name.c_str(), &named) == 0 &&
+           mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
+}
+
 // The temporaries of `kind` in the folder (of `base` only, unless empty).
 template <class Fn>
 void eachTemporary(const std::string& folder, const std::string& base, const char* kind, Fn fn) {
@@ -66,18 +84,25 @@ HeldTemporary::HeldTemporary(const std::string& path, const char* kind, mode_t m
                              const std::string& what, bool ownName) {
     const std::string folder = folderOf(path);
     const std::string base = std::filesystem::path(path).filename().string();
-    eachTemporary(folder, ownName ? base : std::string(), kind, [](const std::string& stale) {
-        if (unheld(stale)) removeWithSideFiles(stale);
-    });
-    name_ = folder + "/." + base + marker(kind) + "XXXXXX";
-    fd_ = ::mkostemp(name_.data(), O_CLOEXEC);
-    if (fd_ < 0) {
-        const int err = errno;
-        throw StoreError(what + (err == EROFS || err == EACCES || err == EPERM
-                                     ? "文件夹 " + folder + " 是只读的（" + systemReason(err) + "）"
-                                     : systemReason(err)));
+    eachTemporary(folder, ownName ? base : std::string(), kind, removeIfUnheld);
+    // Between making the file and locking it, another program's sweep may
+    // take it for a stale one and remove it: then a new one is made.
+    for (int attempt = 0;; ++attempt) {
+        name_ = folder + "/." + base + marker(kind) + "XXXXXX";
+        fd_ = ::mkostemp(name_.data(), O_CLOEXEC);
+        if (fd_ < 0) {
+            const int err = errno;
+            throw StoreError(what +
+                             (err == EROFS || err == EACCES || err == EPERM
+                                  ? "文件夹 " + folder + " 是只读的（" + systemReason(err) + "）"
+                                  : systemReason(err)));
+        }
+        ::flock(fd_, LOCK_EX);
+        if (stillNamed(fd_, name_)) break;
+        ::close(fd_);
+        fd_ = -1;
+        if (attempt == 100) throw StoreError(what + "临时文件总被别的程序删除。");
     }
-    ::flock(fd_, LOCK_EX);
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(fd_, mode & ~mask);

@@ -12,6 +12,12 @@
 //                                        does, printing "committed <k>" after each
 //   store_helper hold PATH               opens the database, prints "open" and keeps
 //                                        it open until its standard input closes
+//   store_helper edit DB ID SUMMARY      signs in as u1 to book set 001, loads cash
+//                                        journal row ID as the journal window
+//                                        does, prints "loaded", and after a line
+//                                        on its standard input saves it with
+//                                        SUMMARY: prints "saved", or "refused "
+//                                        and the refusal
 //   store_helper workstation DB TAG ROWS FILE...
 //                                        a workstation of the multi-workstation
 //                                        test: signs in as u1 to book set 001 and,
@@ -154,6 +160,27 @@ int main(int argc, char** argv) {
             while (std::getline(std::cin, line)) {
             }
             return 0;
+        }
+        if (command == "edit" && argc == 5) {
+            HostSession session(argv[2], "001", "u1");
+            TCaGlideMng mng(kCashJournalTable);
+            mng.CaGlideQry()->SetCode = "001";
+            mng.Load();
+            const std::int64_t id = std::stoll(argv[3]);
+            for (int i = 0; i < mng.GetCount(); ++i) {
+                TCaGlide& row = *mng.GetDetails(i);
+                if (row.Id != id) continue;
+                std::cout << "loaded" << std::endl;
+                std::string line;
+                std::getline(std::cin, line);
+                row.Summary = argv[4];
+                if (row.Update(true))
+                    std::cout << "saved" << std::endl;
+                else
+                    std::cout << "refused " << row.ErrorText << std::endl;
+                return 0;
+            }
+            throw StoreError("row " + std::string(argv[3]) + " not loaded");
         }
         if (command == "workstation" && argc >= 5) {
             std::vector<std::string> files(argv + 5, argv + argc);
