@@ -3,7 +3,6 @@
 #include <QWidget>
 #include <memory>
 
-#include "Codec.h"
 #include "PluginBinding.h"
 #include "Records.h"
 #include "Seams.h"
@@ -35,20 +34,16 @@ constexpr ModuleKind kModule{"银行对账单", "银行对账单", 1, jkStatemen
 
 constexpr const char* kPluginType = "出纳";
 
-void storeText(HostStr* var, const char* utf8) {
-    if (var) hostStrAssign(var, utf8ToGbk(utf8));
-}
-
 }  // namespace
 
 void PluginName(HostStr* var) {
-    storeText(var, kModule.name);
+    storePluginText(var, kModule.name);
 }
 void PluginDetail(HostStr* var) {
-    storeText(var, kModule.detail);
+    storePluginText(var, kModule.detail);
 }
 void PluginType(HostStr* var) {
-    storeText(var, kPluginType);
+    storePluginText(var, kPluginType);
 }
 
 // Binds the host's managers from the block and creates the journal window. No

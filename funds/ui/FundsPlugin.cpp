@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <memory>
 
-#include "Codec.h"
 #include "FundsWindow.h"
 #include "PluginApi.h"
 #include "PluginBinding.h"
@@ -20,22 +19,14 @@ LEDGER_EXPORT std::int32_t PluginRun(std::uint32_t appWindow, ledgerhost::Plugin
 
 using namespace ledgerhost;
 
-namespace {
-
-void storeText(HostStr* var, const char* utf8) {
-    if (var) hostStrAssign(var, utf8ToGbk(utf8));
-}
-
-}  // namespace
-
 void PluginName(HostStr* var) {
-    storeText(var, "资金日报表");
+    storePluginText(var, "资金日报表");
 }
 void PluginDetail(HostStr* var) {
-    storeText(var, "资金日报表（各现金、银行账户的余额、收支及余额走势图）");
+    storePluginText(var, "资金日报表（各现金、银行账户的余额、收支及余额走势图）");
 }
 void PluginType(HostStr* var) {
-    storeText(var, "出纳");
+    storePluginText(var, "出纳");
 }
 
 // Binds the host's managers from the block and opens the window. No exception

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Codec.h"
 #include "CommonObj.h"
 #include "Guard.h"
 #include "Handles.h"
@@ -92,6 +93,10 @@ std::int32_t runPluginWindow(
         CmmObj->MsgError("插件启动时发生未知错误。");
     }
     return result;
+}
+
+void storePluginText(HostStr* var, const char* utf8) {
+    if (var) hostStrAssign(var, utf8ToGbk(utf8));
 }
 
 }  // namespace ledgerhost

@@ -24,6 +24,10 @@ LH_API PluginHostBlock makeHostBlock(HostSession& session, QWidget* owner);
 // not provide (a missing block included); the globals set before it stay set.
 LH_API void bindHostBlock(std::uint32_t appWindow, const PluginHostBlock* block);
 
+// A module's PluginName, PluginDetail or PluginType answer: `utf8` stored
+// into the host's string in the host's encoding (GBK); nothing without one.
+LH_API void storePluginText(HostStr* var, const char* utf8);
+
 // The whole of a module's PluginRun: binds the block, refuses with `refusal`
 // when the current book set's cashier set-up is not confirmed, makes the
 // window under the block's owner and hands its handle back through the block

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <memory>
 
-#include "Codec.h"
 #include "PluginApi.h"
 #include "PluginBinding.h"
 #include "ReconcileWindow.h"
@@ -20,22 +19,14 @@ LEDGER_EXPORT std::int32_t PluginRun(std::uint32_t appWindow, ledgerhost::Plugin
 
 using namespace ledgerhost;
 
-namespace {
-
-void storeText(HostStr* var, const char* utf8) {
-    if (var) hostStrAssign(var, utf8ToGbk(utf8));
-}
-
-}  // namespace
-
 void PluginName(HostStr* var) {
-    storeText(var, "银行对账");
+    storePluginText(var, "银行对账");
 }
 void PluginDetail(HostStr* var) {
-    storeText(var, "银行对账（银行日记账与银行对账单勾对，余额调节表）");
+    storePluginText(var, "银行对账（银行日记账与银行对账单勾对，余额调节表）");
 }
 void PluginType(HostStr* var) {
-    storeText(var, "出纳");
+    storePluginText(var, "出纳");
 }
 
 // Binds the host's managers from the block and opens the window. No exception
