@@ -302,6 +302,14 @@ TEST(XlsCheck, DamagedCompoundFiles) {
          [&](std::string& b) { set32(b, plain.dir + 128 + 116, sectors); }, XlsFault::Stream},
         {"mini FAT count beyond its chain", plain, [](std::string& b) { set32(b, 64, 5); },
          XlsFault::MiniStream},
+        // Found by fuzzing: followed up to the count, the loop ran for seconds.
+        {"mini FAT chain looping under a count of 2^32 - 1", plain,
+         [&](std::string& b) {
+             set32(b, 64, 0xFFFFFFFF);
+             set32(b, 60, 1);
+             set32(b, fatSlot(plain, 1), 1);
+         },
+         XlsFault::MiniStream},
         {"workbook larger than the mini stream", mini,
          [&](std::string& b) { set32(b, mini.dir + 128 + 120, 2048 + 64); }, XlsFault::MiniStream},
         {"no root entry before the workbook", mini,
@@ -376,6 +384,12 @@ TEST(XlsCheck, DamagedRecords) {
         {"a second extent for the sheet",
          biff8("", rec(0x0200, u32(0) + u32(0x7D000000) + u16(0) + u16(2) + u16(0))),
          XlsFault::Sheet},
+        {"an extent of more cells than a full sheet",
+         biff8("", rec(0x0200, u32(0) + u32(65537) + u16(0) + u16(256) + u16(0)), false),
+         XlsFault::Sheet},
+        {"an extent of a full sheet",
+         biff8("", rec(0x0200, u32(0) + u32(65536) + u16(0) + u16(256) + u16(0)), false),
+         XlsFault::None},
         {"without an extent, a cell beyond 256 MB of cells",
          biff8("", number(0, 0, 1) + number(65535, 256, 2), false), XlsFault::Sheet},
         {"without an extent, cells within reach",

@@ -135,6 +135,8 @@ std::uint32_t CompoundFile::next(std::uint32_t s, XlsFault fault) const {
 // leaving the file is refused.
 std::vector<std::uint32_t> CompoundFile::chain(std::uint32_t start, std::uint64_t limit,
                                                XlsFault fault) const {
+    // Whatever count the header claims, a longer chain repeats a sector.
+    limit = std::min<std::uint64_t>(limit, sectors_);
     std::vector<std::uint32_t> out;
     for (std::uint32_t s = start; s != kEnd; s = next(s, fault)) {
         if (s >= sectors_ || out.size() >= limit) refuse(fault);
@@ -338,6 +340,7 @@ class BiffCheck {
     struct Sheet {
         std::uint32_t offset;
         bool dimension = false;
+        std::uint64_t extentCells = 0;  // rows times columns of its extent
         std::uint32_t maxRow = 0, maxCol = 0;
     };
     static constexpr std::size_t kNone = ~std::size_t{0};
@@ -447,7 +450,14 @@ void BiffCheck::record(std::uint16_t type, std::string_view body, std::size_t at
             // allocate its cells anew, and keep the old, smaller block when
             // that fails.
             if (active_ != kNone && sheets_[active_].dimension) refuse(XlsFault::Sheet);
-            if (active_ != kNone) sheets_[active_].dimension = true;
+            if (active_ != kNone) {
+                // The reader allocates the extent's cells up to its last
+                // row and column (both given as one past the last).
+                Sheet& sheet = sheets_[active_];
+                sheet.dimension = true;
+                sheet.extentCells = version_ == 8 ? std::uint64_t{le32(body, 4)} * le16(body, 10)
+                                                  : std::uint64_t{le16(body, 2)} * le16(body, 6);
+            }
             break;
         case kFormat:
             format(body);
@@ -501,14 +511,23 @@ void BiffCheck::cell(std::string_view body) {
     sheet.maxCol = std::max(sheet.maxCol, le16(body, 2));
 }
 
-// The reader allocates 16 bytes a cell for the sheets without an extent (its
-// column count is 16 bits) and gives up beyond 256 MB; giving up there after
-// an allocation at the smaller size would leave it with a block too small.
+// The reader allocates 16 bytes a cell: for a sheet with an extent, its
+// rows times its columns; for one without, its cells' last row times their
+// last column (its column count is 16 bits), giving up beyond 256 MB;
+// giving up there after an allocation at the smaller size would leave it
+// with a block too small. All sheets together may not need more than one
+// full Excel 97-2003 sheet (65,536 rows of 256 columns, 256 MB): a crafted
+// extent would keep the reader filling gigabytes for many seconds.
 void BiffCheck::checkExtents() const {
+    constexpr std::uint64_t kMaxCellBytes = std::uint64_t{256} << 20;
+    std::uint64_t total = 0;
     for (const Sheet& sheet : sheets_) {
         const std::uint64_t cells =
-            std::uint64_t{sheet.maxRow + 1} * static_cast<std::uint16_t>(sheet.maxCol + 1);
-        if (!sheet.dimension && cells * 16 > (std::uint64_t{256} << 20)) refuse(XlsFault::Sheet);
+            sheet.dimension
+                ? sheet.extentCells
+                : std::uint64_t{sheet.maxRow + 1} * static_cast<std::uint16_t>(sheet.maxCol + 1);
+        total += cells;
+        if (cells * 16 > kMaxCellBytes || total * 16 > kMaxCellBytes) refuse(XlsFault::Sheet);
     }
 }
 

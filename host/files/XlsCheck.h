@@ -29,7 +29,7 @@ enum class XlsFault : std::uint8_t {
     String,         // a string longer than the record holding it
     SharedStrings,  // the shared string table inconsistent with its records
     Sheet,          // a sheet the reader cannot lay out: its start outside the stream,
-                    // two extents, or (without one) cells too far out
+                    // two extents, or more cells in all than a full sheet has
     Formats,        // more cell formats than the reader has room for
     Date,           // a date cell past 9999-12-31 (the reader counts up to it day by day)
     Encrypted,      // the workbook is encrypted (its record contents are not plain)
