@@ -8,11 +8,12 @@
 // ratio printed is the median of the repetitions' own ratios, with the median
 // times of both sides.
 //
-//   bench_funds [repetitions] [day]
+//   bench_funds [repetitions] [day] [book file: made when missing, kept]
 
 #include <sqlite3.h>
 #include <QCoreApplication>
 #include <QDate>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -150,8 +151,8 @@ int main(int argc, char** argv) {
     const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
     const std::string day = argc > 2 ? argv[2] : "2024-07-15";
     QTemporaryDir dir;
-    const std::string path = dir.filePath("funds.db").toStdString();
-    createBook(path);
+    const std::string path = argc > 3 ? argv[3] : dir.filePath("funds.db").toStdString();
+    if (!QFile::exists(QString::fromStdString(path))) createBook(path);
     Database db(path);
     RawDay raw(path);
     std::int64_t sink = 0;

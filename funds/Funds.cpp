@@ -3,7 +3,6 @@
 #include <QDate>
 #include <QString>
 #include <algorithm>
-#include <map>
 #include <sstream>
 
 #include "DayTotals.h"
@@ -32,40 +31,33 @@ std::string iso(const QDate& d) {
     return d.toString(QStringLiteral("yyyy-MM-dd")).toStdString();
 }
 
-// The range's rows of one account by day (?1 book set, ?2 account, ?3 and ?4
-// the range's first and last day): prepared once per report.
-constexpr const char* kDaysSql =
-    "SELECT create_date, SUM(deb_cents), SUM(cre_cents), COUNT(*) FROM CaGlide WHERE "
-    "set_code = ?1 AND as_code = ?2 AND create_date >= ?3 AND create_date <= ?4 "
-    "GROUP BY create_date ORDER BY create_date";
-
 // The journal of one account over the range: the balance before it, then the
-// range's rows day by day, the balance moving as the journal's does.
-Line journalLine(Stmt& s, JournalBalances& journal, const std::string& book,
-                 const JournalAccount& a, const QDate& from, const QDate& to) {
+// range's days, the balance moving as the journal's does. Every figure comes
+// from the totals the store keeps by day, as the journal windows' do.
+Line journalLine(JournalBalances& journal, const std::string& book, const JournalAccount& a,
+                 const QDate& from, const QDate& to) {
     Line line;
     line.code = a.code;
     line.number = a.number;
     line.name = a.name;
     line.kind = a.kind;
     line.stopped = a.state != kAccountInUse;
-    const std::string first = iso(from), last = iso(to);
-    line.journal.opening = journal.before(book, a.code, first);
-    s.reset();
-    s.bind(1, book).bind(2, a.code).bind(3, first).bind(4, last);
-    std::map<std::string, Day> moved;
-    while (s.step()) {
-        Day d{s.text(0), s.i64(1), s.i64(2), 0};
-        line.journal.in += d.in;
-        line.journal.out += d.out;
-        line.journal.rows += s.i64(3);
-        moved.emplace(d.date, d);
-    }
+    const JournalBalances::Days kept = journal.days(book, a.code, iso(from), iso(to));
+    line.journal.opening =
+        journal.opening(book, a.code) + movement(false, kept.before.deb, kept.before.cre);
     std::int64_t balance = line.journal.opening;
+    auto moved = kept.days.begin();
     line.days.reserve(static_cast<std::size_t>(from.daysTo(to) + 1));
     for (QDate d = from; d <= to; d = d.addDays(1)) {
         Day day{iso(d), 0, 0, 0};
-        if (auto m = moved.find(day.date); m != moved.end()) day = m->second;
+        if (moved != kept.days.end() && moved->first == day.date) {
+            day.in = moved->second.deb;
+            day.out = moved->second.cre;
+            line.journal.in += day.in;
+            line.journal.out += day.out;
+            line.journal.rows += moved->second.rows;
+            ++moved;
+        }
         balance += movement(false, day.in, day.out);
         day.closing = balance;
         line.days.push_back(std::move(day));
@@ -129,6 +121,8 @@ Report dailyFunds(Database& db, const std::string& book, const std::string& from
     const QDate first = parsed(from, "开始日期"), last = parsed(to, "结束日期");
     if (last < first) throw FundsError("结束日期不能早于开始日期。");
     if (first.daysTo(last) >= kLongestRange) throw FundsError("日期范围不能超过十年。");
+    // One state of the store for every figure, however long the report takes.
+    ReadSnapshot snapshot(db);
     auto set = TBookSet::load(db, book);
     if (!set) throw FundsError("账套 " + book + " 不存在。");
     Report r;
@@ -136,14 +130,13 @@ Report dailyFunds(Database& db, const std::string& book, const std::string& from
     r.bookName = set->Name;
     r.from = from;
     r.to = to;
-    JournalBalances journal(db, kCashJournalTable), statement(db, kStatementTable);
+    JournalBalances journal(db, kCashJournalTable), statement(journal, kStatementTable);
     const std::string next = iso(last.addDays(1));
-    Stmt days = db.prepare(kDaysSql);
     for (const JournalAccount* a : journal.usableBy(book)) {
         if (a->kind != 1 && a->kind != 2) continue;
         // Another book set's account only where this one has rows on it.
         if (a->owner != book && journal.totalsBefore(book, a->code, next).rows == 0) continue;
-        Line line = journalLine(days, journal, book, *a, first, last);
+        Line line = journalLine(journal, book, *a, first, last);
         if (line.stopped && line.journal.rows == 0) continue;
         if (a->kind == 1) {
             RowTotals rows;

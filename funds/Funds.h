@@ -5,11 +5,12 @@
 // range's receipts and payments, the balance at its end and the number of
 // rows; subtotals for cash and for bank accounts and a grand total; beside a
 // bank account the statement's balance at the range's end, where the account
-// has a statement, and the difference. Every balance is the journal's own:
-// JournalBalances::before (host/books/DayTotals.h), the function the journal
-// windows open their sections with, moved by the range's rows as the
-// journal's running balance moves. Headless: the window (ui/) and
-// chuna-funds print what dailyFunds computes.
+// has a statement, and the difference. Every figure comes from the totals the
+// store keeps by day (JournalBalances, host/books/DayTotals.h), which the
+// journal windows open their sections with, and all of them from one state
+// of the store: a day costs an indexed walk per account, whatever the year
+// holds. Headless: the window (ui/) and chuna-funds print what dailyFunds
+// computes.
 
 #include <cstdint>
 #include <optional>

@@ -9,31 +9,6 @@ namespace reconcile {
 
 using namespace detail;
 
-namespace {
-
-// A deferred transaction that only reads; ended without writing anything.
-class ReadSnapshot {
-  public:
-    explicit ReadSnapshot(Database& db) : db_(db), own_(!db.inTransaction()) {
-        if (own_) db_.beginRead();
-    }
-    ~ReadSnapshot() {
-        if (!own_) return;
-        try {
-            db_.exec("ROLLBACK");
-        } catch (...) {
-        }
-    }
-    ReadSnapshot(const ReadSnapshot&) = delete;
-    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
-
-  private:
-    Database& db_;
-    bool own_;
-};
-
-}  // namespace
-
 std::string Report::partsFrom() const {
     if (!breaks.empty()) return breaks.front().date;
     if (bankFigure && bankDifference() != 0) return bankFigure->date;
@@ -55,7 +30,7 @@ Report Reconciler::report(const std::string& until) {
     // One read: both sides' rows up to the date, so the balances and the
     // outstanding items come from the same snapshot. A read takes no write
     // lock, so the statement can be printed while another program imports.
-    ReadSnapshot snapshot(db_);
+    ledgerhost::ReadSnapshot snapshot(db_);
     std::vector<SideRow> js = rows(true, "", until, false);
     std::vector<SideRow> ss = rows(false, "", until, false);
     // A group settles its rows at its latest member's date; before then its

@@ -83,13 +83,21 @@ void DayTotalsChange::apply(Database& db, const std::string& table) {
 
 // ---- JournalBalances ----
 
+namespace {
+
+// The kept totals of a section before a date: ?1 journal, ?2 book set, ?3
+// account, ?4 the date.
+constexpr const char* kLookupSql =
+    "SELECT deb_cents, cre_cents, row_count FROM journal_days WHERE journal = ?1 AND "
+    "set_code = ?2 AND as_code = ?3 AND day < ?4 ORDER BY day DESC LIMIT 1";
+
+}  // namespace
+
 JournalBalances::JournalBalances(Database& db, const std::string& table)
     : db_(db),
       table_(glide::checkedTable(table)),
       bankSide_(table_ == kStatementTable),
-      lookup_(db.prepare("SELECT deb_cents, cre_cents, row_count FROM journal_days WHERE "
-                         "journal = ?1 AND set_code = ?2 AND as_code = ?3 AND day < ?4 "
-                         "ORDER BY day DESC LIMIT 1")) {
+      lookup_(db.prepare(kLookupSql)) {
     Stmt a = db.prepare(
         "SELECT a.as_code, a.set_code, a.kind, a.opening_cents, o.bank_opening_cents, "
         "a.account_no, a.name, a.state FROM bank_accounts a LEFT JOIN reconcile_openings o ON "
@@ -112,6 +120,15 @@ JournalBalances::JournalBalances(Database& db, const std::string& table)
         title_.emplace(b.text(0), b.text(2) + "[" + b.text(0) + "]");
     }
 }
+
+JournalBalances::JournalBalances(const JournalBalances& same, const std::string& table)
+    : db_(same.db_),
+      table_(glide::checkedTable(table)),
+      bankSide_(table_ == kStatementTable),
+      accounts_(same.accounts_),
+      managingSet_(same.managingSet_),
+      title_(same.title_),
+      lookup_(db_.prepare(kLookupSql)) {}
 
 const JournalAccount* JournalBalances::account(const std::string& set,
                                                const std::string& as) const {
@@ -136,6 +153,39 @@ RowTotals JournalBalances::totalsBefore(const std::string& set, const std::strin
     if (lookup_.step()) t = {lookup_.i64(0), lookup_.i64(1), lookup_.i64(2)};
     lookup_.reset();
     return t;
+}
+
+JournalBalances::Days JournalBalances::days(const std::string& set, const std::string& as,
+                                            const std::string& from, const std::string& to) {
+    // Walked from `to` back: the kept totals run through the end of each
+    // day, so a day's rows are its totals less the previous kept day's, and
+    // the first day before `from` holds the totals before the range.
+    if (!range_)
+        range_.emplace(db_.prepare(
+            "SELECT day, deb_cents, cre_cents, row_count FROM journal_days WHERE journal = ?1 AND "
+            "set_code = ?2 AND as_code = ?3 AND day <= ?4 ORDER BY day DESC"));
+    Stmt& range = *range_;
+    range.reset();
+    range.bind(1, table_).bind(2, set).bind(3, as).bind(4, to);
+    Days out;
+    while (range.step()) {
+        RowTotals through{range.i64(1), range.i64(2), range.i64(3)};
+        std::string day = range.text(0);
+        if (day < from) {
+            out.before = through;
+            break;
+        }
+        out.days.emplace_back(std::move(day), through);
+    }
+    range.reset();
+    std::reverse(out.days.begin(), out.days.end());
+    RowTotals previous = out.before;
+    for (auto& [day, totals] : out.days) {
+        const RowTotals through = totals;
+        totals = through - previous;
+        previous = through;
+    }
+    return out;
 }
 
 std::int64_t JournalBalances::before(const std::string& set, const std::string& as,

@@ -80,6 +80,9 @@ struct LH_API JournalAccount {
 class LH_API JournalBalances {
   public:
     JournalBalances(Database& db, const std::string& table);
+    // Those of another journal table over the same accounts and book sets,
+    // without reading them again.
+    JournalBalances(const JournalBalances& same, const std::string& table);
 
     bool bankSide() const { return bankSide_; }
 
@@ -100,6 +103,17 @@ class LH_API JournalBalances {
     std::int64_t before(const std::string& set, const std::string& as, const std::string& date,
                         RowTotals* rows = nullptr);
 
+    // The kept totals of book set `set`'s rows on account `as` over the days
+    // `from` to `to` (both included): what the rows before `from` add up to,
+    // then each day that has rows with what its rows add up to, in date order.
+    // One indexed walk back from `to`.
+    struct Days {
+        RowTotals before;
+        std::vector<std::pair<std::string, RowTotals>> days;
+    };
+    Days days(const std::string& set, const std::string& as, const std::string& from,
+              const std::string& to);
+
     // The accounts book set `set`'s rows may use: its own, then those of its
     // managing book set that it has no account of its own under, by code.
     std::vector<const JournalAccount*> usableBy(const std::string& set) const;
@@ -116,6 +130,7 @@ class LH_API JournalBalances {
     std::unordered_map<std::string, JournalAccount> accounts_;
     std::unordered_map<std::string, std::string> managingSet_, title_;
     Stmt lookup_;
+    std::optional<Stmt> range_;  // prepared by the first days()
 };
 
 // Makes the kept totals of both journal tables again from their rows.

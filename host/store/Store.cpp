@@ -1600,6 +1600,18 @@ void Transaction::commit() {
     done_ = true;
 }
 
+ReadSnapshot::ReadSnapshot(Database& db) : db_(db), own_(!db.inTransaction()) {
+    if (own_) db_.beginRead();
+}
+
+ReadSnapshot::~ReadSnapshot() {
+    if (!own_) return;
+    try {
+        db_.exec("ROLLBACK");
+    } catch (...) {
+    }
+}
+
 LargerPageCache::LargerPageCache(Database& db, int megabytes) : db_(db) {
     if (db_.engine() != Database::Engine::SQLite) return;
     const std::int64_t previous = pragmaValue(db_, "cache_size");

@@ -337,6 +337,22 @@ class LH_API Transaction {
     bool savepoint_ = false;
 };
 
+// A transaction that only reads, for the length of a scope: every statement
+// in it sees the same state of the database, and the file is locked once
+// rather than once per statement. Inside an open transaction it does
+// nothing; it ends without writing anything.
+class LH_API ReadSnapshot {
+  public:
+    explicit ReadSnapshot(Database& db);
+    ~ReadSnapshot();
+    ReadSnapshot(const ReadSnapshot&) = delete;
+    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+  private:
+    Database& db_;
+    bool own_;
+};
+
 // Makes the journals' kept day totals (journal_days) again from the journal
 // tables' rows, in one transaction (a savepoint inside the caller's).
 LH_API void fillJournalDays(Database& db);
