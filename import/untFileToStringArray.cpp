@@ -231,12 +231,16 @@ void TExcelToArray::LoadArray() {
     XlsBook book(FileName);
     calcRange(book);
     Digest = book.digest();
+    // The table holds every cell of its rows, the empty ones too.
+    ledgerhost::CellBudget budget;
     TTwoStringDynArray rows(RowCount);
     for (std::int32_t i = 0; i < RowCount; ++i) {
         rows[i].resize(ColCount);
-        for (std::int32_t j = 0; j < ColCount; ++j)
-            if (auto text = book.cell(std::int64_t{StartRow} - 1 + i, j))
-                rows[i][j] = std::move(*text);
+        for (std::int32_t j = 0; j < ColCount; ++j) {
+            auto text = book.cell(std::int64_t{StartRow} - 1 + i, j);
+            if (!budget.add(text ? text->size() : 0)) fail(FileName, budget.reason());
+            if (text) rows[i][j] = std::move(*text);
+        }
     }
     Data = std::move(rows);
 }

@@ -1,5 +1,7 @@
 // The host's converter: reading .xls, .xlsx and comma-separated files into
 // captions and rows, the mapping, and the import of journal rows.
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -85,6 +87,26 @@ class ConvertFiles : public BookTest {
         std::string text;
         for (const auto& l : lines) text += l + "\r\n";
         return write(name, text);
+    }
+    // A file of `size` bytes that takes no room on the disk.
+    std::string sparse(const std::string& name, std::int64_t size) const {
+        QFile f(QString::fromStdString(path(name)));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.resize(size));
+        return path(name);
+    }
+    // Lines of 1,000 fields "1", `count` fields in all.
+    static std::string manyFields(int count) {
+        std::string text;
+        for (int i = 1; i <= count; ++i) text += (i % 1000 == 0 || i == count) ? "1\n" : "1,";
+        return text;
+    }
+    // A sheet whose `cells` cells all show shared string 0.
+    static std::string repeatedSharedString(int cells) {
+        std::string rows;
+        for (int r = 1; r <= cells; ++r)
+            rows += "<row r=\"" + std::to_string(r) + "\"><c r=\"A" + std::to_string(r) +
+                    "\" t=\"s\"><v>0</v></c></row>";
+        return rows;
     }
     bool python(const QStringList& args) const {
         return QProcess::execute("/usr/bin/python3", args) == 0;
@@ -397,6 +419,12 @@ TEST_F(ConvertFiles, UnreadableFilesSayWhyAndChangeNothing) {
               {R"(<row r="1"><c r="A1" t="inlineStr"><is><t>日期</t></is></c></row>)"
                R"(<row r="2"><c r="A2"><v>45353</v></c><c r="B2"><f>1/0</f></c></row>)"}),
          "单元格 B2 的公式没有计算结果"},
+        // Hostile files are refused at the import's limits, in bounded memory.
+        {xlsx("repeated.xlsx", {repeatedSharedString(250), {std::string(300000, 'x')}}),
+         "单元格的文字超过 64 MB（一次导入的上限）"},
+        {write("fields.csv", manyFields(2'001'000)),
+         "工作表超过 2000000 个单元格（一次导入的上限）"},
+        {sparse("huge.csv", (std::int64_t{64} << 20) + 1), "文件超过 64 MB（一次导入的上限）"},
     };
     for (const auto& [file, reason] : cases) {
         SCOPED_TRACE(file);
@@ -412,6 +440,9 @@ TEST_F(ConvertFiles, UnreadableFilesSayWhyAndChangeNothing) {
         EXPECT_EQ(good->GetFileColumnCaptions(), (Strings{"日期", "摘要"}));
         EXPECT_EQ(mappedTo(*good, "摘要"), "");
     }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    EXPECT_LT(usage.ru_maxrss, 300 * 1024) << "peak kB";
 }
 
 // ---- importing ----

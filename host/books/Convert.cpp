@@ -77,11 +77,14 @@ FileContent readXls(const std::string& path) {
     FileContent out;
     out.date1904 = book.date1904();
     out.digest = book.digest();
+    CellBudget budget;
     for (std::uint32_t r = 0; r < book.rows(); ++r) {
         TFileRow row{static_cast<std::int64_t>(r) + 1, {}};
         for (int c = 0; c < book.cols(); ++c) {
             SheetCell cell = book.cell(r, c);
             if (!cell.number && blank(cell.text)) continue;
+            if (!budget.add(cell.text.size()))
+                throw FileReadError("无法读取文件 " + path + "：" + budget.reason());
             row.Cells.emplace_back(c, fromSheet(std::move(cell)));
         }
         if (!row.Cells.empty()) out.rows.push_back(std::move(row));
@@ -93,7 +96,7 @@ FileContent readXlsx(const std::string& path) {
     XlsxSheet sheet = readXlsxFirstSheet(path);
     FileContent out;
     out.date1904 = sheet.date1904;
-    out.digest = contentDigest(readFileBytes(path));
+    out.digest = fileDigest(path);
     for (XlsxRow& r : sheet.rows) {
         TFileRow row{r.number, {}};
         for (auto& [col, cell] : r.cells) {
@@ -112,6 +115,7 @@ FileContent readText(const std::string& path, bool sameWidth) {
     FileContent out;
     std::string text;
     {
+        checkTextFileSize(path);
         const std::string bytes = readFileBytes(path);
         out.digest = contentDigest(bytes);
         text = decodeFileText(bytes);
@@ -122,8 +126,13 @@ FileContent readText(const std::string& path, bool sameWidth) {
     int col = 0;
     std::int64_t line = 1, recordLine = 1;
     bool inQuotes = false, atFieldStart = true, recordHasText = false;
+    CellBudget budget;
     auto endField = [&] {
-        if (!blank(field)) row.Cells.emplace_back(col, TFileCell{std::move(field), std::nullopt});
+        if (!blank(field)) {
+            if (!budget.add(field.size()))
+                throw FileReadError("无法读取文件 " + path + "：" + budget.reason());
+            row.Cells.emplace_back(col, TFileCell{std::move(field), std::nullopt});
+        }
         field.clear();
         ++col;
         atFieldStart = true;

@@ -128,6 +128,29 @@ void checkWorkbookFile(const std::string& fileName, XlsFormulaCells& formulas,
 
 }  // namespace
 
+std::string fileDigest(const std::string& fileName) {
+    ContentDigest digest;
+    readFileBlocks(fileName, [&](std::string_view bytes) {
+        digest.add(bytes);
+        return true;
+    });
+    return digest.hex();
+}
+
+std::string CellBudget::reason() const {
+    if (cells_ > kMaxImportCells)
+        return "工作表超过 " + std::to_string(kMaxImportCells) + " 个单元格（一次导入的上限）";
+    return "单元格的文字超过 " + std::to_string(kMaxImportCellText >> 20) + " MB（一次导入的上限）";
+}
+
+void checkTextFileSize(const std::string& fileName) {
+    struct stat st;
+    if (stat(fileName.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<std::uint64_t>(st.st_size) > kMaxImportTextFile)
+        fail(fileName,
+             "文件超过 " + std::to_string(kMaxImportTextFile >> 20) + " MB（一次导入的上限）");
+}
+
 std::string readFileBytes(const std::string& fileName) {
     if (fileName.empty()) throw FileReadError("没有指定要读取的文件");
     if (isStoreFile(fileName)) throw FileReadError(kStoreFileRefused);

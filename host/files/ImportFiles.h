@@ -39,6 +39,40 @@ inline constexpr std::size_t kFileBlock = 1 << 20;
 LH_API void readFileBlocks(const std::string& fileName,
                            const std::function<bool(std::string_view)>& block);
 
+// The digest of the file's bytes (contentDigest), read in blocks.
+LH_API std::string fileDigest(const std::string& fileName);
+
+// What one import may hold of a file at once. The readers count every cell
+// they keep (and an .xlsx workbook its shared strings) against a CellBudget,
+// and comma text is refused above kMaxImportTextFile bytes before it is read,
+// so that a damaged or hostile file (one long shared string repeated in
+// millions of cells, millions of empty fields, a file of a gigabyte) is
+// refused with a message naming the limit rather than taking the
+// workstation's memory. A year of bank rows stays far below them.
+inline constexpr std::size_t kMaxImportCells = 2'000'000;
+inline constexpr std::uint64_t kMaxImportCellText = std::uint64_t{64} << 20;
+inline constexpr std::uint64_t kMaxImportTextFile = std::uint64_t{64} << 20;
+
+class LH_API CellBudget {
+  public:
+    // Counts a cell of `textBytes` bytes of text; false once a limit is
+    // passed, and reason() says which.
+    bool add(std::size_t textBytes) {
+        bytes_ += textBytes;
+        return ++cells_ <= kMaxImportCells && bytes_ <= kMaxImportCellText;
+    }
+    // Whether a cell still being read, `textBytes` long so far, can fit.
+    bool fits(std::size_t textBytes) const { return bytes_ + textBytes <= kMaxImportCellText; }
+    std::string reason() const;
+
+  private:
+    std::size_t cells_ = 0;
+    std::uint64_t bytes_ = 0;
+};
+
+// Refuses (FileReadError) a file larger than kMaxImportTextFile bytes.
+LH_API void checkTextFileSize(const std::string& fileName);
+
 // A number as the readers show it: whole numbers without a decimal point
 // ("12", "100000000000000000000"), others in the shortest decimal form that
 // reads back to the same double, never in exponent form ("0.1",

@@ -24,7 +24,6 @@ namespace {
 // Limits that keep a damaged or hostile file from exhausting memory: no part
 // of a workbook this system imports comes near them.
 constexpr std::uint64_t kMaxPartBytes = 1ull << 30;
-constexpr std::size_t kMaxCells = 20'000'000;
 constexpr int kMaxCol = 16384;  // XFD
 constexpr std::int64_t kMaxRow = 1048576;
 
@@ -186,6 +185,8 @@ struct Relationships : XmlHandler {
 // Runs of text in <t>, leaving out the phonetic guides (<rPh>) that East Asian
 // workbooks attach to strings.
 struct SharedStrings : XmlHandler {
+    explicit SharedStrings(CellBudget& budget) : budget(budget) {}
+    CellBudget& budget;  // the table counts as cells: it is held while they are read
     std::vector<std::string> items;
     std::string current;
     bool inItem = false, inText = false;
@@ -202,7 +203,7 @@ struct SharedStrings : XmlHandler {
     }
     void end(std::string_view name) override {
         if (name == "si") {
-            if (items.size() >= kMaxCells) failReason("工作簿过大，无法读取");
+            if (!budget.add(current.size())) failReason(budget.reason());
             items.push_back(std::move(current));
             current.clear();
             inItem = false;
@@ -213,7 +214,9 @@ struct SharedStrings : XmlHandler {
         }
     }
     void text(std::string_view data) override {
-        if (inText) current.append(data);
+        if (!inText) return;
+        current.append(data);
+        if (!budget.fits(current.size())) failReason(budget.reason());
     }
 };
 
@@ -299,8 +302,9 @@ std::string cellName(std::int64_t row, int col) {
 
 class SheetReader : public XmlHandler {
   public:
-    SheetReader(const std::vector<std::string>& shared, const Styles& styles, bool date1904)
-        : shared_(shared), styles_(styles), date1904_(date1904) {}
+    SheetReader(const std::vector<std::string>& shared, const Styles& styles, bool date1904,
+                CellBudget& budget)
+        : shared_(shared), styles_(styles), date1904_(date1904), budget_(budget) {}
 
     std::vector<XlsxRow> rows;
 
@@ -375,7 +379,9 @@ class SheetReader : public XmlHandler {
     }
 
     void text(std::string_view data) override {
-        if (inValue_) value_.append(data);
+        if (!inValue_) return;
+        value_.append(data);
+        if (!budget_.fits(value_.size())) failReason(budget_.reason());
     }
 
   private:
@@ -414,7 +420,7 @@ class SheetReader : public XmlHandler {
             cell.text = value_;
         }
         if (cell.empty()) return;
-        if (++cells_ > kMaxCells) failReason("工作表过大，无法读取");
+        if (!budget_.add(cell.text.size())) failReason(budget_.reason());
         row_.cells.emplace_back(col_, std::move(cell));
     }
 
@@ -427,7 +433,7 @@ class SheetReader : public XmlHandler {
     std::string type_, value_;
     bool inRow_ = false, inCell_ = false, inValue_ = false, inInline_ = false, hasValue_ = false,
          hasFormula_ = false;
-    std::size_t cells_ = 0;
+    CellBudget& budget_;
 };
 
 // "worksheets/sheet1.xml" relative to xl/, or "/xl/worksheets/sheet1.xml".
@@ -459,11 +465,12 @@ XlsxSheet readSheet(const std::string& fileName) {
         if (it != rels.targets.end()) sheetPath = partPath(it->second);
     }
     if (!book.sawSheet) failReason("工作簿中没有工作表");
-    SharedStrings shared;
+    CellBudget budget;
+    SharedStrings shared(budget);
     zip.parse("xl/sharedStrings.xml", shared);
     Styles styles;
     zip.parse("xl/styles.xml", styles);
-    SheetReader sheet(shared.items, styles, book.date1904);
+    SheetReader sheet(shared.items, styles, book.date1904, budget);
     if (!zip.parse(sheetPath, sheet)) failReason("工作簿中没有工作表");
 
     XlsxSheet out;
