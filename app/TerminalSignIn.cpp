@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "Session.h"
 #include "Store.h"
 
 namespace cli {
@@ -135,6 +136,25 @@ std::optional<ledgerhost::SignedIn> signIn(ledgerhost::Database& db, const Comma
         std::cerr << program << ": " << ledgerhost::withoutPassword(e.what(), db.path()) << "\n";
         return std::nullopt;
     }
+}
+
+std::vector<Option> bookSetOptions(std::initializer_list<Option> more) {
+    std::vector<Option> options{{"--db", true},      {"--book", true},  {"--user", true},
+                                kPasswordFileOption, {"--help", false}, {"-h", false}};
+    options.insert(options.end(), more);
+    return options;
+}
+
+std::unique_ptr<ledgerhost::HostSession> signedInSession(const CommandLine& line,
+                                                         const std::string& program) {
+    const std::string db = line.value("--db");
+    // Nothing happens for a user who has not given the right password.
+    {
+        ledgerhost::Database store(db);
+        if (!signIn(store, line, program)) return nullptr;
+    }
+    return std::make_unique<ledgerhost::HostSession>(db, line.value("--book"),
+                                                     line.value("--user"));
 }
 
 }  // namespace cli

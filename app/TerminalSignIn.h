@@ -4,20 +4,24 @@
 // user's code with --user, the password typed on the terminal (without
 // echo) or read from the file --password-file names. Never from an
 // argument, which the process list would show. A password file that the
-// group or others may read is refused. `chuna-import`, `chuna-reconcile`
-// and `chuna-admin` sign in here; `chuna` reads --password-file here too
+// group or others may read is refused. `chuna-import`, `chuna-reconcile`,
+// `chuna-funds` and `chuna-admin` sign in here; `chuna` reads --password-file here too
 // and otherwise asks in its sign-in dialog.
 
+#include <initializer_list>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "CommandLine.h"
 #include "SignIn.h"
 
 namespace ledgerhost {
 class Database;
-}
+class HostSession;
+}  // namespace ledgerhost
 
 namespace cli {
 
@@ -49,5 +53,15 @@ std::string newPasswordOf(const CommandLine& line);
 // reason after `program` on standard error and answers nothing.
 std::optional<ledgerhost::SignedIn> signIn(ledgerhost::Database& db, const CommandLine& line,
                                            const std::string& program, bool needsAllowed = false);
+
+// The options of a program that works in one book set for a signed-in user
+// (--db, --book, --user, --password-file, --help and -h), then `more`.
+std::vector<Option> bookSetOptions(std::initializer_list<Option> more);
+
+// Signs --user in on --db (signIn), then opens the session in --book.
+// Nothing when the sign-in is refused (signIn has said why); throws what
+// opening the store or the session throws.
+std::unique_ptr<ledgerhost::HostSession> signedInSession(const CommandLine& line,
+                                                         const std::string& program);
 
 }  // namespace cli

@@ -39,16 +39,9 @@ int usage(bool asked = false) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    cli::CommandLine line("chuna-funds", {{"--db", true},
-                                          {"--book", true},
-                                          {"--user", true},
-                                          cli::kPasswordFileOption,
-                                          {"--date", true},
-                                          {"--from", true},
-                                          {"--to", true},
-                                          {"--csv", false},
-                                          {"--help", false},
-                                          {"-h", false}});
+    cli::CommandLine line(
+        "chuna-funds", cli::bookSetOptions(
+                           {{"--date", true}, {"--from", true}, {"--to", true}, {"--csv", false}}));
     const bool parsed = line.parse(cli::arguments(argc, argv));
     // A server password given in --db leaves the process list once read.
     ledgerhost::hidePasswordsInArguments(argc, argv);
@@ -73,15 +66,11 @@ int main(int argc, char** argv) {
     }
     cli::printWaits();
     try {
-        // Nothing happens for a user who has not given the right password.
-        {
-            Database signing(db);
-            if (!cli::signIn(signing, line, "chuna-funds")) return 2;
-        }
-        HostSession session(db, book, user);
-        if (!session.bookSet().InitConfirmed)
+        const auto session = cli::signedInSession(line, "chuna-funds");
+        if (!session) return 2;
+        if (!session->bookSet().InitConfirmed)
             throw std::runtime_error("没有初始化确认，不能查看资金日报表！");
-        const funds::Report r = funds::dailyFunds(session.dbManage().Db(), book, from, to);
+        const funds::Report r = funds::dailyFunds(session->dbManage().Db(), book, from, to);
         std::cout << (line.given("--csv") ? funds::reportCsv(r) : funds::reportText(r));
         return 0;
     } catch (const std::exception& e) {

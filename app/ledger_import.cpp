@@ -98,18 +98,11 @@ int importTable(const std::string& file, const cli::CommandLine& line, bool agai
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    cli::CommandLine line("chuna-import",
-                          {{"--db", true},
-                           {"--book", true},
-                           {"--user", true},
-                           cli::kPasswordFileOption,
-                           {"--again", false},
-                           {"--journal", true},
-                           {"--account", true},
-                           {"--map", true},
-                           {"--help", false},
-                           {"-h", false}},
-                          2);
+    cli::CommandLine line(
+        "chuna-import",
+        cli::bookSetOptions(
+            {{"--again", false}, {"--journal", true}, {"--account", true}, {"--map", true}}),
+        2);
     const bool parsed = line.parse(cli::arguments(argc, argv));
     // A server password given in --db leaves the process list once read.
     ledgerhost::hidePasswordsInArguments(argc, argv);
@@ -130,12 +123,8 @@ int main(int argc, char** argv) {
     cli::printWaits();
     std::unique_ptr<HostSession> session;
     try {
-        // Nothing happens for a user who has not given the right password.
-        {
-            Database store(db);
-            if (!cli::signIn(store, line, "chuna-import")) return 1;
-        }
-        session = std::make_unique<HostSession>(db, book, user);
+        session = cli::signedInSession(line, "chuna-import");
+        if (!session) return 1;
     } catch (const std::exception& e) {
         std::cerr << "chuna-import: " << withoutPassword(e.what(), db) << "\n";
         return 1;

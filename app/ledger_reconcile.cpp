@@ -43,17 +43,11 @@ int usage(bool asked = false) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    cli::CommandLine line("chuna-reconcile", {{"--db", true},
-                                              {"--book", true},
-                                              {"--user", true},
-                                              cli::kPasswordFileOption,
-                                              {"--account", true},
-                                              {"--until", true},
-                                              {"--days", true},
-                                              {"--auto", false},
-                                              {"--csv", false},
-                                              {"--help", false},
-                                              {"-h", false}});
+    cli::CommandLine line("chuna-reconcile", cli::bookSetOptions({{"--account", true},
+                                                                  {"--until", true},
+                                                                  {"--days", true},
+                                                                  {"--auto", false},
+                                                                  {"--csv", false}}));
     const bool parsed = line.parse(cli::arguments(argc, argv));
     // A server password given in --db leaves the process list once read.
     ledgerhost::hidePasswordsInArguments(argc, argv);
@@ -77,22 +71,18 @@ int main(int argc, char** argv) {
     if (db.empty() || book.empty() || user.empty() || account.empty()) return usage();
     cli::printWaits();
     try {
-        // Nothing happens for a user who has not given the right password.
-        {
-            Database signing(db);
-            if (!cli::signIn(signing, line, "chuna-reconcile")) return 2;
-        }
-        HostSession session(db, book, user);
-        if (!session.bookSet().InitConfirmed)
+        const auto session = cli::signedInSession(line, "chuna-reconcile");
+        if (!session) return 2;
+        if (!session->bookSet().InitConfirmed)
             throw std::runtime_error("没有初始化确认，不能进行银行对账！");
-        Database& store = session.dbManage().Db();
+        Database& store = session->dbManage().Db();
         const std::string date =
             until.empty() ? QDate::currentDate().toString("yyyy-MM-dd").toStdString() : until;
         reconcile::dayNumber(date);
         reconcile::Reconciler rec(store, reconcile::Reconciler::findAccount(store, book, account),
                                   user);
         if (autoMatch) {
-            const std::string yearStart = std::to_string(session.bookSet().Year) + "-01-01";
+            const std::string yearStart = std::to_string(session->bookSet().Year) + "-01-01";
             const reconcile::AutoResult r = rec.autoMatch(yearStart, date, days);
             std::cerr << r.message() << "\n";
         }
