@@ -18,7 +18,7 @@ using namespace ledgerhost;
 namespace {
 
 // A journal row with every column the conditions look at.
-struct Spec {
+struct RowPlan {
     char key;
     const char* set;
     const char* account;
@@ -35,7 +35,7 @@ struct Spec {
     int voucherClass;
 };
 
-std::int64_t put(Database& db, const std::string& table, const Spec& r) {
+std::int64_t put(Database& db, const std::string& table, const RowPlan& r) {
     Stmt s = db.prepare(
         "INSERT INTO " + table +
         " (set_code, as_code, create_date, date_or_no, deb_cents, cre_cents, summary,"
@@ -64,7 +64,7 @@ std::vector<TCaGlide*> detailRows(const TCaGlideMng& mng) {
 // ---- conditions ----
 
 // Amounts are debits unless the debit is zero; H is a red-ink (negative) debit.
-const Spec kRows[] = {
+const RowPlan kRows[] = {
     {'A', "001", "1001", "2024-01-05", 1, 100, 0, "提现", "P1", "PM1", "CR1", "DP1", "u1", "3", 1},
     {'B', "001", "1001", "2024-02-10", 2, 0, 250.5, "收货款", "P2", "PM2", "CR2", "DP2", "u2", "7",
      2},
@@ -84,7 +84,7 @@ class GlideConditionTest : public testutil::BookTest,
         testutil::BookTest::SetUp();
         table = GetParam();
         other = table == kCashJournalTable ? kStatementTable : kCashJournalTable;
-        for (const Spec& r : kRows) keys[put(db(), table, r)] = r.key;
+        for (const RowPlan& r : kRows) keys[put(db(), table, r)] = r.key;
         // A row of the other table that every condition below would show.
         put(db(), other, kRows[1]);
     }
