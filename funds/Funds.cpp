@@ -43,8 +43,7 @@ Line journalLine(JournalBalances& journal, const std::string& book, const Journa
     line.kind = a.kind;
     line.stopped = a.state != kAccountInUse;
     const JournalBalances::Days kept = journal.days(book, a.code, iso(from), iso(to));
-    line.journal.opening =
-        journal.opening(book, a.code) + movement(false, kept.before.deb, kept.before.cre);
+    line.journal.opening = journal.balanceWith(book, a.code, kept.before);
     std::int64_t balance = line.journal.opening;
     auto moved = kept.days.begin();
     line.days.reserve(static_cast<std::size_t>(from.daysTo(to) + 1));

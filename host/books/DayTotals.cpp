@@ -190,10 +190,9 @@ JournalBalances::Days JournalBalances::days(const std::string& set, const std::s
 
 std::int64_t JournalBalances::before(const std::string& set, const std::string& as,
                                      const std::string& date, RowTotals* rows) {
-    std::int64_t balance = opening(set, as);
     const RowTotals t = date.empty() ? RowTotals{} : totalsBefore(set, as, date);
     if (rows) *rows = t;
-    return balance + movement(bankSide_, t.deb, t.cre);
+    return balanceWith(set, as, t);
 }
 
 std::vector<const JournalAccount*> JournalBalances::usableBy(const std::string& set) const {

@@ -102,6 +102,11 @@ class LH_API JournalBalances {
     // date: the opening). `rows`, when given, receives those rows' totals.
     std::int64_t before(const std::string& set, const std::string& as, const std::string& date,
                         RowTotals* rows = nullptr);
+    // The section's opening moved by rows that add up to `rows`.
+    std::int64_t balanceWith(const std::string& set, const std::string& as,
+                             const RowTotals& rows) const {
+        return opening(set, as) + movement(bankSide_, rows.deb, rows.cre);
+    }
 
     // The kept totals of book set `set`'s rows on account `as` over the days
     // `from` to `to` (both included): what the rows before `from` add up to,
