@@ -20,6 +20,7 @@
 #include "Glide.h"
 #include "IcbcStatement.h"
 #include "Numbers.h"
+#include "Passwords.h"
 #include "Session.h"
 #include "Store.h"
 #include "XlsWriter.h"
@@ -31,6 +32,7 @@ namespace {
 
 constexpr int kIcbcLines = 100000;
 constexpr int kCcbRows = 20000;
+constexpr const char* kBenchPassword = "bench123";
 
 // A book-set database with the accounts the statements name.
 void makeBook(const std::string& db) {
@@ -46,6 +48,10 @@ INSERT INTO bank_accounts (set_code, as_code, account_no, name, kind, state, ope
                                  ('001', '1002', '4367001', '建行一般户', 1, '1', 0, '100202');
 INSERT INTO reconcile_openings VALUES ('001', '1001', 0), ('001', '1002', 0);
 )");
+    // The programs sign in: u1's password is kBenchPassword.
+    d.prepare("UPDATE users SET password_hash = ? WHERE code = 'u1'")
+        .bind(1, hashPassword(kBenchPassword))
+        .run();
 }
 
 // The CCB workbook (BIFF5, GBK texts) from row 10 on, with the bank's

@@ -173,6 +173,35 @@ TEST(StoreCodec, GbkRoundTripAndDamagedInput) {
     EXPECT_EQ(utf8ToGbk(""), "");
 }
 
+// A long text is decoded through a table of the code page's characters;
+// it must read exactly as iconv reads it, damaged bytes and characters the
+// table lacks (GB18030's four-byte ones) included. Each line alone is short
+// enough to go through iconv, so the lines decoded one by one are iconv's
+// reading of the whole.
+TEST(StoreCodec, LongTextDecodesAsIconvDoes) {
+    std::vector<std::string> lines;
+    for (unsigned lead = 0x80; lead <= 0xFF; ++lead) {
+        std::string line = "x";
+        for (unsigned trail = 0x20; trail <= 0xFF; ++trail) {
+            line += static_cast<char>(lead);
+            line += static_cast<char>(trail);
+        }
+        lines.push_back(line);
+        lines.push_back(std::string(1, static_cast<char>(lead)) + "y");
+    }
+    lines.push_back("\x81\x30\x81\x30\x95\x32\x82\x36 end");  // GB18030 four bytes
+    lines.push_back("\xD6\xD0\xFF\xCE");
+    for (const char* codePage : {"GBK", "GB18030", "BIG5"}) {
+        std::string whole, expected;
+        while (whole.size() < 600 * 1024)
+            for (const std::string& line : lines) {
+                whole += line + "\n";
+                expected += toUtf8(line, codePage) + "\n";
+            }
+        EXPECT_TRUE(toUtf8(whole, codePage) == expected) << codePage;
+    }
+}
+
 TEST(StoreCodec, DecodesFileTextAsUtf8OrGbk) {
     const std::string gbk = utf8ToGbk("工商银行^收到货款");
     struct Case {

@@ -365,6 +365,38 @@ TEST_F(OfficeTest, RowsOfAClosedYearStayReconcilableInLaterRanges) {
     EXPECT_TRUE(rec.report("2025-01-31").balanced());
 }
 
+// Whether a row's date and summary may be kept, for a book set in its first
+// year (begun in April) and for one in a later year.
+TEST(OfficeRows, JournalRowProblemNamesTheRule) {
+    TBookSet first;
+    first.Year = 2024;
+    first.StartMonth = 4;
+    TBookSet later = first;
+    later.Year = 2025;
+    later.StartYear = 2024;
+    const std::string before = "日期 2024-03-31 在账套的启用期间 2024 年 4 月之前。";
+    const struct {
+        const TBookSet& book;
+        const char* date;
+        const char* summary;
+        std::string why;
+    } cases[] = {
+        {first, "2024-04-01", "收款", ""},
+        {first, "2024-12-31", "收款", ""},
+        {first, "2024-03-31", "收款", before},
+        {first, "2024-0x-01", "收款", "日期 2024-0x-01 在账套的启用期间 2024 年 4 月之前。"},
+        {first, "2023-12-31", "收款", "日期 2023-12-31 不在账套的会计年度 2024 年内。"},
+        {first, "2024", "收款", ""},
+        {first, "2024-05-01", "本月合计", "摘要不能是“本月合计”：这是系统的合计行所用的文字。"},
+        {later, "2025-01-01", "收款", ""},  // the start month binds only the first year
+        {later, "2024-06-30", "收款",
+         "日期 2024-06-30 所在的 2024 年度已经结转，不能录入、修改或删除该年度的记录。"},
+        {later, "2026-01-01", "收款", "日期 2026-01-01 不在账套的会计年度 2025 年内。"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(journalRowProblem(c.book, c.date, c.summary), c.why) << c.date;
+}
+
 // An amount typed on the command line or read from a list.
 TEST(OfficeAmounts, ParseCentsTakesPlainDecimalsOnly) {
     const std::pair<const char*, std::optional<std::int64_t>> cases[] = {

@@ -23,6 +23,24 @@ bool isSummaryText(const std::string& s) {
     return s == kYearOpening || s == kPeriodOpening || s == kMonthTotal || s == kYearTotal;
 }
 
+namespace {
+
+// The number of `digits` characters of `text` from `at` on; -1 when they are
+// not all digits. Checked for every row a store operation writes, so it makes
+// no strings.
+int digitsAt(const std::string& text, std::size_t at, std::size_t digits) {
+    if (text.size() < at + digits) return -1;
+    int n = 0;
+    for (std::size_t i = at; i < at + digits; ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9') return -1;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
+}  // namespace
+
 std::string closedYearProblem(const TBookSet& book, const std::string& date) {
     if (book.Year <= 0 || date.size() < 4) return {};
     const int year = std::atoi(date.substr(0, 4).c_str());
@@ -37,13 +55,19 @@ std::string journalRowProblem(const TBookSet& book, const std::string& createDat
                               const std::string& summary) {
     if (isSummaryText(summary)) return "摘要不能是“" + summary + "”：这是系统的合计行所用的文字。";
     if (book.Year <= 0) return {};
+    // The usual row, dated in the book year after the month the books began,
+    // is told without building the texts below.
+    const int first = book.StartYear > 0 ? book.StartYear : book.Year;
+    const int month = digitsAt(createDate, 5, 2);
+    if (book.Year >= 1000 && book.Year <= 9999 && digitsAt(createDate, 0, 4) == book.Year &&
+        (book.Year != first || book.StartMonth <= 1 || month >= book.StartMonth))
+        return {};
     if (std::string closed = closedYearProblem(book, createDate); !closed.empty()) return closed;
     if (createDate.size() < 4 || createDate.compare(0, 4, std::to_string(book.Year)) != 0)
         return "日期 " + createDate + " 不在账套的会计年度 " + std::to_string(book.Year) +
                " 年内。";
     // In the first year the books begin with the month first used: what came
     // before is in the openings.
-    const int first = book.StartYear > 0 ? book.StartYear : book.Year;
     if (book.Year == first && book.StartMonth > 1 && createDate.size() >= 7 &&
         std::atoi(createDate.substr(5, 2).c_str()) < book.StartMonth)
         return "日期 " + createDate + " 在账套的启用期间 " + std::to_string(first) + " 年 " +
