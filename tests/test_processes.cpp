@@ -357,7 +357,13 @@ TEST(StoreFirstStart, ConcurrentFirstStartsMakeOneWholeDatabase) {
         created += r.out.trimmed() == "created";
     }
     EXPECT_EQ(created, 1);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"demo.db"});
+    // The database's own -wal and -shm may stay: when the last two programs
+    // close at the same moment, neither sees itself as the last one, and the
+    // next program to open the database reads them as usual.
+    QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    left.removeAll(QStringLiteral("demo.db-wal"));
+    left.removeAll(QStringLiteral("demo.db-shm"));
+    EXPECT_EQ(left, QStringList{"demo.db"});
     RawDb check(db.toStdString());
     EXPECT_EQ(check.text("PRAGMA integrity_check"), "ok");
     EXPECT_EQ(check.text("SELECT COUNT(*) FROM book_sets"), "4");
