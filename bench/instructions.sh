@@ -44,7 +44,7 @@ count icbc_import bench_import '^icbc_import(/|$)' '*measured*'
 count raw_insert_ccb bench_import '^raw_insert_ccb(/|$)' '*measured*'
 count ccb_import bench_import '^ccb_import(/|$)' '*measured*'
 count grid_raw_select bench_journal '^raw_select(/|$)' '*raw_select*'
-count rebuild_grid bench_journal '^rebuild_grid(/|$)' '*RebuildGrid*'
+count rebuild_grid bench_journal '^rebuild_grid(/|$)' '*rebuild_grid*'
 count match_raw_select bench_reconcile '^raw_select(/|$)' '*BM_raw_select*'
 count auto_match bench_reconcile '^auto_match(/|$)' '*Reconciler::autoMatch*'
 
