@@ -93,10 +93,12 @@ void TTextToArray::LoadLines() {
     loaded_ = true;
 }
 
-void TTextToArray::forEachBlock(const std::function<bool(std::string_view)>& block) {
+void TTextToArray::forEachBlock(const std::function<bool(std::string_view)>& block,
+                                ledgerhost::ContentDigest* digest) {
     std::string carry;
     bool more = true;
     ledgerhost::readFileBlocks(FileName, [&](std::string_view bytes) {
+        if (digest) digest->add(bytes);
         carry.append(bytes);
         // Up to the last line break; a CR at the very end may be the first
         // half of a CR LF, so the block ends at the break before it.
@@ -139,41 +141,46 @@ void TTextToArray::ScanFile(std::size_t maxLine) {
 
 void TTextToArray::ForEachLine(const std::function<bool(std::size_t, std::string&)>& each) {
     if (!decoding_) ScanFile(0);
+    ReadDigest.clear();
+    ledgerhost::ContentDigest digest;
     bool first = true, more = true;
     std::size_t index = 0;
     std::string line;
     try {
-        forEachBlock([&](std::string_view lines) {
-            std::string text;
-            try {
-                text = decoding_->decode(lines, first);
-            } catch (const std::exception& e) {
-                fail(FileName, e.what());
-            }
-            first = false;
-            // The lines as LoadLines splits them.
-            std::size_t start = 0, i = 0;
-            const std::size_t n = text.size();
-            while (i < n && more) {
-                const char c = text[i];
-                if (c == '\r' || c == '\n') {
-                    line.assign(text, start, i - start);
-                    more = each(index++, line);
-                    i += (c == '\r' && i + 1 < n && text[i + 1] == '\n') ? 2 : 1;
-                    start = i;
-                } else {
-                    ++i;
+        forEachBlock(
+            [&](std::string_view lines) {
+                std::string text;
+                try {
+                    text = decoding_->decode(lines, first);
+                } catch (const std::exception& e) {
+                    fail(FileName, e.what());
                 }
-            }
-            if (more && start < n) {
-                line.assign(text, start);
-                more = each(index++, line);
-            }
-            return more;
-        });
+                first = false;
+                // The lines as LoadLines splits them.
+                std::size_t start = 0, i = 0;
+                const std::size_t n = text.size();
+                while (i < n && more) {
+                    const char c = text[i];
+                    if (c == '\r' || c == '\n') {
+                        line.assign(text, start, i - start);
+                        more = each(index++, line);
+                        i += (c == '\r' && i + 1 < n && text[i + 1] == '\n') ? 2 : 1;
+                        start = i;
+                    } else {
+                        ++i;
+                    }
+                }
+                if (more && start < n) {
+                    line.assign(text, start);
+                    more = each(index++, line);
+                }
+                return more;
+            },
+            &digest);
     } catch (const ledgerhost::FileReadError& e) {
         rethrowRead(e);
     }
+    if (more) ReadDigest = digest.hex();
 }
 
 void TTextToArray::LoadArray() {

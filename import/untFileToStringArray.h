@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Codec.h"
+#include "Digest.h"
 #include "ImportError.h"
 
 using TTwoStringDynArray = std::vector<std::vector<std::string>>;
@@ -76,13 +77,19 @@ class TTextToArray : public TFileToArray {
     // After ScanFile: the file's lines in order, decoded as LoadLines decodes
     // them, one at a time with its index from 0, until `each` answers false.
     // The file is read again in blocks.
+    // The file is read again in blocks; once it has been read to its end,
+    // ReadDigest is the digest of what this pass read (empty until then), so
+    // a caller can tell a file that changed after ScanFile from Digest.
     void ForEachLine(const std::function<bool(std::size_t index, std::string& line)>& each);
     std::size_t LineCount = 0;
+    std::string ReadDigest;
 
   private:
     // Whole lines of the file in blocks (each ends just after a line break,
-    // or at the file's end), until `block` answers false.
-    void forEachBlock(const std::function<bool(std::string_view lines)>& block);
+    // or at the file's end), until `block` answers false; `digest`, when
+    // given, is fed every byte read.
+    void forEachBlock(const std::function<bool(std::string_view lines)>& block,
+                      ledgerhost::ContentDigest* digest = nullptr);
 
     bool loaded_ = false;  // Lines holds the whole file (LoadLines)
     std::unique_ptr<ledgerhost::TextDecoding> decoding_;

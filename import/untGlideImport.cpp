@@ -114,7 +114,7 @@ namespace {
 using namespace glideimport;
 
 // The file was read through before its lines were stored; a file that changed
-// in between is not stored at all.
+// in between (in its lines or its bytes) is not stored at all.
 constexpr const char* kChangedWhileRead = "导入过程中文件被修改，没有保存任何记录。";
 
 std::string lineError(long long n) {
@@ -258,7 +258,11 @@ void TICBCGlideImport::Import() {
         ++q;
         return true;
     });
-    if (q != total) throw ImportError(kChangedWhileRead);
+    // The rows must be the content the import log names: the same lines, and
+    // the same bytes as the first reading (a file replaced by another of as
+    // many lines between the readings would otherwise be logged under the
+    // first one's digest, and the other's content taken for new next time).
+    if (q != total || reader.ReadDigest != reader.Digest) throw ImportError(kChangedWhileRead);
     GlideMng->Save();
     logged->commit(AccountNo, total);
     guard.done();

@@ -259,6 +259,33 @@ TEST_F(StatementImportTest, CancelledProgressStoresNothing) {
     EXPECT_EQ(msgs.shown[0].text.rfind(kIcbcFail, 0), 0u);
 }
 
+// A statement changed between the reading for its digest and the reading of
+// its rows is stored under no digest: neither with as many lines and other
+// amounts, nor with a line more. (It changes while the person is asked about
+// importing a content already imported, which falls between the two.)
+TEST_F(StatementImportTest, AFileChangedDuringTheImportStoresNothing) {
+    auto lines = header();
+    for (int i = 0; i < 3; ++i) lines.push_back(icbcLine("2024-03-10", "x", "1.00", ""));
+    ASSERT_TRUE(importStatement(StatementKind::ICBC, writeText("first.txt", lines), &mng).stored);
+    auto otherAmounts = header();
+    for (int i = 0; i < 3; ++i) otherAmounts.push_back(icbcLine("2024-03-10", "x", "9.00", ""));
+    auto oneMore = lines;
+    oneMore.push_back(icbcLine("2024-03-11", "y", "2.00", ""));
+    for (const auto& replacement : {otherAmounts, oneMore}) {
+        const std::string path = writeText("changed.txt", lines);
+        const StatementImportResult r = importStatement(StatementKind::ICBC, path, &mng, {}, false,
+                                                        [&](const ledgerhost::ImportLogEntry&) {
+                                                            writeText("changed.txt", replacement);
+                                                            return true;
+                                                        });
+        EXPECT_FALSE(r.stored);
+        EXPECT_NE(r.message.find("导入过程中文件被修改，没有保存任何记录。"), std::string::npos)
+            << r.message;
+        EXPECT_EQ(stored().size(), 3u);
+        EXPECT_TRUE(exists("changed.txt"));
+    }
+}
+
 // The import core alone: no message, no question, a result to show.
 TEST_F(StatementImportTest, CoreRunsHeadlessAndReturnsTheResult) {
     struct Case {

@@ -2,6 +2,7 @@
 
 #include <freexl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -97,7 +98,8 @@ std::string workbookBytes(std::FILE* f, const std::string& fileName) {
 // Looks at the file before the workbook reader does, so that a missing file, a
 // folder or a file of another kind gets a plain reason, and a damaged file
 // that would trip the reader is refused.
-void checkWorkbookFile(const std::string& fileName, XlsFormulaCells& formulas,
+// Answers the open file, for the reader to read the very file checked.
+File checkWorkbookFile(const std::string& fileName, XlsFormulaCells& formulas,
                        std::string& digest) {
     if (isStoreFile(fileName)) throw FileReadError(kStoreFileRefused);
     File f(std::fopen(fileName.c_str(), "rb"), &std::fclose);
@@ -112,7 +114,7 @@ void checkWorkbookFile(const std::string& fileName, XlsFormulaCells& formulas,
         switch (checkXls(bytes, &formulas)) {
             case XlsFault::None:
                 digest = contentDigest(bytes);
-                return;
+                return f;
             case XlsFault::Encrypted:
                 fail(fileName, kPasswordProtected);
             default:
@@ -197,8 +199,14 @@ std::string numberText(double v) {
 
 XlsWorkbook::XlsWorkbook(const std::string& fileName) : fileName_(fileName) {
     if (fileName.empty()) throw FileReadError("没有指定要读取的文件");
-    checkWorkbookFile(fileName, formulas_, digest_);
-    int rc = freexl_open(fileName.c_str(), &handle_);
+    const File checked = checkWorkbookFile(fileName, formulas_, digest_);
+    // The reader opens the file by name; it is given the checked file's own
+    // descriptor, so that a file put in its place after the check (another
+    // workbook, or one crafted to trip the reader) is never read. Without
+    // /proc the name is all there is.
+    const std::string descriptor = "/proc/self/fd/" + std::to_string(fileno(checked.get()));
+    const bool viaDescriptor = ::access(descriptor.c_str(), R_OK) == 0;
+    int rc = freexl_open(viaDescriptor ? descriptor.c_str() : fileName.c_str(), &handle_);
     if (rc == FREEXL_NULL_HANDLE || rc == FREEXL_INVALID_HANDLE || rc == FREEXL_NULL_ARGUMENT) {
         close();
         throw FileReadError("无法读取文件 " + fileName + "：工作簿读取程序无法启动", true);
