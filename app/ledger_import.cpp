@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "BankBalances.h"
 #include "CommandLine.h"
 #include "Convert.h"
 #include "Glide.h"
@@ -29,6 +30,18 @@
 using namespace ledgerhost;
 
 namespace {
+
+// The file is stored, but its balances and the bank's part somewhere: one
+// warning line per break listed, and one for those left unlisted.
+void printBalanceWarnings(std::vector<std::string> warnings, std::size_t breaks) {
+    if (std::string rest = ledgerhost::unlistedBreaks(warnings.size(), breaks); !rest.empty())
+        warnings.push_back(rest);
+    for (const std::string& w : warnings) {
+        const std::string head = "注意：";
+        std::cerr << "chuna-import: 警告：" << (w.rfind(head, 0) == 0 ? w.substr(head.size()) : w)
+                  << "\n";
+    }
+}
 
 // The usage, on standard output with status 0 when asked for (--help), else
 // on standard error with status 2.
@@ -91,6 +104,7 @@ int importTable(const std::string& file, const cli::CommandLine& line, bool agai
               << (convert.ImportedAccounts.empty() ? std::string()
                                                    : "到账号 " + convert.ImportedAccounts)
               << "。" << std::endl;
+    printBalanceWarnings(convert.BalanceWarnings, convert.BalanceBreaks);
     return 0;
 }
 
@@ -143,11 +157,6 @@ int main(int argc, char** argv) {
     const StatementImportResult result = importStatement(
         kind == "icbc" ? StatementKind::ICBC : StatementKind::CCB, file, &mng, {}, again);
     if (!result.message.empty()) std::cout << result.message << std::endl;
-    // The file is stored, but its balances and the bank's part somewhere.
-    for (const std::string& w : result.balanceWarnings) {
-        const std::string head = "注意：";
-        std::cerr << "chuna-import: 警告：" << (w.rfind(head, 0) == 0 ? w.substr(head.size()) : w)
-                  << "\n";
-    }
+    printBalanceWarnings(result.balanceWarnings, result.balanceBreaks);
     return result.stored ? 0 : 1;
 }

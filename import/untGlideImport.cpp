@@ -219,6 +219,7 @@ void TICBCGlideImport::Import() {
     Imported = false;
     StoredRows = 0;
     BalanceWarnings.clear();
+    BalanceBreaks = 0;
     if (!GlideMng) throw ImportError("没有赋值给管理类");
     if (AccountNo.empty()) throw ImportError("文件中未发现账号信息");
     BankAccountPtr account = scopedAccounts().DetailByName(AccountNo);
@@ -268,6 +269,7 @@ void TICBCGlideImport::Import() {
     guard.done();
     StoredRows = total;
     BalanceWarnings = balances.warnings();
+    BalanceBreaks = balances.breaks();
     Imported = true;
 }
 
@@ -285,6 +287,7 @@ void TCCBGlideImport::Import() {
     Imported = false;
     StoredRows = 0;
     BalanceWarnings.clear();
+    BalanceBreaks = 0;
     StoredAccounts.clear();
     if (!GlideMng) throw ImportError("没有赋值给管理类");
     TBankAccountManage& accounts = scopedAccounts();
@@ -338,6 +341,7 @@ void TCCBGlideImport::Import() {
     StoredRows = added;
     StoredAccounts = accountsText;
     BalanceWarnings = balances.warnings();
+    BalanceBreaks = balances.breaks();
     Imported = true;
 }
 
@@ -368,6 +372,7 @@ StatementImportResult importStatement(StatementKind kind, const std::string& fil
             imported = importer.Imported;
             result.rows = importer.StoredRows;
             result.balanceWarnings = importer.BalanceWarnings;
+            result.balanceBreaks = importer.BalanceBreaks;
         };
         if (icbc) {
             TICBCGlideImport importer(fileName);
@@ -401,7 +406,7 @@ StatementImportResult importStatement(StatementKind kind, const std::string& fil
     result.stored = true;
     result.message = done + "共导入 " + std::to_string(result.rows) + " 行" +
                      (result.accounts.empty() ? std::string() : "，账号 " + result.accounts) +
-                     "。" + balanceWarningLines(result.balanceWarnings);
+                     "。" + balanceWarningLines(result.balanceWarnings, result.balanceBreaks);
     if (!result.renameFailure.empty())
         result.message += "\n文件未能改名为“" + importedName(fileName) + "”：" +
                           result.renameFailure + "。文件的内容已记入导入记录，再次导入时会提示。";

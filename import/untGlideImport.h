@@ -84,6 +84,7 @@ class TICBCGlideImport {
     // After Import: the breaks in the bank's balances (BankBalanceCheck), one
     // sentence each; none when the file has no balances or they all agree.
     std::vector<std::string> BalanceWarnings;
+    std::size_t BalanceBreaks = 0;  // all of them, listed or not
 
     // The longest line a statement may have: a file with a longer one (or
     // none at all) is not a statement, and is refused without being held.
@@ -110,6 +111,7 @@ class TCCBGlideImport {
     int StoredRows = 0;                        // after Import: the rows stored
     std::string StoredAccounts;                // and the numbers of their accounts
     std::vector<std::string> BalanceWarnings;  // as for the ICBC import
+    std::size_t BalanceBreaks = 0;
 
     void Import();
 };
@@ -130,8 +132,9 @@ struct StatementImportResult {
     // The breaks in the bank's balances the import found, one sentence each
     // ("注意：…"); the file was imported all the same.
     std::vector<std::string> balanceWarnings;
-    bool renamed = false;       // the file now carries the "[已导入]" marker
-    std::string renameFailure;  // why a stored file could not be renamed
+    std::size_t balanceBreaks = 0;  // every break, also those not listed
+    bool renamed = false;           // the file now carries the "[已导入]" marker
+    std::string renameFailure;      // why a stored file could not be renamed
 };
 
 // Runs one statement import without widgets: creates the importer, imports

@@ -48,7 +48,7 @@ void TFrmCashGlide::Mitm_FileinputClick() {
                 "导入完成，共导入 " + std::to_string(convert->ImportedRows) + " 行" +
                     (convert->ImportedAccounts.empty() ? std::string()
                                                        : "到账号 " + convert->ImportedAccounts) +
-                    "。" + balanceWarningLines(convert->BalanceWarnings),
+                    "。" + balanceWarningLines(convert->BalanceWarnings, convert->BalanceBreaks),
                 "提示", MB_ICONINFORMATION);
     tbtnSetClick();
     activateWindow();

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "BankBalances.h"
 #include "Codec.h"
 #include "DayTotals.h"
 #include "ImportFiles.h"
@@ -598,6 +599,19 @@ TEST_F(StatementImportTest, BankBalancesAreKeptAndCheckedWithoutStoppingTheImpor
                   c.kept);
         before = kept.size();
     }
+
+    // A break on every one of 151 lines: the first hundred are named, the
+    // rest counted, and the message says how many there are in all.
+    auto lines = header();
+    for (int i = 0; i < 151; ++i)
+        lines.push_back(icbcLine("2024-04-01", "k", "1.00", "") + "^5.00");
+    const StatementImportResult r =
+        importStatement(StatementKind::ICBC, writeText("breaks.txt", lines), &mng);
+    EXPECT_TRUE(r.stored) << r.message;
+    EXPECT_EQ(r.balanceWarnings.size(), BankBalanceCheck::kKeptBreaks);
+    EXPECT_EQ(r.balanceBreaks, 151u);
+    EXPECT_NE(r.message.find("\n……共 151 处余额不符。"), std::string::npos) << r.message;
+    EXPECT_EQ(unlistedBreaks(100, 151), "注意：另有 51 处余额不符，未一一列出。");
 }
 
 // A statement missing a line, imported twice, or with one amount changed makes

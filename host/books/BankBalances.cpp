@@ -145,7 +145,7 @@ void BankBalanceCheck::line(const std::string& setCode, const std::string& asCod
     Account& a = account(setCode, asCode, date);
     if (a.balance) *a.balance += net;
     if (!reported) return;
-    if (a.balance && *a.balance != *reported) {
+    if (a.balance && *a.balance != *reported && ++breaks_ <= kKeptBreaks) {
         const std::string diff = formatCents(*reported - *a.balance);
         if (!a.fromStore)
             warnings_.push_back("注意：第 " + std::to_string(lineNo) +
@@ -161,13 +161,18 @@ void BankBalanceCheck::line(const std::string& setCode, const std::string& asCod
     a.fromStore = false;
 }
 
-std::string balanceWarningLines(const std::vector<std::string>& warnings) {
+std::string balanceWarningLines(const std::vector<std::string>& warnings, std::size_t breaks) {
     constexpr std::size_t kShown = 5;
+    breaks = std::max(breaks, warnings.size());
     std::string out;
     for (std::size_t i = 0; i < warnings.size() && i < kShown; ++i) out += "\n" + warnings[i];
-    if (warnings.size() > kShown)
-        out += "\n……共 " + std::to_string(warnings.size()) + " 处余额不符。";
+    if (breaks > kShown) out += "\n……共 " + std::to_string(breaks) + " 处余额不符。";
     return out;
+}
+
+std::string unlistedBreaks(std::size_t listed, std::size_t breaks) {
+    if (breaks <= listed) return {};
+    return "注意：另有 " + std::to_string(breaks - listed) + " 处余额不符，未一一列出。";
 }
 
 }  // namespace ledgerhost

@@ -94,8 +94,12 @@ class LH_API BankBalanceCheck {
     void line(const std::string& setCode, const std::string& asCode, long long lineNo,
               const std::string& date, std::int64_t net, std::optional<std::int64_t> reported);
 
-    // One sentence per break, in file order.
+    // One sentence per break, in file order, for the first kKeptBreaks
+    // breaks: a file with a break on every line must not grow them without
+    // bound. breaks() counts them all.
     const std::vector<std::string>& warnings() const { return warnings_; }
+    std::size_t breaks() const { return breaks_; }
+    static constexpr std::size_t kKeptBreaks = 100;
 
   private:
     struct Account {
@@ -111,10 +115,15 @@ class LH_API BankBalanceCheck {
     Database& db_;
     std::vector<Account> accounts_;
     std::vector<std::string> warnings_;
+    std::size_t breaks_ = 0;
 };
 
 // Warnings as lines to put after a completion message: at most a few, then
-// how many there are; empty when there are none.
-LH_API std::string balanceWarningLines(const std::vector<std::string>& warnings);
+// how many breaks there are (`breaks`, at least the warnings given); empty
+// when there are none.
+LH_API std::string balanceWarningLines(const std::vector<std::string>& warnings,
+                                       std::size_t breaks = 0);
+// The line that says how many breaks the warnings leave out; empty when none.
+LH_API std::string unlistedBreaks(std::size_t listed, std::size_t breaks);
 
 }  // namespace ledgerhost

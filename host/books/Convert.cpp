@@ -586,6 +586,7 @@ void TCaGlideConvert::ImportData() {
     std::optional<BankBalanceCheck> balances;
     if (col.balance >= 0 && GlideMng->TableName() == kStatementTable) balances.emplace(currentDb());
     BalanceWarnings.clear();
+    BalanceBreaks = 0;
     std::vector<std::int64_t> fileRowOf;  // pending row -> file row, for store errors
     fileRowOf.reserve(FileRows().size());
     std::vector<std::string> accountNos;  // in the order they first appear
@@ -671,7 +672,10 @@ void TCaGlideConvert::ImportData() {
     guard.done();
     ImportedRows = static_cast<std::int64_t>(fileRowOf.size());
     ImportedAccounts = accountsText;
-    if (balances) BalanceWarnings = balances->warnings();
+    if (balances) {
+        BalanceWarnings = balances->warnings();
+        BalanceBreaks = balances->breaks();
+    }
     try {
         rememberMapping();
     } catch (const std::exception&) {

@@ -194,6 +194,7 @@ class LH_API TCaGlideConvert : public TManageConvert {
     // And the breaks in the bank's balances, one sentence each (the rows are
     // stored all the same).
     std::vector<std::string> BalanceWarnings;
+    std::size_t BalanceBreaks = 0;  // all of them (BankBalanceCheck::breaks)
 
   private:
     bool bankBalance_;
