@@ -163,7 +163,6 @@ void BankBalanceCheck::line(const std::string& setCode, const std::string& asCod
 
 std::string balanceWarningLines(const std::vector<std::string>& warnings, std::size_t breaks) {
     constexpr std::size_t kShown = 5;
-    breaks = std::max(breaks, warnings.size());
     std::string out;
     for (std::size_t i = 0; i < warnings.size() && i < kShown; ++i) out += "\n" + warnings[i];
     if (breaks > kShown) out += "\n……共 " + std::to_string(breaks) + " 处余额不符。";

@@ -119,10 +119,10 @@ class LH_API BankBalanceCheck {
 };
 
 // Warnings as lines to put after a completion message: at most a few, then
-// how many breaks there are (`breaks`, at least the warnings given); empty
-// when there are none.
+// how many breaks there are in all (BankBalanceCheck::breaks); empty when
+// there are none.
 LH_API std::string balanceWarningLines(const std::vector<std::string>& warnings,
-                                       std::size_t breaks = 0);
+                                       std::size_t breaks);
 // The line that says how many breaks the warnings leave out; empty when none.
 LH_API std::string unlistedBreaks(std::size_t listed, std::size_t breaks);
 

@@ -109,7 +109,7 @@ void iconvToUtf8(const char* codePage, std::string_view bytes, std::string& out)
 // so the result is iconv's own.
 class DoubleByteTable {
   public:
-    explicit DoubleByteTable(const char* codePage) {
+    explicit DoubleByteTable(const char* codePage) : codePage_(codePage) {
         Iconv cv("UTF-8", codePage);
         auto decode = [&cv](const char* seq, std::size_t n, Entry& e) {
             char buf[8];
@@ -134,7 +134,7 @@ class DoubleByteTable {
         }
     }
 
-    void decode(const char* codePage, std::string_view bytes, std::string& out) const {
+    void decode(std::string_view bytes, std::string& out) const {
         const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
         const std::size_t n = bytes.size();
         std::size_t i = 0;
@@ -154,7 +154,7 @@ class DoubleByteTable {
             out.append(e->utf8, e->len);
             i += width;
         }
-        if (i < n) iconvToUtf8(codePage, bytes.substr(i), out);
+        if (i < n) iconvToUtf8(codePage_.c_str(), bytes.substr(i), out);
     }
 
   private:
@@ -162,6 +162,7 @@ class DoubleByteTable {
         char utf8[4] = {};
         unsigned char len = 0;
     };
+    std::string codePage_;
     Entry single_[128];
     Entry pair_[128 * 224];
 };
@@ -185,7 +186,7 @@ std::string toUtf8(std::string_view bytes, const char* codePage) {
     std::string out;
     out.reserve(bytes.size() * 3 / 2);
     if (bytes.size() >= kTableWorthBytes)
-        doubleByteTable(codePage).decode(codePage, bytes, out);
+        doubleByteTable(codePage).decode(bytes, out);
     else
         iconvToUtf8(codePage, bytes, out);
     return out;
